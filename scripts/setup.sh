@@ -1,0 +1,28 @@
+# Sourced by run.sh and test.sh: makes sure the Debian packages the build needs
+# are present. As root it installs what is missing; otherwise it prints the
+# exact command and stops, since nothing can be built without them.
+VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev)
+
+vantrel_missing_packages() {
+  local p missing=()
+  for p in "${VANTREL_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  echo "${missing[@]}"
+}
+
+vantrel_setup() {
+  local missing
+  missing=$(vantrel_missing_packages)
+  [ -z "$missing" ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages; install them with:" >&2
+    echo "  sudo apt-get install -y $missing" >&2
+    exit 1
+  fi
+  echo "Installing: $missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  # shellcheck disable=SC2086
+  apt-get install -y -qq $missing
+}

@@ -1,0 +1,164 @@
+#include "log/FormatTime.h"
+
+#include "log/Clock.h"
+#include "text/Codec.h"
+#include "text/TextRules.h"
+
+#include <cstring>
+#include <langinfo.h>
+#include <locale.h>
+
+namespace vantrel {
+namespace {
+
+struct Pictures {
+  const char* fullDate;
+  const char* fullTime;
+  const char* monthDay;
+  const char* hoursMinutes;
+  const char* minutesSeconds;
+};
+
+constexpr Pictures kPictures[4] = {
+    {"yyyy年MM月dd日 ", "hh时mm分ss秒", "MM月dd日", "hh时mm分", "mm分ss秒"},
+    {"yyyy-MM-dd ", "hh:mm:ss", "MM-dd", "hh:mm", "mm:ss"},
+    {"yyyy/MM/dd ", "hh/mm/ss", "MM/dd", "hh/mm", "mm/ss"},
+    {"yyyyMMdd", "hhmmss", "MMdd", "hhmm", "mmss"},
+};
+
+void AppendNumber(std::string& out, int value, int width) {
+  std::string digits = std::to_string(value);
+  if (static_cast<int>(digits.size()) < width) out.append(static_cast<std::size_t>(width) - digits.size(), '0');
+  out += digits;
+}
+
+locale_t UserTimeLocale() {
+  static locale_t loc = [] {
+    locale_t l = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
+    return l ? l : newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(0));
+  }();
+  return loc;
+}
+
+std::string LangInfo(nl_item item) { return nl_langinfo_l(item, UserTimeLocale()); }
+
+// Walks a picture, handing each run of one letter to render and copying the
+// rest; text inside single quotes is literal, as in the original pictures.
+template <typename Render>
+std::string RenderPicture(std::string_view picture, std::string_view letters, Render render) {
+  std::string out;
+  for (std::size_t i = 0; i < picture.size();) {
+    char c = picture[i];
+    if (c == '\'') {
+      std::size_t close = picture.find('\'', i + 1);
+      if (close == i + 1) {
+        out += '\'';
+      } else {
+        out.append(picture.substr(i + 1, (close == std::string_view::npos ? picture.size() : close) - i - 1));
+      }
+      i = close == std::string_view::npos ? picture.size() : close + 1;
+      continue;
+    }
+    if (letters.find(c) == std::string_view::npos) {
+      out += c;
+      ++i;
+      continue;
+    }
+    std::size_t run = 1;
+    while (i + run < picture.size() && picture[i + run] == c) ++run;
+    render(out, c, static_cast<int>(run));
+    i += run;
+  }
+  return out;
+}
+
+std::string RenderDate(std::string_view picture, const LocalDateTime& t) {
+  return RenderPicture(picture, "dMy", [&](std::string& out, char c, int run) {
+    if (c == 'y') {
+      if (run <= 2) {
+        AppendNumber(out, t.year % 100, run == 1 ? 1 : 2);
+      } else {
+        AppendNumber(out, t.year, 4);
+      }
+    } else if (c == 'M') {
+      if (run <= 2) {
+        AppendNumber(out, t.month, run);
+      } else {
+        out += LangInfo(static_cast<nl_item>((run == 3 ? ABMON_1 : MON_1) + t.month - 1));
+      }
+    } else if (run <= 2) {
+      AppendNumber(out, t.day, run);
+    } else {
+      // 1899-12-30 was a Saturday.
+      long long days = static_cast<long long>(ToAutomationDate({t.year, t.month, t.day, 0, 0, 0, 0}));
+      int weekday = static_cast<int>(((days % 7) + 7 + 6) % 7);
+      out += LangInfo(static_cast<nl_item>((run == 3 ? ABDAY_1 : DAY_1) + weekday));
+    }
+  });
+}
+
+std::string RenderTime(std::string_view picture, const LocalDateTime& t, bool force24) {
+  return RenderPicture(picture, "hHmst", [&](std::string& out, char c, int run) {
+    int width = run >= 2 ? 2 : 1;
+    switch (c) {
+      case 'h':
+        if (!force24) {
+          AppendNumber(out, t.hour % 12 == 0 ? 12 : t.hour % 12, width);
+          break;
+        }
+        [[fallthrough]];
+      case 'H':
+        AppendNumber(out, t.hour, width);
+        break;
+      case 'm':
+        AppendNumber(out, t.minute, width);
+        break;
+      case 's':
+        AppendNumber(out, t.second, width);
+        break;
+      default: {
+        std::string marker = LangInfo(t.hour < 12 ? AM_STR : PM_STR);
+        out += run == 1 ? marker.substr(0, 1) : marker;
+      }
+    }
+  });
+}
+
+}  // namespace
+
+std::string FormatTimePictures(std::optional<double> time, std::optional<std::string_view> datePicture,
+                               std::optional<std::string_view> timePicture, bool force24Hour) {
+  if (!datePicture && !timePicture) return {};
+  LocalDateTime t;
+  if (!FromAutomationDate(time ? *time : ToAutomationDate(LocalNow()), t)) return {};
+  std::string text;
+  if (datePicture && AnsiByteLength(*datePicture) > 2) text += RenderDate(*datePicture, t);
+  if (timePicture && AnsiByteLength(*timePicture) > 2) text += RenderTime(*timePicture, t, force24Hour);
+  return text;
+}
+
+std::string FormatTime(std::optional<double> time, int style, int part, int clock) {
+  if (style < 0 || style > 3) style = 0;
+  if (part < 0 || part > 5) part = 0;
+  const Pictures& p = kPictures[style];
+  std::string date = p.fullDate;
+  std::string timePicture = p.fullTime;
+  if (part >= 3) date.clear();
+  if (part == 1 || part == 2) timePicture.clear();
+  if (part == 1) date = std::string(TrimBlanks(date));
+  if (part == 2) date = p.monthDay;
+  if (part == 4) timePicture = p.hoursMinutes;
+  if (part == 5) timePicture = p.minutesSeconds;
+  bool use24 = (clock == 1 || clock == 2) ? clock == 2 : LocaleUses24Hour() == 1;
+  if (use24) timePicture = ReplaceAll(timePicture, "hh", "HH");
+  return FormatTimePictures(time, date, timePicture, false);
+}
+
+int LocaleUses24Hour() {
+  std::string format = LangInfo(T_FMT);
+  bool twelve = format.find("%I") != std::string::npos || format.find("%l") != std::string::npos ||
+                format.find("%r") != std::string::npos;
+  return twelve ? 0 : 1;
+}
+
+}  // namespace vantrel

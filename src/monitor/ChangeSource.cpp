@@ -1,0 +1,181 @@
+#include "monitor/ChangeSource.h"
+
+#include "monitor/FanotifySource.h"
+#include "monitor/InotifySource.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <stdexcept>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace vantrel {
+namespace {
+
+double ThreadCpuSeconds(clockid_t clock) {
+  timespec ts{};
+  if (clock_gettime(clock, &ts) != 0) return 0.0;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+void Poke(int fd) {
+  std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+}
+
+void Drain(int fd) {
+  std::uint64_t value;
+  [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
+}
+
+std::string ReadFromStart(int fd) {
+  std::string text;
+  if (::lseek(fd, 0, SEEK_SET) != 0) return text;
+  char buf[16384];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  return text;
+}
+
+}  // namespace
+
+KernelSource::KernelSource()
+    : stopFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (stopFd_ < 0 || wakeFd_ < 0) throw std::runtime_error("eventfd failed");
+}
+
+KernelSource::~KernelSource() {
+  ::close(stopFd_);
+  ::close(wakeFd_);
+}
+
+std::int64_t KernelSource::NowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool KernelSource::Start(std::string& error) {
+  if (running_) return true;
+  if (!Open(error)) return false;
+  mountsFd_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+  mounts_ = mountsFd_ >= 0 ? ParseMountInfo(ReadFromStart(mountsFd_)) : std::vector<MountEntry>{};
+  running_ = true;
+  thread_ = std::thread([this] { Loop(); });
+  return true;
+}
+
+void KernelSource::Stop() {
+  if (!running_) return;
+  Poke(stopFd_);
+  thread_.join();
+  running_ = false;
+  Drain(stopFd_);
+  if (mountsFd_ >= 0) ::close(mountsFd_);
+  mountsFd_ = -1;
+  Close();
+}
+
+void KernelSource::SetRoots(std::vector<std::string> roots) {
+  {
+    std::lock_guard lock(rootsMutex_);
+    roots_ = NormaliseRoots(std::move(roots));
+    rootsDirty_ = true;
+  }
+  Poke(wakeFd_);
+}
+
+double KernelSource::ReaderCpuSeconds() const {
+  if (!running_) return cpuAtExit_;
+  clockid_t clock;
+  if (pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &clock) != 0) return 0.0;
+  return ThreadCpuSeconds(clock);
+}
+
+void KernelSource::Emit(std::uint32_t code, std::string item1, std::optional<std::string> item2,
+                        std::int32_t pid) {
+  ChangeNotification n;
+  n.code = code;
+  n.item1 = std::move(item1);
+  n.item2 = std::move(item2);
+  n.pid = pid;
+  batch_.push_back(std::move(n));
+}
+
+void KernelSource::CheckMounts() {
+  std::vector<MountEntry> now = ParseMountInfo(ReadFromStart(mountsFd_));
+  std::vector<std::string> added = AddedMountPoints(mounts_, now);
+  std::vector<std::string> removed = AddedMountPoints(now, mounts_);
+  auto local = [](const std::vector<MountEntry>& table, const std::string& point) {
+    return std::any_of(table.begin(), table.end(), [&](const MountEntry& m) {
+      return m.mountPoint == point && IsLocalFileSystemType(m.type);
+    });
+  };
+  for (const std::string& p : removed)
+    if (local(mounts_, p)) Emit(SHCNE_DRIVEREMOVED, p);
+  for (const std::string& p : added)
+    if (local(now, p)) Emit(SHCNE_DRIVEADD, p);
+  mounts_ = std::move(now);
+  OnMountsChanged(added, removed);
+}
+
+void KernelSource::Loop() {
+  pollfd fds[4] = {{stopFd_, POLLIN, 0}, {KernelFd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}, {mountsFd_, POLLPRI, 0}};
+  nfds_t count = mountsFd_ >= 0 ? 4 : 3;
+  for (;;) {
+    bool rootsDirty;
+    std::vector<std::string> roots;
+    {
+      std::lock_guard lock(rootsMutex_);
+      rootsDirty = rootsDirty_;
+      rootsDirty_ = false;
+      if (rootsDirty) roots = roots_;
+    }
+    if (rootsDirty) OnRootsChanged(roots);
+    OnTick(NowMs());
+    FlushBatch();
+
+    int timeout = -1;
+    if (auto deadline = NextDeadline()) timeout = static_cast<int>(std::clamp<std::int64_t>(*deadline - NowMs(), 0, 60000));
+    int rc = ::poll(fds, count, timeout);
+    if (rc < 0 && errno != EINTR) break;
+    if (fds[0].revents) break;
+    if (fds[2].revents) Drain(wakeFd_);
+    if (count == 4 && fds[3].revents) CheckMounts();
+    if (fds[1].revents) ReadKernel(NowMs());
+  }
+  tracker_.SettleAll();
+  FlushBatch();
+  cpuAtExit_ = ThreadCpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+}
+
+std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend backend, std::vector<std::string> roots,
+                                                std::string& error) {
+  std::string reasons;
+  if (backend != WatchBackend::Inotify) {
+    auto source = std::make_unique<FanotifySource>();
+    std::string why;
+    if (source->Start(why)) return source;
+    reasons = std::string("fanotify: ") + why;
+    if (backend == WatchBackend::Fanotify) {
+      error = reasons;
+      return nullptr;
+    }
+  }
+  auto source = std::make_unique<InotifySource>();
+  source->SetRoots(std::move(roots));
+  std::string why;
+  if (source->Start(why)) return source;
+  error = (reasons.empty() ? "" : reasons + "; ") + "inotify: " + why;
+  return nullptr;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,97 @@
+#pragma once
+// A change source turns the kernel's file-system events into
+// ChangeNotifications. A reader thread of its own drains the kernel queue
+// into memory; the GUI thread takes the notifications from Queue() in order.
+#include "monitor/MountTable.h"
+#include "monitor/NotificationQueue.h"
+#include "monitor/WriteTracker.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vantrel {
+
+class ChangeSource {
+ public:
+  virtual ~ChangeSource() = default;
+  virtual const char* Name() const = 0;
+  // False, with the reason, when the source cannot run in this process.
+  virtual bool Start(std::string& error) = 0;
+  virtual void Stop() = 0;
+  // The directories to watch, for sources that watch per directory; sources
+  // that see whole file systems ignore them.
+  virtual void SetRoots(std::vector<std::string> roots) { (void)roots; }
+  // CPU time the source has spent on its own thread.
+  virtual double ReaderCpuSeconds() const { return 0.0; }
+  NotificationQueue& Queue() { return queue_; }
+
+ protected:
+  NotificationQueue queue_;
+};
+
+// Common part of the kernel-backed sources: the reader thread, its poll
+// loop, the mount table and the write tracker.
+class KernelSource : public ChangeSource {
+ public:
+  ~KernelSource() override;
+  bool Start(std::string& error) final;
+  void Stop() final;
+  void SetRoots(std::vector<std::string> roots) override;
+  double ReaderCpuSeconds() const override;
+
+ protected:
+  KernelSource();
+  static std::int64_t NowMs();
+
+  // Called on the starting thread; opens the kernel interface.
+  virtual bool Open(std::string& error) = 0;
+  virtual int KernelFd() const = 0;
+  // The rest run on the reader thread.
+  virtual void ReadKernel(std::int64_t now) = 0;
+  virtual void OnRootsChanged(const std::vector<std::string>& roots) { (void)roots; }
+  virtual void OnMountsChanged(const std::vector<std::string>& added, const std::vector<std::string>& removed) {
+    (void)added;
+    (void)removed;
+  }
+  virtual std::optional<std::int64_t> NextDeadline() { return tracker_.NextDeadline(); }
+  virtual void OnTick(std::int64_t now) { tracker_.Expire(now); }
+  // Called after the reader thread has ended.
+  virtual void Close() = 0;
+
+  void Emit(std::uint32_t code, std::string item1, std::optional<std::string> item2 = std::nullopt,
+            std::int32_t pid = 0);
+  void FlushBatch() { queue_.Push(batch_); }
+  void ReportProblem(std::string text) { queue_.Report(std::move(text)); }
+
+  std::vector<ChangeNotification> batch_;
+  WriteTracker tracker_{batch_};
+  std::vector<MountEntry> mounts_;
+
+ private:
+  void Loop();
+  void CheckMounts();
+
+  std::thread thread_;
+  int stopFd_ = -1;
+  int wakeFd_ = -1;
+  int mountsFd_ = -1;
+  std::mutex rootsMutex_;
+  std::vector<std::string> roots_;
+  bool rootsDirty_ = false;
+  std::atomic<bool> running_{false};
+  std::atomic<double> cpuAtExit_{0.0};
+};
+
+enum class WatchBackend { Auto, Fanotify, Inotify };
+
+// Auto takes fanotify where this process may use it, else inotify. Null,
+// with the reasons, when no backend can start.
+std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend backend, std::vector<std::string> roots,
+                                                std::string& error);
+
+}  // namespace vantrel

@@ -1,0 +1,102 @@
+#include "monitor/MountTable.h"
+
+#include "text/AtomicFile.h"
+#include "text/TextRules.h"
+
+#include <algorithm>
+#include <array>
+#include <set>
+
+namespace vantrel {
+namespace {
+
+// mountinfo escapes blanks, tabs, newlines and backslashes as \ooo.
+std::string Unescape(std::string_view field) {
+  std::string out;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size()) {
+      auto oct = [&](char c) { return c >= '0' && c <= '7'; };
+      if (oct(field[i + 1]) && oct(field[i + 2]) && oct(field[i + 3])) {
+        out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
+        i += 3;
+        continue;
+      }
+    }
+    out += field[i];
+  }
+  return out;
+}
+
+bool StartsWithDir(std::string_view path, std::string_view dir) {
+  if (dir == "/") return true;
+  return path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 && path[dir.size()] == '/';
+}
+
+}  // namespace
+
+std::vector<MountEntry> ParseMountInfo(std::string_view text) {
+  std::vector<MountEntry> mounts;
+  for (const std::string& line : SplitText(text, "\n")) {
+    std::vector<std::string> f = SplitText(line, " ");
+    auto dash = std::find(f.begin(), f.end(), "-");
+    if (dash == f.end() || dash - f.begin() < 6 || f.end() - dash < 3) continue;
+    mounts.push_back({Unescape(f[4]), Unescape(f[3]), *(dash + 1), Unescape(*(dash + 2))});
+  }
+  return mounts;
+}
+
+std::vector<MountEntry> ReadMountTable() {
+  std::string text;
+  ReadWholeFile("/proc/self/mountinfo", text);
+  return ParseMountInfo(text);
+}
+
+bool IsLocalFileSystemType(std::string_view type) {
+  static constexpr std::array<std::string_view, 34> kNotLocal{
+      "proc",      "sysfs",     "devpts",  "devtmpfs",    "cgroup",     "cgroup2", "securityfs",
+      "debugfs",   "tracefs",   "pstore",  "bpf",         "mqueue",     "hugetlbfs", "configfs",
+      "fusectl",   "autofs",    "binfmt_misc", "efivarfs", "nsfs",      "rpc_pipefs", "selinuxfs",
+      "nfs",       "nfs4",      "cifs",    "smb3",        "smbfs",      "ceph",    "9p",
+      "afs",       "glusterfs", "fuse.sshfs", "fuse.gvfsd-fuse", "fuse.portal", "ramfs"};
+  return std::find(kNotLocal.begin(), kNotLocal.end(), type) == kNotLocal.end();
+}
+
+bool IsRemovableMountPoint(std::string_view mountPoint) {
+  return StartsWithDir(mountPoint, "/media") || StartsWithDir(mountPoint, "/run/media") ||
+         StartsWithDir(mountPoint, "/mnt");
+}
+
+std::vector<std::string> AddedMountPoints(const std::vector<MountEntry>& before,
+                                          const std::vector<MountEntry>& after) {
+  std::set<std::string> old;
+  for (const MountEntry& m : before) old.insert(m.mountPoint);
+  std::vector<std::string> added;
+  std::set<std::string> seen;
+  for (const MountEntry& m : after)
+    if (!old.count(m.mountPoint) && seen.insert(m.mountPoint).second) added.push_back(m.mountPoint);
+  return added;
+}
+
+std::vector<std::string> NormaliseRoots(std::vector<std::string> roots) {
+  for (std::string& r : roots)
+    while (r.size() > 1 && r.back() == '/') r.pop_back();
+  std::sort(roots.begin(), roots.end());
+  roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+  std::vector<std::string> kept;
+  for (const std::string& r : roots) {
+    if (r.empty() || r.front() != '/') continue;
+    bool inside = std::any_of(kept.begin(), kept.end(), [&](const std::string& k) { return StartsWithDir(r, k); });
+    if (!inside) kept.push_back(r);
+  }
+  return kept;
+}
+
+std::vector<std::string> WholeDiskRoots(const std::string& home, const std::vector<MountEntry>& mounts) {
+  std::vector<std::string> roots;
+  if (!home.empty()) roots.push_back(home);
+  for (const MountEntry& m : mounts)
+    if (IsLocalFileSystemType(m.type) && IsRemovableMountPoint(m.mountPoint)) roots.push_back(m.mountPoint);
+  return NormaliseRoots(std::move(roots));
+}
+
+}  // namespace vantrel

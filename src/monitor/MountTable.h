@@ -1,0 +1,38 @@
+#pragma once
+// The mounted file systems, read from /proc/self/mountinfo, and which of them
+// hold the user's files (as opposed to kernel pseudo file systems and network
+// shares, which are never watched).
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantrel {
+
+struct MountEntry {
+  std::string mountPoint;
+  std::string root;  // the part of the file system mounted there
+  std::string type;
+  std::string source;
+};
+
+std::vector<MountEntry> ParseMountInfo(std::string_view text);
+std::vector<MountEntry> ReadMountTable();
+
+bool IsLocalFileSystemType(std::string_view type);
+
+// Mount points of removable media, which whole-disk mode watches besides the
+// home directory.
+bool IsRemovableMountPoint(std::string_view mountPoint);
+
+// The mount points present in after but not in before.
+std::vector<std::string> AddedMountPoints(const std::vector<MountEntry>& before,
+                                          const std::vector<MountEntry>& after);
+
+// The directories that whole-disk mode watches when only a per-directory
+// change source is available.
+std::vector<std::string> WholeDiskRoots(const std::string& home, const std::vector<MountEntry>& mounts);
+
+// Removes duplicates and roots that lie inside another root.
+std::vector<std::string> NormaliseRoots(std::vector<std::string> roots);
+
+}  // namespace vantrel

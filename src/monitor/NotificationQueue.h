@@ -1,0 +1,42 @@
+#pragma once
+// Hands notifications from a source's reader thread to the GUI thread. The
+// reader never waits for the GUI: the queue grows in memory instead, so a
+// busy GUI thread cannot make the kernel drop events.
+#include "monitor/ShellEvents.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+class NotificationQueue {
+ public:
+  NotificationQueue();
+  ~NotificationQueue();
+  NotificationQueue(const NotificationQueue&) = delete;
+  NotificationQueue& operator=(const NotificationQueue&) = delete;
+
+  // Readable while notifications or reports wait to be taken.
+  int ReadyFd() const { return readyFd_; }
+
+  // Moves the batch in, in order; leaves it empty.
+  void Push(std::vector<ChangeNotification>& batch);
+  // Problems the user must hear of (overflow, watch limit).
+  void Report(std::string text);
+
+  // Appends everything waiting, in order.
+  void TakeAll(std::vector<ChangeNotification>& out);
+  std::vector<std::string> TakeReports();
+
+ private:
+  void SignalLocked();
+
+  std::mutex mutex_;
+  std::vector<ChangeNotification> items_;
+  std::vector<std::string> reports_;
+  bool signalled_ = false;
+  int readyFd_ = -1;
+};
+
+}  // namespace vantrel

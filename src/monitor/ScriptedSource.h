@@ -1,0 +1,27 @@
+#pragma once
+// A change source driven by its caller: tests feed it notifications and the
+// program sees them exactly as it would see a kernel-backed source's.
+#include "monitor/ChangeSource.h"
+
+namespace vantrel {
+
+class ScriptedSource final : public ChangeSource {
+ public:
+  const char* Name() const override { return "scripted"; }
+  bool Start(std::string&) override {
+    started_ = true;
+    return true;
+  }
+  void Stop() override { started_ = false; }
+  void SetRoots(std::vector<std::string> roots) override { roots_ = std::move(roots); }
+
+  void Inject(std::vector<ChangeNotification> batch) { queue_.Push(batch); }
+  bool Started() const { return started_; }
+  const std::vector<std::string>& Roots() const { return roots_; }
+
+ private:
+  bool started_ = false;
+  std::vector<std::string> roots_;
+};
+
+}  // namespace vantrel

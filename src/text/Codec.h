@@ -1,0 +1,26 @@
+#pragma once
+// Internal text is UTF-8. The files the program keeps are GB18030 on disk:
+// byte for byte the same as code page 936 wherever that code page has the
+// character, so files of earlier versions read unchanged, while characters
+// outside it survive instead of cutting the text.
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+// Bytes that are not valid UTF-8 are written as '?'.
+std::string Utf8ToGb18030(std::string_view utf8);
+// Bytes that are not valid GB18030 become U+FFFD.
+std::string Gb18030ToUtf8(std::string_view gb);
+
+// Length of the text in the stored (code page 936 compatible) encoding, which
+// is what byte limits of the original platform count.
+std::size_t AnsiByteLength(std::string_view utf8);
+
+// UTF-16 (what Qt and the Windows interfaces use) to the internal text and
+// back. Unpaired surrogates and invalid UTF-8 become U+FFFD.
+std::string WideToAnsi(std::u16string_view wide);
+// With terminate set, the result ends before the first NUL of the text.
+std::u16string AnsiToWide(std::string_view text, bool terminate = true);
+
+}  // namespace vantrel

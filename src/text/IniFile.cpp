@@ -1,0 +1,146 @@
+#include "text/IniFile.h"
+
+#include "text/AtomicFile.h"
+#include "text/Codec.h"
+#include "text/TextRules.h"
+
+#include <cerrno>
+
+namespace vantrel {
+namespace {
+
+constexpr std::size_t npos = std::string::npos;
+
+std::optional<std::string_view> SectionName(std::string_view line) {
+  std::string_view t = TrimBlanks(line);
+  if (t.empty() || t.front() != '[') return std::nullopt;
+  std::size_t close = t.find(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  return TrimBlanks(t.substr(1, close - 1));
+}
+
+bool IsComment(std::string_view line) {
+  std::string_view t = TrimLeadingBlanks(line);
+  return !t.empty() && t.front() == ';';
+}
+
+std::optional<std::string_view> KeyName(std::string_view line) {
+  if (IsComment(line) || SectionName(line)) return std::nullopt;
+  std::size_t eq = line.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  return TrimBlanks(line.substr(0, eq));
+}
+
+std::string ValueOf(std::string_view line) {
+  std::string_view v = TrimBlanks(line.substr(line.find('=') + 1));
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+    v = v.substr(1, v.size() - 2);
+  return std::string(v);
+}
+
+}  // namespace
+
+IniDocument IniDocument::Parse(std::string_view text) {
+  IniDocument doc;
+  if (text.find("\r\n") == std::string_view::npos && text.find('\n') != std::string_view::npos)
+    doc.eol_ = "\n";
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t nl = text.find('\n', pos);
+    std::string_view line = text.substr(pos, nl == std::string_view::npos ? npos : nl - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    doc.lines_.emplace_back(line);
+    if (nl == std::string_view::npos) break;
+    pos = nl + 1;
+  }
+  return doc;
+}
+
+std::string IniDocument::Serialize() const {
+  std::string out;
+  for (const std::string& line : lines_) {
+    out += line;
+    out += eol_;
+  }
+  return out;
+}
+
+std::size_t IniDocument::FindSection(std::string_view section) const {
+  section = TrimBlanks(section);
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    auto name = SectionName(lines_[i]);
+    if (name && EqualsIgnoreCase(*name, section)) return i;
+  }
+  return npos;
+}
+
+std::size_t IniDocument::SectionEnd(std::size_t header) const {
+  std::size_t i = header + 1;
+  while (i < lines_.size() && !SectionName(lines_[i])) ++i;
+  return i;
+}
+
+std::size_t IniDocument::FindKey(std::size_t header, std::string_view key) const {
+  key = TrimBlanks(key);
+  std::size_t end = SectionEnd(header);
+  for (std::size_t i = header + 1; i < end; ++i) {
+    auto name = KeyName(lines_[i]);
+    if (name && EqualsIgnoreCase(*name, key)) return i;
+  }
+  return npos;
+}
+
+std::optional<std::string> IniDocument::Get(std::string_view section, std::string_view key) const {
+  std::size_t header = FindSection(section);
+  if (header == npos) return std::nullopt;
+  std::size_t line = FindKey(header, key);
+  if (line == npos) return std::nullopt;
+  return ValueOf(lines_[line]);
+}
+
+void IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
+  std::string entry = std::string(key) + "=" + std::string(value);
+  std::size_t header = FindSection(section);
+  if (header == npos) {
+    lines_.push_back("[" + std::string(section) + "]");
+    lines_.push_back(entry);
+    return;
+  }
+  std::size_t line = FindKey(header, key);
+  if (line != npos) {
+    // Keep the key as the file spells it; only the value changes.
+    const std::string& old = lines_[line];
+    lines_[line] = old.substr(0, old.find('=') + 1) + std::string(value);
+    return;
+  }
+  // After the section's last non-empty line, so blank separators stay between sections.
+  std::size_t at = SectionEnd(header);
+  while (at > header + 1 && TrimBlanks(lines_[at - 1]).empty()) --at;
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), entry);
+}
+
+std::string ReadSetting(std::string_view file, std::string_view section, std::string_view key,
+                        std::string_view defaultValue) {
+  file = TrimLeadingBlanks(file);
+  section = TrimLeadingBlanks(section);
+  key = TrimLeadingBlanks(key);
+  if (file.empty() || section.empty() || key.empty()) return {};
+  std::string bytes;
+  if (!ReadWholeFile(std::string(file), bytes)) return std::string(defaultValue);
+  auto value = IniDocument::Parse(Gb18030ToUtf8(bytes)).Get(section, key);
+  return value ? *value : std::string(defaultValue);
+}
+
+bool WriteSetting(std::string_view file, std::string_view section, std::string_view key,
+                  std::string_view value) {
+  std::string path(file);
+  std::string bytes;
+  // A file that exists but cannot be read must not be replaced by one that
+  // holds only this key.
+  if (!ReadWholeFile(path, bytes) && errno != ENOENT) return false;
+  IniDocument doc = IniDocument::Parse(Gb18030ToUtf8(bytes));
+  doc.Set(section, key, value);
+  return WriteFileAtomically(path, Utf8ToGb18030(doc.Serialize()));
+}
+
+}  // namespace vantrel

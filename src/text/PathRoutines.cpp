@@ -1,0 +1,33 @@
+#include "text/PathRoutines.h"
+
+#include <sys/stat.h>
+
+namespace vantrel {
+
+bool IsDirectoryPath(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string PathFileName(std::string_view path, bool withExtension) {
+  std::size_t slash = path.rfind('/');
+  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  if (withExtension) return std::string(name);
+  return std::string(name.substr(0, name.size() - PathExtension(name).size()));
+}
+
+std::string PathExtension(std::string_view fileName) {
+  std::size_t slash = fileName.rfind('/');
+  if (slash != std::string_view::npos) fileName = fileName.substr(slash + 1);
+  std::size_t dot = fileName.rfind('.');
+  return dot == std::string_view::npos ? std::string() : std::string(fileName.substr(dot));
+}
+
+std::string JoinPath(std::string_view dir, std::string_view name) {
+  std::string out(dir);
+  if (out.empty() || out.back() != '/') out += '/';
+  out.append(name);
+  return out;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,21 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+// True only for an existing directory (symbolic links to one included).
+bool IsDirectoryPath(const std::string& path);
+
+// The text after the last "/"; empty when the path ends with "/". Without
+// the extension, the last PathExtension is cut off ("a.b.txt" gives "a.b").
+std::string PathFileName(std::string_view path, bool withExtension = true);
+
+// From the last "." of the file name to its end, dot included; empty when
+// there is none.
+std::string PathExtension(std::string_view fileName);
+
+// path + "/" + name, without doubling the separator after "/".
+std::string JoinPath(std::string_view dir, std::string_view name);
+
+}  // namespace vantrel

@@ -1,0 +1,334 @@
+// Both kernel-backed change sources against real temporary directories.
+#include "monitor/ChangeSource.h"
+#include "monitor/FanotifySource.h"
+#include "monitor/InotifySource.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <poll.h>
+#include <set>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+void WriteFile(const std::string& path, const std::string& content) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(::write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+  ::close(fd);
+}
+
+std::string MakeTempDir(const char* base) {
+  std::string templ = std::string(base) + "/vantrel-test-XXXXXX";
+  char* made = ::mkdtemp(templ.data());
+  return made ? std::string(made) : std::string();
+}
+
+class ChangeSourceTest : public ::testing::TestWithParam<WatchBackend> {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempDir("/tmp");
+    outside_ = MakeTempDir("/tmp");
+    ASSERT_FALSE(dir_.empty());
+    fs::create_directory(dir_ + "/pre");
+    WriteFile(dir_ + "/pre/existing.txt", "old");
+    WriteFile(outside_ + "/incoming.txt", "from outside");
+    if (GetParam() == WatchBackend::Fanotify) {
+      source_ = std::make_unique<FanotifySource>();
+    } else {
+      source_ = std::make_unique<InotifySource>();
+      source_->SetRoots({dir_});
+    }
+    std::string why;
+    if (!source_->Start(why)) {
+      if (GetParam() == WatchBackend::Fanotify) GTEST_SKIP() << "fanotify cannot run in this process: " << why;
+      FAIL() << why;
+    }
+    if (auto* inotify = dynamic_cast<InotifySource*>(source_.get())) WaitFor([&] { return inotify->WatchCount() >= 2; });
+  }
+
+  void TearDown() override {
+    if (source_) source_->Stop();
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+    fs::remove_all(outside_, ec);
+  }
+
+  bool Fanotify() const { return GetParam() == WatchBackend::Fanotify; }
+
+  static void WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
+    auto end = Clock::now() + limit;
+    while (!done() && Clock::now() < end) std::this_thread::sleep_for(5ms);
+  }
+
+  // Notifications about our two folders, gathered until done() holds or the
+  // time runs out.
+  void Collect(const std::function<bool()>& done, std::chrono::milliseconds limit = 8000ms) {
+    auto end = Clock::now() + limit;
+    while (!done() && Clock::now() < end) {
+      pollfd p{source_->Queue().ReadyFd(), POLLIN, 0};
+      ::poll(&p, 1, 20);
+      std::vector<ChangeNotification> batch;
+      source_->Queue().TakeAll(batch);
+      for (auto& n : batch) {
+        auto mine = [&](const std::optional<std::string>& item) {
+          return item && (item->rfind(dir_, 0) == 0 || item->rfind(outside_, 0) == 0);
+        };
+        if (mine(n.item1) || mine(n.item2)) got_.push_back(std::move(n));
+      }
+    }
+  }
+
+  // Waits for the notification and a little longer, so that duplicates show.
+  void Expect(std::uint32_t code, const std::string& item1, const std::optional<std::string>& item2 = std::nullopt) {
+    Collect([&] { return Count(code, item1, item2) > 0; });
+    EXPECT_EQ(Count(code, item1, item2), 1u) << Describe();
+  }
+
+  std::size_t Count(std::uint32_t code, const std::string& item1,
+                    const std::optional<std::string>& item2 = std::nullopt) const {
+    std::size_t n = 0;
+    for (const auto& c : got_)
+      if (c.code == code && c.item1 == item1 && (!item2 || c.item2 == item2)) ++n;
+    return n;
+  }
+
+  std::size_t Index(std::uint32_t code, const std::string& item1) const {
+    for (std::size_t i = 0; i < got_.size(); ++i)
+      if (got_[i].code == code && got_[i].item1 == item1) return i;
+    return got_.size();
+  }
+
+  std::string Describe() const {
+    std::string out = "\nseen:";
+    for (const auto& c : got_) {
+      char code[16];
+      std::snprintf(code, sizeof code, "%#x", c.code);
+      out += std::string("\n  ") + code + " " + c.item1.value_or("-") + " " + c.item2.value_or("");
+    }
+    return out;
+  }
+
+  std::string dir_, outside_;
+  std::unique_ptr<ChangeSource> source_;
+  std::vector<ChangeNotification> got_;
+};
+
+TEST_P(ChangeSourceTest, NewFileIsReportedOnceItsWriterClosesIt) {
+  std::string path = dir_ + "/new.txt";
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "part one ", 9), 9);
+  Collect([] { return false; }, 400ms);
+  EXPECT_EQ(Count(SHCNE_CREATE, path), 0u) << "reported while still being written" << Describe();
+  ASSERT_EQ(::write(fd, "part two", 8), 8);
+  ::close(fd);
+  Expect(SHCNE_CREATE, path);
+  Collect([] { return false; }, 300ms);
+  EXPECT_EQ(Count(SHCNE_UPDATEITEM, path), 0u) << "the creating writes are part of the create" << Describe();
+}
+
+TEST_P(ChangeSourceTest, FileLeftOpenIsReportedAfterASecondOfQuietOrFiveSecondsOfWriting) {
+  std::string quiet = dir_ + "/quiet.txt";
+  std::string busy = dir_ + "/busy.txt";
+  int q = ::open(quiet.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  int b = ::open(busy.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(q, 0);
+  ASSERT_GE(b, 0);
+  ASSERT_EQ(::write(q, "x", 1), 1);
+  auto start = Clock::now();
+  std::optional<double> quietAt, busyAt;
+  while (Clock::now() - start < 7s && !(quietAt && busyAt)) {
+    ASSERT_EQ(::write(b, "y", 1), 1);
+    Collect([] { return false; }, 150ms);
+    double t = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!quietAt && Count(SHCNE_CREATE, quiet)) quietAt = t;
+    if (!busyAt && Count(SHCNE_CREATE, busy)) busyAt = t;
+  }
+  ::close(q);
+  ::close(b);
+  ASSERT_TRUE(quietAt && busyAt) << Describe();
+  EXPECT_GE(*quietAt, 0.9);
+  EXPECT_LT(*quietAt, 2.5);
+  EXPECT_GE(*busyAt, 4.9);
+  EXPECT_LT(*busyAt, 6.5);
+}
+
+TEST_P(ChangeSourceTest, DeleteUpdateAttributesAndRenameOfFiles) {
+  std::string existing = dir_ + "/pre/existing.txt";
+  WriteFile(dir_ + "/pre/victim.txt", "v");
+  Expect(SHCNE_CREATE, dir_ + "/pre/victim.txt");
+
+  int fd = ::open(existing.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "more", 4), 4);
+  ASSERT_EQ(::write(fd, "more", 4), 4);
+  ::close(fd);
+  Expect(SHCNE_UPDATEITEM, existing);
+
+  ASSERT_EQ(::chmod(existing.c_str(), 0600), 0);
+  Expect(SHCNE_ATTRIBUTES, existing);
+
+  ASSERT_EQ(::unlink((dir_ + "/pre/victim.txt").c_str()), 0);
+  Expect(SHCNE_DELETE, dir_ + "/pre/victim.txt");
+
+  ASSERT_EQ(::rename(existing.c_str(), (dir_ + "/pre/renamed.txt").c_str()), 0);
+  Expect(SHCNE_RENAMEITEM, existing, dir_ + "/pre/renamed.txt");
+
+  fs::create_directory(dir_ + "/sub");
+  Expect(SHCNE_MKDIR, dir_ + "/sub");
+  ASSERT_EQ(::rename((dir_ + "/pre/renamed.txt").c_str(), (dir_ + "/sub/moved.txt").c_str()), 0);
+  Expect(SHCNE_RENAMEITEM, dir_ + "/pre/renamed.txt", dir_ + "/sub/moved.txt");
+
+  ASSERT_EQ(::rmdir((dir_ + "/pre").c_str()), 0);
+  Expect(SHCNE_RMDIR, dir_ + "/pre");
+}
+
+TEST_P(ChangeSourceTest, MovesIntoAndOutOfTheWatchedFolder) {
+  std::string in = dir_ + "/incoming.txt";
+  ASSERT_EQ(::rename((outside_ + "/incoming.txt").c_str(), in.c_str()), 0);
+  if (Fanotify()) {
+    // The whole file system is watched: the move is a rename within it.
+    Expect(SHCNE_RENAMEITEM, outside_ + "/incoming.txt", in);
+  } else {
+    Expect(SHCNE_CREATE, in);
+  }
+  ASSERT_EQ(::rename(in.c_str(), (outside_ + "/gone.txt").c_str()), 0);
+  if (Fanotify()) {
+    Expect(SHCNE_RENAMEITEM, in, outside_ + "/gone.txt");
+  } else {
+    Expect(SHCNE_DELETE, in);
+  }
+  // A folder moved out is no longer watched; moved back in, it is again.
+  fs::create_directory(dir_ + "/wanderer");
+  Expect(SHCNE_MKDIR, dir_ + "/wanderer");
+  ASSERT_EQ(::rename((dir_ + "/wanderer").c_str(), (outside_ + "/wanderer").c_str()), 0);
+  if (!Fanotify()) {
+    Expect(SHCNE_RMDIR, dir_ + "/wanderer");
+    WriteFile(outside_ + "/wanderer/unseen.txt", "u");
+    ASSERT_EQ(::rename((outside_ + "/wanderer").c_str(), (dir_ + "/back").c_str()), 0);
+    Expect(SHCNE_MKDIR, dir_ + "/back");
+    WriteFile(dir_ + "/back/seen.txt", "s");
+    Expect(SHCNE_CREATE, dir_ + "/back/seen.txt");
+    EXPECT_EQ(Count(SHCNE_CREATE, outside_ + "/wanderer/unseen.txt"), 0u) << Describe();
+  }
+}
+
+TEST_P(ChangeSourceTest, MkdirPFollowedAtOnceByFilesMissesNothing) {
+  std::string deep = dir_ + "/a/b/c";
+  fs::create_directories(deep);
+  std::set<std::string> files;
+  for (int i = 0; i < 40; ++i) {
+    std::string f = deep + "/f" + std::to_string(i);
+    WriteFile(f, "content");
+    files.insert(f);
+    if (i % 10 == 0) {
+      std::string g = dir_ + "/a/b/g" + std::to_string(i);
+      WriteFile(g, "content");
+      files.insert(g);
+    }
+  }
+  auto all = [&] {
+    for (const auto& f : files)
+      if (!Count(SHCNE_CREATE, f)) return false;
+    return Count(SHCNE_MKDIR, deep) > 0;
+  };
+  Collect(all);
+  Collect([] { return false; }, 1500ms);
+  for (const auto& d : {dir_ + "/a", dir_ + "/a/b", deep}) EXPECT_EQ(Count(SHCNE_MKDIR, d), 1u) << d << Describe();
+  for (const auto& f : files) EXPECT_EQ(Count(SHCNE_CREATE, f), 1u) << f << Describe();
+}
+
+TEST_P(ChangeSourceTest, RenamedFolderKeepsReportingUnderItsNewName) {
+  fs::create_directories(dir_ + "/old/inner");
+  Expect(SHCNE_MKDIR, dir_ + "/old/inner");
+  ASSERT_EQ(::rename((dir_ + "/old").c_str(), (dir_ + "/new").c_str()), 0);
+  Expect(SHCNE_RENAMEFOLDER, dir_ + "/old", dir_ + "/new");
+  WriteFile(dir_ + "/new/inner/after.txt", "a");
+  Expect(SHCNE_CREATE, dir_ + "/new/inner/after.txt");
+  ASSERT_EQ(::unlink((dir_ + "/new/inner/after.txt").c_str()), 0);
+  Expect(SHCNE_DELETE, dir_ + "/new/inner/after.txt");
+  ASSERT_EQ(::rmdir((dir_ + "/new/inner").c_str()), 0);
+  Expect(SHCNE_RMDIR, dir_ + "/new/inner");
+  EXPECT_LT(Index(SHCNE_RENAMEFOLDER, dir_ + "/old"), Index(SHCNE_CREATE, dir_ + "/new/inner/after.txt"));
+}
+
+TEST_P(ChangeSourceTest, FileBeingWrittenWhenItsFolderIsRenamedIsReportedUnderTheNewName) {
+  fs::create_directory(dir_ + "/d");
+  Expect(SHCNE_MKDIR, dir_ + "/d");
+  int fd = ::open((dir_ + "/d/slow.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "x", 1), 1);
+  Collect([] { return false; }, 100ms);
+  ASSERT_EQ(::rename((dir_ + "/d").c_str(), (dir_ + "/e").c_str()), 0);
+  ::close(fd);
+  Expect(SHCNE_CREATE, dir_ + "/e/slow.txt");
+  EXPECT_EQ(Count(SHCNE_CREATE, dir_ + "/d/slow.txt"), 0u) << Describe();
+}
+
+TEST_P(ChangeSourceTest, MountingAFileSystemIsADriveEvent) {
+  std::string point = dir_ + "/mnt";
+  fs::create_directory(point);
+  Collect([&] { return Count(SHCNE_MKDIR, point) > 0; });
+  if (::mount("vantrel-test", point.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "this process may not mount file systems: " << std::strerror(errno);
+  Expect(SHCNE_DRIVEADD, point);
+  if (Fanotify()) {
+    // A file system mounted later is watched too.
+    WriteFile(point + "/on-new-fs.txt", "n");
+    Expect(SHCNE_CREATE, point + "/on-new-fs.txt");
+  }
+  ASSERT_EQ(::umount(point.c_str()), 0) << std::strerror(errno);
+  Expect(SHCNE_DRIVEREMOVED, point);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ChangeSourceTest, ::testing::Values(WatchBackend::Inotify, WatchBackend::Fanotify),
+                         [](const auto& info) { return info.param == WatchBackend::Inotify ? "inotify" : "fanotify"; });
+
+TEST(InotifyRoots, FollowTheRootSetWhenItChanges) {
+  std::string a = MakeTempDir("/tmp"), b = MakeTempDir("/tmp");
+  InotifySource source;
+  std::string why;
+  ASSERT_TRUE(source.Start(why)) << why;
+  source.SetRoots({a});
+  auto waitWatches = [&](std::size_t n) {
+    for (int i = 0; i < 500 && source.WatchCount() != n; ++i) std::this_thread::sleep_for(5ms);
+    return source.WatchCount();
+  };
+  EXPECT_EQ(waitWatches(1), 1u);
+  source.SetRoots({b, b + "/"});
+  EXPECT_EQ(waitWatches(1), 1u);
+  WriteFile(a + "/ignored.txt", "i");
+  WriteFile(b + "/seen.txt", "s");
+  std::vector<ChangeNotification> got;
+  for (int i = 0; i < 400; ++i) {
+    source.Queue().TakeAll(got);
+    if (!got.empty()) break;
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].item1, b + "/seen.txt");
+  source.SetRoots({});
+  EXPECT_EQ(waitWatches(0), 0u);
+  source.Stop();
+  fs::remove_all(a);
+  fs::remove_all(b);
+}
+
+}  // namespace
+}  // namespace vantrel
