@@ -13,7 +13,7 @@ std::function<LocalDateTime()>& TestClock() {
 }
 
 // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+constexpr long long DaysFromCivil(long long y, unsigned m, unsigned d) {
   y -= m <= 2;
   const long long era = (y >= 0 ? y : y - 399) / 400;
   const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -34,7 +34,7 @@ void CivilFromDays(long long z, int& y, int& m, int& d) {
   y = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (m <= 2));
 }
 
-const long long kEpochOffset = DaysFromCivil(1899, 12, 30);
+constexpr long long kEpochOffset = DaysFromCivil(1899, 12, 30);
 
 }  // namespace
 

@@ -113,15 +113,16 @@ void InotifySource::Handle(std::uint32_t wdBits, std::uint32_t mask, std::uint32
     watchCount_ = paths_.size();
     return;
   }
-  const std::string dir = pit->second;
+  const std::string& dir = pit->second;
   bool isDir = mask & IN_ISDIR;
   if (name.empty()) {
     // Events on a watched directory itself matter only for roots: for the
     // others their parent's watch reports the same change with a name.
     if (!IsRoot(dir)) return;
     if (mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
-      Emit(SHCNE_RMDIR, dir);
-      ForgetTree(dir);
+      std::string root = dir;  // ForgetTree drops the entry dir refers to
+      Emit(SHCNE_RMDIR, root);
+      ForgetTree(root);
     } else if (mask & IN_ATTRIB) {
       Emit(SHCNE_ATTRIBUTES, dir);
     }
@@ -134,7 +135,7 @@ void InotifySource::Handle(std::uint32_t wdBits, std::uint32_t mask, std::uint32
   if (!moves_.empty() && !(mask & IN_MOVED_TO)) ExpireMoves(now, full);
 
   if (mask & IN_CREATE) {
-    if (scanned_.erase(full)) return;
+    if (!scanned_.empty() && scanned_.erase(full)) return;
     if (isDir) {
       std::string path = full;
       Emit(SHCNE_MKDIR, path);

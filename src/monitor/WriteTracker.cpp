@@ -123,14 +123,18 @@ void WriteTracker::Expire(std::int64_t now) {
       Report(entries_.find(item->first));
     }
   };
-  while (!first_.empty() && first_.front().deadline <= now) {
-    Timer t = first_.front();
-    first_.pop_front();
-    handle(t);
-  }
-  while (!later_.empty() && later_.top().deadline <= now) {
-    Timer t = later_.top();
-    later_.pop();
+  // Both queues in deadline order, so reports go out in the order they fell due.
+  for (;;) {
+    bool fromFirst = !first_.empty() && first_.front().deadline <= now;
+    bool fromLater = !later_.empty() && later_.top().deadline <= now;
+    if (fromFirst && fromLater) fromFirst = first_.front().deadline <= later_.top().deadline;
+    if (!fromFirst && !fromLater) break;
+    Timer t = fromFirst ? first_.front() : later_.top();
+    if (fromFirst) {
+      first_.pop_front();
+    } else {
+      later_.pop();
+    }
     handle(t);
   }
 }

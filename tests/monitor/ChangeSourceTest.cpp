@@ -311,8 +311,9 @@ TEST(InotifyRoots, FollowTheRootSetWhenItChanges) {
     return source.WatchCount();
   };
   EXPECT_EQ(waitWatches(1), 1u);
-  source.SetRoots({b, b + "/"});
-  EXPECT_EQ(waitWatches(1), 1u);
+  fs::create_directory(b + "/sub");
+  source.SetRoots({b, b + "/", b + "/sub"});
+  EXPECT_EQ(waitWatches(2), 2u) << "b and its folder, once each; a no longer";
   WriteFile(a + "/ignored.txt", "i");
   WriteFile(b + "/seen.txt", "s");
   std::vector<ChangeNotification> got;

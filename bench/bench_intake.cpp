@@ -1,0 +1,214 @@
+// Creates N files in a fresh temporary tree while a change source runs and
+// counts what reaches the consumer. The source's CPU time is compared with
+// that of a bare reader that only counts the kernel's events for the same
+// workload, in the same run.
+//
+//   bench_intake [--backend inotify|fanotify] [--files N] [--stall-ms M]
+//   intake backend=B files=N delivered=D lost=L seconds=S bare_ratio=R
+#include "monitor/FanotifySource.h"
+#include "monitor/InotifySource.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <string>
+#include <sys/fanotify.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
+
+using namespace vantrel;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kFilesPerDir = 1000;
+
+double ThreadCpu() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+std::string MakeTree() {
+  std::string templ = "/tmp/vantrel-bench-XXXXXX";
+  if (!::mkdtemp(templ.data())) {
+    std::perror("mkdtemp");
+    std::exit(1);
+  }
+  return templ;
+}
+
+std::string FilePath(const std::string& tree, int i) {
+  return tree + "/d" + std::to_string(i / kFilesPerDir) + "/f" + std::to_string(i);
+}
+
+// The workload: folders appear as it goes, each file gets a little content.
+void CreateFiles(const std::string& tree, int files) {
+  for (int i = 0; i < files; ++i) {
+    if (i % kFilesPerDir == 0) ::mkdir((tree + "/d" + std::to_string(i / kFilesPerDir)).c_str(), 0755);
+    int fd = ::open(FilePath(tree, i).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      std::perror("open");
+      std::exit(1);
+    }
+    [[maybe_unused]] ssize_t n = ::write(fd, "content\n", 8);
+    ::close(fd);
+  }
+}
+
+// Reads and counts kernel events, nothing else; for inotify it also watches
+// each new folder, without which there would be nothing to count.
+double BareReader(bool fanotify, const std::string& tree, int files) {
+  std::atomic<bool> writerDone{false};
+  int fd;
+  std::unordered_map<int, std::string> dirs;
+  if (fanotify) {
+    fd = fanotify_init(FAN_CLASS_NOTIF | FAN_CLOEXEC | FAN_NONBLOCK | FAN_UNLIMITED_QUEUE | FAN_REPORT_DFID_NAME_TARGET,
+                       O_RDONLY | O_LARGEFILE);
+    fanotify_mark(fd, FAN_MARK_ADD | FAN_MARK_FILESYSTEM,
+                  FAN_CREATE | FAN_DELETE | FAN_RENAME | FAN_MODIFY | FAN_CLOSE_WRITE | FAN_ATTRIB | FAN_ONDIR,
+                  AT_FDCWD, tree.c_str());
+  } else {
+    fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    dirs[inotify_add_watch(fd, tree.c_str(), IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
+                                                   IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF)] = tree;
+  }
+  double cpu = 0;
+  std::size_t events = 0;
+  std::thread reader([&] {
+    alignas(8) static char buf[256 * 1024];
+    for (;;) {
+      pollfd p{fd, POLLIN, 0};
+      bool done = writerDone;
+      if (::poll(&p, 1, 50) == 0 && done) break;
+      for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        if (fanotify) {
+          for (char* q = buf; q < buf + n; q += reinterpret_cast<fanotify_event_metadata*>(q)->event_len) ++events;
+          continue;
+        }
+        for (char* q = buf; q < buf + n;) {
+          auto* ev = reinterpret_cast<inotify_event*>(q);
+          ++events;
+          if ((ev->mask & IN_CREATE) && (ev->mask & IN_ISDIR)) {
+            std::string path = dirs[ev->wd] + "/" + ev->name;
+            dirs[inotify_add_watch(fd, path.c_str(), IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
+                                                         IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF)] =
+                path;
+          }
+          q += sizeof(inotify_event) + ev->len;
+        }
+      }
+    }
+    cpu = ThreadCpu();
+  });
+  CreateFiles(tree, files);
+  writerDone = true;
+  reader.join();
+  ::close(fd);
+  return cpu;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string backend = "inotify";
+  int files = 100000;
+  int stallMs = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "bench_intake: %s needs a value\n", arg.c_str());
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (arg == "--backend") {
+      backend = value();
+    } else if (arg == "--files") {
+      files = std::atoi(value().c_str());
+    } else if (arg == "--stall-ms") {
+      stallMs = std::atoi(value().c_str());
+    } else {
+      std::fprintf(stderr, "usage: bench_intake [--backend inotify|fanotify] [--files N] [--stall-ms M]\n");
+      return 2;
+    }
+  }
+  if ((backend != "inotify" && backend != "fanotify") || files <= 0) {
+    std::fprintf(stderr, "bench_intake: backend must be inotify or fanotify, files positive\n");
+    return 2;
+  }
+  bool fanotify = backend == "fanotify";
+
+  std::string tree = MakeTree();
+  std::unique_ptr<KernelSource> source;
+  if (fanotify) {
+    source = std::make_unique<FanotifySource>();
+  } else {
+    auto inotify = std::make_unique<InotifySource>();
+    source = std::move(inotify);
+    source->SetRoots({tree});
+  }
+  std::string why;
+  if (!source->Start(why)) {
+    std::fprintf(stderr, "bench_intake: %s cannot start: %s\n", backend.c_str(), why.c_str());
+    return 1;
+  }
+  if (auto* inotify = dynamic_cast<InotifySource*>(source.get()))
+    while (inotify->WatchCount() < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+  auto start = Clock::now();
+  double writerSeconds = 0;
+  std::thread writer([&] {
+    CreateFiles(tree, files);
+    writerSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
+
+  std::unordered_set<std::string> seen;
+  std::string prefix = tree + "/";
+  double consumerCpu = 0;
+  auto last = Clock::now();
+  std::vector<ChangeNotification> batch;
+  // Allow for the files' one-second settling and a slow machine.
+  auto giveUp = [&] { return Clock::now() - last > std::chrono::seconds(10); };
+  while (static_cast<int>(seen.size()) < files && !giveUp()) {
+    pollfd p{source->Queue().ReadyFd(), POLLIN, 0};
+    ::poll(&p, 1, 100);
+    double before = ThreadCpu();
+    source->Queue().TakeAll(batch);
+    consumerCpu += ThreadCpu() - before;
+    for (auto& n : batch) {
+      if (n.code == SHCNE_CREATE && n.item1 && n.item1->compare(0, prefix.size(), prefix) == 0 && seen.insert(*n.item1).second)
+        last = Clock::now();
+    }
+    batch.clear();
+  }
+  double seconds = std::chrono::duration<double>(last - start).count();
+  writer.join();
+  source->Stop();
+  double sourceCpu = source->ReaderCpuSeconds() + consumerCpu;
+  std::filesystem::remove_all(tree);
+  if (std::getenv("BENCH_VERBOSE")) std::fprintf(stderr, "writer took %.2f s\n", writerSeconds);
+
+  std::string bareTree = MakeTree();
+  double bareCpu = BareReader(fanotify, bareTree, files);
+  std::filesystem::remove_all(bareTree);
+
+  int delivered = static_cast<int>(seen.size());
+  std::printf("intake backend=%s files=%d delivered=%d lost=%d seconds=%.2f bare_ratio=%.2f\n", backend.c_str(), files,
+              delivered, files - delivered, seconds, bareCpu > 0 ? sourceCpu / bareCpu : 0.0);
+  return 0;
+}

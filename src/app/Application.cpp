@@ -1,0 +1,32 @@
+#include "app/Application.h"
+
+#include "app/RuntimeError.h"
+
+namespace vantrel {
+namespace {
+Application::ErrorHandler& Handler() {
+  static Application::ErrorHandler handler;
+  return handler;
+}
+// Codes for errors that carry none of their own.
+constexpr int kStandardErrorCode = 1;
+constexpr int kUnknownErrorCode = 2;
+}  // namespace
+
+void Application::SetErrorHandler(ErrorHandler handler) { Handler() = std::move(handler); }
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+  if (!Handler()) return QApplication::notify(receiver, event);
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const RuntimeError& e) {
+    Handler()(e.Code(), QString::fromStdString(e.what()));
+  } catch (const std::exception& e) {
+    Handler()(kStandardErrorCode, QString::fromStdString(e.what()));
+  } catch (...) {
+    Handler()(kUnknownErrorCode, QStringLiteral("unknown error"));
+  }
+  return true;
+}
+
+}  // namespace vantrel

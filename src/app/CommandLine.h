@@ -1,0 +1,19 @@
+#pragma once
+#include "monitor/ChangeSource.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+struct CommandLine {
+  std::optional<std::string> home;
+  WatchBackend backend = WatchBackend::Auto;
+};
+
+// Parses the program's own options (Qt has taken its own by then). On a
+// mistake returns nothing and sets error to a one-line message.
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error);
+
+}  // namespace vantrel

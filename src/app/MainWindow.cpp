@@ -1,0 +1,400 @@
+#include "app/MainWindow.h"
+
+#include "app/Application.h"
+#include "app/ChangeIntake.h"
+#include "app/ProgramDir.h"
+#include "monitor/Decode.h"
+#include "monitor/MountTable.h"
+#include "support/Dialogs.h"
+#include "text/IniFile.h"
+#include "text/TextRules.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QScreen>
+#include <QStandardItemModel>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QTreeView>
+#include <cstdio>
+
+namespace vantrel {
+namespace {
+
+constexpr int kMinWidth = 1010;
+constexpr int kMinHeight = 800;
+const char* const kTypes = "监控类型";
+const char* const kMonitor = "监控设置";
+
+QCheckBox* MakeBox(QWidget* parent, const char* name, const char* caption, int x, int y) {
+  auto* box = new QCheckBox(QString::fromUtf8(caption), parent);
+  box->setObjectName(QString::fromUtf8(name));
+  box->setGeometry(x, y, 104, 24);
+  return box;
+}
+
+QTreeView* MakeList(QWidget* parent, const char* name, QStandardItemModel* model,
+                    std::initializer_list<std::pair<const char*, int>> columns, QRect geometry) {
+  auto* list = new QTreeView(parent);
+  list->setObjectName(QString::fromUtf8(name));
+  list->setRootIsDecorated(false);
+  list->setUniformRowHeights(true);
+  list->setAllColumnsShowFocus(true);
+  list->setFrameShape(QFrame::NoFrame);
+  list->setContextMenuPolicy(Qt::CustomContextMenu);
+  list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  QStringList headers;
+  for (const auto& column : columns) headers << QString::fromUtf8(column.first);
+  model->setHorizontalHeaderLabels(headers);
+  list->setModel(model);
+  list->header()->setStretchLastSection(false);
+  int i = 0;
+  for (const auto& column : columns) list->setColumnWidth(i++, column.second);
+  list->setGeometry(geometry);
+  return list;
+}
+
+std::string Bool(bool b) { return b ? "真" : "假"; }
+
+std::string Caption(const QCheckBox* box) { return box->text().toStdString(); }
+
+}  // namespace
+
+MainWindow::MainWindow(Options options, QWidget* parent) : QWidget(parent), options_(std::move(options)) {
+  setObjectName("MainWindow");
+  setWindowTitle("Vantrel");
+  BuildControls();
+  BuildMenus();
+  ConnectCheckBoxes();
+  setMinimumSize(kMinWidth, kMinHeight);
+  setGeometry(50, 50, kMinWidth, kMinHeight);
+}
+
+MainWindow::~MainWindow() { OnWindowDestroy(); }
+
+void MainWindow::BuildControls() {
+  分组框1 = new QGroupBox("全局事件类型", this);
+  分组框1->setObjectName("分组框1");
+  分组框1->setGeometry(8, 8, 490, 80);
+  选择框_创建文件 = MakeBox(分组框1, "选择框_创建文件", "新建文件", 28, 16);
+  选择框_删除文件 = MakeBox(分组框1, "选择框_删除文件", "删除文件", 140, 16);
+  选择框_重命名文件 = MakeBox(分组框1, "选择框_重命名文件", "重命名文件", 252, 16);
+  选择框_更新文件 = MakeBox(分组框1, "选择框_更新文件", "更新文件", 372, 16);
+  选择框_创建目录 = MakeBox(分组框1, "选择框_创建目录", "新建目录", 28, 48);
+  选择框_删除目录 = MakeBox(分组框1, "选择框_删除目录", "删除目录", 140, 48);
+  选择框_重命名目录 = MakeBox(分组框1, "选择框_重命名目录", "重命名目录", 252, 48);
+
+  分组框2 = new QGroupBox("监控设置", this);
+  分组框2->setObjectName("分组框2");
+  分组框2->setGeometry(507, 8, 490, 80);
+  选择框_全盘 = MakeBox(分组框2, "选择框_全盘", "全盘监控", 32, 34);
+  选择框_自定义 = MakeBox(分组框2, "选择框_自定义", "自定义路径", 147, 34);
+  选择框_保存日志 = MakeBox(分组框2, "选择框_保存日志", "保存日志", 262, 34);
+  选择框_托盘提示 = MakeBox(分组框2, "选择框_托盘提示", "托盘提示", 378, 34);
+
+  ruleModel_ = new QStandardItemModel(0, 3, this);
+  超级列表框2 = MakeList(this, "超级列表框2", ruleModel_, {{"监控事件", 150}, {"监控路径", 500}, {"执行操作", 310}},
+                    QRect(8, 96, 989, 176));
+  eventModel_ = new QStandardItemModel(0, 4, this);
+  超级列表框1 = MakeList(this, "超级列表框1", eventModel_,
+                    {{"触发时间", 180}, {"事件名称", 200}, {"事件类型", 100}, {"事件路径", 480}},
+                    QRect(8, 276, 989, 485));
+}
+
+void MainWindow::BuildMenus() {
+  auto menu = [this](const char* name, std::initializer_list<const char*> items) {
+    auto* m = new QMenu(this);
+    m->setObjectName(QString::fromUtf8(name));
+    for (const char* item : items) {
+      QAction* a = m->addAction(QString::fromUtf8(item));
+      a->setObjectName(QString::fromUtf8(item));
+    }
+    return m;
+  };
+  右键菜单 = menu("右键菜单", {"导出列表", "定位目录", "复制路径"});
+  QMenu* colours = 右键菜单->addMenu("修改颜色");
+  colours->setObjectName("修改颜色");
+  for (const char* item : {"时间", "名称", "类型", "路径", "执行"}) colours->addAction(QString::fromUtf8(item));
+  右键菜单->addAction("清空列表")->setObjectName("清空列表");
+  列表右键 = menu("列表右键", {"添加监控", "修改选中", "删除选中", "全部开启", "全部关闭", "反向选中", "清空监控"});
+  托盘右键 = menu("托盘右键", {"开启提示", "显示窗口", "退出程序"});
+
+  connect(超级列表框1, &QWidget::customContextMenuRequested, this, [this] { 右键菜单->popup(QCursor::pos()); });
+  connect(超级列表框2, &QWidget::customContextMenuRequested, this, [this] { 列表右键->popup(QCursor::pos()); });
+  const auto trayItems = 托盘右键->actions();
+  connect(trayItems[0], &QAction::triggered, this, [this] { OnTrayMenuPromptItem(); });
+  connect(trayItems[1], &QAction::triggered, this, [this] { ShowMainWindow(); });
+  connect(trayItems[2], &QAction::triggered, this, [this] { QuitProgram(); });
+}
+
+void MainWindow::ConnectCheckBoxes() {
+  for (QCheckBox* box : {选择框_创建文件, 选择框_删除文件, 选择框_重命名文件, 选择框_更新文件, 选择框_创建目录,
+                         选择框_删除目录, 选择框_重命名目录})
+    connect(box, &QCheckBox::clicked, this, [this, box] { WriteBox(kTypes, box); });
+  connect(选择框_保存日志, &QCheckBox::clicked, this, [this] { WriteBox(kMonitor, 选择框_保存日志); });
+  connect(选择框_托盘提示, &QCheckBox::clicked, this, [this] { OnTrayPromptClicked(); });
+  connect(选择框_全盘, &QCheckBox::clicked, this, [this] { On全盘Clicked(); });
+  connect(选择框_自定义, &QCheckBox::clicked, this, [this] { On自定义Clicked(); });
+}
+
+bool MainWindow::OnMainWindowCreated() {
+  if (!RegisterShellWatch()) {
+    Dialogs::Tell(this, "提示:", "注册shell监视函数失败！", Dialogs::Icon::Error);
+    return false;
+  }
+  childCount_ = RecordChildLayout();
+  LoadSettings();
+  Application::SetErrorHandler([](int code, const QString& message) { ShowRuntimeError(code, message); });
+  return true;
+}
+
+bool MainWindow::RegisterShellWatch() {
+  if (intake_) return true;
+  std::string error;
+  std::unique_ptr<ChangeSource> source;
+  if (options_.sourceFactory) {
+    source = options_.sourceFactory(error);
+  } else {
+    source = StartChangeSource(options_.backend, WatchRoots(), error);
+  }
+  if (!source) {
+    std::fprintf(stderr, "vantrel: no change source can run: %s\n", error.c_str());
+    return false;
+  }
+  intake_ = new ChangeIntake(
+      std::move(source), [this](const ChangeNotification& n) { OnChangeNotification(n); },
+      [this](const std::string& text) { OnSourceReport(text); }, this);
+  return true;
+}
+
+bool MainWindow::UnregisterShellWatch() {
+  if (!intake_) return false;
+  delete intake_;
+  intake_ = nullptr;
+  return true;
+}
+
+void MainWindow::OnSourceReport(const std::string& text) { std::fprintf(stderr, "vantrel: %s\n", text.c_str()); }
+
+void MainWindow::OnChangeNotification(const ChangeNotification& n) {
+  std::optional<ChangeEvent> event = DecodeNotification(n);
+  if (!event) return;
+  if (n.code == SHCNE_DRIVEADD || n.code == SHCNE_DRIVEREMOVED) UpdateWatchRoots();
+  if (observer_) observer_(*event);
+}
+
+std::vector<std::string> MainWindow::WatchRoots() const {
+  // With both boxes ticked the custom-path box decides. Its roots follow
+  // the rules' monitored paths, which this window does not hold yet.
+  if (选择框_自定义->isChecked() || !选择框_全盘->isChecked()) return {};
+  return WholeDiskRoots(QDir::homePath().toStdString(), ReadMountTable());
+}
+
+void MainWindow::UpdateWatchRoots() {
+  if (intake_) intake_->Source().SetRoots(WatchRoots());
+}
+
+// Settings.
+
+void MainWindow::WriteBox(const char* section, QCheckBox* box) {
+  WriteSetting(ConfigFilePath(), section, Caption(box), Bool(box->isChecked()));
+}
+
+void MainWindow::LoadSettings() {
+  const std::string file = ConfigFilePath();
+  auto load = [&](QCheckBox* box, const char* section, const char* defaultValue) {
+    bool on = ReadSetting(file, section, Caption(box), defaultValue) == "真";
+    if (on) box->setChecked(true);
+    return on;
+  };
+  for (QCheckBox* box : {选择框_重命名文件, 选择框_更新文件, 选择框_删除目录, 选择框_创建目录, 选择框_删除文件,
+                         选择框_创建文件, 选择框_重命名目录})
+    load(box, kTypes, "真");
+  load(选择框_自定义, kMonitor, "真");
+  load(选择框_全盘, kMonitor, "");
+  if (load(选择框_托盘提示, kMonitor, "真")) 托盘右键->actions()[0]->setText("关闭提示");
+  load(选择框_保存日志, kMonitor, "");
+  UpdateWatchRoots();
+  PlaceMainWindow(ReadSetting(file, "程序尺寸", "XY", "1010*800"));
+}
+
+void MainWindow::OnTrayPromptClicked() {
+  WriteBox(kMonitor, 选择框_托盘提示);
+  托盘右键->actions()[0]->setText(选择框_托盘提示->isChecked() ? "关闭提示" : "开启提示");
+}
+
+void MainWindow::OnTrayMenuPromptItem() {
+  选择框_托盘提示->setChecked(托盘右键->actions()[0]->text() == "开启提示");
+  OnTrayPromptClicked();
+}
+
+void MainWindow::On全盘Clicked() {
+  const std::string file = ConfigFilePath();
+  bool on = 选择框_全盘->isChecked();
+  WriteSetting(file, kMonitor, Caption(选择框_全盘), Bool(on));
+  选择框_自定义->setChecked(!on);
+  WriteSetting(file, kMonitor, Caption(选择框_自定义), Bool(!on));
+  UpdateWatchRoots();
+}
+
+void MainWindow::On自定义Clicked() {
+  const std::string file = ConfigFilePath();
+  bool on = 选择框_自定义->isChecked();
+  WriteSetting(file, kMonitor, Caption(选择框_自定义), Bool(on));
+  选择框_全盘->setChecked(!on);
+  WriteSetting(file, kMonitor, Caption(选择框_全盘), Bool(!on));
+  UpdateWatchRoots();
+}
+
+// Window placement and layout.
+
+DisplayMode MainWindow::CurrentDisplayMode() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return {};
+  auto clip = [](double v) { return static_cast<std::uint16_t>(static_cast<long long>(v) & 0xFFFF); };
+  QSize size = screen->size();
+  return {clip(screen->depth()), clip(size.width()), clip(size.height()), clip(screen->refreshRate())};
+}
+
+int MainWindow::TaskbarThickness() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return 0;
+  DisplayMode mode = CurrentDisplayMode();
+  QRect full(screen->geometry().topLeft(), QSize(mode.width, mode.height));
+  return vantrel::TaskbarThickness(full, screen->availableGeometry());
+}
+
+void MainWindow::PlaceMainWindow(const std::string& saved) {
+  std::vector<std::string> parts = SplitText(saved, "*");
+  if (parts.size() < 2) return;
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  QRect area = screen->geometry();
+  std::int64_t w = LeadingInteger(parts[0]);
+  if (w >= area.width()) {
+    setWindowState(windowState() | Qt::WindowMaximized);
+    return;
+  }
+  std::int64_t h = std::min<std::int64_t>(LeadingInteger(parts[1]), QWIDGETSIZE_MAX);
+  resize(static_cast<int>(w), static_cast<int>(h));
+  int left = (area.width() - width()) / 2;
+  int top = (area.height() - TaskbarThickness() - height()) / 2;
+  move(area.left() + left, area.top() + top);
+}
+
+void MainWindow::SaveWindowSize() {
+  WriteSetting(ConfigFilePath(), "程序尺寸", "XY", std::to_string(width()) + "*" + std::to_string(height()));
+}
+
+int MainWindow::RecordChildLayout() {
+  childWindows_.clear();
+  childRatios_.clear();
+  for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+    if (child->isWindow()) continue;
+    childWindows_.push_back(child);
+    childRatios_.push_back(RecordRatio(child->geometry(), size()));
+  }
+  return static_cast<int>(childRatios_.size());
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  OnSizeChanged();
+}
+
+void MainWindow::OnSizeChanged() {
+  if (width() < kMinWidth) {
+    resize(kMinWidth, height());
+    return;
+  }
+  if (height() < kMinHeight) {
+    resize(width(), kMinHeight);
+    return;
+  }
+  ApplyChildLayout();
+}
+
+void MainWindow::ApplyChildLayout() {
+  for (int i = 0; i < childCount_ && i < static_cast<int>(childWindows_.size()); ++i) {
+    childWindows_[i]->setGeometry(ApplyRatio(childRatios_[i], size()));
+    childWindows_[i]->raise();
+  }
+  int listWidth = 超级列表框1->width();
+  超级列表框1->setColumnWidth(
+      3, FillingColumnWidth(listWidth, {超级列表框1->columnWidth(0), 超级列表框1->columnWidth(1), 超级列表框1->columnWidth(2)}));
+  超级列表框2->setColumnWidth(2, FillingColumnWidth(listWidth, {超级列表框2->columnWidth(0), 超级列表框2->columnWidth(1)}));
+
+  CheckBoxPlacement p = PlaceCheckBoxes(分组框1->size(), 分组框2->size());
+  auto place = [](QCheckBox* box, QPoint at) { box->move(at); };
+  place(选择框_全盘, p.全盘);
+  place(选择框_自定义, p.自定义);
+  place(选择框_保存日志, p.保存日志);
+  place(选择框_托盘提示, p.托盘提示);
+  place(选择框_创建文件, p.创建文件);
+  place(选择框_删除文件, p.删除文件);
+  place(选择框_更新文件, p.更新文件);
+  place(选择框_重命名文件, p.重命名文件);
+  place(选择框_创建目录, p.创建目录);
+  place(选择框_删除目录, p.删除目录);
+  place(选择框_重命名目录, p.重命名目录);
+}
+
+// Lifecycle.
+
+bool MainWindow::OnQueryClose() {
+  if (!Dialogs::Ask(this, "提示:", "是否要退出程序?")) return false;
+  SaveWindowSize();
+  return true;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (quitting_ || OnQueryClose()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+void MainWindow::OnWindowDestroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  SaveWindowSize();
+  UnregisterShellWatch();
+}
+
+void MainWindow::QuitProgram() {
+  SaveWindowSize();
+  quitting_ = true;
+  QCoreApplication::exit(0);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // Hidden only while a tray icon can bring it back.
+  if (event->type() == QEvent::WindowStateChange && isMinimized() && QSystemTrayIcon::isSystemTrayAvailable())
+    QTimer::singleShot(0, this, [this] { hide(); });
+}
+
+void MainWindow::ShowMainWindow() {
+  showNormal();
+  SetTopmost(false);
+  raise();
+  activateWindow();
+}
+
+void MainWindow::SetTopmost(bool topmost) {
+  if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == topmost) return;
+  setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
+  show();
+}
+
+void MainWindow::ShowRuntimeError(int code, const QString& message) {
+  Dialogs::Tell(nullptr, "提示:", QString("错误代码:%1\n错误信息:%2").arg(code).arg(message), Dialogs::Icon::Error);
+}
+
+}  // namespace vantrel

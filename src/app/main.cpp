@@ -1,0 +1,58 @@
+#include "app/Application.h"
+#include "app/CommandLine.h"
+#include "app/MainWindow.h"
+#include "app/ProgramDir.h"
+
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace vantrel;
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  char byte = 1;
+  [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Application app(argc, argv);
+  std::vector<std::string> args;
+  const QStringList all = app.arguments();
+  for (qsizetype i = 1; i < all.size(); ++i) args.push_back(all[i].toStdString());
+  std::string error;
+  std::optional<CommandLine> line = ParseCommandLine(args, error);
+  if (!line) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 2;
+  }
+  if (!InitProgramDir(line->home, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+
+  MainWindow window(MainWindow::Options{line->backend, nullptr});
+
+  // SIGINT and SIGTERM end the program the way "退出程序" does.
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] { window.QuitProgram(); });
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+  }
+
+  if (!window.OnMainWindowCreated()) return 0;
+  window.show();
+  return app.exec();
+}

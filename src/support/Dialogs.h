@@ -1,0 +1,36 @@
+#pragma once
+// Questions and error reports. Tests answer questions in advance and read
+// back what would have been shown, instead of a modal box blocking them.
+#include <QString>
+#include <deque>
+#include <optional>
+#include <vector>
+
+class QWidget;
+
+namespace vantrel {
+
+class Dialogs {
+ public:
+  enum class Icon { Information, Question, Error };
+  struct Shown {
+    QString caption;
+    QString text;
+    Icon icon;
+  };
+
+  // A Yes/No question; true for Yes.
+  static bool Ask(QWidget* parent, const QString& caption, const QString& text);
+  static void Tell(QWidget* parent, const QString& caption, const QString& text, Icon icon);
+
+  // While answers are queued (or capture is on), nothing is shown on screen:
+  // questions take the next answer, No when none is left.
+  static void SetNextAnswer(bool yes);
+  static void CaptureForTesting(bool on);
+  static std::vector<Shown> TakeShown();
+
+ private:
+  static bool Capturing();
+};
+
+}  // namespace vantrel

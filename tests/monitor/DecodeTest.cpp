@@ -1,0 +1,58 @@
+#include "monitor/Decode.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+ChangeNotification N(std::uint32_t code, std::optional<std::string> a, std::optional<std::string> b = std::nullopt) {
+  ChangeNotification n;
+  n.code = code;
+  n.item1 = std::move(a);
+  n.item2 = std::move(b);
+  return n;
+}
+
+TEST(DecodeEventName, ExactCodesOnly) {
+  EXPECT_EQ(DecodeEventName(0x2000), "更新文件");
+  EXPECT_EQ(DecodeEventName(0x2001), "");
+  EXPECT_EQ(DecodeEventName(0x80000000), "系统中断");
+  EXPECT_EQ(DecodeEventName(SHCNE_DISKEVENTS), "磁盘事件");
+  EXPECT_EQ(DecodeEventName(SHCNE_DRIVEADDGUI), "SHCNE_DRIVEADDGUI（XP及以后系统未使用）");
+  EXPECT_EQ(DecodeEventName(SHCNE_RENAMEFOLDER), "重命名目录");
+  EXPECT_EQ(DecodeEventName(0), "");
+}
+
+TEST(DecodeNotification, RenameTakesTheNewNameAndTheOldPath) {
+  auto e = DecodeNotification(N(SHCNE_RENAMEITEM, "/a/old.txt", "/a/new.txt"));
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->eventName, "重命名文件");
+  EXPECT_EQ(e->name, "new.txt");
+  EXPECT_EQ(e->path, "/a/old.txt");
+  EXPECT_EQ(e->newPath, "/a/new.txt");
+}
+
+TEST(DecodeNotification, OneItemAndTheSameItemTwice) {
+  auto e = DecodeNotification(N(SHCNE_CREATE, "/home/u/文档/报告.txt", "/home/u/文档/报告.txt"));
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->name, "报告.txt");
+  EXPECT_EQ(e->path, "/home/u/文档/报告.txt");
+  EXPECT_EQ(e->newPath, "");
+  auto root = DecodeNotification(N(SHCNE_DRIVEADD, "/"));
+  ASSERT_TRUE(root);
+  EXPECT_EQ(root->name, "/");
+  auto none = DecodeNotification(N(SHCNE_UPDATEIMAGE, std::nullopt));
+  ASSERT_TRUE(none) << "a notification without items still decodes";
+  EXPECT_EQ(none->path, "");
+}
+
+TEST(DecodeNotification, AnItemWithoutADisplayNameDropsTheWholeNotification) {
+  EXPECT_FALSE(DecodeNotification(N(SHCNE_CREATE, "")));
+  EXPECT_FALSE(DecodeNotification(N(SHCNE_RENAMEITEM, "/a/old", "relative")));
+  EXPECT_FALSE(DecodeNotification(N(SHCNE_RENAMEITEM, "", "/a/new")));
+  EXPECT_EQ(ItemDisplayName("/a/dir/"), "dir");
+  EXPECT_EQ(ItemPath("not/absolute"), "");
+}
+
+}  // namespace
+}  // namespace vantrel
