@@ -95,7 +95,13 @@ double BareReader(bool fanotify, const std::string& tree, int files) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n <= 0) break;
         if (fanotify) {
-          for (char* q = buf; q < buf + n; q += reinterpret_cast<fanotify_event_metadata*>(q)->event_len) ++events;
+          for (char* q = buf; q < buf + n;) {
+            std::uint32_t len;
+            std::memcpy(&len, q, sizeof len);
+            if (len == 0) break;
+            q += len;
+            ++events;
+          }
           continue;
         }
         for (char* q = buf; q < buf + n;) {

@@ -162,19 +162,22 @@ void FanotifySource::ReadKernel(std::int64_t now) {
     std::size_t left = static_cast<std::size_t>(n);
     const char* p = buf;
     while (left >= sizeof(fanotify_event_metadata)) {
-      const auto* m = reinterpret_cast<const fanotify_event_metadata*>(p);
-      if (m->event_len < sizeof(fanotify_event_metadata) || m->event_len > left) break;
-      HandleEvent(p, m->event_len, now);
-      if (m->fd >= 0) ::close(m->fd);
-      p += m->event_len;
-      left -= m->event_len;
+      // Events are padded to 4 bytes only, so the 8-byte mask may sit unaligned.
+      fanotify_event_metadata m;
+      std::memcpy(&m, p, sizeof m);
+      if (m.event_len < sizeof(fanotify_event_metadata) || m.event_len > left) break;
+      HandleEvent(m, p, now);
+      if (m.fd >= 0) ::close(m.fd);
+      p += m.event_len;
+      left -= m.event_len;
     }
     if (batch_.size() >= 4096) FlushBatch();
   }
 }
 
-void FanotifySource::HandleEvent(const char* event, std::size_t length, std::int64_t now) {
-  const auto* m = reinterpret_cast<const fanotify_event_metadata*>(event);
+void FanotifySource::HandleEvent(const fanotify_event_metadata& meta, const char* event, std::int64_t now) {
+  const fanotify_event_metadata* m = &meta;
+  const std::size_t length = meta.event_len;
   if (m->mask & FAN_Q_OVERFLOW) {
     ReportProblem("The kernel's change queue overflowed; some changes were not seen.");
     return;

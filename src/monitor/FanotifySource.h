@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 struct file_handle;
+struct fanotify_event_metadata;
 
 namespace vantrel {
 
@@ -34,7 +35,7 @@ class FanotifySource final : public KernelSource {
 
   // Marks the local file systems of mounts_ not marked yet; the number marked.
   std::size_t MarkFileSystems(std::string* firstError);
-  void HandleEvent(const char* event, std::size_t length, std::int64_t now);
+  void HandleEvent(const fanotify_event_metadata& meta, const char* event, std::int64_t now);
   // The directory a handle names, from the cache or by opening the handle.
   const std::string* ResolveDirectory(std::string_view key, std::string_view fsid, const file_handle* handle);
   void RenameCachedTree(const std::string& from, const std::string& to);
