@@ -1,7 +1,7 @@
 // Creates N files in a fresh temporary tree while a change source runs and
 // counts what reaches the consumer. The source's CPU time is compared with
-// that of a bare reader that only counts the kernel's events for the same
-// workload, in the same run.
+// that of a bare reader that only counts the kernel's events, watching the
+// same workload at the same time.
 //
 //   bench_intake [--backend inotify|fanotify] [--files N] [--stall-ms M]
 //   intake backend=B files=N delivered=D lost=L seconds=S bare_ratio=R
@@ -67,64 +67,76 @@ void CreateFiles(const std::string& tree, int files) {
 }
 
 // Reads and counts kernel events, nothing else; for inotify it also watches
-// each new folder, without which there would be nothing to count.
-double BareReader(bool fanotify, const std::string& tree, int files) {
-  std::atomic<bool> writerDone{false};
-  int fd;
-  std::unordered_map<int, std::string> dirs;
-  if (fanotify) {
-    fd = fanotify_init(FAN_CLASS_NOTIF | FAN_CLOEXEC | FAN_NONBLOCK | FAN_UNLIMITED_QUEUE | FAN_REPORT_DFID_NAME_TARGET,
-                       O_RDONLY | O_LARGEFILE);
-    fanotify_mark(fd, FAN_MARK_ADD | FAN_MARK_FILESYSTEM,
-                  FAN_CREATE | FAN_DELETE | FAN_RENAME | FAN_MODIFY | FAN_CLOSE_WRITE | FAN_ATTRIB | FAN_ONDIR,
-                  AT_FDCWD, tree.c_str());
-  } else {
-    fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    dirs[inotify_add_watch(fd, tree.c_str(), IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
-                                                   IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF)] = tree;
+// each new folder, without which there would be nothing to count. It runs
+// beside the source on the very same workload, so both see the same events
+// at the same pace.
+class BareReader {
+ public:
+  BareReader(bool fanotify, const std::string& tree) : fanotify_(fanotify) {
+    if (fanotify) {
+      fd_ = fanotify_init(FAN_CLASS_NOTIF | FAN_CLOEXEC | FAN_NONBLOCK | FAN_UNLIMITED_QUEUE | FAN_REPORT_DFID_NAME_TARGET,
+                          O_RDONLY | O_LARGEFILE);
+      fanotify_mark(fd_, FAN_MARK_ADD | FAN_MARK_FILESYSTEM,
+                    FAN_CREATE | FAN_DELETE | FAN_RENAME | FAN_MODIFY | FAN_CLOSE_WRITE | FAN_ATTRIB | FAN_ONDIR,
+                    AT_FDCWD, tree.c_str());
+    } else {
+      fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+      Watch(tree);
+    }
+    if (fd_ < 0) {
+      std::perror("bare reader");
+      std::exit(1);
+    }
+    thread_ = std::thread([this] { Run(); });
   }
-  double cpu = 0;
-  std::size_t events = 0;
-  std::thread reader([&] {
+  // Reads what is left once the workload is over; the reader's CPU seconds.
+  double Finish() {
+    done_ = true;
+    thread_.join();
+    ::close(fd_);
+    return cpu_;
+  }
+
+ private:
+  void Watch(const std::string& dir) {
+    dirs_[inotify_add_watch(fd_, dir.c_str(), IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
+                                                  IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF)] = dir;
+  }
+  void Run() {
     alignas(8) static char buf[256 * 1024];
     for (;;) {
-      pollfd p{fd, POLLIN, 0};
-      bool done = writerDone;
+      pollfd p{fd_, POLLIN, 0};
+      bool done = done_;
       if (::poll(&p, 1, 50) == 0 && done) break;
       for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
+        ssize_t n = ::read(fd_, buf, sizeof buf);
         if (n <= 0) break;
-        if (fanotify) {
-          for (char* q = buf; q < buf + n;) {
+        for (char* q = buf; q < buf + n;) {
+          ++events_;
+          if (fanotify_) {
             std::uint32_t len;
             std::memcpy(&len, q, sizeof len);
             if (len == 0) break;
             q += len;
-            ++events;
+            continue;
           }
-          continue;
-        }
-        for (char* q = buf; q < buf + n;) {
           auto* ev = reinterpret_cast<inotify_event*>(q);
-          ++events;
-          if ((ev->mask & IN_CREATE) && (ev->mask & IN_ISDIR)) {
-            std::string path = dirs[ev->wd] + "/" + ev->name;
-            dirs[inotify_add_watch(fd, path.c_str(), IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
-                                                         IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF)] =
-                path;
-          }
+          if ((ev->mask & IN_CREATE) && (ev->mask & IN_ISDIR)) Watch(dirs_[ev->wd] + "/" + ev->name);
           q += sizeof(inotify_event) + ev->len;
         }
       }
     }
-    cpu = ThreadCpu();
-  });
-  CreateFiles(tree, files);
-  writerDone = true;
-  reader.join();
-  ::close(fd);
-  return cpu;
-}
+    cpu_ = ThreadCpu();
+  }
+
+  bool fanotify_;
+  int fd_ = -1;
+  std::unordered_map<int, std::string> dirs_;
+  std::atomic<bool> done_{false};
+  std::size_t events_ = 0;
+  double cpu_ = 0;
+  std::thread thread_;
+};
 
 }  // namespace
 
@@ -175,6 +187,7 @@ int main(int argc, char** argv) {
   if (auto* inotify = dynamic_cast<InotifySource*>(source.get()))
     while (inotify->WatchCount() < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
+  BareReader bare(fanotify, tree);
   auto start = Clock::now();
   double writerSeconds = 0;
   std::thread writer([&] {
@@ -206,12 +219,9 @@ int main(int argc, char** argv) {
   writer.join();
   source->Stop();
   double sourceCpu = source->ReaderCpuSeconds() + consumerCpu;
+  double bareCpu = bare.Finish();
   std::filesystem::remove_all(tree);
   if (std::getenv("BENCH_VERBOSE")) std::fprintf(stderr, "writer took %.2f s\n", writerSeconds);
-
-  std::string bareTree = MakeTree();
-  double bareCpu = BareReader(fanotify, bareTree, files);
-  std::filesystem::remove_all(bareTree);
 
   int delivered = static_cast<int>(seen.size());
   std::printf("intake backend=%s files=%d delivered=%d lost=%d seconds=%.2f bare_ratio=%.2f\n", backend.c_str(), files,
