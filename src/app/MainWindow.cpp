@@ -2,14 +2,22 @@
 
 #include "app/Application.h"
 #include "app/ChangeIntake.h"
+#include "app/EventListModel.h"
 #include "app/ProgramDir.h"
+#include "log/FormatTime.h"
 #include "monitor/Decode.h"
 #include "monitor/MountTable.h"
+#include "support/Desktop.h"
 #include "support/Dialogs.h"
+#include "support/FileDialogs.h"
+#include "text/AtomicFile.h"
+#include "text/Codec.h"
 #include "text/IniFile.h"
 #include "text/TextRules.h"
+#include "tray/TrayIcon.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
 #include <QGroupBox>
@@ -19,9 +27,12 @@
 #include <QScreen>
 #include <QStandardItemModel>
 #include <QSystemTrayIcon>
+#include <QTableView>
 #include <QTimer>
 #include <QTreeView>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace vantrel {
 namespace {
@@ -38,25 +49,17 @@ QCheckBox* MakeBox(QWidget* parent, const char* name, const char* caption, int x
   return box;
 }
 
-QTreeView* MakeList(QWidget* parent, const char* name, QStandardItemModel* model,
-                    std::initializer_list<std::pair<const char*, int>> columns, QRect geometry) {
-  auto* list = new QTreeView(parent);
+void SetUpList(QAbstractItemView* list, const char* name, QAbstractItemModel* model,
+               std::initializer_list<int> widths, QRect geometry, auto setWidth) {
   list->setObjectName(QString::fromUtf8(name));
-  list->setRootIsDecorated(false);
-  list->setUniformRowHeights(true);
-  list->setAllColumnsShowFocus(true);
   list->setFrameShape(QFrame::NoFrame);
   list->setContextMenuPolicy(Qt::CustomContextMenu);
   list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  QStringList headers;
-  for (const auto& column : columns) headers << QString::fromUtf8(column.first);
-  model->setHorizontalHeaderLabels(headers);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
   list->setModel(model);
-  list->header()->setStretchLastSection(false);
   int i = 0;
-  for (const auto& column : columns) list->setColumnWidth(i++, column.second);
+  for (int width : widths) setWidth(i++, width);
   list->setGeometry(geometry);
-  return list;
 }
 
 std::string Bool(bool b) { return b ? "真" : "假"; }
@@ -65,7 +68,12 @@ std::string Caption(const QCheckBox* box) { return box->text().toStdString(); }
 
 }  // namespace
 
-MainWindow::MainWindow(Options options, QWidget* parent) : QWidget(parent), options_(std::move(options)) {
+MainWindow::MainWindow(Options options, QWidget* parent)
+    : QWidget(parent),
+      options_(std::move(options)),
+      log_(std::make_unique<LogOutput>(ProgramDir())),
+      eventLog_(std::make_unique<EventLog>(eventList_, colours_, *log_, *this)),
+      tray_(new TrayIcon(this)) {
   setObjectName("MainWindow");
   setWindowTitle("Vantrel");
   BuildControls();
@@ -98,12 +106,24 @@ void MainWindow::BuildControls() {
   选择框_托盘提示 = MakeBox(分组框2, "选择框_托盘提示", "托盘提示", 378, 34);
 
   ruleModel_ = new QStandardItemModel(0, 3, this);
-  超级列表框2 = MakeList(this, "超级列表框2", ruleModel_, {{"监控事件", 150}, {"监控路径", 500}, {"执行操作", 310}},
-                    QRect(8, 96, 989, 176));
-  eventModel_ = new QStandardItemModel(0, 4, this);
-  超级列表框1 = MakeList(this, "超级列表框1", eventModel_,
-                    {{"触发时间", 180}, {"事件名称", 200}, {"事件类型", 100}, {"事件路径", 480}},
-                    QRect(8, 276, 989, 485));
+  ruleModel_->setHorizontalHeaderLabels({"监控事件", "监控路径", "执行操作"});
+  超级列表框2 = new QTreeView(this);
+  超级列表框2->setRootIsDecorated(false);
+  超级列表框2->setUniformRowHeights(true);
+  超级列表框2->header()->setStretchLastSection(false);
+  SetUpList(超级列表框2, "超级列表框2", ruleModel_, {150, 500, 310}, QRect(8, 96, 989, 176),
+            [this](int c, int w) { 超级列表框2->setColumnWidth(c, w); });
+
+  eventModel_ = new EventListModel(eventList_, colours_, this);
+  超级列表框1 = new QTableView(this);
+  超级列表框1->verticalHeader()->hide();
+  超级列表框1->setShowGrid(false);
+  超级列表框1->setWordWrap(false);
+  超级列表框1->horizontalHeader()->setStretchLastSection(false);
+  超级列表框1->horizontalHeader()->setHighlightSections(false);
+  SetUpList(超级列表框1, "超级列表框1", eventModel_, {180, 200, 100, 480}, QRect(8, 276, 989, 485),
+            [this](int c, int w) { 超级列表框1->setColumnWidth(c, w); });
+  connect(eventModel_, &EventListModel::Appended, 超级列表框1, &QTableView::scrollToBottom);
 }
 
 void MainWindow::BuildMenus() {
@@ -117,10 +137,16 @@ void MainWindow::BuildMenus() {
     return m;
   };
   右键菜单 = menu("右键菜单", {"导出列表", "定位目录", "复制路径"});
+  const auto listItems = 右键菜单->actions();
+  connect(listItems[0], &QAction::triggered, this, [this] { ExportEventList(); });
+  connect(listItems[1], &QAction::triggered, this, [this] { OpenEventFolder(); });
+  connect(listItems[2], &QAction::triggered, this, [this] { CopyEventPath(); });
   QMenu* colours = 右键菜单->addMenu("修改颜色");
   colours->setObjectName("修改颜色");
   for (const char* item : {"时间", "名称", "类型", "路径", "执行"}) colours->addAction(QString::fromUtf8(item));
-  右键菜单->addAction("清空列表")->setObjectName("清空列表");
+  QAction* clear = 右键菜单->addAction("清空列表");
+  clear->setObjectName("清空列表");
+  connect(clear, &QAction::triggered, this, [this] { ClearEventList(); });
   列表右键 = menu("列表右键", {"添加监控", "修改选中", "删除选中", "全部开启", "全部关闭", "反向选中", "清空监控"});
   托盘右键 = menu("托盘右键", {"开启提示", "显示窗口", "退出程序"});
 
@@ -147,7 +173,15 @@ bool MainWindow::OnMainWindowCreated() {
     Dialogs::Tell(this, "提示:", "注册shell监视函数失败！", Dialogs::Icon::Error);
     return false;
   }
+  colours_.SetRowHeight(26);
+  超级列表框1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  超级列表框1->verticalHeader()->setDefaultSectionSize(colours_.RowHeight());
+  // The day of start-up names the log folder for the whole run.
+  log_->SetLogFile(ProgramDir() + "/log/" + FormatTime(std::nullopt, 3, 1, 2), "log.txt");
   childCount_ = RecordChildLayout();
+  lastActionTarget_ = ProgramDir();
+  tray_->Add(this, windowTitle(), 托盘右键);
+  connect(tray_, &TrayIcon::Clicked, this, [this] { ShowMainWindow(); });
   LoadSettings();
   Application::SetErrorHandler([](int code, const QString& message) { ShowRuntimeError(code, message); });
   return true;
@@ -186,6 +220,113 @@ void MainWindow::OnChangeNotification(const ChangeNotification& n) {
   if (!event) return;
   if (n.code == SHCNE_DRIVEADD || n.code == SHCNE_DRIVEREMOVED) UpdateWatchRoots();
   if (observer_) observer_(*event);
+  DispatchChangeEvent(*event, *this);
+}
+
+// What the filter and the event log read of the window.
+
+QCheckBox* MainWindow::TypeBoxWidget(TypeBox box) const {
+  QCheckBox* const boxes[] = {选择框_创建文件, 选择框_重命名文件, 选择框_更新文件, 选择框_删除目录,
+                              选择框_创建目录, 选择框_删除文件, 选择框_重命名目录};
+  return boxes[box];
+}
+
+std::string MainWindow::TypeBoxCaption(TypeBox box) const { return Caption(TypeBoxWidget(box)); }
+
+bool MainWindow::TypeBoxTicked(TypeBox box) const { return TypeBoxWidget(box)->isChecked(); }
+
+bool MainWindow::CustomPathMode() const { return 选择框_自定义->isChecked(); }
+
+std::string MainWindow::ProgramDirectory() const { return ProgramDir(); }
+
+std::vector<std::string> MainWindow::MonitoredPaths() const {
+  std::vector<std::string> paths;
+  for (int row = 0; row < ruleModel_->rowCount(); ++row)
+    paths.push_back(ruleModel_->data(ruleModel_->index(row, 1)).toString().toStdString());
+  return paths;
+}
+
+std::int64_t MainWindow::FindRowByCell(std::string_view text, int column) const {
+  return eventLog_->FindRowByCell(text, column);
+}
+
+void MainWindow::AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) {
+  eventLog_->AddEventRow(name, eventName, path);
+}
+
+void MainWindow::MatchRules(const std::string&, const std::string&, const std::string&) {
+  // The rule list holds no rules that could fire yet.
+}
+
+bool MainWindow::PromptsOn() const { return 选择框_托盘提示->isChecked(); }
+
+bool MainWindow::SaveLogOn() const { return 选择框_保存日志->isChecked(); }
+
+std::string MainWindow::ConfigFile() const { return ConfigFilePath(); }
+
+void MainWindow::ShowPrompt(const std::string& title, const std::string& text) { tray_->ShowPrompt(title, text); }
+
+void MainWindow::RowsAppended() { eventModel_->RowsAppended(); }
+
+void MainWindow::RowsRecoloured() { eventModel_->RowsRecoloured(); }
+
+// The event list's menu.
+
+int MainWindow::SelectedEventRow() const {
+  eventModel_->Sync();
+  QModelIndex current = 超级列表框1->currentIndex();
+  if (current.isValid() && 超级列表框1->selectionModel()->isRowSelected(current.row(), QModelIndex()))
+    return current.row();
+  const QModelIndexList rows = 超级列表框1->selectionModel()->selectedRows();
+  return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void MainWindow::ExportEventList() {
+  SaveRequest request;
+  request.title = "选择保存日志路径";
+  request.defaultName = QString::fromStdString(FormatTime(std::nullopt, 3, 1, 2) + "-事件.txt");
+  request.filter = "文本文件(*.txt)|*.txt";
+  request.initialDirectory = QString::fromStdString(ProgramDir());
+  request.defaultExtension = ".txt";
+  request.overwritePrompt = request.pathMustExist = request.keepDirectory = true;
+  QString path = FileDialogs::ShowSaveDialog(this, request);
+  if (path.isEmpty()) return;
+  if (!WriteFileAtomically(path.toStdString(), Utf8ToGb18030(ExportText(eventList_)))) {
+    // A silent failure would look like a saved list.
+    tray_->ShowPrompt("提示:", "导出列表失败: " + path.toStdString() + " (" + std::strerror(errno) + ")",
+                      TrayIcon::Error);
+  }
+}
+
+void MainWindow::OpenEventFolder() {
+  int row = SelectedEventRow();
+  if (row < 0) {
+    tray_->ShowPrompt("提示:", "未选中需要定位项!");
+    return;
+  }
+  std::string cell(eventList_.Cell(static_cast<std::size_t>(row), 3));
+  if (std::size_t mark = cell.rfind("】"); mark != std::string::npos)
+    cell = std::string(TrimBlanks(std::string_view(cell).substr(mark + std::string_view("】").size())));
+  std::size_t slash = cell.rfind('/');
+  std::string folder = slash == std::string::npos ? cell : cell.substr(0, slash + 1);
+  OpenWithDesktop(QString::fromStdString(folder));
+}
+
+void MainWindow::CopyEventPath() {
+  int row = SelectedEventRow();
+  if (row < 0) {
+    tray_->ShowPrompt("提示:", "未选中需要复制项!");
+    return;
+  }
+  std::string_view cell = eventList_.Cell(static_cast<std::size_t>(row), 3);
+  QGuiApplication::clipboard()->setText(QString::fromUtf8(cell.data(), static_cast<qsizetype>(cell.size())));
+  Dialogs::Tell(this, "提示:", "路径已复制到剪辑板!", Dialogs::Icon::Information);
+}
+
+void MainWindow::ClearEventList() {
+  if (!Dialogs::Ask(this, "提示", "是否要清空列表?")) return;
+  eventList_.Clear();
+  eventModel_->Cleared();
 }
 
 std::vector<std::string> MainWindow::WatchRoots() const {
@@ -289,6 +430,7 @@ void MainWindow::PlaceMainWindow(const std::string& saved) {
 
 void MainWindow::SaveWindowSize() {
   WriteSetting(ConfigFilePath(), "程序尺寸", "XY", std::to_string(width()) + "*" + std::to_string(height()));
+  tray_->Remove();
 }
 
 int MainWindow::RecordChildLayout() {

@@ -1,6 +1,11 @@
 #pragma once
 #include "app/Layout.h"
+#include "log/EventList.h"
+#include "log/EventLog.h"
+#include "log/ListColourStore.h"
+#include "log/LogOutput.h"
 #include "monitor/ChangeSource.h"
+#include "monitor/EventFilter.h"
 #include "monitor/ShellEvents.h"
 
 #include <QWidget>
@@ -12,17 +17,20 @@ class QCheckBox;
 class QGroupBox;
 class QMenu;
 class QStandardItemModel;
+class QTableView;
 class QTreeView;
 
 namespace vantrel {
 
 class ChangeIntake;
+class EventListModel;
+class TrayIcon;
 
 struct DisplayMode {
   std::uint16_t bitsPerPixel = 0, width = 0, height = 0, frequency = 0;
 };
 
-class MainWindow : public QWidget {
+class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   Q_OBJECT
  public:
   using SourceFactory = std::function<std::unique_ptr<ChangeSource>(std::string& error)>;
@@ -55,6 +63,39 @@ class MainWindow : public QWidget {
 
   // Every change from the source arrives here, one at a time, in order.
   void OnChangeNotification(const ChangeNotification& n);
+
+  // Commands of the event list's menu.
+  void ExportEventList();
+  void OpenEventFolder();
+  void CopyEventPath();
+  void ClearEventList();
+
+  EventLog& Events() { return *eventLog_; }
+  EventList& EventRows() { return eventList_; }
+  const ListColourStore& Colours() const { return colours_; }
+  LogOutput& Log() { return *log_; }
+  TrayIcon& Tray() { return *tray_; }
+  EventListModel& EventModel() { return *eventModel_; }
+  void SetLastActionTarget(std::string target) { lastActionTarget_ = std::move(target); }
+
+  // DispatchHost
+  std::string TypeBoxCaption(TypeBox box) const override;
+  bool TypeBoxTicked(TypeBox box) const override;
+  bool CustomPathMode() const override;
+  std::string ProgramDirectory() const override;
+  std::string LastActionTarget() const override { return lastActionTarget_; }
+  std::vector<std::string> MonitoredPaths() const override;
+  std::int64_t FindRowByCell(std::string_view text, int column) const override;
+  void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) override;
+  void MatchRules(const std::string& path, const std::string& eventName, const std::string& name) override;
+
+  // EventLogHost
+  bool PromptsOn() const override;
+  bool SaveLogOn() const override;
+  std::string ConfigFile() const override;
+  void ShowPrompt(const std::string& title, const std::string& text) override;
+  void RowsAppended() override;
+  void RowsRecoloured() override;
   void SetEventObserver(std::function<void(const ChangeEvent&)> observer) { observer_ = std::move(observer); }
   ChangeIntake* Intake() const { return intake_; }
   // The folders a per-folder source must watch in the current mode.
@@ -99,9 +140,19 @@ class MainWindow : public QWidget {
   QCheckBox* 选择框_保存日志;
   QCheckBox* 选择框_托盘提示;
   QTreeView* 超级列表框2;
-  QTreeView* 超级列表框1;
+  QTableView* 超级列表框1;
   QStandardItemModel* ruleModel_;
-  QStandardItemModel* eventModel_;
+
+  EventList eventList_;
+  ListColourStore colours_;
+  std::unique_ptr<LogOutput> log_;
+  std::unique_ptr<EventLog> eventLog_;
+  EventListModel* eventModel_;
+  TrayIcon* tray_;
+  std::string lastActionTarget_;
+  QCheckBox* TypeBoxWidget(TypeBox box) const;
+  // The selected row of the event list, or -1.
+  int SelectedEventRow() const;
 
   std::vector<QWidget*> childWindows_;
   std::vector<ChildRatio> childRatios_;

@@ -5,6 +5,8 @@
 #include "text/TextRules.h"
 
 #include <cerrno>
+#include <mutex>
+#include <sys/stat.h>
 
 namespace vantrel {
 namespace {
@@ -119,15 +121,56 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), entry);
 }
 
+namespace {
+
+// The parsed file, kept while the file on disk is unchanged: a read costs a
+// stat instead of a parse, and any change (ours are renames, so a new inode;
+// an editor's write changes the time or size) is seen at the next read.
+struct CachedFile {
+  std::string path;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = -1;
+  timespec mtime{};
+  timespec ctime{};
+  std::optional<IniDocument> doc;
+};
+
+bool SameFile(const CachedFile& c, const struct stat& st) {
+  return c.dev == st.st_dev && c.ino == st.st_ino && c.size == st.st_size && c.mtime.tv_sec == st.st_mtim.tv_sec &&
+         c.mtime.tv_nsec == st.st_mtim.tv_nsec && c.ctime.tv_sec == st.st_ctim.tv_sec &&
+         c.ctime.tv_nsec == st.st_ctim.tv_nsec;
+}
+
+std::optional<std::string> CachedGet(const std::string& path, std::string_view section, std::string_view key) {
+  static std::mutex mutex;
+  static CachedFile cache;
+  std::lock_guard lock(mutex);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  if (!cache.doc || cache.path != path || !SameFile(cache, st)) {
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) return std::nullopt;
+    cache.path = path;
+    cache.dev = st.st_dev;
+    cache.ino = st.st_ino;
+    cache.size = st.st_size;
+    cache.mtime = st.st_mtim;
+    cache.ctime = st.st_ctim;
+    cache.doc = IniDocument::Parse(Gb18030ToUtf8(bytes));
+  }
+  return cache.doc->Get(section, key);
+}
+
+}  // namespace
+
 std::string ReadSetting(std::string_view file, std::string_view section, std::string_view key,
                         std::string_view defaultValue) {
   file = TrimLeadingBlanks(file);
   section = TrimLeadingBlanks(section);
   key = TrimLeadingBlanks(key);
   if (file.empty() || section.empty() || key.empty()) return {};
-  std::string bytes;
-  if (!ReadWholeFile(std::string(file), bytes)) return std::string(defaultValue);
-  auto value = IniDocument::Parse(Gb18030ToUtf8(bytes)).Get(section, key);
+  auto value = CachedGet(std::string(file), section, key);
   return value ? *value : std::string(defaultValue);
 }
 

@@ -28,7 +28,8 @@ class IniDocument {
   std::string eol_ = "\r\n";
 };
 
-// Reads one value; the file is read anew on every call. Leading blanks of the
+// Reads one value as the file holds it now (a parse is reused only while the
+// file is unchanged on disk). Leading blanks of the
 // file name, section and key are skipped, and if any of them is then empty
 // the result is empty. A missing file or key gives the default.
 std::string ReadSetting(std::string_view file, std::string_view section, std::string_view key,

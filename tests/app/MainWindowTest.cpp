@@ -18,6 +18,7 @@
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTableView>
 #include <QTreeView>
 #include <gtest/gtest.h>
 
@@ -87,7 +88,7 @@ TEST_F(MainWindowTest, HasEveryControlAndMenuItemByItsFormName) {
   }
   EXPECT_EQ(Find<QGroupBox>("分组框1")->title(), "全局事件类型");
   EXPECT_EQ(Find<QGroupBox>("分组框2")->title(), "监控设置");
-  auto* events = Find<QTreeView>("超级列表框1");
+  auto* events = Find<QTableView>("超级列表框1");
   auto* rules = Find<QTreeView>("超级列表框2");
   ASSERT_TRUE(events && rules);
   EXPECT_EQ(events->frameShape(), QFrame::NoFrame);
@@ -177,7 +178,7 @@ TEST_F(MainWindowTest, ProportionalLayoutAtDesignSizeAndAfterResizing) {
   EXPECT_EQ(at("选择框_更新文件"), QPoint(377, 16));
   EXPECT_EQ(at("选择框_重命名文件"), QPoint(261, 16));
   EXPECT_EQ(at("选择框_删除目录"), QPoint(146, 48));
-  auto* events = Find<QTreeView>("超级列表框1");
+  auto* events = Find<QTableView>("超级列表框1");
   auto* rules = Find<QTreeView>("超级列表框2");
   EXPECT_EQ(events->columnWidth(3), 989 - 18 - 180 - 200 - 100);
   EXPECT_EQ(rules->columnWidth(2), 989 - 18 - 150 - 500);

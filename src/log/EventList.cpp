@@ -1,0 +1,185 @@
+#include "log/EventList.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+namespace vantrel {
+namespace {
+
+constexpr std::size_t kBlockSize = 1 << 20;
+
+std::size_t Hash(std::string_view text) { return std::hash<std::string_view>{}(text); }
+
+std::string Fold(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+}  // namespace
+
+void CellIndex::Grow() {
+  std::size_t size = rows_.empty() ? 1024 : rows_.size() * 2;
+  std::vector<std::uint32_t> oldRows;
+  oldRows.swap(rows_);
+  rows_.assign(size, kEmpty);
+  tags_.assign(size, 0);
+  used_ = 0;
+  // Rows in ascending order, so the first row of a text keeps its slot.
+  std::vector<std::uint32_t> live;
+  for (std::uint32_t r : oldRows)
+    if (r != kEmpty) live.push_back(r);
+  std::sort(live.begin(), live.end());
+  for (std::uint32_t r : live) Insert(r, cellOf_(owner_, r));
+}
+
+void CellIndex::Insert(std::uint32_t row, std::string_view text) {
+  if ((used_ + 1) * 2 > rows_.size()) Grow();
+  std::size_t h = Hash(text);
+  std::uint32_t tag = static_cast<std::uint32_t>(h >> 32);
+  std::size_t mask = rows_.size() - 1;
+  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+    if (rows_[i] == kEmpty) {
+      rows_[i] = row;
+      tags_[i] = tag;
+      ++used_;
+      return;
+    }
+    if (tags_[i] == tag && cellOf_(owner_, rows_[i]) == text) return;
+  }
+}
+
+std::int64_t CellIndex::Find(std::string_view text) const {
+  if (rows_.empty()) return -1;
+  std::size_t h = Hash(text);
+  std::uint32_t tag = static_cast<std::uint32_t>(h >> 32);
+  std::size_t mask = rows_.size() - 1;
+  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+    if (rows_[i] == kEmpty) return -1;
+    if (tags_[i] == tag && cellOf_(owner_, rows_[i]) == text) return rows_[i];
+  }
+}
+
+void CellIndex::Clear() {
+  rows_.clear();
+  tags_.clear();
+  used_ = 0;
+}
+
+std::uint32_t EventList::Pool::Intern(std::string_view text, std::uint32_t row, bool foldCase) {
+  auto [it, inserted] = ids.try_emplace(std::string(text), 0);
+  if (inserted) {
+    it->second = static_cast<std::uint32_t>(texts.size());
+    texts.emplace_back(text);
+    firstRow.push_back(row);
+    if (foldCase) firstRowFolded.try_emplace(Fold(text), row);
+  }
+  return it->second;
+}
+
+std::int64_t EventList::Pool::Find(std::string_view text, bool foldCase) const {
+  if (foldCase) {
+    auto it = firstRowFolded.find(Fold(text));
+    return it == firstRowFolded.end() ? -1 : it->second;
+  }
+  auto it = ids.find(std::string(text));
+  return it == ids.end() ? -1 : firstRow[it->second];
+}
+
+void EventList::Pool::Clear() {
+  texts.clear();
+  firstRow.clear();
+  ids.clear();
+  firstRowFolded.clear();
+}
+
+EventList::EventList() : names_(this, &EventList::NameOf), paths_(this, &EventList::PathOf) {}
+
+std::string_view EventList::NameOf(const void* self, std::uint32_t row) {
+  const Row& r = static_cast<const EventList*>(self)->rows_[row];
+  return {r.name, r.nameLength};
+}
+
+std::string_view EventList::PathOf(const void* self, std::uint32_t row) {
+  const Row& r = static_cast<const EventList*>(self)->rows_[row];
+  return {r.path, r.pathLength};
+}
+
+const char* EventList::Store(std::string_view text) {
+  if (text.empty()) return "";
+  if (text.size() > kBlockSize / 4) {
+    // A very long text gets a block of its own, so the shared blocks stay well used.
+    bigBlocks_.push_back(std::make_unique<char[]>(text.size()));
+    std::memcpy(bigBlocks_.back().get(), text.data(), text.size());
+    return bigBlocks_.back().get();
+  }
+  if (blocks_.empty() || blockUsed_ + text.size() > kBlockSize) {
+    blocks_.push_back(std::make_unique<char[]>(kBlockSize));
+    blockUsed_ = 0;
+  }
+  char* at = blocks_.back().get() + blockUsed_;
+  std::memcpy(at, text.data(), text.size());
+  blockUsed_ += text.size();
+  return at;
+}
+
+std::size_t EventList::Append(std::string_view time, std::string_view name, std::string_view type,
+                              std::string_view path) {
+  auto row = static_cast<std::uint32_t>(rows_.size());
+  Row r{};
+  r.name = Store(name);
+  r.nameLength = static_cast<std::uint32_t>(name.size());
+  r.path = Store(path);
+  r.pathLength = static_cast<std::uint32_t>(path.size());
+  r.time = times_.Intern(time, row, true);
+  r.type = types_.Intern(type, row, false);
+  rows_.push_back(r);
+  names_.Insert(row, name);
+  paths_.Insert(row, path);
+  return row;
+}
+
+std::string_view EventList::Cell(std::size_t row, int column) const {
+  const Row& r = rows_[row];
+  switch (column) {
+    case 0:
+      return times_.texts[r.time];
+    case 1:
+      return {r.name, r.nameLength};
+    case 2:
+      return types_.texts[r.type];
+    default:
+      return {r.path, r.pathLength};
+  }
+}
+
+std::int64_t EventList::FindRowByCell(std::string_view text, int column) const {
+  switch (column) {
+    case 0:
+      return times_.Find(text, true);
+    case 1:
+      return names_.Find(text);
+    case 2:
+      return types_.Find(text, false);
+    case 3:
+      return paths_.Find(text);
+    default:
+      return -1;
+  }
+}
+
+void EventList::Clear() {
+  rows_.clear();
+  rows_.shrink_to_fit();
+  blocks_.clear();
+  bigBlocks_.clear();
+  blockUsed_ = 0;
+  times_.Clear();
+  types_.Clear();
+  names_.Clear();
+  paths_.Clear();
+}
+
+}  // namespace vantrel

@@ -1,0 +1,95 @@
+#include "log/EventLog.h"
+
+#include "log/FormatTime.h"
+#include "text/IniFile.h"
+#include "text/PathRoutines.h"
+#include "text/TextRules.h"
+
+#include <array>
+
+namespace vantrel {
+namespace {
+
+struct ColourKey {
+  const char* key;
+  const char* defaultValue;
+};
+constexpr std::array<ColourKey, 5> kColourKeys{{
+    {"时间", "0"}, {"名称", "16746496"}, {"类型", "255"}, {"路径", "8421376"}, {"执行", "16711680"}}};
+constexpr const char* kColumnKeys[4] = {"时间", "名称", "类型", "路径"};
+
+std::string NowText() { return FormatTime(std::nullopt, 1, 0, 2); }
+
+}  // namespace
+
+std::uint32_t EventLog::ColourSetting(const char* key) const {
+  const char* fallback = "0";
+  for (const ColourKey& k : kColourKeys)
+    if (std::string_view(k.key) == key) fallback = k.defaultValue;
+  return static_cast<std::uint32_t>(LeadingInteger(ReadSetting(host_.ConfigFile(), "日志颜色", key, fallback)));
+}
+
+void EventLog::ColourEventRow(std::size_t row) {
+  for (int column = 0; column < 4; ++column)
+    colours_.SetCellColour(row, column, ColourSetting(kColumnKeys[column]), kWhite);
+}
+
+void EventLog::ColourActionRow(std::size_t row) {
+  for (int column = 0; column < 4; ++column) colours_.SetCellColour(row, column, ColourSetting("执行"), kWhite);
+}
+
+void EventLog::AddEventRow(const std::string& displayName, const std::string& eventName, const std::string& path) {
+  std::string name = displayName;
+  std::string shownPath = path;
+  if (TextContains(eventName, "重命名")) {
+    std::string oldName = PathFileName(path, true);
+    name = displayName + "【原:" + oldName + "】";
+    // Only the last component is replaced: from the separator before it on.
+    std::size_t from = path.size() >= oldName.size() + 1 ? path.size() - oldName.size() - 1 : 0;
+    shownPath = path.substr(0, from) + ReplaceAllIgnoreCase(std::string_view(path).substr(from), oldName, displayName);
+  }
+  std::size_t row = list_.Append(NowText(), name, eventName, shownPath);
+  if (host_.PromptsOn()) host_.ShowPrompt(eventName + " 【" + displayName + "】", path);
+  if (host_.SaveLogOn()) {
+    log_.WriteLogRecord(std::string(kSeparator) + std::string(list_.Cell(row, 1)) + kSeparator +
+                        std::string(list_.Cell(row, 2)) + kSeparator + std::string(list_.Cell(row, 3)) + "\r\n");
+  }
+  ColourEventRow(row);
+  host_.RowsAppended();
+}
+
+void EventLog::LogAction(const std::string& report) {
+  std::size_t first = report.find("】");
+  std::size_t last = report.rfind("】");
+  std::string type = first == std::string::npos ? std::string() : report.substr(0, first);
+  std::string detail = last == std::string::npos ? std::string() : report.substr(last + std::string_view("】").size());
+  std::size_t row = list_.Append(NowText(), kActionMark, type, detail);
+  ColourActionRow(row);
+  if (host_.SaveLogOn()) log_.WriteLogRecord(std::string(kActionMark) + kSeparator + report + "\r\n");
+  host_.RowsAppended();
+}
+
+void EventLog::RecolourRows() {
+  for (std::size_t row = 0; row < list_.RowCount(); ++row) {
+    if (list_.Cell(row, 1).rfind("【", 0) == 0) {
+      ColourActionRow(row);
+    } else {
+      ColourEventRow(row);
+    }
+  }
+  host_.RowsRecoloured();
+}
+
+std::string ExportText(const EventList& list) {
+  std::string text;
+  for (std::size_t row = 0; row < list.RowCount(); ++row) {
+    for (int column = 0; column < 4; ++column) {
+      if (column) text += EventLog::kSeparator;
+      text.append(list.Cell(row, column));
+    }
+    text += "\r\n";
+  }
+  return text;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,61 @@
+#pragma once
+// Event and action rows: what a listed change or a performed action adds to
+// the event list, its colours, its prompt and its log record.
+#include "log/EventList.h"
+#include "log/ListColourStore.h"
+#include "log/LogOutput.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+// What the event log asks of the window that shows it.
+class EventLogHost {
+ public:
+  virtual ~EventLogHost() = default;
+  virtual bool PromptsOn() const = 0;  // "托盘提示" ticked
+  virtual bool SaveLogOn() const = 0;  // "保存日志" ticked
+  virtual std::string ConfigFile() const = 0;
+  virtual void ShowPrompt(const std::string& title, const std::string& text) = 0;
+  // Rows were appended (scroll to the last) or recoloured.
+  virtual void RowsAppended() = 0;
+  virtual void RowsRecoloured() = 0;
+};
+
+class EventLog {
+ public:
+  static constexpr std::uint32_t kWhite = 16777215;
+  static constexpr const char* kActionMark = "【执行操作】";
+  static constexpr const char* kSeparator = " ┃ ";
+
+  EventLog(EventList& list, ListColourStore& colours, LogOutput& log, EventLogHost& host)
+      : list_(list), colours_(colours), log_(log), host_(host) {}
+
+  void AddEventRow(const std::string& displayName, const std::string& eventName, const std::string& path);
+  // The report is the action name, "】" and the detail.
+  void LogAction(const std::string& report);
+  void RecolourRows();
+  std::int64_t FindRowByCell(std::string_view text, int column) const { return list_.FindRowByCell(text, column); }
+
+  // The colour a config key names now: missing gives the default, text that
+  // is not a number gives 0.
+  std::uint32_t ColourSetting(const char* key) const;
+
+  EventList& List() { return list_; }
+
+ private:
+  void ColourEventRow(std::size_t row);
+  void ColourActionRow(std::size_t row);
+
+  EventList& list_;
+  ListColourStore& colours_;
+  LogOutput& log_;
+  EventLogHost& host_;
+};
+
+// The whole list as the export writes it, one line per row.
+std::string ExportText(const EventList& list);
+
+}  // namespace vantrel

@@ -1,0 +1,97 @@
+#include "log/LogOutput.h"
+
+#include "log/FormatTime.h"
+#include "text/Codec.h"
+#include "text/PathRoutines.h"
+#include "text/TextRules.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantrel {
+namespace {
+
+const char* LevelWord(int level) {
+  switch (level) {
+    case 1:
+      return "警告";
+    case 2:
+      return "错误";
+    case 3:
+      return "调试";
+    default:
+      return "信息";
+  }
+}
+
+}  // namespace
+
+LogOutput::LogOutput(const std::string& programDir) {
+  SetLogFile(programDir + "/Log/" + FormatTimePictures(std::nullopt, "yyyyMM", std::nullopt),
+             FormatTimePictures(std::nullopt, "yyyy-MM-dd", std::nullopt));
+}
+
+LogOutput::~LogOutput() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::string LogOutput::SetLogFile(std::optional<std::string_view> directory, std::optional<std::string_view> fileName) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (directory && !directory->empty()) {
+    directory_ = std::string(*directory);
+    if (directory_.back() != '/') directory_ += '/';
+  }
+  if (fileName && !fileName->empty()) {
+    fileName_ = std::string(*fileName);
+    if (fileName_.size() < 4 || !EqualsIgnoreCase(std::string_view(fileName_).substr(fileName_.size() - 4), ".txt"))
+      fileName_ += ".txt";
+  }
+  return directory_ + fileName_;
+}
+
+std::string LogOutput::FormatLogRecord(std::string_view text, int level, const LocalDateTime& at) {
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", at.year, at.month, at.day, at.hour,
+                at.minute, at.second, at.millisecond);
+  std::string record = stamp;
+  record += LevelWord(level < 0 || level > 3 ? 0 : level);
+  record += ':';
+  record.append(text);
+  record += "\r\n";
+  return record;
+}
+
+bool LogOutput::WriteLogRecord(std::string_view text, int level) {
+  if (!IsDirectoryPath(directory_)) EnsureDirectoryPath(directory_);
+  if (fd_ < 0) {
+    std::string path = SetLogFile();
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd_ < 0) return false;
+  }
+  // One write per record, so a reader never sees half a record of ours.
+  std::string bytes = Utf8ToGb18030(FormatLogRecord(text, level, LocalNow()));
+  std::string_view rest = bytes;
+  while (!rest.empty()) {
+    ssize_t n = ::write(fd_, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    rest.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool EnsureDirectoryPath(const std::string& path) {
+  for (std::size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      std::string prefix = path.substr(0, i);
+      if (!prefix.empty() && prefix != "/") ::mkdir(prefix.c_str(), 0755);
+    }
+  }
+  return IsDirectoryPath(path);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,42 @@
+#pragma once
+// The log file: every listed row, record by record, appended to
+// ProgramDir/log/yyyyMMdd/log.txt in GB18030 (the date of start-up, kept for
+// the whole run).
+#include "log/Clock.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+class LogOutput {
+ public:
+  // Points at the default place under programDir until SetLogFile is called.
+  explicit LogOutput(const std::string& programDir);
+  ~LogOutput();
+  LogOutput(const LogOutput&) = delete;
+  LogOutput& operator=(const LogOutput&) = delete;
+
+  // Closes the open file; a non-empty directory gets a trailing "/", a
+  // non-empty name a ".txt" unless it has one. Returns the file's path.
+  std::string SetLogFile(std::optional<std::string_view> directory = std::nullopt,
+                         std::optional<std::string_view> fileName = std::nullopt);
+  // Level 1 warning, 2 error, 3 debug, anything else information. False when
+  // nothing could be written; the next record tries to open the file again.
+  bool WriteLogRecord(std::string_view text, int level = 0);
+  static std::string FormatLogRecord(std::string_view text, int level, const LocalDateTime& at);
+
+  const std::string& Directory() const { return directory_; }
+  const std::string& FileName() const { return fileName_; }
+
+ private:
+  std::string directory_;
+  std::string fileName_;
+  int fd_ = -1;
+};
+
+// Creates every missing directory along the path; true when it exists after.
+bool EnsureDirectoryPath(const std::string& path);
+
+}  // namespace vantrel

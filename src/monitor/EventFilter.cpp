@@ -1,0 +1,43 @@
+#include "monitor/EventFilter.h"
+
+#include "log/FormatTime.h"
+#include "text/PathRoutines.h"
+#include "text/TextRules.h"
+
+namespace vantrel {
+
+bool IsRepeatEvent(const std::string& eventName, const std::string& path, const DispatchHost& host) {
+  std::string now = FormatTime(std::nullopt, 1, 0, 2);
+  return host.FindRowByCell(now, 0) >= 0 && host.FindRowByCell(eventName, 2) >= 0 &&
+         host.FindRowByCell(path, 3) >= 0;
+}
+
+bool PathInCustomScope(const std::string& path, const DispatchHost& host) {
+  for (const std::string& monitored : host.MonitoredPaths())
+    if (TextContains(path, monitored)) return true;
+  return false;
+}
+
+bool DispatchChangeEvent(const ChangeEvent& event, DispatchHost& host) {
+  if (!event.name.empty() && event.name.front() == '$') return false;
+  if (!TextContains(kAcceptedEventNames, event.eventName)) return false;
+  for (int i = 0; i < DispatchHost::kTypeBoxCount; ++i) {
+    auto box = static_cast<DispatchHost::TypeBox>(i);
+    if (TextContains(event.eventName, host.TypeBoxCaption(box)) && !host.TypeBoxTicked(box)) return false;
+  }
+  if (TextContains(event.eventName, host.TypeBoxCaption(DispatchHost::更新文件)) && IsDirectoryPath(event.path))
+    return false;
+  if (IsRepeatEvent(event.eventName, event.path, host)) return false;
+  const std::string programDir = host.ProgramDirectory();
+  if (TextContains(event.path, programDir)) return false;
+  if (host.CustomPathMode()) {
+    if (!PathInCustomScope(event.path, host)) return false;
+  } else if (TextContains(event.path, host.LastActionTarget())) {
+    return false;
+  }
+  host.AddEventRow(event.name, event.eventName, event.path);
+  host.MatchRules(event.path, event.eventName, event.name);
+  return true;
+}
+
+}  // namespace vantrel

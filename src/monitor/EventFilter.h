@@ -1,0 +1,39 @@
+#pragma once
+// Decides for every decoded change whether it is listed and offered to the
+// rules, judged by the window's settings as they are at that moment.
+#include "monitor/ShellEvents.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantrel {
+
+class DispatchHost {
+ public:
+  // The event-type boxes in the order the filter consults them.
+  enum TypeBox { 创建文件, 重命名文件, 更新文件, 删除目录, 创建目录, 删除文件, 重命名目录, kTypeBoxCount };
+
+  virtual ~DispatchHost() = default;
+  virtual std::string TypeBoxCaption(TypeBox box) const = 0;
+  virtual bool TypeBoxTicked(TypeBox box) const = 0;
+  virtual bool CustomPathMode() const = 0;
+  virtual std::string ProgramDirectory() const = 0;
+  virtual std::string LastActionTarget() const = 0;
+  // Column 1 of every rule, ticked or not.
+  virtual std::vector<std::string> MonitoredPaths() const = 0;
+  virtual std::int64_t FindRowByCell(std::string_view text, int column) const = 0;
+  virtual void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) = 0;
+  virtual void MatchRules(const std::string& path, const std::string& eventName, const std::string& name) = 0;
+};
+
+// The names of events that may be listed.
+inline constexpr const char* kAcceptedEventNames = "新建文件,删除文件,更新文件,重命名文件,新建目录,删除目录,重命名目录";
+
+// True when the event was listed (and offered to the rules).
+bool DispatchChangeEvent(const ChangeEvent& event, DispatchHost& host);
+bool IsRepeatEvent(const std::string& eventName, const std::string& path, const DispatchHost& host);
+bool PathInCustomScope(const std::string& path, const DispatchHost& host);
+
+}  // namespace vantrel

@@ -1,0 +1,71 @@
+#pragma once
+// The notification-area icon and its prompts. Without a system tray the
+// prompts go to the desktop's notification service, or nowhere when there is
+// none; the icon is added as soon as a tray appears.
+#include <QObject>
+#include <QString>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QMenu;
+class QSystemTrayIcon;
+class QTimer;
+class QWidget;
+
+namespace vantrel {
+
+class TrayIcon : public QObject {
+  Q_OBJECT
+ public:
+  enum PromptIcon { Info = 1, Error = 3 };
+  struct Prompt {
+    QString title;
+    QString text;
+    int icon;
+  };
+  static constexpr std::size_t kTitleBytes = 63;
+  static constexpr std::size_t kTextBytes = 255;
+  static constexpr int kTimeoutMs = 5000;
+
+  explicit TrayIcon(QObject* parent = nullptr);
+  ~TrayIcon() override;
+
+  void Add(QWidget* window, const QString& tip, QMenu* menu);
+  void Remove();
+  bool Added() const { return window_ != nullptr; }
+  // Each prompt replaces the one before, so of the prompts issued within one
+  // pass of the event loop only the last is handed to the desktop.
+  void ShowPrompt(const std::string& title, const std::string& text, int icon = Info);
+
+  // At most maxBytes in the stored encoding, never cut inside a character.
+  static std::string CutToAnsiBytes(std::string_view text, std::size_t maxBytes);
+
+  void RecordPromptsForTesting(bool on) { recording_ = on; }
+  std::vector<Prompt> TakeIssuedPrompts();
+  // What was last handed to the desktop.
+  const std::optional<Prompt>& LastShown() const { return lastShown_; }
+
+ signals:
+  void Clicked();
+
+ private:
+  void CreateIcon();
+  void ShowPending();
+  void Notify(const Prompt& prompt);
+
+  QWidget* window_ = nullptr;
+  QMenu* menu_ = nullptr;
+  QString tip_;
+  QSystemTrayIcon* icon_ = nullptr;
+  QTimer* trayWatch_ = nullptr;
+  std::optional<Prompt> pending_;
+  std::optional<Prompt> lastShown_;
+  bool scheduled_ = false;
+  bool recording_ = false;
+  std::vector<Prompt> issued_;
+  unsigned notificationId_ = 0;
+};
+
+}  // namespace vantrel
