@@ -82,10 +82,10 @@ std::uint32_t EventList::Pool::Intern(std::string_view text, std::uint32_t row, 
 std::int64_t EventList::Pool::Find(std::string_view text, bool foldCase) const {
   if (foldCase) {
     auto it = firstRowFolded.find(Fold(text));
-    return it == firstRowFolded.end() ? -1 : it->second;
+    return it == firstRowFolded.end() ? std::int64_t{-1} : std::int64_t{it->second};
   }
   auto it = ids.find(std::string(text));
-  return it == ids.end() ? -1 : firstRow[it->second];
+  return it == ids.end() ? std::int64_t{-1} : std::int64_t{firstRow[it->second]};
 }
 
 void EventList::Pool::Clear() {

@@ -111,6 +111,11 @@ void TrayIcon::ShowPending() {
   if (!pending_) return;
   Prompt prompt = std::move(*pending_);
   pending_.reset();
+  if (presenter_) {
+    presenter_(prompt);
+    lastShown_ = prompt;
+    return;
+  }
   if (icon_ && icon_->isVisible()) {
     icon_->showMessage(prompt.title, prompt.text,
                        prompt.icon == Error ? QSystemTrayIcon::Critical : QSystemTrayIcon::Information, kTimeoutMs);

@@ -4,6 +4,7 @@
 // none; the icon is added as soon as a tray appears.
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +44,8 @@ class TrayIcon : public QObject {
   static std::string CutToAnsiBytes(std::string_view text, std::size_t maxBytes);
 
   void RecordPromptsForTesting(bool on) { recording_ = on; }
+  // Tests stand in for the desktop: prompts handed over arrive here.
+  void SetPresenterForTesting(std::function<void(const Prompt&)> presenter) { presenter_ = std::move(presenter); }
   std::vector<Prompt> TakeIssuedPrompts();
   // What was last handed to the desktop.
   const std::optional<Prompt>& LastShown() const { return lastShown_; }
@@ -65,6 +68,7 @@ class TrayIcon : public QObject {
   bool scheduled_ = false;
   bool recording_ = false;
   std::vector<Prompt> issued_;
+  std::function<void(const Prompt&)> presenter_;
   unsigned notificationId_ = 0;
 };
 

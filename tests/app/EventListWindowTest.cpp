@@ -1,0 +1,199 @@
+// The event list as the user sees it: rows from changes, their colours,
+// prompts, the log file and the list's commands.
+#include "app/EventListModel.h"
+#include "app/MainWindow.h"
+#include "app/ProgramDir.h"
+#include "log/Clock.h"
+#include "monitor/ScriptedSource.h"
+#include "support/Desktop.h"
+#include "support/Dialogs.h"
+#include "support/FileDialogs.h"
+#include "text/AtomicFile.h"
+#include "text/Codec.h"
+#include "tray/TrayIcon.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QMenu>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+class EventListWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(home_.isValid());
+    SetProgramDirForTesting(Home());
+    Dialogs::CaptureForTesting(true);
+    SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 9, 42}; });
+  }
+  void TearDown() override {
+    window_.reset();
+    SetClockForTesting(nullptr);
+    CaptureDesktopOpensForTesting(nullptr);
+    Dialogs::CaptureForTesting(false);
+    Dialogs::TakeShown();
+  }
+  std::string Home() const { return home_.path().toStdString(); }
+  void Config(const std::string& utf8) {
+    ASSERT_TRUE(WriteFileAtomically(Home() + "/config.ini", Utf8ToGb18030(utf8)));
+  }
+
+  void Start() {
+    MainWindow::Options options;
+    options.sourceFactory = [this](std::string& error) -> std::unique_ptr<ChangeSource> {
+      auto source = std::make_unique<ScriptedSource>();
+      source_ = source.get();
+      source->Start(error);
+      return source;
+    };
+    window_ = std::make_unique<MainWindow>(options);
+    window_->Tray().RecordPromptsForTesting(true);
+    window_->Tray().SetPresenterForTesting([this](const TrayIcon::Prompt& p) { presented_.push_back(p); });
+    ASSERT_TRUE(window_->OnMainWindowCreated());
+    window_->show();
+    list_ = window_->findChild<QTableView*>("超级列表框1");
+  }
+
+  void Feed(std::vector<ChangeNotification> batch) {
+    source_->Inject(std::move(batch));
+    for (int i = 0; i < 20; ++i) QApplication::processEvents();
+  }
+
+  QString Cell(int row, int column) { return list_->model()->index(row, column).data().toString(); }
+
+  QTemporaryDir home_;
+  std::unique_ptr<MainWindow> window_;
+  ScriptedSource* source_ = nullptr;
+  QTableView* list_ = nullptr;
+  std::vector<TrayIcon::Prompt> presented_;
+};
+
+TEST_F(EventListWindowTest, ChangesBecomeColouredRowsWithPromptsAndLogRecords) {
+  Config("[监控设置]\n全盘监控=真\n自定义路径=假\n保存日志=真\n[日志颜色]\n 类型=65280\n");
+  Start();
+  Feed({{SHCNE_CREATE, "/data/a.txt", std::nullopt, 0},
+        {SHCNE_RENAMEITEM, "/data/old.txt", "/data/new.txt", 0},
+        {SHCNE_CREATE, Home() + "/config.ini", std::nullopt, 0},
+        {SHCNE_ATTRIBUTES, "/data/a.txt", std::nullopt, 0}});
+  ASSERT_EQ(list_->model()->rowCount(), 2) << "the program's own folder and attribute changes are not listed";
+  EXPECT_EQ(Cell(0, 0), "2021-08-01 13:05:09");
+  EXPECT_EQ(Cell(0, 2), "新建文件");
+  EXPECT_EQ(Cell(1, 1), "new.txt【原:old.txt】");
+  EXPECT_EQ(Cell(1, 3), "/data/new.txt");
+  EXPECT_EQ(list_->model()->index(0, 2).data(Qt::ForegroundRole).value<QColor>(), QColor(0, 255, 0));
+  EXPECT_EQ(list_->model()->index(0, 1).data(Qt::ForegroundRole).value<QColor>(), QColor(0, 0x88, 0xFF));
+  EXPECT_EQ(list_->verticalHeader()->defaultSectionSize(), 26);
+
+  auto issued = window_->Tray().TakeIssuedPrompts();
+  ASSERT_EQ(issued.size(), 2u);
+  EXPECT_EQ(issued[0].title, "新建文件 【a.txt】");
+  EXPECT_EQ(issued[1].text, "/data/old.txt");
+  ASSERT_EQ(presented_.size(), 1u) << "of one pass's prompts only the last reaches the desktop";
+  EXPECT_EQ(presented_[0].title, issued[1].title);
+
+  std::string log;
+  ASSERT_TRUE(ReadWholeFile(Home() + "/log/20210801/log.txt", log));
+  EXPECT_EQ(Gb18030ToUtf8(log),
+            "2021-08-01 13:05:09.042 信息: ┃ a.txt ┃ 新建文件 ┃ /data/a.txt\r\n\r\n"
+            "2021-08-01 13:05:09.042 信息: ┃ new.txt【原:old.txt】 ┃ 重命名文件 ┃ /data/new.txt\r\n\r\n");
+}
+
+TEST_F(EventListWindowTest, CustomModeWithoutRulesListsNothing) {
+  Start();
+  Feed({{SHCNE_CREATE, "/data/a.txt", std::nullopt, 0}});
+  EXPECT_EQ(list_->model()->rowCount(), 0);
+}
+
+TEST_F(EventListWindowTest, ExportWritesTheWholeListThroughTheSaveDialog) {
+  Config("[监控设置]\n全盘监控=真\n自定义路径=假\n");
+  Start();
+  Feed({{SHCNE_CREATE, "/data/a.txt", std::nullopt, 0}, {SHCNE_DELETE, "/data/b.txt", std::nullopt, 0}});
+  QString target = home_.filePath("export.txt");
+  ASSERT_TRUE(WriteFileAtomically(target.toStdString(), "old content that must go"));
+  FileDialogs::SetNextSavePathForTesting(target);
+  window_->ExportEventList();
+  auto request = FileDialogs::LastRequest();
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->title, "选择保存日志路径");
+  EXPECT_EQ(request->defaultName, "20210801-事件.txt");
+  EXPECT_EQ(FileDialogs::DialogFilter(request->filter), "文本文件(*.txt)");
+  EXPECT_EQ(request->initialDirectory.toStdString(), Home());
+  EXPECT_TRUE(request->overwritePrompt);
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(target.toStdString(), bytes));
+  EXPECT_EQ(Gb18030ToUtf8(bytes),
+            "2021-08-01 13:05:09 ┃ a.txt ┃ 新建文件 ┃ /data/a.txt\r\n2021-08-01 13:05:09 ┃ b.txt ┃ 删除文件 ┃ /data/b.txt\r\n");
+
+  FileDialogs::SetNextSavePathForTesting(home_.filePath("no/such/dir/x.txt"));
+  window_->Tray().TakeIssuedPrompts();
+  window_->ExportEventList();
+  auto prompts = window_->Tray().TakeIssuedPrompts();
+  ASSERT_EQ(prompts.size(), 1u) << "a failed export is reported";
+  EXPECT_TRUE(prompts[0].text.contains("导出列表失败"));
+
+  FileDialogs::SetNextSavePathForTesting(QString());
+  window_->ExportEventList();
+  EXPECT_TRUE(window_->Tray().TakeIssuedPrompts().empty()) << "cancelling writes and reports nothing";
+}
+
+TEST_F(EventListWindowTest, LocateCopyAndClear) {
+  Config("[监控设置]\n全盘监控=真\n自定义路径=假\n");
+  Start();
+  std::vector<QString> opened;
+  CaptureDesktopOpensForTesting(&opened);
+  window_->OpenEventFolder();
+  window_->CopyEventPath();
+  auto prompts = window_->Tray().TakeIssuedPrompts();
+  ASSERT_EQ(prompts.size(), 2u);
+  EXPECT_EQ(prompts[0].text, "未选中需要定位项!");
+  EXPECT_EQ(prompts[1].text, "未选中需要复制项!");
+
+  Feed({{SHCNE_CREATE, "/data/in/a.txt", std::nullopt, 0}});
+  window_->Events().LogAction("复制文件】/backup/a.txt");
+  window_->EventModel().Sync();
+  list_->selectRow(0);
+  window_->OpenEventFolder();
+  list_->selectRow(1);
+  window_->OpenEventFolder();
+  EXPECT_EQ(opened, (std::vector<QString>{"/data/in/", "/backup/"}));
+
+  list_->selectRow(0);
+  window_->CopyEventPath();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "/data/in/a.txt");
+  auto shown = Dialogs::TakeShown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, "路径已复制到剪辑板!");
+
+  Dialogs::SetNextAnswer(false);
+  window_->ClearEventList();
+  EXPECT_EQ(list_->model()->rowCount(), 2);
+  Dialogs::SetNextAnswer(true);
+  window_->ClearEventList();
+  EXPECT_EQ(list_->model()->rowCount(), 0);
+  shown = Dialogs::TakeShown();
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[1].text, "是否要清空列表?");
+  EXPECT_EQ(shown[1].caption, "提示");
+  Feed({{SHCNE_CREATE, "/data/in/a.txt", std::nullopt, 0}});
+  EXPECT_EQ(list_->model()->rowCount(), 1) << "a cleared list is no longer a source of repeats";
+}
+
+TEST(TrayIconText, CutByStoredBytesNeverInsideACharacter) {
+  EXPECT_EQ(TrayIcon::CutToAnsiBytes(std::string(70, 't'), 63), std::string(63, 't'));
+  std::string chinese;
+  for (int i = 0; i < 40; ++i) chinese += "中";
+  std::string cut = TrayIcon::CutToAnsiBytes(chinese, 63);
+  EXPECT_EQ(cut.size(), 31u * 3) << "31 characters of two bytes each";
+  EXPECT_EQ(TrayIcon::CutToAnsiBytes("short", 63), "short");
+  EXPECT_EQ(TrayIcon::CutToAnsiBytes(std::string(300, 'x'), 255).size(), 255u);
+}
+
+}  // namespace
+}  // namespace vantrel

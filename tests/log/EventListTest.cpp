@@ -1,0 +1,82 @@
+#include "log/EventList.h"
+#include "log/ListColourStore.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vantrel {
+namespace {
+
+// The linear search the index replaces; both must always agree.
+std::int64_t Scan(const EventList& list, std::string_view text, int column) {
+  for (std::size_t r = 0; r < list.RowCount(); ++r) {
+    std::string cell(list.Cell(r, column));
+    std::string want(text);
+    if (column == 0) {
+      for (auto* s : {&cell, &want})
+        for (char& c : *s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (cell == want) return static_cast<std::int64_t>(r);
+  }
+  return -1;
+}
+
+TEST(EventList, CellsComeBackAsStored) {
+  EventList list;
+  std::string longPath = "/" + std::string(600000, 'p');
+  list.Append("2021-08-01 13:05:09", "a.txt", "新建文件", "/tmp/a.txt");
+  list.Append("2021-08-01 13:05:09", "【执行操作】", "复制文件", longPath);
+  list.Append("2021-08-01 13:05:10", "", "", "");
+  ASSERT_EQ(list.RowCount(), 3u);
+  EXPECT_EQ(list.Cell(0, 1), "a.txt");
+  EXPECT_EQ(list.Cell(1, 2), "复制文件");
+  EXPECT_EQ(list.Cell(1, 3), longPath);
+  EXPECT_EQ(list.Cell(2, 0), "2021-08-01 13:05:10");
+  EXPECT_EQ(list.Cell(2, 3), "");
+}
+
+TEST(EventList, IndexedSearchAgreesWithAScanAndFindsTheFirstRow) {
+  EventList list;
+  for (int i = 0; i < 5000; ++i) {
+    list.Append("T" + std::to_string(i / 100), "n" + std::to_string(i % 37), i % 2 ? "新建文件" : "删除文件",
+                "/p/" + std::to_string(i % 1500));
+  }
+  for (int column = 0; column < 4; ++column) {
+    for (const std::string& probe : {std::string("t3"), std::string("T49"), std::string("n5"), std::string("新建文件"),
+                                     std::string("删除文件"), std::string("/p/1499"), std::string("/p/1500"),
+                                     std::string("missing"), std::string("")}) {
+      EXPECT_EQ(list.FindRowByCell(probe, column), Scan(list, probe, column)) << probe << " in column " << column;
+    }
+  }
+  EXPECT_EQ(list.FindRowByCell("N5", 1), -1) << "columns 1 to 3 compare case-sensitively";
+  EXPECT_EQ(list.FindRowByCell("x", 7), -1);
+}
+
+TEST(EventList, ClearEmptiesEveryIndex) {
+  EventList list;
+  list.Append("t", "a", "新建文件", "/a");
+  list.Clear();
+  EXPECT_EQ(list.RowCount(), 0u);
+  for (int column = 0; column < 4; ++column) EXPECT_EQ(list.FindRowByCell(column == 0 ? "t" : "/a", column), -1);
+  list.Append("u", "b", "删除文件", "/a");
+  EXPECT_EQ(list.FindRowByCell("/a", 3), 0);
+  EXPECT_EQ(list.Cell(0, 1), "b");
+}
+
+TEST(ListColourStore, CellsByPositionSurviveAClearedList) {
+  ListColourStore store;
+  EXPECT_FALSE(store.CellColourAt(0, 0)) << "an uncoloured cell uses the list's own colours";
+  store.SetCellColour(0, 2, 255, 16777215);
+  store.SetCellColour(0, 2, 16711680, 16777215);
+  store.SetCellColour(100000, 3, 8421376, 0);
+  ASSERT_TRUE(store.CellColourAt(0, 2));
+  EXPECT_EQ(store.CellColourAt(0, 2)->text, 16711680u) << "the latest colour wins";
+  EXPECT_EQ(store.CellColourAt(100000, 3)->background, 0u);
+  EXPECT_FALSE(store.CellColourAt(0, 1));
+  EXPECT_FALSE(store.CellColourAt(0, 4));
+  EXPECT_FALSE(store.CellColourAt(200000, 0));
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,175 @@
+#include "log/Clock.h"
+#include "log/EventLog.h"
+#include "text/AtomicFile.h"
+#include "text/Codec.h"
+#include "text/IniFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace vantrel {
+namespace {
+
+class FakeHost : public EventLogHost {
+ public:
+  bool PromptsOn() const override { return prompts; }
+  bool SaveLogOn() const override { return saveLog; }
+  std::string ConfigFile() const override { return config; }
+  void ShowPrompt(const std::string& title, const std::string& text) override { shown.emplace_back(title, text); }
+  void RowsAppended() override { ++appended; }
+  void RowsRecoloured() override { ++recoloured; }
+  bool prompts = true, saveLog = true;
+  std::string config;
+  std::vector<std::pair<std::string, std::string>> shown;
+  int appended = 0, recoloured = 0;
+};
+
+class EventLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char templ[] = "/tmp/vantrel-log-XXXXXX";
+    dir_ = ::mkdtemp(templ);
+    host_.config = dir_ + "/config.ini";
+    SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 9, 42}; });
+    log_.SetLogFile(dir_ + "/log/20210801", "log");
+  }
+  void TearDown() override {
+    SetClockForTesting(nullptr);
+    std::filesystem::remove_all(dir_);
+  }
+  std::string LogBytes() {
+    std::string bytes;
+    ReadWholeFile(dir_ + "/log/20210801/log.txt", bytes);
+    return bytes;
+  }
+  std::string dir_;
+  FakeHost host_;
+  EventList list_;
+  ListColourStore colours_;
+  LogOutput log_{"/nonexistent"};
+  EventLog events_{list_, colours_, log_, host_};
+};
+
+TEST_F(EventLogTest, EventRowCellsPromptLogRecordAndColours) {
+  events_.AddEventRow("a.txt", "新建文件", "/data/a.txt");
+  ASSERT_EQ(list_.RowCount(), 1u);
+  EXPECT_EQ(list_.Cell(0, 0), "2021-08-01 13:05:09");
+  EXPECT_EQ(list_.Cell(0, 1), "a.txt");
+  EXPECT_EQ(list_.Cell(0, 3), "/data/a.txt");
+  ASSERT_EQ(host_.shown.size(), 1u);
+  EXPECT_EQ(host_.shown[0].first, "新建文件 【a.txt】");
+  EXPECT_EQ(host_.shown[0].second, "/data/a.txt");
+  EXPECT_EQ(LogBytes(), Utf8ToGb18030("2021-08-01 13:05:09.042 信息: ┃ a.txt ┃ 新建文件 ┃ /data/a.txt\r\n\r\n"));
+  EXPECT_EQ(colours_.CellColourAt(0, 0)->text, 0u);
+  EXPECT_EQ(colours_.CellColourAt(0, 1)->text, 16746496u);
+  EXPECT_EQ(colours_.CellColourAt(0, 2)->text, 255u);
+  EXPECT_EQ(colours_.CellColourAt(0, 3)->text, 8421376u);
+  EXPECT_EQ(colours_.CellColourAt(0, 3)->background, 16777215u);
+  EXPECT_EQ(host_.appended, 1);
+}
+
+TEST_F(EventLogTest, RenameRowsShowTheOldNameAndTheNewPath) {
+  events_.AddEventRow("new.txt", "重命名文件", "/data/old.txt");
+  EXPECT_EQ(list_.Cell(0, 1), "new.txt【原:old.txt】");
+  EXPECT_EQ(list_.Cell(0, 3), "/data/new.txt");
+  events_.AddEventRow("Renamed", "重命名目录", "/old/OLD");
+  EXPECT_EQ(list_.Cell(1, 3), "/old/Renamed") << "only the last component, without regard to case";
+  EXPECT_EQ(host_.shown[1].second, "/old/OLD") << "the prompt carries the path as reported";
+}
+
+TEST_F(EventLogTest, SwitchesAreReadAtTheMomentOfEachRow) {
+  host_.prompts = false;
+  host_.saveLog = false;
+  events_.AddEventRow("a", "删除文件", "/a");
+  EXPECT_TRUE(host_.shown.empty());
+  EXPECT_EQ(LogBytes(), "");
+  host_.saveLog = true;
+  events_.AddEventRow("b", "删除文件", "/b");
+  EXPECT_EQ(Gb18030ToUtf8(LogBytes()), "2021-08-01 13:05:09.042 信息: ┃ b ┃ 删除文件 ┃ /b\r\n\r\n");
+}
+
+TEST_F(EventLogTest, ActionRowsWithAndWithoutTheirMark) {
+  events_.LogAction("复制文件】/backup/a.txt");
+  events_.LogAction("no mark at all");
+  EXPECT_EQ(list_.Cell(0, 1), "【执行操作】");
+  EXPECT_EQ(list_.Cell(0, 2), "复制文件");
+  EXPECT_EQ(list_.Cell(0, 3), "/backup/a.txt");
+  EXPECT_EQ(list_.Cell(1, 2), "");
+  EXPECT_EQ(list_.Cell(1, 3), "");
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(colours_.CellColourAt(1, c)->text, 16711680u);
+  EXPECT_EQ(Gb18030ToUtf8(LogBytes()),
+            "2021-08-01 13:05:09.042 信息:【执行操作】 ┃ 复制文件】/backup/a.txt\r\n\r\n"
+            "2021-08-01 13:05:09.042 信息:【执行操作】 ┃ no mark at all\r\n\r\n");
+}
+
+TEST_F(EventLogTest, RecolouringReadsTheSettingsAgainAndTellsRowsByTheirMark) {
+  events_.AddEventRow("a", "新建文件", "/a");
+  events_.AddEventRow("【odd", "新建文件", "/b");
+  events_.LogAction("移动文件】/c");
+  ASSERT_TRUE(WriteSetting(host_.config, "日志颜色", " 类型", "65280"));
+  ASSERT_TRUE(WriteSetting(host_.config, "日志颜色", " 执行", "abc"));
+  events_.RecolourRows();
+  EXPECT_EQ(colours_.CellColourAt(0, 2)->text, 65280u);
+  EXPECT_EQ(colours_.CellColourAt(1, 2)->text, 0u) << "a name starting with 【 is taken for an action row";
+  EXPECT_EQ(colours_.CellColourAt(2, 0)->text, 0u) << "a colour that is not a number is black";
+  EXPECT_EQ(host_.recoloured, 1);
+}
+
+TEST(ExportText, RowsJoinedInCodePage936) {
+  EventList list;
+  list.Append("2021-08-01 13:05:10", "【执行操作】", "复制文件", "/backup/a.txt");
+  list.Append("2021-08-01 13:05:11", "b", "删除文件", "/b");
+  EXPECT_EQ(Utf8ToGb18030(ExportText(list)),
+            "2021-08-01 13:05:10 \xA9\xA7 \xA1\xBE\xD6\xB4\xD0\xD0\xB2\xD9\xD7\xF7\xA1\xBF \xA9\xA7 "
+            "\xB8\xB4\xD6\xC6\xCE\xC4\xBC\xFE \xA9\xA7 /backup/a.txt\r\n"
+            "2021-08-01 13:05:11 \xA9\xA7 b \xA9\xA7 \xC9\xBE\xB3\xFD\xCE\xC4\xBC\xFE \xA9\xA7 /b\r\n");
+  EXPECT_EQ(ExportText(EventList()), "");
+}
+
+TEST(LogOutput, SetLogFileAndRecordFormat) {
+  LogOutput log("/prog");
+  EXPECT_EQ(log.SetLogFile("/x", "a"), "/x/a.txt");
+  EXPECT_EQ(log.SetLogFile("/x/", "B.TXT"), "/x/B.TXT");
+  EXPECT_EQ(log.SetLogFile(), "/x/B.TXT");
+  EXPECT_EQ(LogOutput::FormatLogRecord("t", 0, {2021, 8, 1, 9, 5, 3, 7}), "2021-08-01 09:05:03.007 信息:t\r\n");
+  EXPECT_EQ(LogOutput::FormatLogRecord("t", 2, {2021, 8, 1, 21, 5, 3, 7}), "2021-08-01 21:05:03.007 错误:t\r\n");
+  EXPECT_EQ(LogOutput::FormatLogRecord("t", 9, {2021, 8, 1, 21, 5, 3, 7}), "2021-08-01 21:05:03.007 信息:t\r\n");
+}
+
+TEST(LogOutput, AppendsAcrossRunsAndRetriesWhenTheFileCannotBeOpened) {
+  char templ[] = "/tmp/vantrel-log-XXXXXX";
+  std::string dir = ::mkdtemp(templ);
+  {
+    LogOutput first(dir);
+    first.SetLogFile(dir + "/log/day", "log.txt");
+    EXPECT_TRUE(first.WriteLogRecord("one"));
+  }
+  LogOutput second(dir);
+  second.SetLogFile(dir + "/log/day", "log.txt");
+  EXPECT_TRUE(second.WriteLogRecord("two"));
+  std::string bytes;
+  ReadWholeFile(dir + "/log/day/log.txt", bytes);
+  EXPECT_NE(bytes.find("one"), std::string::npos) << "the earlier run's records stay";
+  EXPECT_NE(bytes.find("two"), std::string::npos);
+
+  std::filesystem::create_directories(dir + "/blocked/log.txt");  // a folder where the file should be
+  LogOutput blocked(dir);
+  blocked.SetLogFile(dir + "/blocked", "log.txt");
+  EXPECT_FALSE(blocked.WriteLogRecord("lost"));
+  std::filesystem::remove_all(dir + "/blocked/log.txt");
+  EXPECT_TRUE(blocked.WriteLogRecord("kept")) << "the next record opens the file again";
+  std::filesystem::remove_all(dir);
+}
+
+TEST(EnsureDirectoryPath, CreatesEveryMissingLevel) {
+  char templ[] = "/tmp/vantrel-dirs-XXXXXX";
+  std::string dir = ::mkdtemp(templ);
+  EXPECT_TRUE(EnsureDirectoryPath(dir + "/a/b/c/"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir + "/a/b/c"));
+  EXPECT_TRUE(EnsureDirectoryPath(dir + "/a/b/c")) << "existing levels are no failure";
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace vantrel

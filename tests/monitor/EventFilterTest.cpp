@@ -1,0 +1,116 @@
+#include "log/Clock.h"
+#include "log/EventList.h"
+#include "monitor/EventFilter.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+class FakeHost : public DispatchHost {
+ public:
+  FakeHost() { ticked.fill(true); }
+  std::string TypeBoxCaption(TypeBox box) const override {
+    static const char* const kCaptions[] = {"新建文件", "重命名文件", "更新文件", "删除目录",
+                                            "新建目录", "删除文件",   "重命名目录"};
+    return kCaptions[box];
+  }
+  bool TypeBoxTicked(TypeBox box) const override { return ticked[box]; }
+  bool CustomPathMode() const override { return custom; }
+  std::string ProgramDirectory() const override { return "/opt/vantrel"; }
+  std::string LastActionTarget() const override { return lastTarget; }
+  std::vector<std::string> MonitoredPaths() const override { return rules; }
+  std::int64_t FindRowByCell(std::string_view text, int column) const override {
+    return rows.FindRowByCell(text, column);
+  }
+  void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) override {
+    rows.Append(clockText, name, eventName, path);
+    calls.push_back("row " + eventName + " " + path);
+  }
+  void MatchRules(const std::string& path, const std::string& eventName, const std::string& name) override {
+    calls.push_back("rules " + eventName + " " + path + " " + name);
+  }
+
+  std::array<bool, kTypeBoxCount> ticked;
+  bool custom = false;
+  std::string lastTarget = "/opt/vantrel";
+  std::vector<std::string> rules;
+  EventList rows;
+  std::string clockText = "2021-08-01 13:05:09";
+  std::vector<std::string> calls;
+};
+
+ChangeEvent Event(const char* eventName, const char* name, const char* path) {
+  ChangeEvent e;
+  e.eventName = eventName;
+  e.name = name;
+  e.path = path;
+  return e;
+}
+
+class EventFilterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetClockForTesting([this] { return now_; });
+  }
+  void TearDown() override { SetClockForTesting(nullptr); }
+  bool Dispatch(const char* eventName, const char* name, const char* path) {
+    return DispatchChangeEvent(Event(eventName, name, path), host_);
+  }
+  LocalDateTime now_{2021, 8, 1, 13, 5, 9, 0};
+  FakeHost host_;
+};
+
+TEST_F(EventFilterTest, AcceptedEventIsListedThenOfferedToTheRules) {
+  EXPECT_TRUE(Dispatch("重命名文件", "new.txt", "/home/u/old.txt"));
+  ASSERT_EQ(host_.calls.size(), 2u);
+  EXPECT_EQ(host_.calls[0], "row 重命名文件 /home/u/old.txt");
+  EXPECT_EQ(host_.calls[1], "rules 重命名文件 /home/u/old.txt new.txt") << "the old path and the new name";
+}
+
+TEST_F(EventFilterTest, NamesAndTypeBoxes) {
+  EXPECT_FALSE(Dispatch("新建文件", "$RECYCLE.BIN", "/home/u/$RECYCLE.BIN"));
+  EXPECT_FALSE(Dispatch("更新目录", "u", "/home/u"));
+  EXPECT_FALSE(Dispatch("文件属性改变", "a", "/home/u/a"));
+  EXPECT_TRUE(Dispatch("", "x", "/home/u/x")) << "a code without a name passes";
+  host_.ticked[DispatchHost::删除文件] = false;
+  EXPECT_FALSE(Dispatch("删除文件", "a", "/home/u/a"));
+  EXPECT_TRUE(Dispatch("删除目录", "d", "/home/u/d"));
+  EXPECT_FALSE(Dispatch("更新文件", "tmp", "/tmp")) << "an update of a directory";
+  EXPECT_TRUE(Dispatch("更新文件", "status", "/proc/self/status"));
+}
+
+TEST_F(EventFilterTest, RepeatsWithinTheSameSecond) {
+  EXPECT_TRUE(Dispatch("新建文件", "a", "/home/u/a"));
+  EXPECT_FALSE(Dispatch("新建文件", "a", "/home/u/a"));
+  EXPECT_TRUE(Dispatch("删除文件", "b", "/home/u/b"));
+  EXPECT_FALSE(Dispatch("删除文件", "a", "/home/u/a")) << "name and path stand in different rows: still a repeat";
+  now_.second = 10;
+  EXPECT_TRUE(Dispatch("新建文件", "a", "/home/u/a")) << "a new second";
+}
+
+TEST_F(EventFilterTest, WholeDiskScope) {
+  EXPECT_FALSE(Dispatch("新建文件", "config.ini", "/opt/vantrel/config.ini"));
+  host_.lastTarget = "/backup";
+  EXPECT_FALSE(Dispatch("新建文件", "a", "/backup/a"));
+  EXPECT_TRUE(Dispatch("新建文件", "a", "/data/a"));
+  host_.rules = {"/nowhere"};
+  EXPECT_TRUE(Dispatch("新建文件", "b", "/data/b")) << "rule paths do not matter in whole-disk mode";
+}
+
+TEST_F(EventFilterTest, CustomScopeIsContainmentOfAnyRulePath) {
+  host_.custom = true;
+  EXPECT_FALSE(Dispatch("新建文件", "a", "/data/a")) << "no rules, nothing listed";
+  host_.rules = {"/data"};
+  host_.lastTarget = "/data2";
+  EXPECT_TRUE(Dispatch("新建文件", "a", "/data2/a")) << "containment, and no last-target test";
+  EXPECT_TRUE(Dispatch("新建文件", "b", "/x/data/b"));
+  EXPECT_FALSE(Dispatch("新建文件", "c", "/other/c"));
+  host_.rules.push_back("/opt");
+  EXPECT_FALSE(Dispatch("新建文件", "d", "/opt/vantrel/d")) << "the program's own folder stays out";
+  EXPECT_TRUE(PathInCustomScope("/opt/x", host_));
+  EXPECT_FALSE(PathInCustomScope("", host_));
+}
+
+}  // namespace
+}  // namespace vantrel
