@@ -30,6 +30,33 @@ printf '%s' "$text" | tr -d '\r' | grep -qx '\[程序尺寸\]' || fail "no size 
 printf '%s' "$text" | tr -d '\r' | grep -qx 'XY=1010\*800' || fail "size not 1010*800 in: $text"
 grep -q $'\xb3\xcc\xd0\xf2\xb3\xdf\xb4\xe7' "$work/home/config.ini" || fail "section name not in code page 936 bytes"
 
+# Whole-disk mode with the log on: a file created under the user's home is
+# logged, whichever change source runs.
+for backend in inotify auto; do
+  home="$work/home-$backend"
+  export HOME="$work/user-$backend"
+  mkdir -p "$home" "$HOME/docs"
+  printf '[\xbc\xe0\xbf\xd8\xc9\xe8\xd6\xc3]\r\n%s\r\n%s\r\n%s\r\n' \
+    $'\xc8\xab\xc5\xcc\xbc\xe0\xbf\xd8=\xd5\xe6' \
+    $'\xd7\xd4\xb6\xa8\xd2\xe5\xc2\xb7\xbe\xb6=\xbc\xd9' \
+    $'\xb1\xa3\xb4\xe6\xc8\xd5\xd6\xbe=\xd5\xe6' >"$home/config.ini"
+  "$exe" --home "$home" --watch-backend "$backend" >"$work/out" 2>"$work/err" &
+  pid=$!
+  sleep 2
+  echo "hello" >"$HOME/docs/note.txt"
+  log="$home/log/$(date +%Y%m%d)/log.txt"
+  for _ in $(seq 50); do
+    [ -f "$log" ] && grep -q "note.txt" "$log" && break
+    sleep 0.1
+  done
+  kill -TERM "$pid"
+  wait "$pid" || fail "$backend: exit code $? after SIGTERM"
+  [ -f "$log" ] || fail "$backend: no log file at $log: $(cat "$work/err")"
+  line=$(iconv -f GB18030 -t UTF-8 "$log" | tr -d '\r' | grep "note.txt" | head -1)
+  pattern="^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} 信息: ┃ note\.txt ┃ 新建文件 ┃ $HOME/docs/note\.txt$"
+  printf '%s\n' "$line" | grep -Eq "$pattern" || fail "$backend: unexpected log record: '$line'"
+done
+
 "$exe" --bogus >"$work/out" 2>"$work/err"
 rc=$?
 [ "$rc" -eq 2 ] || fail "unknown option gave exit code $rc"
