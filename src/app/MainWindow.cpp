@@ -13,12 +13,14 @@
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
 #include "text/IniFile.h"
+#include "text/PathRoutines.h"
 #include "text/TextRules.h"
 #include "tray/TrayIcon.h"
 
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -113,6 +115,9 @@ void MainWindow::BuildControls() {
   超级列表框2->header()->setStretchLastSection(false);
   SetUpList(超级列表框2, "超级列表框2", ruleModel_, {150, 500, 310}, QRect(8, 96, 989, 176),
             [this](int c, int w) { 超级列表框2->setColumnWidth(c, w); });
+  connect(ruleModel_, &QStandardItemModel::itemChanged, this, [this](QStandardItem* item) {
+    if (item->column() == 0) OnRuleItemChanged(item->row());
+  });
 
   eventModel_ = new EventListModel(eventList_, colours_, this);
   超级列表框1 = new QTableView(this);
@@ -220,7 +225,10 @@ void MainWindow::OnChangeNotification(const ChangeNotification& n) {
   if (!event) return;
   if (n.code == SHCNE_DRIVEADD || n.code == SHCNE_DRIVEREMOVED) UpdateWatchRoots();
   if (observer_) observer_(*event);
+  std::int32_t outer = currentEventPid_;
+  currentEventPid_ = n.pid;
   DispatchChangeEvent(*event, *this);
+  currentEventPid_ = outer;
 }
 
 // What the filter and the event log read of the window.
@@ -241,8 +249,7 @@ std::string MainWindow::ProgramDirectory() const { return ProgramDir(); }
 
 std::vector<std::string> MainWindow::MonitoredPaths() const {
   std::vector<std::string> paths;
-  for (int row = 0; row < ruleModel_->rowCount(); ++row)
-    paths.push_back(ruleModel_->data(ruleModel_->index(row, 1)).toString().toStdString());
+  for (int row = 0; row < ruleModel_->rowCount(); ++row) paths.push_back(ruleModel_->item(row, 1)->text().toStdString());
   return paths;
 }
 
@@ -254,9 +261,105 @@ void MainWindow::AddEventRow(const std::string& name, const std::string& eventNa
   eventLog_->AddEventRow(name, eventName, path);
 }
 
-void MainWindow::MatchRules(const std::string&, const std::string&, const std::string&) {
-  // The rule list holds no rules that could fire yet.
+void MainWindow::MatchRules(const std::string& path, const std::string& eventName, const std::string& name) {
+  vantrel::MatchRules(path, eventName, name, *this);
 }
+
+// The rule list and the matcher's view of it.
+
+std::string MainWindow::RuleFilePath() { return ProgramDir() + "/data.jl"; }
+
+void MainWindow::AppendRuleRow(const MonitorRule& rule) {
+  auto* event = new QStandardItem(QString::fromStdString(rule.eventName));
+  event->setCheckable(true);
+  event->setCheckState(rule.enabled ? Qt::Checked : Qt::Unchecked);
+  event->setEditable(false);
+  auto* path = new QStandardItem(QString::fromStdString(rule.monitoredPath));
+  path->setEditable(false);
+  auto* action = new QStandardItem(QString::fromStdString(rule.actionText));
+  action->setEditable(false);
+  ruleModel_->appendRow({event, path, action});
+}
+
+void MainWindow::AddRule(const std::string& eventName, const std::string& monitoredPath, const std::string& actionText) {
+  loadingRules_ = true;
+  bool enabled = !(选择框_自定义->isChecked() && monitoredPath == GlobalPathMarker);
+  AppendRuleRow({eventName, monitoredPath, actionText, enabled});
+  loadingRules_ = false;
+  tray_->ShowPrompt("添加监控成功!", monitoredPath);
+  SaveRuleFile();
+  UpdateWatchRoots();
+}
+
+RuleList MainWindow::Rules() const {
+  RuleList rules;
+  for (std::size_t row = 0; row < RuleCount(); ++row) rules.push_back(RuleAt(row));
+  return rules;
+}
+
+bool MainWindow::SaveRuleFile() {
+  if (vantrel::SaveRuleFile(RuleFilePath(), Rules())) return true;
+  // The earlier file stays whole; the user must know this change is not kept.
+  tray_->ShowPrompt("提示:", "保存监控规则失败: " + RuleFilePath() + " (" + std::strerror(errno) + ")",
+                    TrayIcon::Error);
+  return false;
+}
+
+void MainWindow::LoadRuleFile() {
+  loadingRules_ = true;
+  for (const MonitorRule& rule : vantrel::LoadRuleFile(RuleFilePath())) AppendRuleRow(rule);
+  loadingRules_ = false;
+}
+
+void MainWindow::UntickGlobalPathRules() {
+  loadingRules_ = true;
+  for (int row = 0; row < ruleModel_->rowCount(); ++row)
+    if (ruleModel_->item(row, 1)->text().toStdString() == GlobalPathMarker)
+      ruleModel_->item(row, 0)->setCheckState(Qt::Unchecked);
+  loadingRules_ = false;
+}
+
+void MainWindow::OnRuleItemChanged(int row) {
+  if (loadingRules_) return;
+  if (选择框_自定义->isChecked() && ruleModel_->item(row, 1)->text().toStdString() == GlobalPathMarker &&
+      ruleModel_->item(row, 0)->checkState() == Qt::Checked) {
+    loadingRules_ = true;
+    ruleModel_->item(row, 0)->setCheckState(Qt::Unchecked);
+    loadingRules_ = false;
+    tray_->ShowPrompt("提示:", "当前监控路径为自定义,无法打开全局路径!");
+    return;
+  }
+  SaveRuleFile();
+}
+
+std::size_t MainWindow::RuleCount() const { return static_cast<std::size_t>(ruleModel_->rowCount()); }
+
+MonitorRule MainWindow::RuleAt(std::size_t row) const {
+  int r = static_cast<int>(row);
+  return {ruleModel_->item(r, 0)->text().toStdString(), ruleModel_->item(r, 1)->text().toStdString(),
+          ruleModel_->item(r, 2)->text().toStdString(), ruleModel_->item(r, 0)->checkState() == Qt::Checked};
+}
+
+void MainWindow::LogAction(const std::string& report) { eventLog_->LogAction(report); }
+
+void MainWindow::ShowErrorPrompt(const std::string& title, const std::string& text) {
+  tray_->ShowPrompt(title, text, TrayIcon::Error);
+}
+
+void MainWindow::Pump() {
+  // Often enough to keep the window answering, rarely enough to cost nothing.
+  static QElapsedTimer since;
+  if (since.isValid() && since.elapsed() < 20) return;
+  since.start();
+  QCoreApplication::processEvents();
+}
+
+bool MainWindow::CausedByUs(const std::string& path) const {
+  return (currentEventPid_ != 0 && currentEventPid_ == static_cast<std::int32_t>(QCoreApplication::applicationPid())) ||
+         ownChanges_.Contains(path);
+}
+
+void MainWindow::WillChange(const std::string& path, bool wholeTree) { ownChanges_.Remember(path, wholeTree); }
 
 bool MainWindow::PromptsOn() const { return 选择框_托盘提示->isChecked(); }
 
@@ -330,9 +433,14 @@ void MainWindow::ClearEventList() {
 }
 
 std::vector<std::string> MainWindow::WatchRoots() const {
-  // With both boxes ticked the custom-path box decides. Its roots follow
-  // the rules' monitored paths, which this window does not hold yet.
-  if (选择框_自定义->isChecked() || !选择框_全盘->isChecked()) return {};
+  // With both boxes ticked the custom-path box decides: the folders the
+  // rules name, as far as they exist.
+  if (选择框_自定义->isChecked() || !选择框_全盘->isChecked()) {
+    std::vector<std::string> roots;
+    for (const std::string& path : MonitoredPaths())
+      if (IsDirectoryPath(path)) roots.push_back(path);
+    return roots;
+  }
   return WholeDiskRoots(QDir::homePath().toStdString(), ReadMountTable());
 }
 
@@ -360,6 +468,7 @@ void MainWindow::LoadSettings() {
   load(选择框_全盘, kMonitor, "");
   if (load(选择框_托盘提示, kMonitor, "真")) 托盘右键->actions()[0]->setText("关闭提示");
   load(选择框_保存日志, kMonitor, "");
+  LoadRuleFile();
   UpdateWatchRoots();
   PlaceMainWindow(ReadSetting(file, "程序尺寸", "XY", "1010*800"));
 }
@@ -380,6 +489,8 @@ void MainWindow::On全盘Clicked() {
   WriteSetting(file, kMonitor, Caption(选择框_全盘), Bool(on));
   选择框_自定义->setChecked(!on);
   WriteSetting(file, kMonitor, Caption(选择框_自定义), Bool(!on));
+  if (!on) UntickGlobalPathRules();
+  SaveRuleFile();
   UpdateWatchRoots();
 }
 
@@ -389,6 +500,8 @@ void MainWindow::On自定义Clicked() {
   WriteSetting(file, kMonitor, Caption(选择框_自定义), Bool(on));
   选择框_全盘->setChecked(!on);
   WriteSetting(file, kMonitor, Caption(选择框_全盘), Bool(!on));
+  if (on) UntickGlobalPathRules();
+  SaveRuleFile();
   UpdateWatchRoots();
 }
 

@@ -7,6 +7,7 @@
 #include "monitor/ChangeSource.h"
 #include "monitor/EventFilter.h"
 #include "monitor/ShellEvents.h"
+#include "rules/RuleMatcher.h"
 
 #include <QWidget>
 #include <functional>
@@ -30,7 +31,7 @@ struct DisplayMode {
   std::uint16_t bitsPerPixel = 0, width = 0, height = 0, frequency = 0;
 };
 
-class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
+class MainWindow : public QWidget, public DispatchHost, public EventLogHost, public MatchHost {
   Q_OBJECT
  public:
   using SourceFactory = std::function<std::unique_ptr<ChangeSource>(std::string& error)>;
@@ -64,6 +65,13 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   // Every change from the source arrives here, one at a time, in order.
   void OnChangeNotification(const ChangeNotification& n);
 
+  // The rule list.
+  void AddRule(const std::string& eventName, const std::string& monitoredPath, const std::string& actionText);
+  bool SaveRuleFile();
+  void LoadRuleFile();
+  RuleList Rules() const;
+  static std::string RuleFilePath();
+
   // Commands of the event list's menu.
   void ExportEventList();
   void OpenEventFolder();
@@ -76,7 +84,6 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   LogOutput& Log() { return *log_; }
   TrayIcon& Tray() { return *tray_; }
   EventListModel& EventModel() { return *eventModel_; }
-  void SetLastActionTarget(std::string target) { lastActionTarget_ = std::move(target); }
 
   // DispatchHost
   std::string TypeBoxCaption(TypeBox box) const override;
@@ -88,6 +95,16 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   std::int64_t FindRowByCell(std::string_view text, int column) const override;
   void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) override;
   void MatchRules(const std::string& path, const std::string& eventName, const std::string& name) override;
+
+  // MatchHost
+  std::size_t RuleCount() const override;
+  MonitorRule RuleAt(std::size_t row) const override;
+  void SetLastActionTarget(const std::string& target) override { lastActionTarget_ = target; }
+  void LogAction(const std::string& report) override;
+  void ShowErrorPrompt(const std::string& title, const std::string& text) override;
+  void Pump() override;
+  bool CausedByUs(const std::string& path) const override;
+  void WillChange(const std::string& path, bool wholeTree) override;
 
   // EventLogHost
   bool PromptsOn() const override;
@@ -123,6 +140,9 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   void On全盘Clicked();
   void On自定义Clicked();
   void UpdateWatchRoots();
+  void UntickGlobalPathRules();
+  void AppendRuleRow(const MonitorRule& rule);
+  void OnRuleItemChanged(int row);
   void OnSourceReport(const std::string& text);
 
   Options options_;
@@ -150,6 +170,9 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   EventListModel* eventModel_;
   TrayIcon* tray_;
   std::string lastActionTarget_;
+  OwnChanges ownChanges_;
+  std::int32_t currentEventPid_ = 0;
+  bool loadingRules_ = false;
   QCheckBox* TypeBoxWidget(TypeBox box) const;
   // The selected row of the event list, or -1.
   int SelectedEventRow() const;
