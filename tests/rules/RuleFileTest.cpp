@@ -1,0 +1,92 @@
+#include "rules/RuleFile.h"
+#include "text/AtomicFile.h"
+#include "text/Codec.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+namespace vantrel {
+namespace {
+
+class RuleFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char templ[] = "/tmp/vantrel-rules-XXXXXX";
+    dir_ = ::mkdtemp(templ);
+    file_ = dir_ + "/data.jl";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void WritePlain(const std::string& utf8) {
+    ASSERT_TRUE(WriteFileAtomically(file_, Rc4Transform(Utf8ToGb18030(utf8), RuleFileKey)));
+  }
+  std::string dir_, file_;
+};
+
+TEST(Rc4, PublishedVectorsAndSymmetry) {
+  EXPECT_EQ(Rc4Transform("Plaintext", "Key"), "\xBB\xF3\x16\xE8\xD9\x40\xAF\x0A\xD3");
+  EXPECT_EQ(Rc4Transform("Attack at dawn", "Secret"), "\x45\xA0\x1F\x64\x5F\xC3\x5B\x38\x35\x52\x54\x4B\x9B\xF5");
+  std::string data = "新建文件｜√/in｜【复制文件】/out\r\n";
+  EXPECT_EQ(Rc4Transform(Rc4Transform(data, RuleFileKey), RuleFileKey), data);
+  EXPECT_EQ(Rc4Transform("", RuleFileKey), "");
+}
+
+TEST_F(RuleFileTest, SavedFileIsTheEncipheredCodePage936Lines) {
+  RuleList rules = {{"新建文件", "/in", "【复制文件】/out", true},
+                    {"删除文件", "/a", "【删除文件】拖放文件/文件夹到此自动获取路径", false},
+                    {"新建文件", std::string(GlobalPathMarker), "【执行程序】/bin/echo§#路径§1", true}};
+  ASSERT_TRUE(SaveRuleFile(file_, rules));
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(file_, bytes));
+  std::string expected =
+      "\xD0\xC2\xBD\xA8\xCE\xC4\xBC\xFE\xA3\xFC\xA1\xCC/in\xA3\xFC\xA1\xBE\xB8\xB4\xD6\xC6\xCE\xC4\xBC\xFE\xA1\xBF/out\r\n";
+  std::string plain = Rc4Transform(bytes, "507318264");
+  EXPECT_EQ(plain.substr(0, expected.size()), expected);
+  EXPECT_EQ(plain.find("\xA3\xFC\xA1\xC1/a\xA3\xFC"), expected.size() + 8) << "× marks the disabled rule";
+  EXPECT_NE(plain.find("\x5C\x5C\xC8\xAB\xBE\xD6\xC2\xB7\xBE\xB6"), std::string::npos) << "the global-path marker";
+  EXPECT_EQ(plain.substr(plain.size() - 2), "\r\n");
+  EXPECT_EQ(bytes.size(), plain.size());
+  EXPECT_EQ(LoadRuleFile(file_), rules);
+}
+
+TEST_F(RuleFileTest, EmptyMissingAndFailedFiles) {
+  ASSERT_TRUE(SaveRuleFile(file_, {}));
+  EXPECT_EQ(std::filesystem::file_size(file_), 0u);
+  EXPECT_TRUE(LoadRuleFile(file_).empty());
+  EXPECT_TRUE(LoadRuleFile(dir_ + "/missing.jl").empty());
+  EXPECT_FALSE(SaveRuleFile(dir_ + "/no/such/dir/data.jl", {{"新建文件", "/a", "【删除文件】", true}}));
+}
+
+TEST_F(RuleFileTest, MarksInsidePathsAreKeptAndOddLinesSkipped) {
+  WritePlain(
+      "删除文件｜×/a×b｜【删除文件】x\r\n"
+      "新建文件｜√/ok√dir｜【复制文件】/t\r\n"
+      "\r\n"
+      "only｜two\r\n"
+      "新建目录｜/no-mark｜【移动文件】/m｜extra\r\n"
+      "更新文件｜√/p｜\r\n");
+  RuleList rules = LoadRuleFile(file_);
+  ASSERT_EQ(rules.size(), 3u);
+  EXPECT_EQ(rules[0].monitoredPath, "/a×b");
+  EXPECT_FALSE(rules[0].enabled);
+  EXPECT_EQ(rules[1].monitoredPath, "/ok√dir");
+  EXPECT_TRUE(rules[1].enabled);
+  EXPECT_EQ(rules[2].monitoredPath, "/no-mark");
+  EXPECT_FALSE(rules[2].enabled) << "a line without a mark loads disabled";
+  EXPECT_EQ(rules[2].actionText, "【移动文件】/m") << "fields after the third are ignored";
+}
+
+TEST_F(RuleFileTest, DamagedAndForeignFilesLoadWithoutHarm) {
+  std::mt19937 random(7);
+  std::string noise(4096, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  ASSERT_TRUE(WriteFileAtomically(file_, noise));
+  RuleList rules = LoadRuleFile(file_);
+  for (const MonitorRule& r : rules) EXPECT_FALSE(r.actionText.find('\0') != std::string::npos);
+  ASSERT_TRUE(WriteFileAtomically(file_, Rc4Transform("新建文件｜√/in｜【复制文件】/out\r\n", "other key")));
+  EXPECT_NO_THROW(LoadRuleFile(file_));
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,129 @@
+#include "rules/RuleMatcher.h"
+#include "text/AtomicFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FakeHost : public MatchHost {
+ public:
+  std::size_t RuleCount() const override { return rules.size(); }
+  MonitorRule RuleAt(std::size_t row) const override { return rules[row]; }
+  void SetLastActionTarget(const std::string& t) override { lastTarget = t; }
+  void LogAction(const std::string& report) override { log.push_back(report); }
+  void ShowErrorPrompt(const std::string& title, const std::string& text) override {
+    prompts.push_back(title + "/" + text);
+  }
+  void Pump() override {}
+  bool CausedByUs(const std::string& path) const override { return own.Contains(path); }
+  void WillChange(const std::string& path, bool tree) override { own.Remember(path, tree); }
+  RuleList rules;
+  std::string lastTarget;
+  std::vector<std::string> log, prompts;
+  OwnChanges own;
+};
+
+class RuleMatcherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char templ[] = "/tmp/vantrel-match-XXXXXX";
+    dir_ = ::mkdtemp(templ);
+    fs::create_directories(dir_ + "/data");
+    fs::create_directories(dir_ + "/bak");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string dir_;
+  FakeHost host_;
+};
+
+TEST(RuleMatcherParts, OperationOperandAndEffectivePath) {
+  EXPECT_EQ(OperationName("【复制文件】/x】y"), "复制文件");
+  EXPECT_EQ(Operand("【复制文件】/x】y"), "y");
+  EXPECT_EQ(OperationName("复制文件】/x"), "");
+  EXPECT_EQ(Operand("no mark"), "");
+  EXPECT_EQ(EffectivePath("/in/a.txt", "重命名文件", "b.txt"), "/in/b.txt");
+  EXPECT_EQ(EffectivePath("/in/A.TXT", "重命名文件", "b.txt"), "/in/b.txt");
+  EXPECT_EQ(EffectivePath("/in/a.txt", "新建文件", "b.txt"), "/in/a.txt");
+}
+
+TEST_F(RuleMatcherTest, PathEnabledAndEventTests) {
+  std::string file = dir_ + "/data/a.txt";
+  ASSERT_TRUE(WriteFileAtomically(file, "x"));
+  host_.rules = {{"新建文件", "/Data", "【删除文件】", true},
+                 {"新建目录", "/data", "【删除文件】", true},
+                 {"新建文件", "/data", "【删除文件】", false},
+                 {"新建文件", "ta/a", "【不存在】", true},
+                 {"新建文件", std::string(GlobalPathMarker), "【复制文件】" + dir_ + "/bak", true},
+                 {"新建文件", "/data", "【复制文件】" + dir_ + "/bak", true}};
+  MatchRules(file, "新建文件", "a.txt", host_);
+  ASSERT_EQ(host_.log.size(), 2u) << "the unknown operation fires but does nothing";
+  EXPECT_EQ(host_.log[0], "复制文件】" + dir_ + "/bak/a.txt");
+  EXPECT_EQ(host_.log[1], "复制文件】" + dir_ + "/bak/a(1).txt") << "both fire, in row order";
+  EXPECT_EQ(host_.lastTarget, dir_ + "/bak");
+  EXPECT_TRUE(fs::exists(dir_ + "/bak/a(1).txt"));
+}
+
+TEST_F(RuleMatcherTest, FailedActionsSaySoAndWhy) {
+  host_.rules = {{"新建文件", "/data", "【复制文件】" + dir_ + "/missing", true},
+                 {"删除文件", "/data", "【删除文件】ignored", true}};
+  MatchRules(dir_ + "/data/gone.txt", "新建文件", "gone.txt", host_);
+  ASSERT_EQ(host_.log.size(), 1u);
+  EXPECT_EQ(host_.log[0], "复制文件失败】" + dir_ + "/missing/gone.txt (No such file or directory)");
+  MatchRules(dir_ + "/data/gone.txt", "删除文件", "gone.txt", host_);
+  EXPECT_EQ(host_.log[1], "删除文件失败】" + dir_ + "/data/gone.txt (No such file or directory)");
+}
+
+TEST_F(RuleMatcherTest, DirectoryCopyAndBadExecuteEndTheWalk) {
+  fs::create_directories(dir_ + "/data/photos");
+  host_.rules = {{"新建目录", "/data", "【复制文件】" + dir_ + "/bak", true},
+                 {"新建目录", "/data", "【执行程序】/bin/true§§1", true}};
+  MatchRules(dir_ + "/data/photos", "新建目录", "photos", host_);
+  ASSERT_EQ(host_.log.size(), 1u);
+  EXPECT_EQ(host_.log[0], "复制文件】" + dir_ + "/bak/photos");
+  EXPECT_TRUE(fs::is_directory(dir_ + "/bak/photos"));
+
+  host_.log.clear();
+  host_.rules = {{"新建文件", "/data", "【执行程序】/bin/true§x", true},
+                 {"新建文件", "/data", "【执行程序】/bin/true§§1", true}};
+  MatchRules(dir_ + "/data/x", "新建文件", "x", host_);
+  EXPECT_TRUE(host_.log.empty());
+  EXPECT_EQ(host_.prompts, (std::vector<std::string>{"执行程序错误/参数不符合,请重新检查后再执行!"}));
+
+  host_.rules.erase(host_.rules.begin());
+  MatchRules(dir_ + "/data/y", "新建文件", "y", host_);
+  EXPECT_EQ(host_.log, (std::vector<std::string>{"执行程序】/bin/true "}));
+}
+
+TEST_F(RuleMatcherTest, OwnChangesNeverFireARuleAgain) {
+  // The target lies inside the monitored folder: without the guard every
+  // copy would be copied again.
+  std::string file = dir_ + "/data/a.txt";
+  ASSERT_TRUE(WriteFileAtomically(file, "x"));
+  fs::create_directories(dir_ + "/data/bak");
+  host_.rules = {{"新建文件", "/data", "【复制文件】" + dir_ + "/data/bak", true}};
+  MatchRules(file, "新建文件", "a.txt", host_);
+  ASSERT_EQ(host_.log.size(), 1u);
+  MatchRules(dir_ + "/data/bak/a.txt", "新建文件", "a.txt", host_);
+  EXPECT_EQ(host_.log.size(), 1u);
+  EXPECT_FALSE(fs::exists(dir_ + "/data/bak/a(1).txt"));
+}
+
+TEST(OwnChanges, PathsAndTreesForAWhile) {
+  OwnChanges own;
+  auto now = OwnChanges::Clock::now();
+  own.Remember("/t/a.txt", false, now);
+  own.Remember("/t/tree", true, now);
+  EXPECT_TRUE(own.Contains("/t/a.txt", now));
+  EXPECT_FALSE(own.Contains("/t/a.txt.bak", now));
+  EXPECT_TRUE(own.Contains("/t/tree/x/y", now));
+  EXPECT_FALSE(own.Contains("/t/treehouse", now));
+  EXPECT_FALSE(own.Contains("/t/a.txt", now + OwnChanges::kMemory + std::chrono::seconds(1)));
+}
+
+}  // namespace
+}  // namespace vantrel
