@@ -116,7 +116,9 @@ void MainWindow::BuildControls() {
   SetUpList(超级列表框2, "超级列表框2", ruleModel_, {150, 500, 310}, QRect(8, 96, 989, 176),
             [this](int c, int w) { 超级列表框2->setColumnWidth(c, w); });
   connect(ruleModel_, &QStandardItemModel::itemChanged, this, [this](QStandardItem* item) {
-    if (item->column() == 0) OnRuleItemChanged(item->row());
+    if (item->column() != 0 || item->row() >= static_cast<int>(rules_.size())) return;
+    rules_[static_cast<std::size_t>(item->row())].enabled = item->checkState() == Qt::Checked;
+    OnRuleItemChanged(item->row());
   });
 
   eventModel_ = new EventListModel(eventList_, colours_, this);
@@ -247,12 +249,6 @@ bool MainWindow::CustomPathMode() const { return 选择框_自定义->isChecked(
 
 std::string MainWindow::ProgramDirectory() const { return ProgramDir(); }
 
-std::vector<std::string> MainWindow::MonitoredPaths() const {
-  std::vector<std::string> paths;
-  for (int row = 0; row < ruleModel_->rowCount(); ++row) paths.push_back(ruleModel_->item(row, 1)->text().toStdString());
-  return paths;
-}
-
 std::int64_t MainWindow::FindRowByCell(std::string_view text, int column) const {
   return eventLog_->FindRowByCell(text, column);
 }
@@ -270,6 +266,7 @@ void MainWindow::MatchRules(const std::string& path, const std::string& eventNam
 std::string MainWindow::RuleFilePath() { return ProgramDir() + "/data.jl"; }
 
 void MainWindow::AppendRuleRow(const MonitorRule& rule) {
+  rules_.push_back(rule);
   auto* event = new QStandardItem(QString::fromStdString(rule.eventName));
   event->setCheckable(true);
   event->setCheckState(rule.enabled ? Qt::Checked : Qt::Unchecked);
@@ -291,12 +288,6 @@ void MainWindow::AddRule(const std::string& eventName, const std::string& monito
   UpdateWatchRoots();
 }
 
-RuleList MainWindow::Rules() const {
-  RuleList rules;
-  for (std::size_t row = 0; row < RuleCount(); ++row) rules.push_back(RuleAt(row));
-  return rules;
-}
-
 bool MainWindow::SaveRuleFile() {
   if (vantrel::SaveRuleFile(RuleFilePath(), Rules())) return true;
   // The earlier file stays whole; the user must know this change is not kept.
@@ -313,16 +304,16 @@ void MainWindow::LoadRuleFile() {
 
 void MainWindow::UntickGlobalPathRules() {
   loadingRules_ = true;
-  for (int row = 0; row < ruleModel_->rowCount(); ++row)
-    if (ruleModel_->item(row, 1)->text().toStdString() == GlobalPathMarker)
-      ruleModel_->item(row, 0)->setCheckState(Qt::Unchecked);
+  for (std::size_t row = 0; row < rules_.size(); ++row)
+    if (rules_[row].monitoredPath == GlobalPathMarker)
+      ruleModel_->item(static_cast<int>(row), 0)->setCheckState(Qt::Unchecked);
   loadingRules_ = false;
 }
 
 void MainWindow::OnRuleItemChanged(int row) {
   if (loadingRules_) return;
-  if (选择框_自定义->isChecked() && ruleModel_->item(row, 1)->text().toStdString() == GlobalPathMarker &&
-      ruleModel_->item(row, 0)->checkState() == Qt::Checked) {
+  if (选择框_自定义->isChecked() && rules_[static_cast<std::size_t>(row)].monitoredPath == GlobalPathMarker &&
+      rules_[static_cast<std::size_t>(row)].enabled) {
     loadingRules_ = true;
     ruleModel_->item(row, 0)->setCheckState(Qt::Unchecked);
     loadingRules_ = false;
@@ -332,13 +323,9 @@ void MainWindow::OnRuleItemChanged(int row) {
   SaveRuleFile();
 }
 
-std::size_t MainWindow::RuleCount() const { return static_cast<std::size_t>(ruleModel_->rowCount()); }
+std::size_t MainWindow::RuleCount() const { return rules_.size(); }
 
-MonitorRule MainWindow::RuleAt(std::size_t row) const {
-  int r = static_cast<int>(row);
-  return {ruleModel_->item(r, 0)->text().toStdString(), ruleModel_->item(r, 1)->text().toStdString(),
-          ruleModel_->item(r, 2)->text().toStdString(), ruleModel_->item(r, 0)->checkState() == Qt::Checked};
-}
+const MonitorRule& MainWindow::RuleAt(std::size_t row) const { return rules_[row]; }
 
 void MainWindow::LogAction(const std::string& report) { eventLog_->LogAction(report); }
 
@@ -437,8 +424,8 @@ std::vector<std::string> MainWindow::WatchRoots() const {
   // rules name, as far as they exist.
   if (选择框_自定义->isChecked() || !选择框_全盘->isChecked()) {
     std::vector<std::string> roots;
-    for (const std::string& path : MonitoredPaths())
-      if (IsDirectoryPath(path)) roots.push_back(path);
+    for (const MonitorRule& rule : rules_)
+      if (IsDirectoryPath(rule.monitoredPath)) roots.push_back(rule.monitoredPath);
     return roots;
   }
   return WholeDiskRoots(QDir::homePath().toStdString(), ReadMountTable());

@@ -69,7 +69,7 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   void AddRule(const std::string& eventName, const std::string& monitoredPath, const std::string& actionText);
   bool SaveRuleFile();
   void LoadRuleFile();
-  RuleList Rules() const;
+  const RuleList& Rules() const { return rules_; }
   static std::string RuleFilePath();
 
   // Commands of the event list's menu.
@@ -91,14 +91,15 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   bool CustomPathMode() const override;
   std::string ProgramDirectory() const override;
   std::string LastActionTarget() const override { return lastActionTarget_; }
-  std::vector<std::string> MonitoredPaths() const override;
+  std::size_t MonitoredPathCount() const override { return rules_.size(); }
+  const std::string& MonitoredPathAt(std::size_t row) const override { return rules_[row].monitoredPath; }
   std::int64_t FindRowByCell(std::string_view text, int column) const override;
   void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) override;
   void MatchRules(const std::string& path, const std::string& eventName, const std::string& name) override;
 
   // MatchHost
   std::size_t RuleCount() const override;
-  MonitorRule RuleAt(std::size_t row) const override;
+  const MonitorRule& RuleAt(std::size_t row) const override;
   void SetLastActionTarget(const std::string& target) override { lastActionTarget_ = target; }
   void LogAction(const std::string& report) override;
   void ShowErrorPrompt(const std::string& title, const std::string& text) override;
@@ -170,6 +171,8 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   EventListModel* eventModel_;
   TrayIcon* tray_;
   std::string lastActionTarget_;
+  // The rule list's rows as the matcher reads them, kept equal to the view's.
+  RuleList rules_;
   OwnChanges ownChanges_;
   std::int32_t currentEventPid_ = 0;
   bool loadingRules_ = false;

@@ -13,8 +13,8 @@ bool IsRepeatEvent(const std::string& eventName, const std::string& path, const 
 }
 
 bool PathInCustomScope(const std::string& path, const DispatchHost& host) {
-  for (const std::string& monitored : host.MonitoredPaths())
-    if (TextContains(path, monitored)) return true;
+  for (std::size_t row = 0; row < host.MonitoredPathCount(); ++row)
+    if (TextContains(path, host.MonitoredPathAt(row))) return true;
   return false;
 }
 

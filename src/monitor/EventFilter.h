@@ -22,7 +22,8 @@ class DispatchHost {
   virtual std::string ProgramDirectory() const = 0;
   virtual std::string LastActionTarget() const = 0;
   // Column 1 of every rule, ticked or not.
-  virtual std::vector<std::string> MonitoredPaths() const = 0;
+  virtual std::size_t MonitoredPathCount() const = 0;
+  virtual const std::string& MonitoredPathAt(std::size_t row) const = 0;
   virtual std::int64_t FindRowByCell(std::string_view text, int column) const = 0;
   virtual void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) = 0;
   virtual void MatchRules(const std::string& path, const std::string& eventName, const std::string& name) = 0;

@@ -47,9 +47,11 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
   if (host.CausedByUs(eventPath)) return;
   const std::size_t count = host.RuleCount();
   for (std::size_t row = 0; row < count && row < host.RuleCount(); ++row) {
-    MonitorRule rule = host.RuleAt(row);
-    if (!(TextContains(eventPath, rule.monitoredPath) || rule.monitoredPath == GlobalPathMarker)) continue;
-    if (!rule.enabled || rule.eventName != eventName) continue;
+    const MonitorRule& candidate = host.RuleAt(row);
+    if (!candidate.enabled || candidate.eventName != eventName) continue;
+    if (!(TextContains(eventPath, candidate.monitoredPath) || candidate.monitoredPath == GlobalPathMarker)) continue;
+    // A copy: the list may change while an action lets pending work run.
+    const MonitorRule rule = candidate;
     const std::string operation = OperationName(rule.actionText);
     const std::string operand = Operand(rule.actionText);
     host.SetLastActionTarget(operand);

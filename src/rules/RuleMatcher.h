@@ -15,7 +15,7 @@ class MatchHost {
  public:
   virtual ~MatchHost() = default;
   virtual std::size_t RuleCount() const = 0;
-  virtual MonitorRule RuleAt(std::size_t row) const = 0;
+  virtual const MonitorRule& RuleAt(std::size_t row) const = 0;
   virtual void SetLastActionTarget(const std::string& target) = 0;
   virtual void LogAction(const std::string& report) = 0;
   virtual void ShowErrorPrompt(const std::string& title, const std::string& text) = 0;

@@ -19,7 +19,8 @@ class FakeHost : public DispatchHost {
   bool CustomPathMode() const override { return custom; }
   std::string ProgramDirectory() const override { return "/opt/vantrel"; }
   std::string LastActionTarget() const override { return lastTarget; }
-  std::vector<std::string> MonitoredPaths() const override { return rules; }
+  std::size_t MonitoredPathCount() const override { return rules.size(); }
+  const std::string& MonitoredPathAt(std::size_t row) const override { return rules[row]; }
   std::int64_t FindRowByCell(std::string_view text, int column) const override {
     return rows.FindRowByCell(text, column);
   }

@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 class FakeHost : public MatchHost {
  public:
   std::size_t RuleCount() const override { return rules.size(); }
-  MonitorRule RuleAt(std::size_t row) const override { return rules[row]; }
+  const MonitorRule& RuleAt(std::size_t row) const override { return rules[row]; }
   void SetLastActionTarget(const std::string& t) override { lastTarget = t; }
   void LogAction(const std::string& report) override { log.push_back(report); }
   void ShowErrorPrompt(const std::string& title, const std::string& text) override {
