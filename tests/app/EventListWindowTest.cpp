@@ -5,6 +5,7 @@
 #include "app/ProgramDir.h"
 #include "log/Clock.h"
 #include "monitor/ScriptedSource.h"
+#include "WindowTestSupport.h"
 #include "support/Desktop.h"
 #include "support/Dialogs.h"
 #include "support/FileDialogs.h"
@@ -46,14 +47,7 @@ class EventListWindowTest : public ::testing::Test {
   }
 
   void Start() {
-    MainWindow::Options options;
-    options.sourceFactory = [this](std::string& error) -> std::unique_ptr<ChangeSource> {
-      auto source = std::make_unique<ScriptedSource>();
-      source_ = source.get();
-      source->Start(error);
-      return source;
-    };
-    window_ = std::make_unique<MainWindow>(options);
+    window_ = std::make_unique<MainWindow>(ScriptedOptions(source_));
     window_->Tray().RecordPromptsForTesting(true);
     window_->Tray().SetPresenterForTesting([this](const TrayIcon::Prompt& p) { presented_.push_back(p); });
     ASSERT_TRUE(window_->OnMainWindowCreated());

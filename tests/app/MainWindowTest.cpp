@@ -3,6 +3,7 @@
 #include "app/ProgramDir.h"
 #include "app/RuntimeError.h"
 #include "monitor/ScriptedSource.h"
+#include "WindowTestSupport.h"
 #include "support/Dialogs.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
@@ -43,18 +44,7 @@ class MainWindowTest : public ::testing::Test {
   std::string Read(const char* section, const char* key) { return ReadSetting(Config(), section, key, "<missing>"); }
 
   MainWindow& Start(bool sourceStarts = true) {
-    MainWindow::Options options;
-    options.sourceFactory = [this, sourceStarts](std::string& error) -> std::unique_ptr<ChangeSource> {
-      if (!sourceStarts) {
-        error = "refused";
-        return nullptr;
-      }
-      auto source = std::make_unique<ScriptedSource>();
-      source_ = source.get();
-      source->Start(error);
-      return source;
-    };
-    window_ = std::make_unique<MainWindow>(options);
+    window_ = std::make_unique<MainWindow>(ScriptedOptions(source_, sourceStarts));
     started_ = window_->OnMainWindowCreated();
     if (started_) window_->show();
     QApplication::processEvents();

@@ -5,6 +5,7 @@
 #include "app/ProgramDir.h"
 #include "log/Clock.h"
 #include "monitor/ScriptedSource.h"
+#include "WindowTestSupport.h"
 #include "rules/RuleFile.h"
 #include "support/Dialogs.h"
 #include "text/AtomicFile.h"
@@ -43,14 +44,7 @@ class RulesWindowTest : public ::testing::Test {
   std::string Files() const { return files_.path().toStdString(); }
 
   void Start() {
-    MainWindow::Options options;
-    options.sourceFactory = [this](std::string& error) -> std::unique_ptr<ChangeSource> {
-      auto source = std::make_unique<ScriptedSource>();
-      source_ = source.get();
-      source->Start(error);
-      return source;
-    };
-    window_ = std::make_unique<MainWindow>(options);
+    window_ = std::make_unique<MainWindow>(ScriptedOptions(source_));
     window_->Tray().RecordPromptsForTesting(true);
     ASSERT_TRUE(window_->OnMainWindowCreated());
     window_->show();
@@ -108,6 +102,18 @@ TEST_F(RulesWindowTest, AddingARulePromptsSavesAndKeepsGlobalRulesOffInCustomMod
   EXPECT_EQ(prompts[1].title, "添加监控成功!");
   EXPECT_EQ(prompts[1].text.toStdString(), Files() + "/in");
   EXPECT_EQ(Saved().size(), 2u);
+}
+
+TEST_F(RulesWindowTest, AFailedSaveIsReported) {
+  Start();
+  fs::create_directories(Home() + "/data.jl/blocked");  // a folder where the file belongs
+  window_->Tray().TakeIssuedPrompts();
+  window_->AddRule("新建文件", "/x", "【删除文件】");
+  auto prompts = window_->Tray().TakeIssuedPrompts();
+  ASSERT_EQ(prompts.size(), 2u);
+  EXPECT_EQ(prompts[0].title, "添加监控成功!");
+  EXPECT_TRUE(prompts[1].text.startsWith("保存监控规则失败")) << prompts[1].text.toStdString();
+  EXPECT_TRUE(fs::is_directory(Home() + "/data.jl/blocked")) << "what was there is untouched";
 }
 
 TEST_F(RulesWindowTest, ACopyRuleFiresOnceAndItsOwnCopyFiresNothing) {

@@ -1,5 +1,6 @@
 #include "rules/FileActions.h"
 #include "text/AtomicFile.h"
+#include "TestDir.h"
 
 #include <gtest/gtest.h>
 
@@ -15,16 +16,8 @@ namespace fs = std::filesystem;
 class FileActionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/vantrel-actions-XXXXXX";
-    dir_ = ::mkdtemp(templ);
     fs::create_directories(dir_ + "/in");
     fs::create_directories(dir_ + "/out");
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::permissions(dir_, fs::perms::all, ec);
-    fs::remove_all(dir_, ec);
-    if (!shm_.empty()) fs::remove_all(shm_, ec);
   }
   std::string Put(const std::string& path, const std::string& content = "data") {
     EXPECT_TRUE(WriteFileAtomically(path, content));
@@ -35,7 +28,8 @@ class FileActionsTest : public ::testing::Test {
     ReadWholeFile(path, bytes);
     return bytes;
   }
-  std::string dir_, shm_;
+  TestDir temp_;
+  std::string dir_ = temp_.Path();
 };
 
 TEST_F(FileActionsTest, CopyNumbersTakenNamesAndNeverReplaces) {
@@ -83,9 +77,9 @@ TEST_F(FileActionsTest, MoveWithinAndAcrossFileSystems) {
   EXPECT_FALSE(fs::exists(in));
   EXPECT_EQ(Read(dir_ + "/out/m.txt"), "moved");
 
-  char templ[] = "/dev/shm/vantrel-actions-XXXXXX";
-  if (!::mkdtemp(templ)) GTEST_SKIP() << "no tmpfs at /dev/shm to move from";
-  shm_ = templ;
+  TestDir shmDir("/dev/shm");
+  if (!shmDir.Made()) GTEST_SKIP() << "no tmpfs at /dev/shm to move from";
+  const std::string& shm_ = shmDir.Path();
   std::string big(3 << 20, 'b');
   std::string across = Put(shm_ + "/big.bin", big);
   r = MoveFileAction(across, dir_ + "/out", shm_);

@@ -1,5 +1,6 @@
 #include "rules/ProgramAction.h"
 #include "text/AtomicFile.h"
+#include "TestDir.h"
 
 #include <gtest/gtest.h>
 
@@ -33,16 +34,14 @@ std::vector<std::string> Args(const std::string& file) {
 class ProgramActionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/vantrel-program-XXXXXX";
-    dir_ = ::mkdtemp(templ);
     // Writes its arguments after the first, NUL-terminated, into the first.
     script_ = dir_ + "/record args";
     std::ofstream(script_) << "#!/bin/sh\nout=\"$1\"; shift\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$out\"\n"
                               "echo >> \"$out\"\n";
     ::chmod(script_.c_str(), 0755);
   }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string dir_, script_;
+  TestDir temp_;
+  std::string dir_ = temp_.Path(), script_;
 };
 
 TEST(SplitWords, QuotesAndBackslashesGroupNothingExpands) {

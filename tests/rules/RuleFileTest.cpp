@@ -1,6 +1,7 @@
 #include "rules/RuleFile.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
+#include "TestDir.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +13,11 @@ namespace {
 
 class RuleFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char templ[] = "/tmp/vantrel-rules-XXXXXX";
-    dir_ = ::mkdtemp(templ);
-    file_ = dir_ + "/data.jl";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   void WritePlain(const std::string& utf8) {
     ASSERT_TRUE(WriteFileAtomically(file_, Rc4Transform(Utf8ToGb18030(utf8), RuleFileKey)));
   }
-  std::string dir_, file_;
+  TestDir temp_;
+  std::string dir_ = temp_.Path(), file_ = dir_ + "/data.jl";
 };
 
 TEST(Rc4, PublishedVectorsAndSymmetry) {

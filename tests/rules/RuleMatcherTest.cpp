@@ -1,5 +1,6 @@
 #include "rules/RuleMatcher.h"
 #include "text/AtomicFile.h"
+#include "TestDir.h"
 
 #include <gtest/gtest.h>
 
@@ -31,13 +32,11 @@ class FakeHost : public MatchHost {
 class RuleMatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/vantrel-match-XXXXXX";
-    dir_ = ::mkdtemp(templ);
     fs::create_directories(dir_ + "/data");
     fs::create_directories(dir_ + "/bak");
   }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string dir_;
+  TestDir temp_;
+  std::string dir_ = temp_.Path();
   FakeHost host_;
 };
 

@@ -1,6 +1,7 @@
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
 #include "text/IniFile.h"
+#include "TestDir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,18 +14,13 @@ namespace {
 
 class IniFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char templ[] = "/tmp/vantrel-ini-XXXXXX";
-    dir_ = ::mkdtemp(templ);
-    file_ = dir_ + "/config.ini";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string Raw() {
     std::string bytes;
     ReadWholeFile(file_, bytes);
     return bytes;
   }
-  std::string dir_, file_;
+  TestDir temp_;
+  std::string dir_ = temp_.Path(), file_ = dir_ + "/config.ini";
 };
 
 TEST_F(IniFileTest, SectionsAndKeysMatchWithoutCaseOrSurroundingBlanks) {

@@ -1,0 +1,25 @@
+#pragma once
+// Window tests drive the window through a scripted change source.
+#include "app/MainWindow.h"
+#include "monitor/ScriptedSource.h"
+
+namespace vantrel {
+
+// Options whose source is scripted; source points at it once the window has
+// registered. With starts false the source cannot start.
+inline MainWindow::Options ScriptedOptions(ScriptedSource*& source, bool starts = true) {
+  MainWindow::Options options;
+  options.sourceFactory = [&source, starts](std::string& error) -> std::unique_ptr<ChangeSource> {
+    if (!starts) {
+      error = "refused";
+      return nullptr;
+    }
+    auto made = std::make_unique<ScriptedSource>();
+    source = made.get();
+    made->Start(error);
+    return made;
+  };
+  return options;
+}
+
+}  // namespace vantrel
