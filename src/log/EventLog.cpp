@@ -42,11 +42,8 @@ void EventLog::AddEventRow(const std::string& displayName, const std::string& ev
   std::string name = displayName;
   std::string shownPath = path;
   if (TextContains(eventName, "重命名")) {
-    std::string oldName = PathFileName(path, true);
-    name = displayName + "【原:" + oldName + "】";
-    // Only the last component is replaced: from the separator before it on.
-    std::size_t from = path.size() >= oldName.size() + 1 ? path.size() - oldName.size() - 1 : 0;
-    shownPath = path.substr(0, from) + ReplaceAllIgnoreCase(std::string_view(path).substr(from), oldName, displayName);
+    name = displayName + "【原:" + PathFileName(path, true) + "】";
+    shownPath = ReplaceLastComponent(path, displayName);
   }
   std::size_t row = list_.Append(NowText(), name, eventName, shownPath);
   if (host_.PromptsOn()) host_.ShowPrompt(eventName + " 【" + displayName + "】", path);

@@ -1,6 +1,7 @@
 #include "log/LogOutput.h"
 
 #include "log/FormatTime.h"
+#include "text/AtomicFile.h"
 #include "text/Codec.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
@@ -73,15 +74,7 @@ bool LogOutput::WriteLogRecord(std::string_view text, int level) {
     if (fd_ < 0) return false;
   }
   // One write per record, so a reader never sees half a record of ours.
-  std::string bytes = Utf8ToGb18030(FormatLogRecord(text, level, LocalNow()));
-  std::string_view rest = bytes;
-  while (!rest.empty()) {
-    ssize_t n = ::write(fd_, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
+  return WriteAllBytes(fd_, Utf8ToGb18030(FormatLogRecord(text, level, LocalNow())));
 }
 
 bool EnsureDirectoryPath(const std::string& path) {

@@ -20,11 +20,6 @@ constexpr std::uint64_t kMask =
 // found again by opening their handles.
 constexpr std::size_t kDirCacheLimit = 200000;
 
-bool Within(std::string_view path, std::string_view dir) {
-  return path.size() >= dir.size() && path.compare(0, dir.size(), dir) == 0 &&
-         (path.size() == dir.size() || path[dir.size()] == '/');
-}
-
 std::string FsidBytes(const void* fsid) { return std::string(static_cast<const char*>(fsid), 8); }
 
 bool FsidOf(const std::string& path, std::string& out) {
@@ -150,7 +145,7 @@ const std::string* FanotifySource::ResolveDirectory(std::string_view key, std::s
 
 void FanotifySource::RenameCachedTree(const std::string& from, const std::string& to) {
   for (auto& [key, path] : dirs_)
-    if (Within(path, from)) path = to + path.substr(from.size());
+    if (PathWithin(path, from)) path = to + path.substr(from.size());
 }
 
 void FanotifySource::ReadKernel(std::int64_t now) {

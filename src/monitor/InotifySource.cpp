@@ -22,11 +22,6 @@ constexpr std::uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED
 // that wakes between them.
 constexpr std::int64_t kMovePairingMs = 5;
 
-bool Within(std::string_view path, std::string_view dir) {
-  return path.size() >= dir.size() && path.compare(0, dir.size(), dir) == 0 &&
-         (path.size() == dir.size() || path[dir.size()] == '/');
-}
-
 std::string WatchLimit() {
   std::string text;
   ReadWholeFile("/proc/sys/fs/inotify/max_user_watches", text);
@@ -285,7 +280,7 @@ void InotifySource::WatchTree(const std::string& top, bool reportContents, std::
 void InotifySource::ForgetTree(const std::string& dir) {
   std::vector<int> gone;
   for (const auto& [wd, path] : paths_)
-    if (Within(path, dir)) gone.push_back(wd);
+    if (PathWithin(path, dir)) gone.push_back(wd);
   for (int wd : gone) {
     inotify_rm_watch(fd_, wd);
     wds_.erase(paths_[wd]);
@@ -296,7 +291,7 @@ void InotifySource::ForgetTree(const std::string& dir) {
 
 void InotifySource::RenameTree(const std::string& from, const std::string& to) {
   for (auto& [wd, path] : paths_) {
-    if (!Within(path, from)) continue;
+    if (!PathWithin(path, from)) continue;
     wds_.erase(path);
     path = to + path.substr(from.size());
     wds_[path] = wd;

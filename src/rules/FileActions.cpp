@@ -1,5 +1,6 @@
 #include "rules/FileActions.h"
 
+#include "text/AtomicFile.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
 
@@ -30,17 +31,6 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
       ::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Copies one regular file's content and mode. With exclusive set the target
 // must not exist; otherwise an existing file is overwritten. With durable set
 // the copy is on disk before this returns, for when the source goes next.
@@ -66,7 +56,7 @@ int CopyRegularFile(const std::string& from, const std::string& to, bool exclusi
       break;
     }
     if (n == 0) break;
-    if (!WriteAll(out, buf.data(), static_cast<std::size_t>(n))) {
+    if (!WriteAllBytes(out, std::string_view(buf.data(), static_cast<std::size_t>(n)))) {
       error = errno ? errno : EIO;
       break;
     }

@@ -34,10 +34,7 @@ std::string Operand(const std::string& actionText) {
 }
 
 std::string EffectivePath(const std::string& eventPath, const std::string& eventName, const std::string& itemName) {
-  if (!TextContains(eventName, "重命名")) return eventPath;
-  std::string oldName = PathFileName(eventPath, true);
-  std::size_t from = eventPath.size() >= oldName.size() + 1 ? eventPath.size() - oldName.size() - 1 : 0;
-  return eventPath.substr(0, from) + ReplaceAllIgnoreCase(std::string_view(eventPath).substr(from), oldName, itemName);
+  return TextContains(eventName, "重命名") ? ReplaceLastComponent(eventPath, itemName) : eventPath;
 }
 
 void MatchRules(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
@@ -109,12 +106,8 @@ void OwnChanges::Remember(const std::string& path, bool wholeTree, Clock::time_p
 
 bool OwnChanges::Contains(const std::string& path, Clock::time_point now) const {
   if (auto it = paths_.find(path); it != paths_.end() && it->second >= now) return true;
-  for (const auto& [tree, until] : trees_) {
-    if (until < now) continue;
-    if (path.size() >= tree.size() && path.compare(0, tree.size(), tree) == 0 &&
-        (path.size() == tree.size() || path[tree.size()] == '/'))
-      return true;
-  }
+  for (const auto& [tree, until] : trees_)
+    if (until >= now && PathWithin(path, tree)) return true;
   return false;
 }
 

@@ -10,6 +10,9 @@ namespace vantrel {
 // leaving the old file untouched.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes);
 
+// Writes every byte, going on after short writes and interruptions.
+bool WriteAllBytes(int fd, std::string_view bytes);
+
 // Whole content of a file; false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 

@@ -1,5 +1,7 @@
 #include "text/PathRoutines.h"
 
+#include "text/TextRules.h"
+
 #include <sys/stat.h>
 
 namespace vantrel {
@@ -28,6 +30,17 @@ std::string JoinPath(std::string_view dir, std::string_view name) {
   if (out.empty() || out.back() != '/') out += '/';
   out.append(name);
   return out;
+}
+
+bool PathWithin(std::string_view path, std::string_view dir) {
+  return path.size() >= dir.size() && path.compare(0, dir.size(), dir) == 0 &&
+         (path.size() == dir.size() || path[dir.size()] == '/');
+}
+
+std::string ReplaceLastComponent(std::string_view path, std::string_view newName) {
+  std::string oldName = PathFileName(path, true);
+  std::size_t from = path.size() >= oldName.size() + 1 ? path.size() - oldName.size() - 1 : 0;
+  return std::string(path.substr(0, from)) + ReplaceAllIgnoreCase(path.substr(from), oldName, newName);
 }
 
 }  // namespace vantrel

@@ -18,4 +18,12 @@ std::string PathExtension(std::string_view fileName);
 // path + "/" + name, without doubling the separator after "/".
 std::string JoinPath(std::string_view dir, std::string_view name);
 
+// True when path is dir itself or lies below it.
+bool PathWithin(std::string_view path, std::string_view dir);
+
+// The path with its last component replaced by newName, the way a rename is
+// shown: from the separator before that component on, every occurrence of
+// the old name is replaced, without regard to letter case.
+std::string ReplaceLastComponent(std::string_view path, std::string_view newName);
+
 }  // namespace vantrel
