@@ -80,8 +80,6 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
 
   EventLog& Events() { return *eventLog_; }
   EventList& EventRows() { return eventList_; }
-  const ListColourStore& Colours() const { return colours_; }
-  LogOutput& Log() { return *log_; }
   TrayIcon& Tray() { return *tray_; }
   EventListModel& EventModel() { return *eventModel_; }
 

@@ -67,7 +67,6 @@ void FanotifySource::Close() {
   fd_ = -1;
   fileSystems_.clear();
   dirs_.clear();
-  markedCount_ = 0;
 }
 
 std::size_t FanotifySource::MarkFileSystems(std::string* firstError) {
@@ -89,7 +88,6 @@ std::size_t FanotifySource::MarkFileSystems(std::string* firstError) {
     fileSystems_[fsid] = FileSystem{m->mountPoint};
     ++marked;
   }
-  markedCount_ = fileSystems_.size();
   return marked;
 }
 
@@ -116,7 +114,6 @@ void FanotifySource::OnMountsChanged(const std::vector<std::string>& added, cons
     }
   }
   if (!added.empty()) MarkFileSystems(nullptr);
-  markedCount_ = fileSystems_.size();
 }
 
 const std::string* FanotifySource::ResolveDirectory(std::string_view key, std::string_view fsid,

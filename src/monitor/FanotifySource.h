@@ -16,7 +16,6 @@ class FanotifySource final : public KernelSource {
  public:
   ~FanotifySource() override { Stop(); }
   const char* Name() const override { return "fanotify"; }
-  std::size_t MarkedCount() const { return markedCount_; }
 
  private:
   struct Hash {
@@ -46,7 +45,6 @@ class FanotifySource final : public KernelSource {
   // current from the events: a handle of a deleted directory no longer opens.
   std::unordered_map<std::string, std::string, Hash, std::equal_to<>> dirs_;
   std::string full_, other_, key_, childKey_;
-  std::atomic<std::size_t> markedCount_{0};
 };
 
 }  // namespace vantrel

@@ -38,8 +38,6 @@ class WriteTracker {
 
   // Drops timers of entries already reported, so they cause no wake-ups.
   std::optional<std::int64_t> NextDeadline();
-  bool Holds(std::string_view path) const { return entries_.find(path) != entries_.end(); }
-  std::size_t HeldCount() const { return entries_.size(); }
 
  private:
   enum class Kind { Create, Update };

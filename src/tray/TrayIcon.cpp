@@ -113,13 +113,11 @@ void TrayIcon::ShowPending() {
   pending_.reset();
   if (presenter_) {
     presenter_(prompt);
-    lastShown_ = prompt;
     return;
   }
   if (icon_ && icon_->isVisible()) {
     icon_->showMessage(prompt.title, prompt.text,
                        prompt.icon == Error ? QSystemTrayIcon::Critical : QSystemTrayIcon::Information, kTimeoutMs);
-    lastShown_ = prompt;
     return;
   }
   Notify(prompt);
@@ -142,7 +140,6 @@ void TrayIcon::Notify(const Prompt& prompt) {
     if (!reply.isError()) notificationId_ = reply.value();
     w->deleteLater();
   });
-  lastShown_ = prompt;
 }
 
 std::vector<TrayIcon::Prompt> TrayIcon::TakeIssuedPrompts() {

@@ -35,7 +35,6 @@ class TrayIcon : public QObject {
 
   void Add(QWidget* window, const QString& tip, QMenu* menu);
   void Remove();
-  bool Added() const { return window_ != nullptr; }
   // Each prompt replaces the one before, so of the prompts issued within one
   // pass of the event loop only the last is handed to the desktop.
   void ShowPrompt(const std::string& title, const std::string& text, int icon = Info);
@@ -47,8 +46,6 @@ class TrayIcon : public QObject {
   // Tests stand in for the desktop: prompts handed over arrive here.
   void SetPresenterForTesting(std::function<void(const Prompt&)> presenter) { presenter_ = std::move(presenter); }
   std::vector<Prompt> TakeIssuedPrompts();
-  // What was last handed to the desktop.
-  const std::optional<Prompt>& LastShown() const { return lastShown_; }
 
  signals:
   void Clicked();
@@ -64,7 +61,6 @@ class TrayIcon : public QObject {
   QSystemTrayIcon* icon_ = nullptr;
   QTimer* trayWatch_ = nullptr;
   std::optional<Prompt> pending_;
-  std::optional<Prompt> lastShown_;
   bool scheduled_ = false;
   bool recording_ = false;
   std::vector<Prompt> issued_;
