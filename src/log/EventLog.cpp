@@ -1,6 +1,7 @@
 #include "log/EventLog.h"
 
 #include "log/FormatTime.h"
+#include "text/AtomicFile.h"
 #include "text/IniFile.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
@@ -48,8 +49,8 @@ void EventLog::AddEventRow(const std::string& displayName, const std::string& ev
   std::size_t row = list_.Append(NowText(), name, eventName, shownPath);
   if (host_.PromptsOn()) host_.ShowPrompt(eventName + " 【" + displayName + "】", path);
   if (host_.SaveLogOn()) {
-    log_.WriteLogRecord(std::string(kSeparator) + std::string(list_.Cell(row, 1)) + kSeparator +
-                        std::string(list_.Cell(row, 2)) + kSeparator + std::string(list_.Cell(row, 3)) + "\r\n");
+    WriteRecord(std::string(kSeparator) + std::string(list_.Cell(row, 1)) + kSeparator +
+                std::string(list_.Cell(row, 2)) + kSeparator + std::string(list_.Cell(row, 3)) + "\r\n");
   }
   ColourEventRow(row);
   host_.RowsAppended();
@@ -62,8 +63,19 @@ void EventLog::LogAction(const std::string& report) {
   std::string detail = last == std::string::npos ? std::string() : report.substr(last + std::string_view("】").size());
   std::size_t row = list_.Append(NowText(), kActionMark, type, detail);
   ColourActionRow(row);
-  if (host_.SaveLogOn()) log_.WriteLogRecord(std::string(kActionMark) + kSeparator + report + "\r\n");
+  if (host_.SaveLogOn()) WriteRecord(std::string(kActionMark) + kSeparator + report + "\r\n");
   host_.RowsAppended();
+}
+
+void EventLog::WriteRecord(const std::string& text) {
+  if (log_.WriteLogRecord(text)) {
+    recordFailing_ = false;
+    return;
+  }
+  if (recordFailing_) return;
+  recordFailing_ = true;
+  host_.ShowPrompt("提示:", "日志写入失败: " + log_.Directory() + log_.FileName() + " (" + FileErrorText(errno) +
+                               "), 恢复后继续记录");
 }
 
 void EventLog::RecolourRows() {

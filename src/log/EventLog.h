@@ -47,12 +47,15 @@ class EventLog {
 
  private:
   void ColourEventRow(std::size_t row);
+  // Writes a record; the first failure of a run of failures is told.
+  void WriteRecord(const std::string& text);
   void ColourActionRow(std::size_t row);
 
   EventList& list_;
   ListColourStore& colours_;
   LogOutput& log_;
   EventLogHost& host_;
+  bool recordFailing_ = false;
 };
 
 // The whole list as the export writes it, one line per row.

@@ -74,7 +74,17 @@ bool LogOutput::WriteLogRecord(std::string_view text, int level) {
     if (fd_ < 0) return false;
   }
   // One write per record, so a reader never sees half a record of ours.
-  return WriteAllBytes(fd_, Utf8ToGb18030(FormatLogRecord(text, level, LocalNow())));
+  std::string record = Utf8ToGb18030(FormatLogRecord(text, level, LocalNow()));
+  std::size_t written = 0;
+  if (WriteAllBytes(fd_, record, &written)) return true;
+  int error = errno;
+  // A record cut short (a full disk) would run into the next one: it is
+  // taken back whole.
+  struct stat st {};
+  if (written > 0 && ::fstat(fd_, &st) == 0 && static_cast<std::size_t>(st.st_size) >= written)
+    ::ftruncate(fd_, st.st_size - static_cast<off_t>(written));
+  errno = error;
+  return false;
 }
 
 bool EnsureDirectoryPath(const std::string& path) {

@@ -22,8 +22,9 @@ class LogOutput {
   // non-empty name a ".txt" unless it has one. Returns the file's path.
   std::string SetLogFile(std::optional<std::string_view> directory = std::nullopt,
                          std::optional<std::string_view> fileName = std::nullopt);
-  // Level 1 warning, 2 error, 3 debug, anything else information. False when
-  // nothing could be written; the next record tries to open the file again.
+  // Level 1 warning, 2 error, 3 debug, anything else information. False
+  // (errno set) when the record could not be written whole; then none of it
+  // stays, and the next record tries again.
   bool WriteLogRecord(std::string_view text, int level = 0);
   static std::string FormatLogRecord(std::string_view text, int level, const LocalDateTime& at);
 

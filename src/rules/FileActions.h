@@ -1,6 +1,12 @@
 #pragma once
 // What a firing rule does to a file or a directory. Copies and moves never
 // replace what is already there; every call reports whether it worked.
+//
+// Nothing outside the source and the target is ever written, removed or
+// changed: below the target folder nothing is opened through a link, a link
+// standing where something is to be written fails that entry, and what is
+// copied appears under its name only once complete. Anything that is not a
+// regular file, a link or a folder (FIFO, socket, device) is never opened.
 #include <functional>
 #include <string>
 #include <string_view>
@@ -23,21 +29,32 @@ std::size_t CountMatchingFiles(const std::string& directory, std::string_view pa
 
 // Into targetDir under the file's name, or a numbered name when it is taken:
 // base(n).ext, n starting at the count of files matching "*" plus the
-// monitored path's extension and going up until a name is free.
+// monitored path's extension and going up until a name is free. A link is
+// copied as a link. A file that changed while it was copied, or that another
+// program still holds open for writing, is not copied.
 ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
                             const Pump& pump = {});
+// Across file systems the source goes only once its complete copy is in
+// place and the source did not change meanwhile.
 ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
                             const Pump& pump = {});
 // A file without any write permission bit is read-only and stays.
 ActionResult DeleteFileAction(const std::string& path);
 
-// Copies into targetDir/<name without its last dot-suffix>, merging into what
-// is there and overwriting files of the same name; links are copied as links.
+// The name a directory copy takes: the folder's name without its last
+// dot-suffix, or the whole name where that would leave nothing (".cache").
+std::string DirectoryCopyName(const std::string& path);
+
+// Copies into targetDir/DirectoryCopyName, merging into what is there and
+// replacing files of the same name, each only once its copy is whole; links
+// are copied as links.
 ActionResult CopyDirectoryAction(const std::string& path, const std::string& targetDir);
-// Moves to targetDir/<last component>, never replacing anything.
+// Moves to targetDir/<last component>, never replacing anything. Across file
+// systems a failed copy leaves nothing behind in the target, and only what
+// was copied unchanged is removed from the source.
 ActionResult MoveDirectoryAction(const std::string& path, const std::string& targetDir);
-// Removes the tree bottom-up without ever following a link out of it;
-// read-only files are made writable first.
+// Removes the tree bottom-up without ever following a link out of it and
+// without changing any permission: a file goes when its folder allows it.
 ActionResult DeleteDirectoryTree(const std::string& path);
 
 }  // namespace vantrel

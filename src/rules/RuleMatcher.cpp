@@ -45,7 +45,7 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
   const std::size_t count = host.RuleCount();
   for (std::size_t row = 0; row < count && row < host.RuleCount(); ++row) {
     const MonitorRule& candidate = host.RuleAt(row);
-    if (!candidate.enabled || candidate.eventName != eventName) continue;
+    if (!candidate.enabled || candidate.eventName != eventName || !RuleActs(candidate)) continue;
     if (!(TextContains(eventPath, candidate.monitoredPath) || candidate.monitoredPath == GlobalPathMarker)) continue;
     // A copy: the list may change while an action lets pending work run.
     const MonitorRule rule = candidate;
@@ -58,7 +58,7 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
     if (operation == "复制文件" || operation == "移动文件") {
       bool copy = operation == "复制文件";
       if (IsDirectoryEvent(eventName)) {
-        std::string target = JoinPath(operand, PathFileName(path, !copy));
+        std::string target = JoinPath(operand, copy ? DirectoryCopyName(path) : PathFileName(path, true));
         host.WillChange(target, true);
         if (!copy) host.WillChange(path, true);
         ActionResult r = copy ? CopyDirectoryAction(path, operand) : MoveDirectoryAction(path, operand);

@@ -1,21 +1,82 @@
 #include "text/AtomicFile.h"
 
+#include <cctype>
 #include <cerrno>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel {
-bool WriteAllBytes(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
+
+std::string FileErrorText(int error) {
+  switch (error) {
+    case kNotRegularFile:
+      return "不是普通文件(管道、套接字或设备),不打开";
+    case kFileTooLarge:
+      return "文件过大";
+    case kLinkInTarget:
+      return "目标位置是一个链接,不写入";
+    case kSourceChanged:
+      return "源文件在复制时被改动";
+    case kSourceBeingWritten:
+      return "源文件仍在被其他程序写入";
+    case kNotFolderInTarget:
+      return "目标位置已有同名的非文件夹项";
+    default:
+      return std::strerror(error);
   }
-  return true;
+}
+
+int OpenRegularFile(int dirfd, const char* name, bool followLinks, struct stat* st) {
+  int nofollow = followLinks ? 0 : O_NOFOLLOW;
+  int path = ::openat(dirfd, name, O_PATH | O_CLOEXEC | nofollow);
+  if (path < 0) return -1;
+  struct stat own {};
+  if (!st) st = &own;
+  if (::fstat(path, st) != 0 || !S_ISREG(st->st_mode)) {
+    int error = S_ISLNK(st->st_mode) ? ELOOP : kNotRegularFile;
+    ::close(path);
+    errno = error;
+    return -1;
+  }
+  // Reopening the inode already checked leaves no moment in which another
+  // kind of file could be swapped in under the name.
+  std::string self = "/proc/self/fd/" + std::to_string(path);
+  int fd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  int error = errno;
+  if (fd < 0 && error == ENOENT) {
+    // No /proc: open by name without blocking, and make sure it is the same file.
+    fd = ::openat(dirfd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | nofollow);
+    struct stat again {};
+    if (fd >= 0 && (::fstat(fd, &again) != 0 || again.st_ino != st->st_ino || again.st_dev != st->st_dev)) {
+      ::close(fd);
+      fd = -1;
+      error = kNotRegularFile;
+    } else {
+      error = errno;
+    }
+  }
+  ::close(path);
+  if (fd < 0) errno = error;
+  return fd;
+}
+
+bool WriteAllBytes(int fd, std::string_view bytes, std::size_t* written) {
+  std::size_t done = 0;
+  bool ok = true;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      ok = false;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (written) *written = done;
+  return ok;
 }
 
 namespace {
@@ -26,6 +87,8 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+constexpr std::string_view kTempSuffix = ".XXXXXX";
+
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
@@ -33,7 +96,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
 
-  std::string temp = path + ".XXXXXX";
+  std::string temp = path + std::string(kTempSuffix);
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
   bool ok = WriteAllBytes(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
@@ -53,20 +116,63 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
   return false;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {
   bytes.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  int fd = OpenRegularFile(AT_FDCWD, path.c_str(), true, &st);
   if (fd < 0) return false;
+  if (static_cast<std::size_t>(st.st_size) > maxBytes) {
+    ::close(fd);
+    errno = kFileTooLarge;
+    return false;
+  }
   char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      int error = errno;
       ::close(fd);
+      errno = error;
       return n == 0;
+    }
+    // Files whose size the kernel does not know (/proc) are still bounded.
+    if (bytes.size() + static_cast<std::size_t>(n) > maxBytes) {
+      ::close(fd);
+      errno = kFileTooLarge;
+      return false;
     }
     bytes.append(buf, static_cast<std::size_t>(n));
   }
+}
+
+void RemoveStaleTemporaries(const std::string& dir, std::initializer_list<std::string_view> names) {
+  int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return;
+  DIR* d = ::fdopendir(dirFd);
+  if (!d) {
+    ::close(dirFd);
+    return;
+  }
+  auto isTemporary = [&](std::string_view entry) {
+    for (std::string_view name : names) {
+      if (entry.size() != name.size() + kTempSuffix.size() || entry.substr(0, name.size()) != name ||
+          entry[name.size()] != '.')
+        continue;
+      std::string_view tail = entry.substr(name.size() + 1);
+      bool random = true;
+      for (char c : tail) random = random && (std::isalnum(static_cast<unsigned char>(c)) != 0);
+      if (random) return true;
+    }
+    return false;
+  };
+  while (dirent* e = ::readdir(d)) {
+    if (!isTemporary(e->d_name)) continue;
+    struct stat st {};
+    if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+      ::unlinkat(dirFd, e->d_name, 0);
+  }
+  ::closedir(d);
 }
 
 }  // namespace vantrel

@@ -1,8 +1,32 @@
 #pragma once
+#include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace vantrel {
+
+// Reasons of our own for what the program refuses to do, beside errno's.
+enum FileError : int {
+  kNotRegularFile = 10001,  // a FIFO, socket or device: opening it could block or have effects
+  kFileTooLarge,
+  kLinkInTarget,
+  kSourceChanged,
+  kSourceBeingWritten,
+  kNotFolderInTarget,
+};
+// The text of an errno value or of a FileError.
+std::string FileErrorText(int error);
+
+// The files the program keeps are small; anything larger is not one of them.
+inline constexpr std::size_t kMaxStoredFileBytes = std::size_t{64} << 20;
+
+// Opens a regular file for reading without ever opening anything else, not
+// even for a moment (a FIFO would block, a device could act on the open).
+// Returns the descriptor, or -1 with errno set (kNotRegularFile, or ELOOP for
+// a link when links are not followed). st receives the file's status.
+int OpenRegularFile(int dirfd, const char* name, bool followLinks, struct stat* st);
 
 // Replaces the file with the given bytes so that a reader, or the file after
 // a crash, sees either the old content or the new one, never a torn mix. The
@@ -10,10 +34,16 @@ namespace vantrel {
 // leaving the old file untouched.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes);
 
-// Writes every byte, going on after short writes and interruptions.
-bool WriteAllBytes(int fd, std::string_view bytes);
+// Writes every byte, going on after short writes and interruptions. written,
+// when given, receives how many bytes went out, also on failure.
+bool WriteAllBytes(int fd, std::string_view bytes, std::size_t* written = nullptr);
 
-// Whole content of a file; false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string& bytes);
+// Whole content of a regular file of at most maxBytes; false with errno set
+// when it cannot be read (kNotRegularFile, kFileTooLarge, or the system's).
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::size_t maxBytes = kMaxStoredFileBytes);
+
+// Removes what interrupted atomic writes of these files left in dir: the
+// temporaries name.XXXXXX that were never renamed into place.
+void RemoveStaleTemporaries(const std::string& dir, std::initializer_list<std::string_view> names);
 
 }  // namespace vantrel
