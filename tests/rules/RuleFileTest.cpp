@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantrel {
 namespace {
@@ -54,7 +56,7 @@ TEST_F(RuleFileTest, EmptyMissingAndFailedFiles) {
   EXPECT_FALSE(SaveRuleFile(dir_ + "/no/such/dir/data.jl", {{"新建文件", "/a", "【删除文件】", true}}));
 }
 
-TEST_F(RuleFileTest, MarksInsidePathsAreKeptAndOddLinesSkipped) {
+TEST_F(RuleFileTest, MarksInsidePathsAreKeptAndRulesOfOtherVersionsListedButInert) {
   WritePlain(
       "删除文件｜×/a×b｜【删除文件】x\r\n"
       "新建文件｜√/ok√dir｜【复制文件】/t\r\n"
@@ -63,14 +65,61 @@ TEST_F(RuleFileTest, MarksInsidePathsAreKeptAndOddLinesSkipped) {
       "新建目录｜/no-mark｜【移动文件】/m｜extra\r\n"
       "更新文件｜√/p｜\r\n");
   RuleList rules = LoadRuleFile(file_);
-  ASSERT_EQ(rules.size(), 3u);
+  ASSERT_EQ(rules.size(), 4u);
   EXPECT_EQ(rules[0].monitoredPath, "/a×b");
   EXPECT_FALSE(rules[0].enabled);
   EXPECT_EQ(rules[1].monitoredPath, "/ok√dir");
   EXPECT_TRUE(rules[1].enabled);
   EXPECT_EQ(rules[2].monitoredPath, "/no-mark");
   EXPECT_FALSE(rules[2].enabled) << "a line without a mark loads disabled";
-  EXPECT_EQ(rules[2].actionText, "【移动文件】/m") << "fields after the third are ignored";
+  EXPECT_EQ(rules[2].actionText, "【移动文件】/m｜extra") << "a field this version does not know is kept";
+  EXPECT_EQ(rules[3].actionText, "");
+  EXPECT_TRUE(RuleActs(rules[0]));
+  EXPECT_FALSE(RuleActs(rules[2])) << "its meaning is unknown, so it never acts";
+  EXPECT_FALSE(RuleActs(rules[3]));
+}
+
+TEST_F(RuleFileTest, EveryLineSurvivesALoadAndSaveByteForByte) {
+  // Rules of other versions, lines that are no rules, bytes that are not
+  // text, and a NUL: the next save must write all of it back unchanged.
+  std::string plain = Utf8ToGb18030(
+                          "新建文件｜√/in｜【复制文件】/out｜2024\r\n"
+                          "\r\n"
+                          "更新文件｜√/p｜\r\n"
+                          "garbage without bars\r\n") +
+                      "\x81\x30\xFF" + Utf8ToGb18030("｜x｜y\r\n") + std::string("a\0b", 3) +
+                      Utf8ToGb18030("｜c｜d\r\n") +
+                      Utf8ToGb18030("新建目录｜/no-mark｜【删除文件】\r\n删除文件｜×/d｜【删除文件】\r\n");
+  ASSERT_TRUE(WriteFileAtomically(file_, Rc4Transform(plain, RuleFileKey)));
+  RuleFileContent content;
+  ASSERT_EQ(LoadRuleFile(file_, content), 0);
+  EXPECT_EQ(content.rules.size(), 4u);
+  ASSERT_TRUE(SaveRuleFile(file_, content.rules, content.kept));
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(file_, bytes));
+  EXPECT_EQ(Rc4Transform(bytes, RuleFileKey), plain);
+
+  // Lines that are no rules keep their places when rules around them go.
+  content.rules.erase(content.rules.begin());
+  RuleRemoved(content.kept, 0);
+  content.rules.back().enabled = true;
+  std::string saved = SerializeRules(content.rules, content.kept);
+  EXPECT_EQ(saved.find("\r\n" + Utf8ToGb18030("更新文件")), 0u) << "the empty line now comes first";
+  EXPECT_NE(saved.find(Utf8ToGb18030("｜√/d｜")), std::string::npos);
+  EXPECT_NE(saved.find(Utf8ToGb18030("新建目录｜/no-mark｜")), std::string::npos) << "still without a mark";
+}
+
+TEST_F(RuleFileTest, WhatCannotBeReadIsReportedNotTakenAsEmpty) {
+  RuleFileContent content;
+  EXPECT_EQ(LoadRuleFile(dir_ + "/missing.jl", content), ENOENT);
+  ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+  EXPECT_EQ(LoadRuleFile(file_, content), kNotRegularFile) << "a FIFO is refused at once, never waited on";
+  ::unlink(file_.c_str());
+  ASSERT_EQ(::symlink("/dev/zero", file_.c_str()), 0);
+  EXPECT_EQ(LoadRuleFile(file_, content), kNotRegularFile) << "a device is never read";
+  ::unlink(file_.c_str());
+  ASSERT_EQ(::truncate((WriteFileAtomically(file_, "x"), file_).c_str(), off_t{65} << 20), 0);
+  EXPECT_EQ(LoadRuleFile(file_, content), kFileTooLarge);
 }
 
 TEST_F(RuleFileTest, DamagedAndForeignFilesLoadWithoutHarm) {
