@@ -118,6 +118,20 @@ std::string Gb18030ToUtf8(std::string_view gb) {
   return conv.Convert(gb, "\xEF\xBF\xBD");
 }
 
+bool IsValidUtf8(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t at = i;
+    // Only a real U+FFFD consumes its three bytes; an invalid byte consumes one.
+    if (NextCodePoint(bytes, i) == 0xFFFD && bytes.substr(at, 3) != "\xEF\xBF\xBD") return false;
+  }
+  return true;
+}
+
 std::size_t AnsiByteLength(std::string_view utf8) {
   if (IsAscii(utf8)) return utf8.size();
   return Utf8ToGb18030(utf8).size();

@@ -13,6 +13,10 @@ std::string Utf8ToGb18030(std::string_view utf8);
 // Bytes that are not valid GB18030 become U+FFFD.
 std::string Gb18030ToUtf8(std::string_view gb);
 
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or
+// values beyond U+10FFFF).
+bool IsValidUtf8(std::string_view bytes);
+
 // Length of the text in the stored (code page 936 compatible) encoding, which
 // is what byte limits of the original platform count.
 std::size_t AnsiByteLength(std::string_view utf8);

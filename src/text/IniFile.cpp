@@ -42,16 +42,25 @@ std::string ValueOf(std::string_view line) {
 
 }  // namespace
 
-IniDocument IniDocument::Parse(std::string_view text) {
+IniDocument IniDocument::Parse(std::string_view bytes) {
   IniDocument doc;
-  if (text.find("\r\n") == std::string_view::npos && text.find('\n') != std::string_view::npos)
+  if (bytes.find("\r\n") == std::string_view::npos && bytes.find('\n') != std::string_view::npos)
     doc.eol_ = "\n";
   std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t nl = text.find('\n', pos);
-    std::string_view line = text.substr(pos, nl == std::string_view::npos ? npos : nl - pos);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    doc.lines_.emplace_back(line);
+  while (pos < bytes.size()) {
+    std::size_t nl = bytes.find('\n', pos);
+    std::string_view raw = bytes.substr(pos, nl == std::string_view::npos ? npos : nl - pos);
+    Line line;
+    if (nl != std::string_view::npos) line.eol = "\n";
+    if (!raw.empty() && raw.back() == '\r') {
+      raw.remove_suffix(1);
+      line.eol = "\r" + line.eol;
+    }
+    line.bytes = std::string(raw);
+    std::string_view readable = raw;
+    if (doc.lines_.empty() && readable.substr(0, 3) == "\xEF\xBB\xBF") readable.remove_prefix(3);
+    line.text = IsValidUtf8(readable) ? std::string(readable) : Gb18030ToUtf8(readable);
+    doc.lines_.push_back(std::move(line));
     if (nl == std::string_view::npos) break;
     pos = nl + 1;
   }
@@ -60,17 +69,24 @@ IniDocument IniDocument::Parse(std::string_view text) {
 
 std::string IniDocument::Serialize() const {
   std::string out;
-  for (const std::string& line : lines_) {
-    out += line;
-    out += eol_;
+  for (const Line& line : lines_) {
+    out += line.bytes;
+    out += line.eol;
   }
   return out;
+}
+
+IniDocument::Line IniDocument::Written(std::string text) {
+  Line line;
+  line.bytes = Utf8ToGb18030(text);
+  line.text = std::move(text);
+  return line;
 }
 
 std::size_t IniDocument::FindSection(std::string_view section) const {
   section = TrimBlanks(section);
   for (std::size_t i = 0; i < lines_.size(); ++i) {
-    auto name = SectionName(lines_[i]);
+    auto name = SectionName(lines_[i].text);
     if (name && EqualsIgnoreCase(*name, section)) return i;
   }
   return npos;
@@ -78,7 +94,7 @@ std::size_t IniDocument::FindSection(std::string_view section) const {
 
 std::size_t IniDocument::SectionEnd(std::size_t header) const {
   std::size_t i = header + 1;
-  while (i < lines_.size() && !SectionName(lines_[i])) ++i;
+  while (i < lines_.size() && !SectionName(lines_[i].text)) ++i;
   return i;
 }
 
@@ -86,7 +102,7 @@ std::size_t IniDocument::FindKey(std::size_t header, std::string_view key) const
   key = TrimBlanks(key);
   std::size_t end = SectionEnd(header);
   for (std::size_t i = header + 1; i < end; ++i) {
-    auto name = KeyName(lines_[i]);
+    auto name = KeyName(lines_[i].text);
     if (name && EqualsIgnoreCase(*name, key)) return i;
   }
   return npos;
@@ -97,28 +113,39 @@ std::optional<std::string> IniDocument::Get(std::string_view section, std::strin
   if (header == npos) return std::nullopt;
   std::size_t line = FindKey(header, key);
   if (line == npos) return std::nullopt;
-  return ValueOf(lines_[line]);
+  return ValueOf(lines_[line].text);
 }
 
 void IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
   std::string entry = std::string(key) + "=" + std::string(value);
+  auto insert = [&](std::size_t at, std::string text) {
+    // A last line without its end gets one before anything follows it.
+    if (at > 0 && lines_[at - 1].eol.empty()) lines_[at - 1].eol = eol_;
+    Line line = Written(std::move(text));
+    line.eol = eol_;
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
+  };
   std::size_t header = FindSection(section);
   if (header == npos) {
-    lines_.push_back("[" + std::string(section) + "]");
-    lines_.push_back(entry);
+    insert(lines_.size(), "[" + std::string(section) + "]");
+    insert(lines_.size(), entry);
     return;
   }
-  std::size_t line = FindKey(header, key);
-  if (line != npos) {
+  std::size_t at = FindKey(header, key);
+  if (at != npos) {
     // Keep the key as the file spells it; only the value changes.
-    const std::string& old = lines_[line];
-    lines_[line] = old.substr(0, old.find('=') + 1) + std::string(value);
+    Line& line = lines_[at];
+    std::string eol = line.eol;
+    bool bom = at == 0 && line.bytes.rfind("\xEF\xBB\xBF", 0) == 0;
+    line = Written(line.text.substr(0, line.text.find('=') + 1) + std::string(value));
+    if (bom) line.bytes.insert(0, "\xEF\xBB\xBF");
+    line.eol = eol;
     return;
   }
   // After the section's last non-empty line, so blank separators stay between sections.
-  std::size_t at = SectionEnd(header);
-  while (at > header + 1 && TrimBlanks(lines_[at - 1]).empty()) --at;
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), entry);
+  at = SectionEnd(header);
+  while (at > header + 1 && TrimBlanks(lines_[at - 1].text).empty()) --at;
+  insert(at, entry);
 }
 
 namespace {
@@ -157,7 +184,7 @@ std::optional<std::string> CachedGet(const std::string& path, std::string_view s
     cache.size = st.st_size;
     cache.mtime = st.st_mtim;
     cache.ctime = st.st_ctim;
-    cache.doc = IniDocument::Parse(Gb18030ToUtf8(bytes));
+    cache.doc = IniDocument::Parse(bytes);
   }
   return cache.doc->Get(section, key);
 }
@@ -181,9 +208,15 @@ bool WriteSetting(std::string_view file, std::string_view section, std::string_v
   // A file that exists but cannot be read must not be replaced by one that
   // holds only this key.
   if (!ReadWholeFile(path, bytes) && errno != ENOENT) return false;
-  IniDocument doc = IniDocument::Parse(Gb18030ToUtf8(bytes));
+  IniDocument doc = IniDocument::Parse(bytes);
   doc.Set(section, key, value);
-  return WriteFileAtomically(path, Utf8ToGb18030(doc.Serialize()));
+  return WriteFileAtomically(path, doc.Serialize());
+}
+
+int SettingsFileError(const std::string& file) {
+  std::string bytes;
+  if (ReadWholeFile(file, bytes) || errno == ENOENT) return 0;
+  return errno;
 }
 
 }  // namespace vantrel

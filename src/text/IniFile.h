@@ -11,20 +11,30 @@ namespace vantrel {
 
 class IniDocument {
  public:
-  static IniDocument Parse(std::string_view utf8Text);
+  // The file's bytes. A line that is valid UTF-8 reads as UTF-8 (an editor's
+  // save), any other as GB18030; either way it is written back byte for byte
+  // unless Set changes it, and what Set writes is GB18030.
+  static IniDocument Parse(std::string_view bytes);
   std::string Serialize() const;
 
   std::optional<std::string> Get(std::string_view section, std::string_view key) const;
   void Set(std::string_view section, std::string_view key, std::string_view value);
 
  private:
+  struct Line {
+    std::string bytes;  // as the file holds it, without the line end
+    std::string text;   // read as UTF-8
+    std::string eol;    // its own line end; empty for a last line without one
+  };
+  static Line Written(std::string text);
   // Index of the header line of the first section of that name, or npos.
   std::size_t FindSection(std::string_view section) const;
   // Index of the key line within the section starting after header, or npos.
   std::size_t FindKey(std::size_t header, std::string_view key) const;
   std::size_t SectionEnd(std::size_t header) const;
 
-  std::vector<std::string> lines_;
+  std::vector<Line> lines_;
+  // The line end of lines written anew.
   std::string eol_ = "\r\n";
 };
 
@@ -35,9 +45,14 @@ class IniDocument {
 std::string ReadSetting(std::string_view file, std::string_view section, std::string_view key,
                         std::string_view defaultValue);
 
-// Writes one value, replacing the file atomically. Returns false when the
-// file could not be written; the previous file then stays as it was.
+// Writes one value, replacing the file atomically. Returns false (errno set)
+// when the file could not be written or exists but cannot be read; the
+// previous file then stays as it was.
 bool WriteSetting(std::string_view file, std::string_view section, std::string_view key,
                   std::string_view value);
+
+// 0 when the file can be read or does not exist, else why it cannot (a
+// FileError for what is no regular file or too large to be one).
+int SettingsFileError(const std::string& file);
 
 }  // namespace vantrel

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,6 +80,57 @@ TEST(IniDocument, QuotedValuesAndDuplicateKeys) {
   EXPECT_EQ(doc.Get("s", "missing"), std::nullopt);
   doc.Set("s", "new", "1");
   EXPECT_EQ(doc.Serialize(), "[s]\nk = \"v w\" \nk=second\nnew=1\n[S]\nk=third\n") << "line endings of the file kept";
+}
+
+TEST_F(IniFileTest, LinesNotWrittenStayByteForByteWhateverTheirEncoding) {
+  // An unknown line with bytes that are no GB18030, and a last line without
+  // its end: neither may change when the program writes its own key.
+  std::string earlier = Utf8ToGb18030("[监控设置]\r\n全盘监控=真\r\n") + "opaque=\x80\xFF\x81\r\n" +
+                        Utf8ToGb18030("[其他]\r\nlast=1");
+  ASSERT_TRUE(WriteFileAtomically(file_, earlier));
+  ASSERT_TRUE(WriteSetting(file_, "监控设置", "保存日志", "真"));
+  ASSERT_TRUE(WriteSetting(file_, "程序尺寸", "XY", "1200*900"));
+  EXPECT_EQ(Raw(), Utf8ToGb18030("[监控设置]\r\n全盘监控=真\r\n") + "opaque=\x80\xFF\x81\r\n" +
+                       Utf8ToGb18030("保存日志=真\r\n[其他]\r\nlast=1\r\n[程序尺寸]\r\nXY=1200*900\r\n"));
+}
+
+TEST_F(IniFileTest, AnEditorsUtf8SaveReadsRightAndOnlyChangedLinesBecomeGb18030) {
+  std::string utf8 = "\xEF\xBB\xBF[监控类型]\n新建文件=假\n删除文件=真\n[监控设置]\n保存日志=真\n; 注释\n";
+  ASSERT_TRUE(WriteFileAtomically(file_, utf8));
+  EXPECT_EQ(ReadSetting(file_, "监控类型", "新建文件", "真"), "假");
+  EXPECT_EQ(ReadSetting(file_, "监控设置", "保存日志", ""), "真");
+  ASSERT_TRUE(WriteSetting(file_, "监控类型", "删除文件", "假"));
+  EXPECT_EQ(Raw(), "\xEF\xBB\xBF[监控类型]\n新建文件=假\n" + Utf8ToGb18030("删除文件=假") + "\n[监控设置]\n保存日志=真\n; 注释\n");
+  // The mixed file still reads right, line by line.
+  EXPECT_EQ(ReadSetting(file_, "监控类型", "删除文件", "真"), "假");
+  EXPECT_EQ(ReadSetting(file_, "监控类型", "新建文件", "真"), "假");
+  EXPECT_EQ(ReadSetting(file_, "监控设置", "保存日志", ""), "真");
+}
+
+TEST_F(IniFileTest, OnlyARegularFileOfSaneSizeIsRead) {
+  ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+  EXPECT_EQ(ReadSetting(file_, "监控类型", "新建文件", "真"), "真") << "a FIFO is never waited on";
+  EXPECT_EQ(SettingsFileError(file_), kNotRegularFile);
+  EXPECT_FALSE(WriteSetting(file_, "a", "k", "1")) << "and never replaced";
+  ::unlink(file_.c_str());
+  ASSERT_EQ(::symlink("/dev/zero", file_.c_str()), 0);
+  EXPECT_EQ(ReadSetting(file_, "监控设置", "保存日志", "x"), "x") << "a device behind a link is never read";
+  EXPECT_FALSE(WriteSetting(file_, "a", "k", "1"));
+  EXPECT_TRUE(std::filesystem::is_symlink(file_));
+  ::unlink(file_.c_str());
+  EXPECT_EQ(SettingsFileError(file_), 0) << "no file yet is a fresh start";
+}
+
+TEST_F(IniFileTest, StaleTemporariesOfOurFilesAloneAreRemoved) {
+  for (const char* name : {"config.ini.a1B2c3", "data.jl.XyZ123", "config.ini.toolong1", "data.jl.abc", "other.XXXXXX",
+                           "config.ini"})
+    ASSERT_TRUE(WriteFileAtomically(dir_ + "/" + name, "x"));
+  std::filesystem::create_directory(dir_ + "/data.jl.Folder");
+  RemoveStaleTemporaries(dir_, {"data.jl", "config.ini"});
+  std::set<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) left.insert(entry.path().filename());
+  EXPECT_EQ(left, (std::set<std::string>{"config.ini.toolong1", "data.jl.abc", "other.XXXXXX", "config.ini",
+                                         "data.jl.Folder"}));
 }
 
 }  // namespace
