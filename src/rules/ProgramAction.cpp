@@ -2,6 +2,7 @@
 
 #include "text/TextRules.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -16,8 +17,25 @@ extern char** environ;
 namespace vantrel {
 namespace {
 
+// One pass over the text: what a placeholder put in (a file named
+// "x#路径y") is never searched again.
 std::string Substitute(const std::string& field, const std::string& itemName, const std::string& path) {
-  return ReplaceAll(ReplaceAll(field, "#文件名", itemName), "#路径", path);
+  static constexpr std::string_view kName = "#文件名";
+  static constexpr std::string_view kPath = "#路径";
+  std::string out;
+  std::size_t at = 0;
+  for (;;) {
+    std::size_t name = field.find(kName, at);
+    std::size_t where = field.find(kPath, at);
+    std::size_t next = std::min(name, where);
+    if (next == std::string::npos) break;
+    out.append(field, at, next - at);
+    bool isName = next == name;
+    out += isName ? itemName : path;
+    at = next + (isName ? kName.size() : kPath.size());
+  }
+  out.append(field, at);
+  return out;
 }
 
 // A program part that names something other than an executable (a document,

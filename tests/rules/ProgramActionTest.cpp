@@ -64,6 +64,14 @@ TEST_F(ProgramActionTest, HostileFileNamesArriveAsOneArgumentAndNothingElseRuns)
   EXPECT_EQ(launch.detail, script_ + " '" + out + "' " + hostile + " --name=n§ame");
 }
 
+TEST_F(ProgramActionTest, APlaceholderInAFileNameIsNeverFilledInAgain) {
+  std::string out = dir_ + "/names.bin";
+  std::string path = dir_ + "/in/x#路径y#文件名z";
+  ProgramLaunch launch = RunProgramAction(script_ + "§" + out + " #文件名 #路径 #路径#文件名§1", "x#路径y#文件名z", path);
+  ASSERT_TRUE(launch.started) << launch.error;
+  EXPECT_EQ(Args(out), (std::vector<std::string>{"x#路径y#文件名z", path, path + "x#路径y#文件名z"}));
+}
+
 TEST_F(ProgramActionTest, FieldsShowModesAndFailures) {
   EXPECT_FALSE(RunProgramAction("prog§x§", "a", "/a").fieldsOk) << "two fields";
   EXPECT_FALSE(RunProgramAction("prog", "a", "/a").fieldsOk);
