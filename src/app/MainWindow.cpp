@@ -117,7 +117,10 @@ void MainWindow::BuildControls() {
             [this](int c, int w) { 超级列表框2->setColumnWidth(c, w); });
   connect(ruleModel_, &QStandardItemModel::itemChanged, this, [this](QStandardItem* item) {
     if (item->column() != 0 || item->row() >= static_cast<int>(rules_.size())) return;
-    rules_[static_cast<std::size_t>(item->row())].enabled = item->checkState() == Qt::Checked;
+    MonitorRule& rule = rules_[static_cast<std::size_t>(item->row())];
+    bool enabled = item->checkState() == Qt::Checked;
+    if (rule.enabled != enabled) rule.marked = true;
+    rule.enabled = enabled;
     OnRuleItemChanged(item->row());
   });
 
@@ -185,6 +188,8 @@ bool MainWindow::OnMainWindowCreated() {
   超级列表框1->verticalHeader()->setDefaultSectionSize(colours_.RowHeight());
   // The day of start-up names the log folder for the whole run.
   log_->SetLogFile(ProgramDir() + "/log/" + FormatTime(std::nullopt, 3, 1, 2), "log.txt");
+  // What saves cut short by a kill left behind; ours alone, by their names.
+  RemoveStaleTemporaries(ProgramDir(), {"data.jl", "config.ini"});
   childCount_ = RecordChildLayout();
   lastActionTarget_ = ProgramDir();
   tray_->Add(this, windowTitle(), 托盘右键);
@@ -279,6 +284,7 @@ void MainWindow::AppendRuleRow(const MonitorRule& rule) {
 }
 
 void MainWindow::AddRule(const std::string& eventName, const std::string& monitoredPath, const std::string& actionText) {
+  if (!RuleListChangeAllowed()) return;
   loadingRules_ = true;
   bool enabled = !(选择框_自定义->isChecked() && monitoredPath == GlobalPathMarker);
   AppendRuleRow({eventName, monitoredPath, actionText, enabled});
@@ -289,7 +295,8 @@ void MainWindow::AddRule(const std::string& eventName, const std::string& monito
 }
 
 bool MainWindow::SaveRuleFile() {
-  if (vantrel::SaveRuleFile(RuleFilePath(), Rules())) return true;
+  if (!ruleFileError_.empty()) return false;
+  if (vantrel::SaveRuleFile(RuleFilePath(), Rules(), keptLines_)) return true;
   // The earlier file stays whole; the user must know this change is not kept.
   tray_->ShowPrompt("提示:", "保存监控规则失败: " + RuleFilePath() + " (" + std::strerror(errno) + ")",
                     TrayIcon::Error);
@@ -297,9 +304,39 @@ bool MainWindow::SaveRuleFile() {
 }
 
 void MainWindow::LoadRuleFile() {
+  RuleFileContent content;
+  int error = vantrel::LoadRuleFile(RuleFilePath(), content);
+  if (error && error != ENOENT) {
+    ruleFileError_ = FileErrorText(error);
+    tray_->ShowPrompt("提示:",
+                      "无法读取监控规则文件 " + RuleFilePath() + " (" + ruleFileError_ +
+                          "), 文件保持原样; 在它能被读取之前, 规则列表的修改不会保存。",
+                      TrayIcon::Error);
+    return;
+  }
+  ruleFileError_.clear();
+  keptLines_ = std::move(content.kept);
   loadingRules_ = true;
-  for (const MonitorRule& rule : vantrel::LoadRuleFile(RuleFilePath())) AppendRuleRow(rule);
+  for (const MonitorRule& rule : content.rules) AppendRuleRow(rule);
   loadingRules_ = false;
+}
+
+bool MainWindow::RuleListChangeAllowed() {
+  if (ruleFileError_.empty()) return true;
+  // Nothing could change while the file was unreadable, so the list is still
+  // empty and takes the file's rules now, if it can be read.
+  RuleFileContent content;
+  int error = vantrel::LoadRuleFile(RuleFilePath(), content);
+  if (!error || error == ENOENT) {
+    LoadRuleFile();
+    UpdateWatchRoots();
+    return true;
+  }
+  ruleFileError_ = FileErrorText(error);
+  tray_->ShowPrompt("提示:",
+                    "监控规则文件 " + RuleFilePath() + " 无法读取 (" + ruleFileError_ + "), 规则列表不能修改。",
+                    TrayIcon::Error);
+  return false;
 }
 
 void MainWindow::UntickGlobalPathRules() {
@@ -438,11 +475,22 @@ void MainWindow::UpdateWatchRoots() {
 // Settings.
 
 void MainWindow::WriteBox(const char* section, QCheckBox* box) {
-  WriteSetting(ConfigFilePath(), section, Caption(box), Bool(box->isChecked()));
+  WriteSettingOrTell(section, Caption(box), Bool(box->isChecked()));
+}
+
+void MainWindow::WriteSettingOrTell(const char* section, const std::string& key, const std::string& value) {
+  if (WriteSetting(ConfigFilePath(), section, key, value)) return;
+  tray_->ShowPrompt("提示:", "保存设置失败: " + ConfigFilePath() + " (" + FileErrorText(errno) + ")",
+                    TrayIcon::Error);
 }
 
 void MainWindow::LoadSettings() {
   const std::string file = ConfigFilePath();
+  if (int error = SettingsFileError(file)) {
+    tray_->ShowPrompt("提示:",
+                      "无法读取设置文件 " + file + " (" + FileErrorText(error) + "), 使用默认设置, 文件保持原样。",
+                      TrayIcon::Error);
+  }
   auto load = [&](QCheckBox* box, const char* section, const char* defaultValue) {
     bool on = ReadSetting(file, section, Caption(box), defaultValue) == "真";
     if (on) box->setChecked(true);
@@ -471,24 +519,26 @@ void MainWindow::OnTrayMenuPromptItem() {
 }
 
 void MainWindow::On全盘Clicked() {
-  const std::string file = ConfigFilePath();
   bool on = 选择框_全盘->isChecked();
-  WriteSetting(file, kMonitor, Caption(选择框_全盘), Bool(on));
+  WriteSettingOrTell(kMonitor, Caption(选择框_全盘), Bool(on));
   选择框_自定义->setChecked(!on);
-  WriteSetting(file, kMonitor, Caption(选择框_自定义), Bool(!on));
-  if (!on) UntickGlobalPathRules();
-  SaveRuleFile();
+  WriteSettingOrTell(kMonitor, Caption(选择框_自定义), Bool(!on));
+  if (RuleListChangeAllowed()) {
+    if (!on) UntickGlobalPathRules();
+    SaveRuleFile();
+  }
   UpdateWatchRoots();
 }
 
 void MainWindow::On自定义Clicked() {
-  const std::string file = ConfigFilePath();
   bool on = 选择框_自定义->isChecked();
-  WriteSetting(file, kMonitor, Caption(选择框_自定义), Bool(on));
+  WriteSettingOrTell(kMonitor, Caption(选择框_自定义), Bool(on));
   选择框_全盘->setChecked(!on);
-  WriteSetting(file, kMonitor, Caption(选择框_全盘), Bool(!on));
-  if (on) UntickGlobalPathRules();
-  SaveRuleFile();
+  WriteSettingOrTell(kMonitor, Caption(选择框_全盘), Bool(!on));
+  if (RuleListChangeAllowed()) {
+    if (on) UntickGlobalPathRules();
+    SaveRuleFile();
+  }
   UpdateWatchRoots();
 }
 

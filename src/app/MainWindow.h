@@ -69,6 +69,9 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   void AddRule(const std::string& eventName, const std::string& monitoredPath, const std::string& actionText);
   bool SaveRuleFile();
   void LoadRuleFile();
+  // False, after telling the user, while data.jl exists but cannot be read:
+  // replacing it would lose the rules it holds. Reads it again first.
+  bool RuleListChangeAllowed();
   const RuleList& Rules() const { return rules_; }
   static std::string RuleFilePath();
 
@@ -134,6 +137,8 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   bool OnQueryClose();
   void OnWindowDestroy();
   void WriteBox(const char* section, QCheckBox* box);
+  // Writes a setting; a failure is told, since the box already shows the change.
+  void WriteSettingOrTell(const char* section, const std::string& key, const std::string& value);
   void OnTrayPromptClicked();
   void OnTrayMenuPromptItem();
   void On全盘Clicked();
@@ -171,6 +176,10 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   std::string lastActionTarget_;
   // The rule list's rows as the matcher reads them, kept equal to the view's.
   RuleList rules_;
+  // Lines of data.jl that are no rules, written back where they stood.
+  std::vector<KeptLine> keptLines_;
+  // data.jl exists but could not be read (the reason); empty otherwise.
+  std::string ruleFileError_;
   OwnChanges ownChanges_;
   std::int32_t currentEventPid_ = 0;
   bool loadingRules_ = false;

@@ -19,6 +19,9 @@
 #include <QTreeView>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantrel {
 namespace {
@@ -137,6 +140,89 @@ TEST_F(RulesWindowTest, ACopyRuleFiresOnceAndItsOwnCopyFiresNothing) {
   EXPECT_EQ(rows.Cell(2, 3), copy);
   EXPECT_FALSE(fs::exists(Files() + "/in/bak/a(1).txt"));
   EXPECT_EQ(window_->LastActionTarget(), Files() + "/in/bak");
+}
+
+std::string PlainRuleFile(const std::string& path) {
+  std::string bytes;
+  ReadWholeFile(path, bytes);
+  return Rc4Transform(bytes, RuleFileKey);
+}
+
+bool Told(std::vector<TrayIcon::Prompt> prompts, const char* text) {
+  for (const TrayIcon::Prompt& p : prompts)
+    if (p.text.contains(QString::fromUtf8(text))) return true;
+  return false;
+}
+
+TEST_F(RulesWindowTest, AnUnreadableRuleFileIsNeverReplacedAndChangesWaitUntilItCanBeRead) {
+  std::string file = Home() + "/data.jl";
+  std::string plain = Utf8ToGb18030("新建文件｜√/a｜【删除文件】\r\n删除文件｜×/b｜【删除文件】\r\n");
+  ASSERT_TRUE(WriteFileAtomically(file, Rc4Transform(plain, RuleFileKey)));
+  ::chmod(Home().c_str(), 0755);
+  ::chmod(file.c_str(), 0600);
+  // Root reads anything, so it reads as another user would; anyone else
+  // loses the permission instead.
+  const bool root = ::geteuid() == 0;
+  auto lock = [&](bool locked) {
+    if (root) {
+      ::setfsuid(locked ? 65534 : 0);
+    } else {
+      ::chmod(file.c_str(), locked ? 0 : 0600);
+    }
+  };
+  lock(true);
+  Start();
+  EXPECT_EQ(rules_->rowCount(), 0);
+  EXPECT_TRUE(Told(window_->Tray().TakeIssuedPrompts(), "无法读取监控规则文件"));
+  window_->AddRule("新建文件", "/c", "【删除文件】");
+  window_->findChild<QCheckBox*>("选择框_全盘")->click();
+  EXPECT_EQ(rules_->rowCount(), 0) << "the change is refused";
+  EXPECT_TRUE(Told(window_->Tray().TakeIssuedPrompts(), "规则列表不能修改"));
+  lock(false);
+  EXPECT_EQ(PlainRuleFile(file), plain) << "the earlier rules are all still there";
+
+  window_->AddRule("新建文件", "/c", "【删除文件】");
+  ASSERT_EQ(rules_->rowCount(), 3) << "once readable, its rules come first";
+  RuleList saved = Saved();
+  ASSERT_EQ(saved.size(), 3u);
+  EXPECT_EQ(saved[0].monitoredPath, "/a");
+  EXPECT_EQ(saved[2].monitoredPath, "/c");
+}
+
+TEST_F(RulesWindowTest, FifosInPlaceOfTheStoredFilesNeitherHangTheStartNorAreReplaced) {
+  ASSERT_EQ(::mkfifo((Home() + "/data.jl").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((Home() + "/config.ini").c_str(), 0600), 0);
+  Start();
+  auto prompts = window_->Tray().TakeIssuedPrompts();
+  EXPECT_TRUE(Told(prompts, "无法读取监控规则文件"));
+  EXPECT_TRUE(Told(prompts, "无法读取设置文件"));
+  window_->AddRule("新建文件", "/c", "【删除文件】");
+  EXPECT_TRUE(fs::is_fifo(Home() + "/data.jl"));
+  EXPECT_TRUE(fs::is_fifo(Home() + "/config.ini"));
+}
+
+TEST_F(RulesWindowTest, RulesOfOtherVersionsAreListedKeptByteForByteAndNeverAct) {
+  std::string in = Files() + "/in", out = Files() + "/out";
+  std::string plain = Utf8ToGb18030("; written by hand\r\n新建文件｜√" + in + "｜【复制文件】" + out + "｜2024\r\n"
+                                    "更新文件｜√" + in + "｜\r\n新建文件｜×" + in + "｜【删除文件】\r\n");
+  ASSERT_TRUE(WriteFileAtomically(Home() + "/data.jl", Rc4Transform(plain, RuleFileKey)));
+  // Leftovers of saves a kill cut short.
+  ASSERT_TRUE(WriteFileAtomically(Home() + "/data.jl.Ab12Cd", "torn"));
+  ASSERT_TRUE(WriteFileAtomically(Home() + "/config.ini.x9Y8z7", "torn"));
+  Start();
+  EXPECT_FALSE(fs::exists(Home() + "/data.jl.Ab12Cd"));
+  EXPECT_FALSE(fs::exists(Home() + "/config.ini.x9Y8z7"));
+  ASSERT_EQ(rules_->rowCount(), 3);
+  EXPECT_EQ(rules_->item(0, 2)->text().toStdString(), "【复制文件】" + out + "｜2024");
+
+  ASSERT_TRUE(WriteFileAtomically(in + "/a.txt", "a"));
+  Feed({{SHCNE_CREATE, in + "/a.txt", std::nullopt, 0}});
+  EXPECT_EQ(window_->EventRows().RowCount(), 1u) << "listed, but no rule acted";
+  EXPECT_TRUE(fs::is_empty(out));
+
+  rules_->item(2, 0)->setCheckState(Qt::Checked);
+  rules_->item(2, 0)->setCheckState(Qt::Unchecked);
+  EXPECT_EQ(PlainRuleFile(Home() + "/data.jl"), plain) << "every line saved back as it was";
 }
 
 }  // namespace
