@@ -254,8 +254,8 @@ bool MainWindow::CustomPathMode() const { return 选择框_自定义->isChecked(
 
 std::string MainWindow::ProgramDirectory() const { return ProgramDir(); }
 
-std::int64_t MainWindow::FindRowByCell(std::string_view text, int column) const {
-  return eventLog_->FindRowByCell(text, column);
+bool MainWindow::RowListed(std::string_view time, std::string_view eventName, std::string_view path) const {
+  return eventList_.LatestSecondHas(time, eventName, path);
 }
 
 void MainWindow::AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) {

@@ -94,7 +94,7 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   std::string LastActionTarget() const override { return lastActionTarget_; }
   std::size_t MonitoredPathCount() const override { return rules_.size(); }
   const std::string& MonitoredPathAt(std::size_t row) const override { return rules_[row].monitoredPath; }
-  std::int64_t FindRowByCell(std::string_view text, int column) const override;
+  bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const override;
   void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) override;
   void MatchRules(const std::string& path, const std::string& eventName, const std::string& name) override;
 

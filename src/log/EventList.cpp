@@ -1,5 +1,7 @@
 #include "log/EventList.h"
 
+#include "text/TextRules.h"
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -136,9 +138,28 @@ std::size_t EventList::Append(std::string_view time, std::string_view name, std:
   r.time = times_.Intern(time, row, true);
   r.type = types_.Intern(type, row, false);
   rows_.push_back(r);
+  if (r.time != latestTime_) {
+    latestRows_.clear();
+    latestTime_ = r.time;
+  }
+  latestRows_.emplace(LatestKey(r.type, path), row);
   names_.Insert(row, name);
   paths_.Insert(row, path);
   return row;
+}
+
+std::size_t EventList::LatestKey(std::uint32_t type, std::string_view path) {
+  return std::hash<std::string_view>{}(path) * 31 + type;
+}
+
+bool EventList::LatestSecondHas(std::string_view time, std::string_view type, std::string_view path) const {
+  if (latestTime_ == UINT32_MAX || !EqualsIgnoreCase(times_.texts[latestTime_], time)) return false;
+  auto id = types_.ids.find(std::string(type));
+  if (id == types_.ids.end()) return false;
+  auto [from, to] = latestRows_.equal_range(LatestKey(id->second, path));
+  for (auto it = from; it != to; ++it)
+    if (rows_[it->second].type == id->second && PathOf(this, it->second) == path) return true;
+  return false;
 }
 
 std::string_view EventList::Cell(std::size_t row, int column) const {
@@ -180,6 +201,8 @@ void EventList::Clear() {
   types_.Clear();
   names_.Clear();
   paths_.Clear();
+  latestRows_.clear();
+  latestTime_ = UINT32_MAX;
 }
 
 }  // namespace vantrel

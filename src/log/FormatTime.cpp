@@ -130,7 +130,11 @@ std::string FormatTimePictures(std::optional<double> time, std::optional<std::st
                                std::optional<std::string_view> timePicture, bool force24Hour) {
   if (!datePicture && !timePicture) return {};
   LocalDateTime t;
-  if (!FromAutomationDate(time ? *time : ToAutomationDate(LocalNow()), t)) return {};
+  LocalDateTime now = LocalNow();
+  // Truncated, as log records are: a row and its record name the same second
+  // and the same day.
+  now.millisecond = 0;
+  if (!FromAutomationDate(time ? *time : ToAutomationDate(now), t)) return {};
   std::string text;
   if (datePicture && AnsiByteLength(*datePicture) > 2) text += RenderDate(*datePicture, t);
   if (timePicture && AnsiByteLength(*timePicture) > 2) text += RenderTime(*timePicture, t, force24Hour);

@@ -24,7 +24,8 @@ class DispatchHost {
   // Column 1 of every rule, ticked or not.
   virtual std::size_t MonitoredPathCount() const = 0;
   virtual const std::string& MonitoredPathAt(std::size_t row) const = 0;
-  virtual std::int64_t FindRowByCell(std::string_view text, int column) const = 0;
+  // Whether one listed row has this time text, event name and path.
+  virtual bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const = 0;
   virtual void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) = 0;
   virtual void MatchRules(const std::string& path, const std::string& eventName, const std::string& name) = 0;
 };

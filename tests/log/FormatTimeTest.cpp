@@ -69,6 +69,13 @@ TEST(FormatTime, TheClockCanBeFixed) {
   EXPECT_NE(FormatTime(std::nullopt, 1, 0, 2), "2021-08-01 13:05:09");
 }
 
+TEST(FormatTime, NowIsTruncatedLikeTheLogRecordsSoTheDayNeverRunsAhead) {
+  SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 23, 59, 59, 600}; });
+  EXPECT_EQ(FormatTime(std::nullopt, 1, 0, 2), "2021-08-01 23:59:59");
+  EXPECT_EQ(FormatTime(std::nullopt, 3, 1, 2), "20210801") << "the log folder and export name of the same day";
+  SetClockForTesting(nullptr);
+}
+
 TEST(LocaleUses24Hour, FollowsLcTime) {
   // The C locale, which the tests run in unless told otherwise, writes %H.
   if (std::getenv("LC_ALL") == nullptr && std::getenv("LC_TIME") == nullptr && std::getenv("LANG") == nullptr) {

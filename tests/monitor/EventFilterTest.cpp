@@ -21,8 +21,8 @@ class FakeHost : public DispatchHost {
   std::string LastActionTarget() const override { return lastTarget; }
   std::size_t MonitoredPathCount() const override { return rules.size(); }
   const std::string& MonitoredPathAt(std::size_t row) const override { return rules[row]; }
-  std::int64_t FindRowByCell(std::string_view text, int column) const override {
-    return rows.FindRowByCell(text, column);
+  bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const override {
+    return rows.LatestSecondHas(time, eventName, path);
   }
   void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) override {
     rows.Append(clockText, name, eventName, path);
@@ -85,9 +85,28 @@ TEST_F(EventFilterTest, RepeatsWithinTheSameSecond) {
   EXPECT_TRUE(Dispatch("新建文件", "a", "/home/u/a"));
   EXPECT_FALSE(Dispatch("新建文件", "a", "/home/u/a"));
   EXPECT_TRUE(Dispatch("删除文件", "b", "/home/u/b"));
-  EXPECT_FALSE(Dispatch("删除文件", "a", "/home/u/a")) << "name and path stand in different rows: still a repeat";
+  EXPECT_TRUE(Dispatch("删除文件", "a", "/home/u/a")) << "event name and path stand in different rows: a real change";
+  EXPECT_FALSE(Dispatch("删除文件", "a", "/home/u/a"));
   now_.second = 10;
+  host_.clockText = "2021-08-01 13:05:10";
   EXPECT_TRUE(Dispatch("新建文件", "a", "/home/u/a")) << "a new second";
+}
+
+TEST_F(EventFilterTest, ABusySecondDropsNoRealChange) {
+  // What sed -i, an editor's safe save or find -delete does within one second.
+  EXPECT_TRUE(Dispatch("新建文件", "a.txt", "/w/a.txt"));
+  EXPECT_TRUE(Dispatch("重命名文件", "b.txt", "/w/a.txt"));
+  EXPECT_TRUE(Dispatch("新建文件", "c.txt", "/w/c.txt"));
+  EXPECT_TRUE(Dispatch("重命名文件", "d.txt", "/w/c.txt")) << "every name and path already stand in some row";
+  for (int i = 0; i < 20000; ++i) {
+    std::string path = "/w/burst/f" + std::to_string(i);
+    ASSERT_TRUE(DispatchChangeEvent(Event("新建文件", "f", path.c_str()), host_));
+  }
+  for (int i = 0; i < 20000; ++i) {
+    std::string path = "/w/burst/f" + std::to_string(i);
+    ASSERT_TRUE(DispatchChangeEvent(Event("删除文件", "f", path.c_str()), host_)) << path;
+  }
+  EXPECT_EQ(host_.rows.RowCount(), 40004u);
 }
 
 TEST_F(EventFilterTest, WholeDiskScope) {
