@@ -24,8 +24,8 @@ class Host : public MatchHost {
   void LogAction(const std::string&) override { ++logged; }
   void ShowErrorPrompt(const std::string&, const std::string&) override {}
   void Pump() override {}
-  bool CausedByUs(const std::string&) const override { return false; }
-  void WillChange(const std::string&, bool) override {}
+  bool CausedByUs(const std::string&, const std::string&) override { return false; }
+  void Changed(const OwnChange&) override {}
   long fired = 0, logged = 0;
 
  private:

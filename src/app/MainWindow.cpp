@@ -378,12 +378,15 @@ void MainWindow::Pump() {
   QCoreApplication::processEvents();
 }
 
-bool MainWindow::CausedByUs(const std::string& path) const {
-  return (currentEventPid_ != 0 && currentEventPid_ == static_cast<std::int32_t>(QCoreApplication::applicationPid())) ||
-         ownChanges_.Contains(path);
+bool MainWindow::CausedByUs(const std::string& path, const std::string& eventName) {
+  // Used up in either case, so that nothing of it lingers to silence a later
+  // change by someone else at the same path.
+  bool remembered = ownChanges_.Consume(path, eventName);
+  return remembered ||
+         (currentEventPid_ != 0 && currentEventPid_ == static_cast<std::int32_t>(QCoreApplication::applicationPid()));
 }
 
-void MainWindow::WillChange(const std::string& path, bool wholeTree) { ownChanges_.Remember(path, wholeTree); }
+void MainWindow::Changed(const OwnChange& change) { ownChanges_.Remember(change); }
 
 bool MainWindow::PromptsOn() const { return 选择框_托盘提示->isChecked(); }
 

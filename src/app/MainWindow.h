@@ -105,8 +105,8 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   void LogAction(const std::string& report) override;
   void ShowErrorPrompt(const std::string& title, const std::string& text) override;
   void Pump() override;
-  bool CausedByUs(const std::string& path) const override;
-  void WillChange(const std::string& path, bool wholeTree) override;
+  bool CausedByUs(const std::string& path, const std::string& eventName) override;
+  void Changed(const OwnChange& change) override;
 
   // EventLogHost
   bool PromptsOn() const override;

@@ -13,6 +13,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 namespace vantrel {
 namespace {
 
@@ -155,6 +157,16 @@ void KernelSource::Loop() {
   tracker_.SettleAll();
   FlushBatch();
   cpuAtExit_ = ThreadCpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+}
+
+bool NamesAnUnnamedFile(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  std::string_view name = std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
+  if (name.size() < 2 || name[0] != '#') return false;
+  for (char c : name.substr(1))
+    if (c < '0' || c > '9') return false;
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) != 0;
 }
 
 std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend backend, std::vector<std::string> roots,

@@ -247,6 +247,9 @@ void FanotifySource::HandleEvent(const fanotify_event_metadata& meta, const char
       tracker_.Created(full_, now, pid);
     }
   }
+  if ((m->mask & (FAN_MODIFY | FAN_ATTRIB | FAN_CLOSE_WRITE)) && !(m->mask & FAN_CREATE) && !isDir &&
+      NamesAnUnnamedFile(full_))
+    return;
   if ((m->mask & FAN_MODIFY) && !isDir) tracker_.Written(full_, now, pid);
   if (m->mask & FAN_ATTRIB) {
     if (isDir) {

@@ -128,6 +128,7 @@ void InotifySource::Handle(std::uint32_t wdBits, std::uint32_t mask, std::uint32
   full_.append(name);
   const std::string& full = full_;
   if (!moves_.empty() && !(mask & IN_MOVED_TO)) ExpireMoves(now, full);
+  if ((mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB)) && NamesAnUnnamedFile(full)) return;
 
   if (mask & IN_CREATE) {
     if (!scanned_.empty() && scanned_.erase(full)) return;

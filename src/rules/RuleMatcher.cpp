@@ -41,7 +41,7 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
                 MatchHost& host) {
   // What our own actions did never fires a rule again: a copy rule whose
   // target lies inside its monitored path would otherwise copy its copies.
-  if (host.CausedByUs(eventPath)) return;
+  if (host.CausedByUs(eventPath, eventName)) return;
   const std::size_t count = host.RuleCount();
   for (std::size_t row = 0; row < count && row < host.RuleCount(); ++row) {
     const MonitorRule& candidate = host.RuleAt(row);
@@ -58,26 +58,27 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
     if (operation == "复制文件" || operation == "移动文件") {
       bool copy = operation == "复制文件";
       if (IsDirectoryEvent(eventName)) {
-        std::string target = JoinPath(operand, copy ? DirectoryCopyName(path) : PathFileName(path, true));
-        host.WillChange(target, true);
-        if (!copy) host.WillChange(path, true);
         ActionResult r = copy ? CopyDirectoryAction(path, operand) : MoveDirectoryAction(path, operand);
+        // Even a failed folder action may have written part of its tree.
+        host.Changed({OwnChange::Tree, r.target, {}});
+        if (!copy) host.Changed({OwnChange::Tree, path, {}});
         host.LogAction(Report(operation, r, r.target));
         return;
       }
-      // Remembered before and after: a numbered name is known only once
-      // found, and events handled while the action lets work through come
-      // in between.
-      host.WillChange(JoinPath(operand, PathFileName(path, true)), false);
-      if (!copy) host.WillChange(path, false);
+      // Remembered once done: a file appears under its name only at the end,
+      // after the last moment the action lets other work through.
       ActionResult r = copy ? CopyFileAction(path, operand, rule.monitoredPath, pump)
                             : MoveFileAction(path, operand, rule.monitoredPath, pump);
-      host.WillChange(r.target, false);
+      if (r.ok) host.Changed(copy ? OwnChange{OwnChange::Appeared, r.target, {}} : OwnChange{OwnChange::Moved, path, r.target});
       host.LogAction(Report(operation, r, r.target));
     } else if (operation == "删除文件") {
       bool tree = TextContains(eventName, "目录");
-      host.WillChange(path, tree);
       ActionResult r = tree ? DeleteDirectoryTree(path) : DeleteFileAction(path);
+      if (tree) {
+        host.Changed({OwnChange::Tree, path, {}});
+      } else if (r.ok) {
+        host.Changed({OwnChange::Vanished, path, {}});
+      }
       host.LogAction(Report(operation, r, path));
     } else if (operation == "执行程序") {
       ProgramLaunch launch = RunProgramAction(operand, itemName, path);
@@ -91,23 +92,53 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
 }
 
 void OwnChanges::Forget(Clock::time_point now) {
-  auto expire = [&](std::map<std::string, Clock::time_point>& m) {
-    for (auto it = m.begin(); it != m.end();) it = it->second < now ? m.erase(it) : std::next(it);
-  };
-  expire(paths_);
-  expire(trees_);
+  std::erase_if(paths_, [&](const auto& entry) { return entry.second.until < now; });
+  std::erase_if(trees_, [&](const auto& entry) { return entry.second < now; });
 }
 
-void OwnChanges::Remember(const std::string& path, bool wholeTree, Clock::time_point now) {
-  if (path.empty()) return;
+void OwnChanges::Remember(const OwnChange& change, Clock::time_point now) {
+  if (change.path.empty()) return;
   if (paths_.size() + trees_.size() > 4096) Forget(now);
-  (wholeTree ? trees_ : paths_)[path] = now + kMemory;
+  Clock::time_point until = now + kMemory;
+  switch (change.kind) {
+    case OwnChange::Tree:
+      trees_[change.path] = until;
+      break;
+    case OwnChange::Appeared:
+    case OwnChange::Vanished:
+      paths_.emplace(change.path, Expected{change.kind == OwnChange::Appeared, {}, until});
+      break;
+    case OwnChange::Moved:
+      // One event may stand for both ends (a rename), or one for each.
+      paths_.emplace(change.path, Expected{false, change.to, until});
+      paths_.emplace(change.to, Expected{true, change.path, until});
+      break;
+  }
 }
 
-bool OwnChanges::Contains(const std::string& path, Clock::time_point now) const {
-  if (auto it = paths_.find(path); it != paths_.end() && it->second >= now) return true;
+void OwnChanges::Erase(const std::string& path, const std::string& partner) {
+  auto [from, to] = paths_.equal_range(path);
+  for (auto it = from; it != to; ++it) {
+    if (it->second.partner == partner) {
+      paths_.erase(it);
+      return;
+    }
+  }
+}
+
+bool OwnChanges::Consume(const std::string& path, const std::string& eventName, Clock::time_point now) {
   for (const auto& [tree, until] : trees_)
     if (until >= now && PathWithin(path, tree)) return true;
+  // A rename event carries the old path: the vanishing end of a move.
+  bool appears = !TextContains(eventName, "删除") && !TextContains(eventName, "重命名");
+  auto [from, to] = paths_.equal_range(path);
+  for (auto it = from; it != to; ++it) {
+    if (it->second.until < now || it->second.appears != appears) continue;
+    std::string partner = std::move(it->second.partner);
+    paths_.erase(it);
+    if (!partner.empty()) Erase(partner, path);
+    return true;
+  }
   return false;
 }
 

@@ -11,6 +11,16 @@
 
 namespace vantrel {
 
+// One change an action made: a file that appeared (a copy, a move's
+// target), one that vanished (a deletion, a move's source), both ends of a
+// move, or a whole tree (a folder copied, moved or deleted).
+struct OwnChange {
+  enum Kind { Appeared, Vanished, Moved, Tree };
+  Kind kind;
+  std::string path;
+  std::string to;  // Moved: where it went
+};
+
 class MatchHost {
  public:
   virtual ~MatchHost() = default;
@@ -21,10 +31,11 @@ class MatchHost {
   virtual void ShowErrorPrompt(const std::string& title, const std::string& text) = 0;
   // Lets pending work of the program run during a long action.
   virtual void Pump() = 0;
-  // Whether the change was made by one of our own actions.
-  virtual bool CausedByUs(const std::string& path) const = 0;
-  // Paths an action is about to change, so that their events fire no rule.
-  virtual void WillChange(const std::string& path, bool wholeTree) = 0;
+  // Whether the change is one that our own actions made; an expected change
+  // it answers for is used up.
+  virtual bool CausedByUs(const std::string& path, const std::string& eventName) = 0;
+  // What an action changed, so that the events it causes fire no rule.
+  virtual void Changed(const OwnChange& change) = 0;
 };
 
 // The operation name between the first "【" and the first "】" after it,
@@ -37,18 +48,28 @@ std::string EffectivePath(const std::string& eventPath, const std::string& event
 void MatchRules(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
                 MatchHost& host);
 
-// Paths our actions changed, remembered long enough for their change events
-// (held back up to five seconds for a writer) to come back.
+// The changes our actions made, each used up by the one event it causes, so
+// that anyone's later change at the same path fires rules as usual. A tree
+// covers every event inside it for the time of its memory. What never comes
+// back (an event the filter dropped) is forgotten after that time.
 class OwnChanges {
  public:
   using Clock = std::chrono::steady_clock;
-  static constexpr std::chrono::seconds kMemory{30};
-  void Remember(const std::string& path, bool wholeTree, Clock::time_point now = Clock::now());
-  bool Contains(const std::string& path, Clock::time_point now = Clock::now()) const;
+  // Longer than a new file's event may be held back for its writer.
+  static constexpr std::chrono::seconds kMemory{8};
+  void Remember(const OwnChange& change, Clock::time_point now = Clock::now());
+  // Whether an event of that name at path is one of ours.
+  bool Consume(const std::string& path, const std::string& eventName, Clock::time_point now = Clock::now());
 
  private:
+  struct Expected {
+    bool appears;
+    std::string partner;  // the other end of a move, used up with it
+    Clock::time_point until;
+  };
   void Forget(Clock::time_point now);
-  std::map<std::string, Clock::time_point> paths_;
+  void Erase(const std::string& path, const std::string& partner);
+  std::multimap<std::string, Expected> paths_;
   std::map<std::string, Clock::time_point> trees_;
 };
 

@@ -169,6 +169,19 @@ TEST_P(ChangeSourceTest, FileLeftOpenIsReportedAfterASecondOfQuietOrFiveSecondsO
   EXPECT_LT(*busyAt, 6.5);
 }
 
+TEST_P(ChangeSourceTest, AFileWrittenUnnamedAndLinkedInIsOneNewFileAndNoPhantom) {
+  // How copies are made: written with no name (O_TMPFILE), then linked in.
+  int fd = ::open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+  if (fd < 0) GTEST_SKIP() << "no O_TMPFILE here: " << std::strerror(errno);
+  ASSERT_EQ(::write(fd, "whole", 5), 5);
+  std::string self = "/proc/self/fd/" + std::to_string(fd);
+  ASSERT_EQ(::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, (dir_ + "/copy.txt").c_str(), AT_SYMLINK_FOLLOW), 0);
+  ::close(fd);
+  Expect(SHCNE_CREATE, dir_ + "/copy.txt");
+  Collect([] { return false; }, 1500ms);
+  EXPECT_EQ(got_.size(), 1u) << Describe();
+}
+
 TEST_P(ChangeSourceTest, DeleteUpdateAttributesAndRenameOfFiles) {
   std::string existing = dir_ + "/pre/existing.txt";
   WriteFile(dir_ + "/pre/victim.txt", "v");

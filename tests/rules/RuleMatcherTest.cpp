@@ -21,8 +21,10 @@ class FakeHost : public MatchHost {
     prompts.push_back(title + "/" + text);
   }
   void Pump() override {}
-  bool CausedByUs(const std::string& path) const override { return own.Contains(path); }
-  void WillChange(const std::string& path, bool tree) override { own.Remember(path, tree); }
+  bool CausedByUs(const std::string& path, const std::string& eventName) override {
+    return own.Consume(path, eventName);
+  }
+  void Changed(const OwnChange& change) override { own.Remember(change); }
   RuleList rules;
   std::string lastTarget;
   std::vector<std::string> log, prompts;
@@ -112,16 +114,42 @@ TEST_F(RuleMatcherTest, OwnChangesNeverFireARuleAgain) {
   EXPECT_FALSE(fs::exists(dir_ + "/data/bak/a(1).txt"));
 }
 
-TEST(OwnChanges, PathsAndTreesForAWhile) {
+TEST(OwnChanges, EachChangeIsUsedUpByItsOwnEventAndTreesLastAWhile) {
   OwnChanges own;
   auto now = OwnChanges::Clock::now();
-  own.Remember("/t/a.txt", false, now);
-  own.Remember("/t/tree", true, now);
-  EXPECT_TRUE(own.Contains("/t/a.txt", now));
-  EXPECT_FALSE(own.Contains("/t/a.txt.bak", now));
-  EXPECT_TRUE(own.Contains("/t/tree/x/y", now));
-  EXPECT_FALSE(own.Contains("/t/treehouse", now));
-  EXPECT_FALSE(own.Contains("/t/a.txt", now + OwnChanges::kMemory + std::chrono::seconds(1)));
+  own.Remember({OwnChange::Appeared, "/t/a.txt", {}}, now);
+  own.Remember({OwnChange::Tree, "/t/tree", {}}, now);
+  EXPECT_FALSE(own.Consume("/t/a.txt", "删除文件", now)) << "a deletion is not the copy's appearance";
+  EXPECT_FALSE(own.Consume("/t/a.txt.bak", "新建文件", now));
+  EXPECT_TRUE(own.Consume("/t/a.txt", "新建文件", now));
+  EXPECT_FALSE(own.Consume("/t/a.txt", "新建文件", now)) << "the next creation there is somebody else's";
+  EXPECT_TRUE(own.Consume("/t/tree/x/y", "新建文件", now));
+  EXPECT_TRUE(own.Consume("/t/tree/x/z", "删除文件", now));
+  EXPECT_FALSE(own.Consume("/t/treehouse", "新建文件", now));
+  EXPECT_FALSE(own.Consume("/t/tree/x/y", "新建文件", now + OwnChanges::kMemory + std::chrono::seconds(1)));
+
+  // A move is one rename event or two events; either way both ends go together.
+  own.Remember({OwnChange::Moved, "/in/scan.pdf", "/out/scan.pdf"}, now);
+  EXPECT_TRUE(own.Consume("/in/scan.pdf", "重命名文件", now));
+  EXPECT_FALSE(own.Consume("/out/scan.pdf", "新建文件", now));
+  own.Remember({OwnChange::Moved, "/in/scan.pdf", "/out/scan(1).pdf"}, now);
+  EXPECT_TRUE(own.Consume("/out/scan(1).pdf", "新建文件", now));
+  EXPECT_FALSE(own.Consume("/in/scan.pdf", "新建文件", now)) << "the scanner's next scan.pdf is new";
+}
+
+TEST_F(RuleMatcherTest, TheUsersNextFileAtAPathOurActionEmptiedFiresAgain) {
+  // A scanner drops scan.pdf again and again; a move rule takes each one.
+  fs::create_directories(dir_ + "/out");
+  host_.rules = {{"新建文件", "/data", "【移动文件】" + dir_ + "/out", true}};
+  std::string scan = dir_ + "/data/scan.pdf";
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(WriteFileAtomically(scan, "page " + std::to_string(i)));
+    MatchRules(scan, "新建文件", "scan.pdf", host_);
+    MatchRules(scan, "删除文件", "scan.pdf", host_);  // the event of our own move
+  }
+  EXPECT_EQ(host_.log.size(), 3u) << "every scan was moved";
+  EXPECT_FALSE(fs::exists(scan));
+  EXPECT_TRUE(fs::exists(dir_ + "/out/scan(2).pdf"));
 }
 
 }  // namespace
