@@ -5,6 +5,7 @@
 #include "rules/FileActions.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
+#include "FileHelpers.h"
 #include "TestDir.h"
 
 #include <gtest/gtest.h>
@@ -16,20 +17,6 @@ namespace vantrel {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Read(const std::string& path) {
-  std::string bytes;
-  ReadWholeFile(path, bytes);
-  return bytes;
-}
-
-void Put(const std::string& path, const std::string& content) { ASSERT_TRUE(WriteFileAtomically(path, content)); }
-
-std::size_t EntriesIn(const std::string& dir) {
-  std::size_t n = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++n;
-  return n;
-}
 
 class FullDiskTest : public ::testing::Test {
  protected:

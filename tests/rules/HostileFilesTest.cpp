@@ -3,6 +3,7 @@
 // done, and a disk that fills up.
 #include "rules/FileActions.h"
 #include "text/AtomicFile.h"
+#include "FileHelpers.h"
 #include "TestDir.h"
 
 #include <gtest/gtest.h>
@@ -21,24 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Read(const std::string& path) {
-  std::string bytes;
-  ReadWholeFile(path, bytes);
-  return bytes;
-}
-
-void Put(const std::string& path, const std::string& content) { ASSERT_TRUE(WriteFileAtomically(path, content)); }
-
 mode_t ModeOf(const std::string& path) {
   struct stat st {};
   ::lstat(path.c_str(), &st);
   return st.st_mode & 07777;
-}
-
-std::size_t EntriesIn(const std::string& dir) {
-  std::size_t n = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++n;
-  return n;
 }
 
 class HostileFilesTest : public ::testing::Test {

@@ -1,0 +1,28 @@
+#pragma once
+// Small file helpers the tests on real trees share.
+#include "text/AtomicFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace vantrel {
+
+inline std::string Read(const std::string& path) {
+  std::string bytes;
+  ReadWholeFile(path, bytes);
+  return bytes;
+}
+
+inline void Put(const std::string& path, const std::string& content) {
+  ASSERT_TRUE(WriteFileAtomically(path, content)) << path;
+}
+
+inline std::size_t EntriesIn(const std::string& dir) {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++n;
+  return n;
+}
+
+}  // namespace vantrel
