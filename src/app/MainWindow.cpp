@@ -303,36 +303,37 @@ bool MainWindow::SaveRuleFile() {
   return false;
 }
 
-void MainWindow::LoadRuleFile() {
+bool MainWindow::ReadRuleFileIntoList() {
   RuleFileContent content;
   int error = vantrel::LoadRuleFile(RuleFilePath(), content);
   if (error && error != ENOENT) {
     ruleFileError_ = FileErrorText(error);
-    tray_->ShowPrompt("提示:",
-                      "无法读取监控规则文件 " + RuleFilePath() + " (" + ruleFileError_ +
-                          "), 文件保持原样; 在它能被读取之前, 规则列表的修改不会保存。",
-                      TrayIcon::Error);
-    return;
+    return false;
   }
   ruleFileError_.clear();
   keptLines_ = std::move(content.kept);
   loadingRules_ = true;
   for (const MonitorRule& rule : content.rules) AppendRuleRow(rule);
   loadingRules_ = false;
+  return true;
+}
+
+void MainWindow::LoadRuleFile() {
+  if (ReadRuleFileIntoList()) return;
+  tray_->ShowPrompt("提示:",
+                    "无法读取监控规则文件 " + RuleFilePath() + " (" + ruleFileError_ +
+                        "), 文件保持原样; 在它能被读取之前, 规则列表的修改不会保存。",
+                    TrayIcon::Error);
 }
 
 bool MainWindow::RuleListChangeAllowed() {
   if (ruleFileError_.empty()) return true;
   // Nothing could change while the file was unreadable, so the list is still
   // empty and takes the file's rules now, if it can be read.
-  RuleFileContent content;
-  int error = vantrel::LoadRuleFile(RuleFilePath(), content);
-  if (!error || error == ENOENT) {
-    LoadRuleFile();
+  if (ReadRuleFileIntoList()) {
     UpdateWatchRoots();
     return true;
   }
-  ruleFileError_ = FileErrorText(error);
   tray_->ShowPrompt("提示:",
                     "监控规则文件 " + RuleFilePath() + " 无法读取 (" + ruleFileError_ + "), 规则列表不能修改。",
                     TrayIcon::Error);

@@ -146,6 +146,9 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   void UpdateWatchRoots();
   void UntickGlobalPathRules();
   void AppendRuleRow(const MonitorRule& rule);
+  // Fills the list from data.jl; false (the reason kept) when it exists but
+  // cannot be read.
+  bool ReadRuleFileIntoList();
   void OnRuleItemChanged(int row);
   void OnSourceReport(const std::string& text);
 

@@ -37,7 +37,6 @@ class EventLog {
   // The report is the action name, "】" and the detail.
   void LogAction(const std::string& report);
   void RecolourRows();
-  std::int64_t FindRowByCell(std::string_view text, int column) const { return list_.FindRowByCell(text, column); }
 
   // The colour a config key names now: missing gives the default, text that
   // is not a number gives 0.

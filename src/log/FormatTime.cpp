@@ -130,11 +130,14 @@ std::string FormatTimePictures(std::optional<double> time, std::optional<std::st
                                std::optional<std::string_view> timePicture, bool force24Hour) {
   if (!datePicture && !timePicture) return {};
   LocalDateTime t;
-  LocalDateTime now = LocalNow();
-  // Truncated, as log records are: a row and its record name the same second
-  // and the same day.
-  now.millisecond = 0;
-  if (!FromAutomationDate(time ? *time : ToAutomationDate(now), t)) return {};
+  if (!time) {
+    LocalDateTime now = LocalNow();
+    // Truncated, as log records are: a row and its record name the same
+    // second and the same day.
+    now.millisecond = 0;
+    time = ToAutomationDate(now);
+  }
+  if (!FromAutomationDate(*time, t)) return {};
   std::string text;
   if (datePicture && AnsiByteLength(*datePicture) > 2) text += RenderDate(*datePicture, t);
   if (timePicture && AnsiByteLength(*timePicture) > 2) text += RenderTime(*timePicture, t, force24Hour);

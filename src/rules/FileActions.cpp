@@ -496,11 +496,6 @@ int OpenParent(const std::string& path, UniqueFd& parent, std::string& name) {
 
 }  // namespace
 
-bool ExistsAsFile(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 std::size_t CountMatchingFiles(const std::string& directory, std::string_view patterns, const Pump& pump) {
   UniqueFd dir;
   if (OpenTargetDir(directory, dir) != 0) return 0;

@@ -22,7 +22,6 @@ struct ActionResult {
 // Called while a long enumeration runs, so that the program stays responsive.
 using Pump = std::function<void()>;
 
-bool ExistsAsFile(const std::string& path);
 // Files (not directories) directly in the directory matching one of the
 // "|"-separated wildcard patterns.
 std::size_t CountMatchingFiles(const std::string& directory, std::string_view patterns, const Pump& pump = {});
