@@ -87,15 +87,15 @@ class KernelSource : public ChangeSource {
   std::atomic<double> cpuAtExit_{0.0};
 };
 
-enum class WatchBackend { Auto, Fanotify, Inotify };
-
-// Auto takes fanotify where this process may use it, else inotify. Null,
-// with the reasons, when no backend can start.
 // Writes to a file that has no name yet (O_TMPFILE) are reported under a
 // made-up "#inode" name that nothing on disk has: no change anybody could
 // see. True for such a path.
 bool NamesAnUnnamedFile(const std::string& path);
 
+enum class WatchBackend { Auto, Fanotify, Inotify };
+
+// Auto takes fanotify where this process may use it, else inotify. Null,
+// with the reasons, when no backend can start.
 std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend backend, std::vector<std::string> roots,
                                                 std::string& error);
 

@@ -19,6 +19,10 @@ constexpr std::uint64_t kMask =
 // Past this many cached directories the cache starts afresh; entries are
 // found again by opening their handles.
 constexpr std::size_t kDirCacheLimit = 200000;
+// How long an event in a removed folder waits for that folder's path. The
+// removal follows its contents within one burst; a reader that fell behind
+// reads both from the same queue.
+constexpr std::int64_t kDeferMs = 3000;
 
 std::string FsidBytes(const void* fsid) { return std::string(static_cast<const char*>(fsid), 8); }
 
@@ -67,6 +71,55 @@ void FanotifySource::Close() {
   fd_ = -1;
   fileSystems_.clear();
   dirs_.clear();
+  deferred_.clear();
+}
+
+void FanotifySource::Defer(const std::string& dirKey, const fanotify_event_metadata& meta, const char* event,
+                           std::int64_t now) {
+  if (deferred_.empty()) oldestDeferred_ = now;
+  deferred_[dirKey].push_back({std::string(event, meta.event_len), now});
+}
+
+void FanotifySource::ReplayDeferred(const std::string& dirKey, const std::string& dirPath) {
+  auto it = deferred_.find(dirKey);
+  if (it == deferred_.end()) return;
+  std::vector<Deferred> events = std::move(it->second);
+  deferred_.erase(it);
+  dirs_[dirKey] = dirPath;
+  for (const Deferred& d : events) {
+    fanotify_event_metadata m;
+    std::memcpy(&m, d.event.data(), sizeof m);
+    HandleEvent(m, d.event.data(), d.since);
+  }
+}
+
+std::optional<std::int64_t> FanotifySource::NextDeadline() {
+  std::optional<std::int64_t> next = tracker_.NextDeadline();
+  if (!deferred_.empty() && (!next || oldestDeferred_ + kDeferMs < *next)) next = oldestDeferred_ + kDeferMs;
+  return next;
+}
+
+void FanotifySource::OnTick(std::int64_t now) {
+  tracker_.Expire(now);
+  if (deferred_.empty() || oldestDeferred_ + kDeferMs > now) return;
+  std::size_t lost = 0;
+  std::int64_t oldest = now;
+  for (auto it = deferred_.begin(); it != deferred_.end();) {
+    auto& events = it->second;
+    auto stale = std::find_if(events.begin(), events.end(), [&](const Deferred& d) { return d.since + kDeferMs > now; });
+    lost += static_cast<std::size_t>(stale - events.begin());
+    events.erase(events.begin(), stale);
+    if (events.empty()) {
+      it = deferred_.erase(it);
+    } else {
+      oldest = std::min(oldest, events.front().since);
+      ++it;
+    }
+  }
+  oldestDeferred_ = oldest;
+  if (lost)
+    ReportProblem(std::to_string(lost) +
+                  " changes in folders removed before they were read could not be given a path and are not listed.");
 }
 
 std::size_t FanotifySource::MarkFileSystems(std::string* firstError) {
@@ -220,8 +273,14 @@ void FanotifySource::HandleEvent(const fanotify_event_metadata& meta, const char
   bool isDir = m->mask & FAN_ONDIR;
   std::int32_t pid = m->pid;
 
+  // Where a folder's handle no longer opens, the event waits for the folder's path.
+  auto resolve = [&](const FidRecord& rec, std::string& out) {
+    if (pathOf(rec, out)) return true;
+    if (rec.handle) Defer(key_, meta, event, now);
+    return false;
+  };
   if (m->mask & FAN_RENAME) {
-    if (!pathOf(oldDir, other_) || !pathOf(newDir, full_)) return;
+    if (!resolve(oldDir, other_) || !resolve(newDir, full_)) return;
     if (isDir) {
       RenameCachedTree(other_, full_);
       tracker_.MoveTree(other_, full_);
@@ -233,7 +292,7 @@ void FanotifySource::HandleEvent(const fanotify_event_metadata& meta, const char
     }
     return;
   }
-  if (!pathOf(dir, full_)) return;
+  if (!resolve(dir, full_)) return;
   // Unread events for one name are merged into one; for the same object the
   // kernel can only have seen them in this order.
   if (m->mask & FAN_CREATE) {
@@ -261,11 +320,15 @@ void FanotifySource::HandleEvent(const fanotify_event_metadata& meta, const char
   if ((m->mask & FAN_CLOSE_WRITE) && !isDir) tracker_.Closed(full_, pid);
   if (m->mask & FAN_DELETE) {
     if (isDir) {
+      std::string path = full_;
       if (child.handle) {
         AppendKey(childKey_, child.fsid, child.handle);
-        dirs_.erase(childKey_);
+        std::string key = childKey_;
+        // What happened inside it before it went comes first.
+        ReplayDeferred(key, path);
+        dirs_.erase(key);
       }
-      Emit(SHCNE_RMDIR, full_, std::nullopt, pid);
+      Emit(SHCNE_RMDIR, std::move(path), std::nullopt, pid);
     } else {
       tracker_.Settle(full_);
       Emit(SHCNE_DELETE, full_, std::nullopt, pid);

@@ -47,6 +47,15 @@ class ChangeSourceTest : public ::testing::TestWithParam<WatchBackend> {
     ASSERT_FALSE(dir_.empty());
     fs::create_directory(dir_ + "/pre");
     WriteFile(dir_ + "/pre/existing.txt", "old");
+    // A tree the source has never seen made: its folders' handles are known
+    // to it only once they are gone.
+    for (int d = 1; d <= 3; ++d) {
+      for (int e = 1; e <= 3; ++e) {
+        std::string folder = dir_ + "/old/d" + std::to_string(d) + "/e" + std::to_string(e);
+        fs::create_directories(folder);
+        for (int f = 1; f <= 4; ++f) WriteFile(folder + "/f" + std::to_string(f), "x");
+      }
+    }
     WriteFile(outside_ + "/incoming.txt", "from outside");
     if (GetParam() == WatchBackend::Fanotify) {
       source_ = std::make_unique<FanotifySource>();
@@ -167,6 +176,32 @@ TEST_P(ChangeSourceTest, FileLeftOpenIsReportedAfterASecondOfQuietOrFiveSecondsO
   EXPECT_LT(*quietAt, 2.5);
   EXPECT_GE(*busyAt, 4.9);
   EXPECT_LT(*busyAt, 6.5);
+}
+
+TEST_P(ChangeSourceTest, RemovingATreeMadeBeforeStartListsEveryDeletion) {
+  if (auto* inotify = dynamic_cast<InotifySource*>(source_.get())) WaitFor([&] { return inotify->WatchCount() >= 15; });
+  std::vector<std::string> files, folders{dir_ + "/old"};
+  for (int d = 1; d <= 3; ++d) {
+    folders.push_back(dir_ + "/old/d" + std::to_string(d));
+    for (int e = 1; e <= 3; ++e) {
+      folders.push_back(folders.back().substr(0, folders.back().rfind("/d")) + "/d" + std::to_string(d) + "/e" +
+                        std::to_string(e));
+      for (int f = 1; f <= 4; ++f) files.push_back(folders.back() + "/f" + std::to_string(f));
+    }
+  }
+  ASSERT_EQ(std::system(("rm -rf '" + dir_ + "/old'").c_str()), 0);
+  auto all = [&] {
+    for (const auto& f : files)
+      if (!Count(SHCNE_DELETE, f)) return false;
+    for (const auto& d : folders)
+      if (!Count(SHCNE_RMDIR, d)) return false;
+    return true;
+  };
+  Collect(all);
+  for (const auto& f : files) EXPECT_EQ(Count(SHCNE_DELETE, f), 1u) << f << Describe();
+  for (const auto& d : folders) EXPECT_EQ(Count(SHCNE_RMDIR, d), 1u) << d;
+  // Every file went before its folder.
+  for (const auto& f : files) EXPECT_LT(Index(SHCNE_DELETE, f), Index(SHCNE_RMDIR, f.substr(0, f.rfind('/'))));
 }
 
 TEST_P(ChangeSourceTest, AFileWrittenUnnamedAndLinkedInIsOneNewFileAndNoPhantom) {
