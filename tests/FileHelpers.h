@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -17,6 +18,14 @@ inline std::string Read(const std::string& path) {
 
 inline void Put(const std::string& path, const std::string& content) {
   ASSERT_TRUE(WriteFileAtomically(path, content)) << path;
+}
+
+// As most programs write: the file is created under its name and filled.
+inline void WriteInPlace(const std::string& path, const std::string& content) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  std::fwrite(content.data(), 1, content.size(), f);
+  std::fclose(f);
 }
 
 inline std::size_t EntriesIn(const std::string& dir) {

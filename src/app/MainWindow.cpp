@@ -231,6 +231,14 @@ void MainWindow::OnChangeNotification(const ChangeNotification& n) {
   std::optional<ChangeEvent> event = DecodeNotification(n);
   if (!event) return;
   if (n.code == SHCNE_DRIVEADD || n.code == SHCNE_DRIVEREMOVED) UpdateWatchRoots();
+  // A folder made or removed on the way to a rule's folder moves the watch
+  // down to it, or back up.
+  if (n.code == SHCNE_MKDIR || n.code == SHCNE_RMDIR || n.code == SHCNE_RENAMEFOLDER) {
+    const std::string& folder = n.code == SHCNE_RENAMEFOLDER && n.item2 ? *n.item2 : event->path;
+    if (std::any_of(rules_.begin(), rules_.end(),
+                    [&](const MonitorRule& r) { return PathWithin(r.monitoredPath, folder); }))
+      UpdateWatchRoots();
+  }
   if (observer_) observer_(*event);
   std::int32_t outer = currentEventPid_;
   currentEventPid_ = n.pid;
@@ -255,15 +263,17 @@ bool MainWindow::CustomPathMode() const { return 选择框_自定义->isChecked(
 std::string MainWindow::ProgramDirectory() const { return ProgramDir(); }
 
 bool MainWindow::RowListed(std::string_view time, std::string_view eventName, std::string_view path) const {
-  return eventList_.LatestSecondHas(time, eventName, path);
+  return eventList_.LatestSecondRepeats(time, eventName, path);
 }
 
-void MainWindow::AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) {
-  eventLog_->AddEventRow(name, eventName, path);
+void MainWindow::AddEventRow(const std::string& name, const std::string& eventName, const std::string& path,
+                             const std::string& newPath) {
+  eventLog_->AddEventRow(name, eventName, path, newPath);
 }
 
-void MainWindow::MatchRules(const std::string& path, const std::string& eventName, const std::string& name) {
-  vantrel::MatchRules(path, eventName, name, *this);
+void MainWindow::MatchRules(const std::string& path, const std::string& eventName, const std::string& name,
+                            const std::string& newPath) {
+  vantrel::MatchRules(path, eventName, name, *this, newPath);
 }
 
 // The rule list and the matcher's view of it.
@@ -461,15 +471,14 @@ void MainWindow::ClearEventList() {
 }
 
 std::vector<std::string> MainWindow::WatchRoots() const {
-  // With both boxes ticked the custom-path box decides: the folders the
-  // rules name, as far as they exist.
+  std::vector<std::string> whole = WholeDiskRoots(QDir::homePath().toStdString(), ReadMountTable());
+  // With both boxes ticked the custom-path box decides.
   if (选择框_自定义->isChecked() || !选择框_全盘->isChecked()) {
-    std::vector<std::string> roots;
-    for (const MonitorRule& rule : rules_)
-      if (IsDirectoryPath(rule.monitoredPath)) roots.push_back(rule.monitoredPath);
-    return roots;
+    std::vector<std::string> paths;
+    for (const MonitorRule& rule : rules_) paths.push_back(rule.monitoredPath);
+    return CustomPathRoots(paths, GlobalPathMarker, whole);
   }
-  return WholeDiskRoots(QDir::homePath().toStdString(), ReadMountTable());
+  return whole;
 }
 
 void MainWindow::UpdateWatchRoots() {

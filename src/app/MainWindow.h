@@ -95,8 +95,10 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   std::size_t MonitoredPathCount() const override { return rules_.size(); }
   const std::string& MonitoredPathAt(std::size_t row) const override { return rules_[row].monitoredPath; }
   bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const override;
-  void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) override;
-  void MatchRules(const std::string& path, const std::string& eventName, const std::string& name) override;
+  void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path,
+                   const std::string& newPath) override;
+  void MatchRules(const std::string& path, const std::string& eventName, const std::string& name,
+                  const std::string& newPath) override;
 
   // MatchHost
   std::size_t RuleCount() const override;

@@ -142,24 +142,19 @@ std::size_t EventList::Append(std::string_view time, std::string_view name, std:
     latestRows_.clear();
     latestTime_ = r.time;
   }
-  latestRows_.emplace(LatestKey(r.type, path), row);
+  latestRows_.emplace(std::hash<std::string_view>{}(path), row);
   names_.Insert(row, name);
   paths_.Insert(row, path);
   return row;
 }
 
-std::size_t EventList::LatestKey(std::uint32_t type, std::string_view path) {
-  return std::hash<std::string_view>{}(path) * 31 + type;
-}
-
-bool EventList::LatestSecondHas(std::string_view time, std::string_view type, std::string_view path) const {
+bool EventList::LatestSecondRepeats(std::string_view time, std::string_view type, std::string_view path) const {
   if (latestTime_ == UINT32_MAX || !EqualsIgnoreCase(times_.texts[latestTime_], time)) return false;
-  auto id = types_.ids.find(std::string(type));
-  if (id == types_.ids.end()) return false;
-  auto [from, to] = latestRows_.equal_range(LatestKey(id->second, path));
+  std::int64_t latest = -1;
+  auto [from, to] = latestRows_.equal_range(std::hash<std::string_view>{}(path));
   for (auto it = from; it != to; ++it)
-    if (rows_[it->second].type == id->second && PathOf(this, it->second) == path) return true;
-  return false;
+    if (static_cast<std::int64_t>(it->second) > latest && PathOf(this, it->second) == path) latest = it->second;
+  return latest >= 0 && types_.texts[rows_[static_cast<std::size_t>(latest)].type] == type;
 }
 
 std::string_view EventList::Cell(std::size_t row, int column) const {

@@ -49,9 +49,11 @@ class EventList {
   // The first row whose cell equals the text, or -1. Column 0 compares
   // without regard to letter case, the others byte for byte.
   std::int64_t FindRowByCell(std::string_view text, int column) const;
-  // Whether one row of the latest time text holds this event type and path:
-  // the repeat test, which always asks about the current second.
-  bool LatestSecondHas(std::string_view time, std::string_view type, std::string_view path) const;
+  // The repeat test, which always asks about the current second: whether the
+  // last row of the latest time text that holds this path holds this event
+  // type too. A change in between (the file deleted, then made again) makes
+  // the next one new.
+  bool LatestSecondRepeats(std::string_view time, std::string_view type, std::string_view path) const;
   void Clear();
 
  private:
@@ -76,7 +78,6 @@ class EventList {
   const char* Store(std::string_view text);
   static std::string_view NameOf(const void* self, std::uint32_t row);
   static std::string_view PathOf(const void* self, std::uint32_t row);
-  static std::size_t LatestKey(std::uint32_t type, std::string_view path);
 
   std::vector<Row> rows_;
   std::vector<std::unique_ptr<char[]>> blocks_;
@@ -84,7 +85,7 @@ class EventList {
   std::size_t blockUsed_ = 0;
   Pool times_, types_;
   CellIndex names_, paths_;
-  // The rows of the latest time text, by a hash of their type and path. It
+  // The rows of the latest time text, by a hash of their path. It
   // holds one second's rows at most, so it stays small however long the list.
   std::uint32_t latestTime_ = UINT32_MAX;
   std::unordered_multimap<std::size_t, std::uint32_t> latestRows_;

@@ -39,12 +39,13 @@ void EventLog::ColourActionRow(std::size_t row) {
   for (int column = 0; column < 4; ++column) colours_.SetCellColour(row, column, ColourSetting("执行"), kWhite);
 }
 
-void EventLog::AddEventRow(const std::string& displayName, const std::string& eventName, const std::string& path) {
+void EventLog::AddEventRow(const std::string& displayName, const std::string& eventName, const std::string& path,
+                           const std::string& newPath) {
   std::string name = displayName;
   std::string shownPath = path;
   if (TextContains(eventName, "重命名")) {
     name = displayName + "【原:" + PathFileName(path, true) + "】";
-    shownPath = ReplaceLastComponent(path, displayName);
+    shownPath = NewPathOfRename(path, displayName, newPath);
   }
   std::size_t row = list_.Append(NowText(), name, eventName, shownPath);
   if (host_.PromptsOn()) host_.ShowPrompt(eventName + " 【" + displayName + "】", path);

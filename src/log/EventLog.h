@@ -33,7 +33,9 @@ class EventLog {
   EventLog(EventList& list, ListColourStore& colours, LogOutput& log, EventLogHost& host)
       : list_(list), colours_(colours), log_(log), host_(host) {}
 
-  void AddEventRow(const std::string& displayName, const std::string& eventName, const std::string& path);
+  // For a rename, path is the old path and newPath the new one.
+  void AddEventRow(const std::string& displayName, const std::string& eventName, const std::string& path,
+                   const std::string& newPath = {});
   // The report is the action name, "】" and the detail.
   void LogAction(const std::string& report);
   void RecolourRows();

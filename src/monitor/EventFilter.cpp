@@ -1,6 +1,7 @@
 #include "monitor/EventFilter.h"
 
 #include "log/FormatTime.h"
+#include "monitor/Decode.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
 
@@ -8,8 +9,8 @@ namespace vantrel {
 
 bool IsRepeatEvent(const std::string& eventName, const std::string& path, const DispatchHost& host) {
   std::string now = FormatTime(std::nullopt, 1, 0, 2);
-  // One and the same row: three texts found in three different rows would
-  // drop nearly every real change on a busy disk.
+  // One and the same row, the path's latest: three texts found in three
+  // different rows would drop nearly every real change on a busy disk.
   return host.RowListed(now, eventName, path);
 }
 
@@ -19,7 +20,37 @@ bool PathInCustomScope(const std::string& path, const DispatchHost& host) {
   return false;
 }
 
-bool DispatchChangeEvent(const ChangeEvent& event, DispatchHost& host) {
+namespace {
+
+// In custom-path mode a move across the edge of the monitored paths is what
+// it is to them: a creation when it came in from outside, a deletion when it
+// went out; a move that stays outside is nothing.
+std::optional<ChangeEvent> AsSeenByTheRulePaths(const ChangeEvent& event, const DispatchHost& host) {
+  bool rename = event.code == SHCNE_RENAMEITEM || event.code == SHCNE_RENAMEFOLDER;
+  if (!rename || event.newPath.empty() || !host.CustomPathMode()) return event;
+  bool fromInside = PathInCustomScope(event.path, host);
+  bool toInside = PathInCustomScope(event.newPath, host);
+  if (fromInside == toInside) return fromInside ? std::optional<ChangeEvent>(event) : std::nullopt;
+  bool folder = event.code == SHCNE_RENAMEFOLDER;
+  ChangeEvent seen = event;
+  seen.newPath.clear();
+  if (toInside) {
+    seen.code = folder ? SHCNE_MKDIR : SHCNE_CREATE;
+    seen.path = event.newPath;
+  } else {
+    seen.code = folder ? SHCNE_RMDIR : SHCNE_DELETE;
+    seen.name = PathFileName(event.path, true);
+  }
+  seen.eventName = DecodeEventName(seen.code);
+  return seen;
+}
+
+}  // namespace
+
+bool DispatchChangeEvent(const ChangeEvent& original, DispatchHost& host) {
+  std::optional<ChangeEvent> seen = AsSeenByTheRulePaths(original, host);
+  if (!seen) return false;
+  const ChangeEvent& event = *seen;
   if (!event.name.empty() && event.name.front() == '$') return false;
   if (!TextContains(kAcceptedEventNames, event.eventName)) return false;
   for (int i = 0; i < DispatchHost::kTypeBoxCount; ++i) {
@@ -36,8 +67,8 @@ bool DispatchChangeEvent(const ChangeEvent& event, DispatchHost& host) {
   } else if (TextContains(event.path, host.LastActionTarget())) {
     return false;
   }
-  host.AddEventRow(event.name, event.eventName, event.path);
-  host.MatchRules(event.path, event.eventName, event.name);
+  host.AddEventRow(event.name, event.eventName, event.path, event.newPath);
+  host.MatchRules(event.path, event.eventName, event.name, event.newPath);
   return true;
 }
 

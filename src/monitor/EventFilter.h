@@ -24,10 +24,14 @@ class DispatchHost {
   // Column 1 of every rule, ticked or not.
   virtual std::size_t MonitoredPathCount() const = 0;
   virtual const std::string& MonitoredPathAt(std::size_t row) const = 0;
-  // Whether one listed row has this time text, event name and path.
+  // Whether the latest listed row with this path has this time text and
+  // event name.
   virtual bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const = 0;
-  virtual void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) = 0;
-  virtual void MatchRules(const std::string& path, const std::string& eventName, const std::string& name) = 0;
+  // For a rename, path is the old path and newPath the new one.
+  virtual void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path,
+                           const std::string& newPath) = 0;
+  virtual void MatchRules(const std::string& path, const std::string& eventName, const std::string& name,
+                          const std::string& newPath) = 0;
 };
 
 // The names of events that may be listed.

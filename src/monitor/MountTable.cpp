@@ -1,6 +1,7 @@
 #include "monitor/MountTable.h"
 
 #include "text/AtomicFile.h"
+#include "text/PathRoutines.h"
 #include "text/TextRules.h"
 
 #include <algorithm>
@@ -96,6 +97,29 @@ std::vector<std::string> WholeDiskRoots(const std::string& home, const std::vect
   if (!home.empty()) roots.push_back(home);
   for (const MountEntry& m : mounts)
     if (IsLocalFileSystemType(m.type) && IsRemovableMountPoint(m.mountPoint)) roots.push_back(m.mountPoint);
+  return NormaliseRoots(std::move(roots));
+}
+
+std::vector<std::string> CustomPathRoots(const std::vector<std::string>& rulePaths, std::string_view skip,
+                                         const std::vector<std::string>& wholeDiskRoots) {
+  std::vector<std::string> roots;
+  bool whole = false;
+  for (const std::string& path : rulePaths) {
+    if (path == skip) continue;
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (folder.empty() || folder.front() != '/') {
+      whole = true;
+      continue;
+    }
+    while (folder.size() > 1 && !IsDirectoryPath(folder)) folder.erase(std::max<std::size_t>(folder.rfind('/'), 1));
+    if (folder == "/") {
+      whole = true;
+    } else {
+      roots.push_back(std::move(folder));
+    }
+  }
+  if (whole) roots.insert(roots.end(), wholeDiskRoots.begin(), wholeDiskRoots.end());
   return NormaliseRoots(std::move(roots));
 }
 

@@ -32,6 +32,14 @@ std::vector<std::string> AddedMountPoints(const std::vector<MountEntry>& before,
 // change source is available.
 std::vector<std::string> WholeDiskRoots(const std::string& home, const std::vector<MountEntry>& mounts);
 
+// The folders to watch in custom-path mode: for each rule path the nearest
+// existing folder that holds it (a folder made later is then seen). A rule
+// path that names no folder below the root (a bare text such as "data" or
+// ".txt", which the containment test matches anywhere) takes the whole-disk
+// roots. Paths in skip (the global-path marker) name nothing.
+std::vector<std::string> CustomPathRoots(const std::vector<std::string>& rulePaths, std::string_view skip,
+                                         const std::vector<std::string>& wholeDiskRoots);
+
 // Removes duplicates and roots that lie inside another root.
 std::vector<std::string> NormaliseRoots(std::vector<std::string> roots);
 

@@ -33,12 +33,13 @@ std::string Operand(const std::string& actionText) {
   return close == std::string::npos ? std::string() : actionText.substr(close + kClose.size());
 }
 
-std::string EffectivePath(const std::string& eventPath, const std::string& eventName, const std::string& itemName) {
-  return TextContains(eventName, "重命名") ? ReplaceLastComponent(eventPath, itemName) : eventPath;
+std::string EffectivePath(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
+                          const std::string& newPath) {
+  return TextContains(eventName, "重命名") ? NewPathOfRename(eventPath, itemName, newPath) : eventPath;
 }
 
 void MatchRules(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
-                MatchHost& host) {
+                MatchHost& host, const std::string& newPath) {
   // What our own actions did never fires a rule again: a copy rule whose
   // target lies inside its monitored path would otherwise copy its copies.
   if (host.CausedByUs(eventPath, eventName)) return;
@@ -52,7 +53,7 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
     const std::string operation = OperationName(rule.actionText);
     const std::string operand = Operand(rule.actionText);
     host.SetLastActionTarget(operand);
-    const std::string path = EffectivePath(eventPath, eventName, itemName);
+    const std::string path = EffectivePath(eventPath, eventName, itemName, newPath);
     Pump pump = [&host] { host.Pump(); };
 
     if (operation == "复制文件" || operation == "移动文件") {

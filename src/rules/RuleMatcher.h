@@ -43,10 +43,12 @@ class MatchHost {
 std::string OperationName(const std::string& actionText);
 std::string Operand(const std::string& actionText);
 // For renames: the path with its last component replaced by the new name.
-std::string EffectivePath(const std::string& eventPath, const std::string& eventName, const std::string& itemName);
+// For renames: where the item now is (NewPathOfRename).
+std::string EffectivePath(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
+                          const std::string& newPath = {});
 
 void MatchRules(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
-                MatchHost& host);
+                MatchHost& host, const std::string& newPath = {});
 
 // The changes our actions made, each used up by the one event it causes, so
 // that anyone's later change at the same path fires rules as usual. A tree

@@ -43,4 +43,10 @@ std::string ReplaceLastComponent(std::string_view path, std::string_view newName
   return std::string(path.substr(0, from)) + ReplaceAllIgnoreCase(path.substr(from), oldName, newName);
 }
 
+std::string NewPathOfRename(std::string_view oldPath, std::string_view newName, std::string_view newPath) {
+  auto folder = [](std::string_view p) { return p.substr(0, p.rfind('/') == std::string_view::npos ? 0 : p.rfind('/')); };
+  if (!newPath.empty() && folder(newPath) != folder(oldPath)) return std::string(newPath);
+  return ReplaceLastComponent(oldPath, newName);
+}
+
 }  // namespace vantrel

@@ -22,13 +22,15 @@ class FakeHost : public DispatchHost {
   std::size_t MonitoredPathCount() const override { return rules.size(); }
   const std::string& MonitoredPathAt(std::size_t row) const override { return rules[row]; }
   bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const override {
-    return rows.LatestSecondHas(time, eventName, path);
+    return rows.LatestSecondRepeats(time, eventName, path);
   }
-  void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path) override {
+  void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path,
+                   const std::string& newPath) override {
     rows.Append(clockText, name, eventName, path);
-    calls.push_back("row " + eventName + " " + path);
+    calls.push_back("row " + eventName + " " + path + (newPath.empty() ? "" : " -> " + newPath));
   }
-  void MatchRules(const std::string& path, const std::string& eventName, const std::string& name) override {
+  void MatchRules(const std::string& path, const std::string& eventName, const std::string& name,
+                  const std::string&) override {
     calls.push_back("rules " + eventName + " " + path + " " + name);
   }
 
@@ -87,6 +89,7 @@ TEST_F(EventFilterTest, RepeatsWithinTheSameSecond) {
   EXPECT_TRUE(Dispatch("删除文件", "b", "/home/u/b"));
   EXPECT_TRUE(Dispatch("删除文件", "a", "/home/u/a")) << "event name and path stand in different rows: a real change";
   EXPECT_FALSE(Dispatch("删除文件", "a", "/home/u/a"));
+  EXPECT_TRUE(Dispatch("新建文件", "a", "/home/u/a")) << "made again after its deletion: a new change";
   now_.second = 10;
   host_.clockText = "2021-08-01 13:05:10";
   EXPECT_TRUE(Dispatch("新建文件", "a", "/home/u/a")) << "a new second";
@@ -116,6 +119,31 @@ TEST_F(EventFilterTest, WholeDiskScope) {
   EXPECT_TRUE(Dispatch("新建文件", "a", "/data/a"));
   host_.rules = {"/nowhere"};
   EXPECT_TRUE(Dispatch("新建文件", "b", "/data/b")) << "rule paths do not matter in whole-disk mode";
+}
+
+TEST_F(EventFilterTest, InCustomModeAMoveAcrossTheRulePathsIsACreationOrADeletion) {
+  host_.custom = true;
+  host_.rules = {"/in"};
+  auto move = [&](std::uint32_t code, const char* from, const char* to) {
+    ChangeEvent e;
+    e.code = code;
+    e.eventName = code == SHCNE_RENAMEITEM ? "重命名文件" : "重命名目录";
+    e.path = from;
+    e.newPath = to;
+    e.name = std::string(to).substr(std::string(to).rfind('/') + 1);
+    host_.calls.clear();
+    return DispatchChangeEvent(e, host_);
+  };
+  EXPECT_TRUE(move(SHCNE_RENAMEFOLDER, "/elsewhere/photos", "/in/photos"));
+  EXPECT_EQ(host_.calls, (std::vector<std::string>{"row 新建目录 /in/photos", "rules 新建目录 /in/photos photos"}));
+  EXPECT_TRUE(move(SHCNE_RENAMEITEM, "/in/a.txt", "/elsewhere/b.txt"));
+  EXPECT_EQ(host_.calls, (std::vector<std::string>{"row 删除文件 /in/a.txt", "rules 删除文件 /in/a.txt a.txt"}));
+  EXPECT_FALSE(move(SHCNE_RENAMEITEM, "/elsewhere/a", "/other/a"));
+  EXPECT_TRUE(move(SHCNE_RENAMEITEM, "/in/t1", "/in/sub/t2"));
+  EXPECT_EQ(host_.calls[0], "row 重命名文件 /in/t1 -> /in/sub/t2") << "inside, a rename stays a rename";
+  host_.custom = false;
+  EXPECT_TRUE(move(SHCNE_RENAMEITEM, "/elsewhere/x", "/other/y"));
+  EXPECT_EQ(host_.calls[0], "row 重命名文件 /elsewhere/x -> /other/y") << "whole-disk mode sees every rename";
 }
 
 TEST_F(EventFilterTest, CustomScopeIsContainmentOfAnyRulePath) {

@@ -1,6 +1,10 @@
 #include "monitor/MountTable.h"
 
+#include "TestDir.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace vantrel {
 namespace {
@@ -31,6 +35,22 @@ TEST(MountTable, WholeDiskRootsAreHomeAndLocalRemovableMedia) {
 TEST(MountTable, RootsInsideOtherRootsAreDropped) {
   EXPECT_EQ(NormaliseRoots({"/a/b", "/a/", "/ab", "/a", "relative", "/c//"}),
             (std::vector<std::string>{"/a", "/ab", "/c"}));
+}
+
+TEST(MountTable, CustomPathRootsAreTheNearestExistingFolders) {
+  TestDir temp;
+  const std::string& t = temp.Path();
+  std::filesystem::create_directories(t + "/here/in");
+  std::vector<std::string> whole{"/home/u", "/media/usb"};
+  EXPECT_EQ(CustomPathRoots({t + "/here/in", t + "/here/later/deeper", "G"}, "G", whole),
+            (std::vector<std::string>{t + "/here"}))
+      << "a folder made later is seen through its nearest existing parent; the marker names nothing";
+  EXPECT_EQ(CustomPathRoots({t + "/here/in/"}, "G", whole), (std::vector<std::string>{t + "/here/in"}));
+  EXPECT_EQ(CustomPathRoots({".txt", t + "/here/in"}, "G", whole),
+            (std::vector<std::string>{"/home/u", "/media/usb", t + "/here/in"}))
+      << "a bare text matches anywhere: the whole-disk roots";
+  EXPECT_EQ(CustomPathRoots({"/no-such-top-folder"}, "G", whole), whole);
+  EXPECT_TRUE(CustomPathRoots({}, "G", whole).empty());
 }
 
 TEST(MountTable, AddedMountPoints) {

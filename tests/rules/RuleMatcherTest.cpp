@@ -50,6 +50,8 @@ TEST(RuleMatcherParts, OperationOperandAndEffectivePath) {
   EXPECT_EQ(EffectivePath("/in/a.txt", "重命名文件", "b.txt"), "/in/b.txt");
   EXPECT_EQ(EffectivePath("/in/A.TXT", "重命名文件", "b.txt"), "/in/b.txt");
   EXPECT_EQ(EffectivePath("/in/a.txt", "新建文件", "b.txt"), "/in/a.txt");
+  EXPECT_EQ(EffectivePath("/w/t1", "重命名文件", "t2", "/w/sub/t2"), "/w/sub/t2") << "never the /w/t2 that never was";
+  EXPECT_EQ(EffectivePath("/in/A.TXT", "重命名文件", "b.txt", "/in/b.txt"), "/in/b.txt");
 }
 
 TEST_F(RuleMatcherTest, PathEnabledAndEventTests) {

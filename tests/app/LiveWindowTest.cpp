@@ -1,0 +1,112 @@
+// The whole window with a real change source, on real folders changed the
+// way programs change them: what happens on disk reaches the list and the
+// rules, and the rules' own actions silence nobody.
+#include "app/MainWindow.h"
+#include "app/ProgramDir.h"
+#include "FileHelpers.h"
+#include "log/EventList.h"
+#include "support/Dialogs.h"
+#include "tray/TrayIcon.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LiveWindowTest : public ::testing::TestWithParam<WatchBackend> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(home_.isValid() && files_.isValid());
+    SetProgramDirForTesting(home_.path().toStdString());
+    Dialogs::CaptureForTesting(true);
+    MainWindow::Options options;
+    options.backend = GetParam();
+    window_ = std::make_unique<MainWindow>(options);
+    window_->Tray().RecordPromptsForTesting(true);
+    if (!window_->OnMainWindowCreated()) GTEST_SKIP() << "this change source cannot run in this process";
+  }
+  void TearDown() override {
+    window_.reset();
+    Dialogs::CaptureForTesting(false);
+  }
+  std::string Files() const { return files_.path().toStdString(); }
+
+  // Lets the window work until done() holds, ten seconds at most.
+  bool RunUntil(const std::function<bool()>& done, qint64 limitMs = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < limitMs) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+  }
+  // Changes made by another process, as a user's programs make them: the
+  // program's own changes are known to it by their process.
+  static void Shell(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
+  std::string Rows() {
+    std::string text;
+    EventList& rows = window_->EventRows();
+    for (std::size_t r = 0; r < rows.RowCount(); ++r)
+      text += std::string(rows.Cell(r, 2)) + " " + std::string(rows.Cell(r, 3)) + "\n";
+    return text;
+  }
+  std::size_t RowsOf(std::string_view type, const std::string& path) {
+    EventList& rows = window_->EventRows();
+    std::size_t n = 0;
+    for (std::size_t r = 0; r < rows.RowCount(); ++r)
+      if (rows.Cell(r, 2) == type && rows.Cell(r, 3) == path) ++n;
+    return n;
+  }
+
+  QTemporaryDir home_, files_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+TEST_P(LiveWindowTest, EveryScanDroppedAgainAndAgainIsMovedAway) {
+  fs::create_directories(Files() + "/scans");
+  fs::create_directories(Files() + "/archive");
+  window_->AddRule("新建文件", Files() + "/scans", "【移动文件】" + Files() + "/archive");
+  std::string scan = Files() + "/scans/scan.pdf";
+  for (int i = 0; i < 3; ++i) {
+    Shell("printf 'page " + std::to_string(i) + "' > '" + scan + "'");
+    ASSERT_TRUE(RunUntil([&] { return !fs::exists(scan); })) << "scan " << i << " was not moved\n" << Rows();
+  }
+  EXPECT_EQ(Read(Files() + "/archive/scan.pdf"), "page 0");
+  EXPECT_EQ(Read(Files() + "/archive/scan(2).pdf"), "page 2");
+}
+
+TEST_P(LiveWindowTest, ARuleFolderMadeAfterStartIsWatched) {
+  std::string in = Files() + "/later/in";
+  fs::create_directories(Files() + "/out");
+  window_->AddRule("新建文件", in, "【复制文件】" + Files() + "/out");
+  Shell("mkdir -p '" + in + "'");
+  // Give the watch a moment to move down to the new folder.
+  RunUntil([] { return false; }, 300);
+  Shell("echo a > '" + in + "/a.txt'");
+  EXPECT_TRUE(RunUntil([&] { return fs::exists(Files() + "/out/a.txt"); })) << "the rule never saw its folder\n" << Rows();
+}
+
+TEST_P(LiveWindowTest, MovesIntoARuleFolderAndBetweenItsFoldersActOnTheRealPath) {
+  std::string in = Files() + "/in", out = Files() + "/out", outside = Files() + "/outside";
+  for (const std::string& d : {in + "/sub", out, outside}) fs::create_directories(d);
+  window_->AddRule("新建文件", in, "【复制文件】" + out);
+  window_->AddRule("重命名文件", in, "【复制文件】" + out);
+  Shell("echo photo > '" + outside + "/photo.jpg' && mv '" + outside + "/photo.jpg' '" + in + "/'");
+  EXPECT_TRUE(RunUntil([&] { return fs::exists(out + "/photo.jpg"); })) << "a file moved in from outside is new here\n"
+                                                                        << Rows();
+  Shell("mv '" + in + "/photo.jpg' '" + in + "/sub/moved.jpg'");
+  EXPECT_TRUE(RunUntil([&] { return fs::exists(out + "/moved.jpg"); })) << "the copy acts on where it went\n" << Rows();
+  EXPECT_EQ(RowsOf("重命名文件", in + "/sub/moved.jpg"), 1u);
+  EXPECT_EQ(RowsOf("重命名文件", in + "/moved.jpg"), 0u) << "a path that never existed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, LiveWindowTest, ::testing::Values(WatchBackend::Inotify, WatchBackend::Fanotify),
+                         [](const auto& info) { return info.param == WatchBackend::Inotify ? "inotify" : "fanotify"; });
+
+}  // namespace
+}  // namespace vantrel
