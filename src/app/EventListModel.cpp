@@ -1,5 +1,7 @@
 #include "app/EventListModel.h"
 
+#include "text/Codec.h"
+
 #include <QColor>
 #include <QTimer>
 
@@ -22,7 +24,7 @@ QVariant EventListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::ToolTipRole: {
       std::string_view cell = list_.Cell(static_cast<std::size_t>(index.row()), index.column());
-      return QString::fromUtf8(cell.data(), static_cast<qsizetype>(cell.size()));
+      return QString::fromStdString(ReadableText(cell));
     }
     case Qt::ForegroundRole:
     case Qt::BackgroundRole: {

@@ -459,8 +459,7 @@ void MainWindow::CopyEventPath() {
     tray_->ShowPrompt("提示:", "未选中需要复制项!");
     return;
   }
-  std::string_view cell = eventList_.Cell(static_cast<std::size_t>(row), 3);
-  QGuiApplication::clipboard()->setText(QString::fromUtf8(cell.data(), static_cast<qsizetype>(cell.size())));
+  QGuiApplication::clipboard()->setText(QString::fromStdString(ReadableText(eventList_.Cell(static_cast<std::size_t>(row), 3))));
   Dialogs::Tell(this, "提示:", "路径已复制到剪辑板!", Dialogs::Icon::Information);
 }
 

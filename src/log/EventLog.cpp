@@ -2,6 +2,7 @@
 
 #include "log/FormatTime.h"
 #include "text/AtomicFile.h"
+#include "text/Codec.h"
 #include "text/IniFile.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
@@ -41,17 +42,19 @@ void EventLog::ColourActionRow(std::size_t row) {
 
 void EventLog::AddEventRow(const std::string& displayName, const std::string& eventName, const std::string& path,
                            const std::string& newPath) {
-  std::string name = displayName;
+  // The path cell keeps the kernel's bytes, which the list's commands act on;
+  // the name cell is only ever read, so it holds readable text.
+  std::string name = ReadableText(displayName);
   std::string shownPath = path;
   if (TextContains(eventName, "重命名")) {
-    name = displayName + "【原:" + PathFileName(path, true) + "】";
+    name += "【原:" + ReadableText(PathFileName(path, true)) + "】";
     shownPath = NewPathOfRename(path, displayName, newPath);
   }
   std::size_t row = list_.Append(NowText(), name, eventName, shownPath);
-  if (host_.PromptsOn()) host_.ShowPrompt(eventName + " 【" + displayName + "】", path);
+  if (host_.PromptsOn()) host_.ShowPrompt(eventName + " 【" + name + "】", ReadableText(path));
   if (host_.SaveLogOn()) {
-    WriteRecord(std::string(kSeparator) + std::string(list_.Cell(row, 1)) + kSeparator +
-                std::string(list_.Cell(row, 2)) + kSeparator + std::string(list_.Cell(row, 3)) + "\r\n");
+    WriteRecord(std::string(kSeparator) + OneLineText(list_.Cell(row, 1)) + kSeparator +
+                std::string(list_.Cell(row, 2)) + kSeparator + OneLineText(list_.Cell(row, 3)) + "\r\n");
   }
   ColourEventRow(row);
   host_.RowsAppended();
@@ -64,7 +67,10 @@ void EventLog::LogAction(const std::string& report) {
   std::string detail = last == std::string::npos ? std::string() : report.substr(last + std::string_view("】").size());
   std::size_t row = list_.Append(NowText(), kActionMark, type, detail);
   ColourActionRow(row);
-  if (host_.SaveLogOn()) WriteRecord(std::string(kActionMark) + kSeparator + report + "\r\n");
+  if (host_.SaveLogOn()) {
+    std::string head = last == std::string::npos ? report : report.substr(0, last + std::string_view("】").size());
+    WriteRecord(std::string(kActionMark) + kSeparator + head + OneLineText(detail) + "\r\n");
+  }
   host_.RowsAppended();
 }
 
@@ -95,7 +101,7 @@ std::string ExportText(const EventList& list) {
   for (std::size_t row = 0; row < list.RowCount(); ++row) {
     for (int column = 0; column < 4; ++column) {
       if (column) text += EventLog::kSeparator;
-      text.append(list.Cell(row, column));
+      text += OneLineText(list.Cell(row, column));
     }
     text += "\r\n";
   }

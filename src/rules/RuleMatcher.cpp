@@ -1,6 +1,7 @@
 #include "rules/RuleMatcher.h"
 
 #include "rules/ProgramAction.h"
+#include "text/Codec.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
 
@@ -15,7 +16,7 @@ bool IsDirectoryEvent(const std::string& eventName) { return eventName == "新�
 // A failed action still gets its row, saying so and why.
 std::string Report(const std::string& operation, const ActionResult& result, const std::string& detail) {
   if (result.ok) return operation + "】" + detail;
-  return operation + "失败】" + detail + " (" + result.error + ")";
+  return operation + "失败】" + ReadableText(detail) + " (" + result.error + ")";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "text/Codec.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 #include <stdexcept>
@@ -17,6 +18,21 @@ class Converter {
   ~Converter() { iconv_close(cd_); }
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
+
+  // False when the input holds anything that is not valid in the source encoding.
+  bool ConvertStrict(std::string_view in, std::string& out) {
+    out.assign(in.size() * 3 + 16, '\0');
+    char* src = const_cast<char*>(in.data());
+    std::size_t srcLeft = in.size();
+    char* dst = out.data();
+    std::size_t dstLeft = out.size();
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1) ||
+        iconv(cd_, nullptr, nullptr, &dst, &dstLeft) == static_cast<std::size_t>(-1))
+      return false;
+    out.resize(out.size() - dstLeft);
+    return true;
+  }
 
   std::string Convert(std::string_view in, std::string_view replacement) {
     std::string out;
@@ -130,6 +146,54 @@ bool IsValidUtf8(std::string_view bytes) {
     if (NextCodePoint(bytes, i) == 0xFFFD && bytes.substr(at, 3) != "\xEF\xBF\xBD") return false;
   }
   return true;
+}
+
+std::string ReadableText(std::string_view bytes) {
+  if (IsValidUtf8(bytes)) return std::string(bytes);
+  thread_local Converter conv("UTF-8", "GB18030");
+  std::string decoded;
+  if (conv.ConvertStrict(bytes, decoded)) return decoded;
+  std::string out;
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    std::size_t at = i;
+    if (NextCodePoint(bytes, i) == 0xFFFD && bytes.substr(at, 3) != "\xEF\xBF\xBD") {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      auto b = static_cast<unsigned char>(bytes[at]);
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+      i = at + 1;
+    } else {
+      out.append(bytes, at, i - at);
+    }
+  }
+  return out;
+}
+
+std::string OneLineText(std::string_view bytes) {
+  std::string readable = ReadableText(bytes);
+  if (std::none_of(readable.begin(), readable.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+    return readable;
+  std::string out;
+  for (char c : readable) {
+    auto b = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (b < 0x20 || b == 0x7F) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 std::size_t AnsiByteLength(std::string_view utf8) {

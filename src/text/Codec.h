@@ -17,6 +17,15 @@ std::string Gb18030ToUtf8(std::string_view gb);
 // values beyond U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 
+// A file name (Linux names are bytes) as a person reads it: as UTF-8 where it
+// is valid UTF-8, else as GB18030 where that is valid (names unpacked from
+// archives made on Windows), else with each byte that is no UTF-8 written
+// as \xHH, so that two different names never look alike.
+std::string ReadableText(std::string_view bytes);
+// ReadableText with control characters escaped (\r, \n, \t, \xHH), for a
+// log record or an export line: one record is always one line.
+std::string OneLineText(std::string_view bytes);
+
 // Length of the text in the stored (code page 936 compatible) encoding, which
 // is what byte limits of the original platform count.
 std::size_t AnsiByteLength(std::string_view utf8);

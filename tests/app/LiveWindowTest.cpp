@@ -5,10 +5,13 @@
 #include "app/ProgramDir.h"
 #include "FileHelpers.h"
 #include "log/EventList.h"
+#include "log/FormatTime.h"
+#include "text/Codec.h"
 #include "support/Dialogs.h"
 #include "tray/TrayIcon.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <filesystem>
@@ -103,6 +106,30 @@ TEST_P(LiveWindowTest, MovesIntoARuleFolderAndBetweenItsFoldersActOnTheRealPath)
   EXPECT_TRUE(RunUntil([&] { return fs::exists(out + "/moved.jpg"); })) << "the copy acts on where it went\n" << Rows();
   EXPECT_EQ(RowsOf("重命名文件", in + "/sub/moved.jpg"), 1u);
   EXPECT_EQ(RowsOf("重命名文件", in + "/moved.jpg"), 0u) << "a path that never existed";
+}
+
+TEST_P(LiveWindowTest, NamesOfAnyBytesAreCopiedExactlyAndEachRecordIsOneLine) {
+  std::string in = Files() + "/in", out = Files() + "/out";
+  fs::create_directories(in);
+  fs::create_directories(out);
+  window_->findChild<QCheckBox*>("选择框_保存日志")->click();
+  window_->AddRule("新建文件", in, "【复制文件】" + out);
+  // A name made on Windows (GBK bytes), and one with a line break in it.
+  const std::string gbk = "\xB1\xA8\xB8\xE6.txt", broken = "a\nforged.txt";
+  Shell("printf gbk > \"$(printf '" + in + "/\\261\\250\\270\\346.txt')\"");
+  Shell("printf nl > '" + in + "/a\nforged.txt'");
+  ASSERT_TRUE(RunUntil([&] { return fs::exists(out + "/" + gbk) && fs::exists(out + "/" + broken); })) << Rows();
+  EXPECT_EQ(Read(out + "/" + gbk), "gbk") << "the real file, by its real bytes";
+  EXPECT_EQ(Read(out + "/" + broken), "nl");
+
+  std::string log = Read(home_.path().toStdString() + "/log/" + FormatTime(std::nullopt, 3, 1, 2) + "/log.txt");
+  EXPECT_NE(log.find(Utf8ToGb18030(in + "/报告.txt")), std::string::npos) << "shown as the name it was on Windows";
+  EXPECT_NE(log.find(in + "/a\\nforged.txt"), std::string::npos);
+  for (std::size_t at = log.find('\n'); at != std::string::npos; at = log.find('\n', at + 1))
+    EXPECT_EQ(log[at - 1], '\r') << "a line break inside a record";
+  // Qt's own clean-up cannot name files whose names are no UTF-8.
+  fs::remove_all(in);
+  fs::remove_all(out);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, LiveWindowTest, ::testing::Values(WatchBackend::Inotify, WatchBackend::Fanotify),

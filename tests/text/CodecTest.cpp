@@ -17,6 +17,16 @@ TEST(Codec, ProgramLiteralsHaveTheirCodePage936Bytes) {
     EXPECT_EQ(Gb18030ToUtf8(Utf8ToGb18030(literal)), literal);
 }
 
+TEST(Codec, FileNamesReadAsUtf8ElseGb18030ElseEscapedAndNeverAlike) {
+  EXPECT_EQ(ReadableText("报告.txt"), "报告.txt");
+  EXPECT_EQ(ReadableText("\xB1\xA8\xB8\xE6.txt"), "报告.txt") << "a name made on Windows";
+  EXPECT_EQ(ReadableText("a\xFF" "b.txt"), "a\\xFFb.txt");
+  EXPECT_NE(ReadableText("a\xFF.txt"), ReadableText("a\xFE.txt")) << "no two names look the same";
+  EXPECT_NE(ReadableText("a\xFF.txt"), ReadableText("a?.txt"));
+  EXPECT_EQ(OneLineText("a\nb\r\n\x01.txt"), "a\\nb\\r\\n\\x01.txt");
+  EXPECT_EQ(OneLineText("plain 名字"), "plain 名字");
+}
+
 TEST(Codec, CharactersOutsideCodePage936SurviveAndNeverCutTheText) {
   const std::string text = "emoji 😀 and 𠀀 then tail";
   std::string stored = Utf8ToGb18030(text);
