@@ -1,7 +1,7 @@
 # Sourced by run.sh and test.sh: makes sure the Debian packages the build needs
 # are present. As root it installs what is missing; otherwise it prints the
 # exact command and stops, since nothing can be built without them.
-VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev)
+VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev git)
 
 vantrel_missing_packages() {
   local p missing=()

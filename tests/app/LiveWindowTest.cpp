@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <gtest/gtest.h>
 
 namespace vantrel {
@@ -130,6 +131,70 @@ TEST_P(LiveWindowTest, NamesOfAnyBytesAreCopiedExactlyAndEachRecordIsOneLine) {
   // Qt's own clean-up cannot name files whose names are no UTF-8.
   fs::remove_all(in);
   fs::remove_all(out);
+}
+
+// Every file below dir, and every folder, by path.
+std::set<std::string> TreeOf(const std::string& dir, bool folders) {
+  std::set<std::string> paths;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_directory() == folders && !e.is_symlink()) paths.insert(e.path().string());
+  return paths;
+}
+
+TEST_P(LiveWindowTest, SafeSavesAndSedInPlaceAreListedEveryTime) {
+  std::string in = Files() + "/in", file = in + "/notes.txt";
+  fs::create_directories(in);
+  window_->AddRule("新建文件", in, "【仅列出】");
+  Shell("echo a > '" + file + "'");
+  for (int i = 0; i < 3; ++i) Shell("sed -i s/a/b/ '" + file + "'");
+  Shell("printf saved > '" + in + "/.notes.txt.tmp' && mv '" + in + "/.notes.txt.tmp' '" + file + "'");
+  EXPECT_TRUE(RunUntil([&] { return RowsOf("重命名文件", file) == 4; })) << Rows();
+}
+
+TEST_P(LiveWindowTest, AGitCheckoutAndRemovingTheCloneListEveryChange) {
+  std::string repo = Files() + "/repo", clone = Files() + "/watched/clone";
+  fs::create_directories(Files() + "/watched");
+  Shell("set -e; git init -q '" + repo + "'; cd '" + repo + "'; git config user.email t@t; git config user.name t;"
+        "mkdir -p src/a src/b doc; for i in 1 2 3 4 5; do echo $i > src/a/f$i.c; echo $i > doc/d$i.txt; done;"
+        "git add -A; git commit -qm one; mkdir -p src/new/deep; for i in 1 2 3; do echo $i > src/new/deep/n$i.c; done;"
+        "echo changed > src/a/f1.c; git rm -q doc/d2.txt doc/d3.txt; git add -A; git commit -qm two");
+  window_->AddRule("新建文件", Files() + "/watched", "【仅列出】");
+  Shell("git clone -q '" + repo + "' '" + clone + "'");
+  ASSERT_TRUE(RunUntil([&] { return RowsOf("新建文件", clone + "/src/new/deep/n3.c") == 1; })) << Rows();
+
+  // Checkout of the older commit: what it removes, adds and changes.
+  RunUntil([] { return false; }, 1500);  // the clone's last writes settle
+  std::set<std::string> before = TreeOf(clone + "/src", false), docsBefore = TreeOf(clone + "/doc", false);
+  Shell("cd '" + clone + "' && git checkout -q HEAD~1");
+  std::set<std::string> after = TreeOf(clone + "/src", false), docsAfter = TreeOf(clone + "/doc", false);
+  before.insert(docsBefore.begin(), docsBefore.end());
+  after.insert(docsAfter.begin(), docsAfter.end());
+  std::vector<std::string> gone, came;
+  for (const auto& p : before)
+    if (!after.count(p)) gone.push_back(p);
+  for (const auto& p : after)
+    if (!before.count(p)) came.push_back(p);
+  ASSERT_EQ(gone.size(), 3u);
+  ASSERT_EQ(came.size(), 2u);
+  auto listed = [&] {
+    for (const auto& p : gone)
+      if (!RowsOf("删除文件", p)) return false;
+    for (const auto& p : came)
+      if (!RowsOf("新建文件", p)) return false;
+    return RowsOf("删除目录", clone + "/src/new/deep") == 1;
+  };
+  EXPECT_TRUE(RunUntil(listed)) << Rows();
+
+  std::set<std::string> files = TreeOf(clone, false), folders = TreeOf(clone, true);
+  Shell("rm -rf '" + clone + "'");
+  auto removed = [&] {
+    for (const auto& p : files)
+      if (!RowsOf("删除文件", p)) return false;
+    for (const auto& p : folders)
+      if (!RowsOf("删除目录", p)) return false;
+    return true;
+  };
+  EXPECT_TRUE(RunUntil(removed)) << "of " << files.size() << " files and " << folders.size() << " folders";
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, LiveWindowTest, ::testing::Values(WatchBackend::Inotify, WatchBackend::Fanotify),
