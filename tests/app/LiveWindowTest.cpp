@@ -107,6 +107,12 @@ TEST_P(LiveWindowTest, MovesIntoARuleFolderAndBetweenItsFoldersActOnTheRealPath)
   EXPECT_TRUE(RunUntil([&] { return fs::exists(out + "/moved.jpg"); })) << "the copy acts on where it went\n" << Rows();
   EXPECT_EQ(RowsOf("重命名文件", in + "/sub/moved.jpg"), 1u);
   EXPECT_EQ(RowsOf("重命名文件", in + "/moved.jpg"), 0u) << "a path that never existed";
+
+  window_->AddRule("新建目录", in, "【复制文件】" + out);
+  Shell("mkdir -p '" + outside + "/album' && echo p > '" + outside + "/album/p1.jpg' && mv '" + outside + "/album' '" +
+        in + "/'");
+  EXPECT_TRUE(RunUntil([&] { return fs::exists(out + "/album/p1.jpg"); })) << "a folder moved in is new here\n"
+                                                                            << Rows();
 }
 
 TEST_P(LiveWindowTest, NamesOfAnyBytesAreCopiedExactlyAndEachRecordIsOneLine) {
