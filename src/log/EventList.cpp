@@ -142,7 +142,7 @@ std::size_t EventList::Append(std::string_view time, std::string_view name, std:
     latestRows_.clear();
     latestTime_ = r.time;
   }
-  latestRows_.emplace(std::hash<std::string_view>{}(path), row);
+  latestRows_.insert_or_assign(std::hash<std::string_view>{}(path), row);
   names_.Insert(row, name);
   paths_.Insert(row, path);
   return row;
@@ -150,11 +150,10 @@ std::size_t EventList::Append(std::string_view time, std::string_view name, std:
 
 bool EventList::LatestSecondRepeats(std::string_view time, std::string_view type, std::string_view path) const {
   if (latestTime_ == UINT32_MAX || !EqualsIgnoreCase(times_.texts[latestTime_], time)) return false;
-  std::int64_t latest = -1;
-  auto [from, to] = latestRows_.equal_range(std::hash<std::string_view>{}(path));
-  for (auto it = from; it != to; ++it)
-    if (static_cast<std::int64_t>(it->second) > latest && PathOf(this, it->second) == path) latest = it->second;
-  return latest >= 0 && types_.texts[rows_[static_cast<std::size_t>(latest)].type] == type;
+  // Another path of the same hash may have taken the place: then nothing is
+  // known, and the event is listed rather than lost.
+  auto it = latestRows_.find(std::hash<std::string_view>{}(path));
+  return it != latestRows_.end() && PathOf(this, it->second) == path && types_.texts[rows_[it->second].type] == type;
 }
 
 std::string_view EventList::Cell(std::size_t row, int column) const {

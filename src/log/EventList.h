@@ -85,10 +85,10 @@ class EventList {
   std::size_t blockUsed_ = 0;
   Pool times_, types_;
   CellIndex names_, paths_;
-  // The rows of the latest time text, by a hash of their path. It
+  // The last row of the latest time text for each path, by its hash. It
   // holds one second's rows at most, so it stays small however long the list.
   std::uint32_t latestTime_ = UINT32_MAX;
-  std::unordered_multimap<std::size_t, std::uint32_t> latestRows_;
+  std::unordered_map<std::size_t, std::uint32_t> latestRows_;
 };
 
 }  // namespace vantrel

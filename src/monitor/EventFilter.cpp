@@ -24,13 +24,16 @@ namespace {
 
 // In custom-path mode a move across the edge of the monitored paths is what
 // it is to them: a creation when it came in from outside, a deletion when it
-// went out; a move that stays outside is nothing.
-std::optional<ChangeEvent> AsSeenByTheRulePaths(const ChangeEvent& event, const DispatchHost& host) {
+// went out; a move that stays outside is nothing. Null when the event stays
+// as it is (or is dropped: then dropped is set).
+std::optional<ChangeEvent> AsSeenByTheRulePaths(const ChangeEvent& event, const DispatchHost& host, bool& dropped) {
+  dropped = false;
   bool rename = event.code == SHCNE_RENAMEITEM || event.code == SHCNE_RENAMEFOLDER;
-  if (!rename || event.newPath.empty() || !host.CustomPathMode()) return event;
+  if (!rename || event.newPath.empty() || !host.CustomPathMode()) return std::nullopt;
   bool fromInside = PathInCustomScope(event.path, host);
   bool toInside = PathInCustomScope(event.newPath, host);
-  if (fromInside == toInside) return fromInside ? std::optional<ChangeEvent>(event) : std::nullopt;
+  dropped = !fromInside && !toInside;
+  if (fromInside == toInside) return std::nullopt;
   bool folder = event.code == SHCNE_RENAMEFOLDER;
   ChangeEvent seen = event;
   seen.newPath.clear();
@@ -48,9 +51,10 @@ std::optional<ChangeEvent> AsSeenByTheRulePaths(const ChangeEvent& event, const 
 }  // namespace
 
 bool DispatchChangeEvent(const ChangeEvent& original, DispatchHost& host) {
-  std::optional<ChangeEvent> seen = AsSeenByTheRulePaths(original, host);
-  if (!seen) return false;
-  const ChangeEvent& event = *seen;
+  bool dropped = false;
+  std::optional<ChangeEvent> seen = AsSeenByTheRulePaths(original, host, dropped);
+  if (dropped) return false;
+  const ChangeEvent& event = seen ? *seen : original;
   if (!event.name.empty() && event.name.front() == '$') return false;
   if (!TextContains(kAcceptedEventNames, event.eventName)) return false;
   for (int i = 0; i < DispatchHost::kTypeBoxCount; ++i) {
