@@ -116,11 +116,11 @@ TEST_P(LiveWindowTest, MovesIntoARuleFolderAndBetweenItsFoldersActOnTheRealPath)
 }
 
 TEST_P(LiveWindowTest, NamesOfAnyBytesAreCopiedExactlyAndEachRecordIsOneLine) {
-  std::string in = Files() + "/in", out = Files() + "/out";
-  fs::create_directories(in);
-  fs::create_directories(out);
+  std::string in = Files() + "/in", out = Files() + "/out", started = Files() + "/started";
+  for (const std::string& d : {in, out, started}) fs::create_directories(d);
   window_->findChild<QCheckBox*>("选择框_保存日志")->click();
   window_->AddRule("新建文件", in, "【复制文件】" + out);
+  window_->AddRule("新建文件", in, "【执行程序】/bin/cp§#路径 '" + started + "'§1");
   // A name made on Windows (GBK bytes), and one with a line break in it.
   const std::string gbk = "\xB1\xA8\xB8\xE6.txt", broken = "a\nforged.txt";
   Shell("printf gbk > \"$(printf '" + in + "/\\261\\250\\270\\346.txt')\"");
@@ -128,6 +128,8 @@ TEST_P(LiveWindowTest, NamesOfAnyBytesAreCopiedExactlyAndEachRecordIsOneLine) {
   ASSERT_TRUE(RunUntil([&] { return fs::exists(out + "/" + gbk) && fs::exists(out + "/" + broken); })) << Rows();
   EXPECT_EQ(Read(out + "/" + gbk), "gbk") << "the real file, by its real bytes";
   EXPECT_EQ(Read(out + "/" + broken), "nl");
+  EXPECT_TRUE(RunUntil([&] { return fs::exists(started + "/" + gbk) && fs::exists(started + "/" + broken); }))
+      << "a started program gets the real path as one argument";
 
   std::string log = Read(home_.path().toStdString() + "/log/" + FormatTime(std::nullopt, 3, 1, 2) + "/log.txt");
   EXPECT_NE(log.find(Utf8ToGb18030(in + "/报告.txt")), std::string::npos) << "shown as the name it was on Windows";
@@ -135,8 +137,7 @@ TEST_P(LiveWindowTest, NamesOfAnyBytesAreCopiedExactlyAndEachRecordIsOneLine) {
   for (std::size_t at = log.find('\n'); at != std::string::npos; at = log.find('\n', at + 1))
     EXPECT_EQ(log[at - 1], '\r') << "a line break inside a record";
   // Qt's own clean-up cannot name files whose names are no UTF-8.
-  fs::remove_all(in);
-  fs::remove_all(out);
+  for (const std::string& d : {in, out, started}) fs::remove_all(d);
 }
 
 // Every file below dir, and every folder, by path.
@@ -155,6 +156,24 @@ TEST_P(LiveWindowTest, SafeSavesAndSedInPlaceAreListedEveryTime) {
   for (int i = 0; i < 3; ++i) Shell("sed -i s/a/b/ '" + file + "'");
   Shell("printf saved > '" + in + "/.notes.txt.tmp' && mv '" + in + "/.notes.txt.tmp' '" + file + "'");
   EXPECT_TRUE(RunUntil([&] { return RowsOf("重命名文件", file) == 4; })) << Rows();
+}
+
+TEST_P(LiveWindowTest, ABurstMadeAndRemovedWithinSecondsIsListedWhole) {
+  std::string burst = Files() + "/in/burst";
+  fs::create_directories(burst);
+  window_->AddRule("新建文件", Files() + "/in", "【仅列出】");
+  constexpr int kFiles = 2000;
+  Shell("cd '" + burst + "' && seq 1 " + std::to_string(kFiles) + " | xargs touch");
+  auto all = [&](std::string_view type) {
+    return [&, type] {
+      for (int i = 1; i <= kFiles; ++i)
+        if (!RowsOf(type, burst + "/" + std::to_string(i))) return false;
+      return true;
+    };
+  };
+  ASSERT_TRUE(RunUntil(all("新建文件")));
+  Shell("find '" + burst + "' -type f -delete");
+  EXPECT_TRUE(RunUntil(all("删除文件"))) << "every file find removed, though each name stands in some row";
 }
 
 TEST_P(LiveWindowTest, AGitCheckoutAndRemovingTheCloneListEveryChange) {
