@@ -470,14 +470,14 @@ void MainWindow::ClearEventList() {
 }
 
 std::vector<std::string> MainWindow::WatchRoots() const {
-  std::vector<std::string> whole = WholeDiskRoots(QDir::homePath().toStdString(), ReadMountTable());
+  auto whole = [] { return WholeDiskRoots(QDir::homePath().toStdString(), ReadMountTable()); };
   // With both boxes ticked the custom-path box decides.
   if (选择框_自定义->isChecked() || !选择框_全盘->isChecked()) {
     std::vector<std::string> paths;
     for (const MonitorRule& rule : rules_) paths.push_back(rule.monitoredPath);
     return CustomPathRoots(paths, GlobalPathMarker, whole);
   }
-  return whole;
+  return whole();
 }
 
 void MainWindow::UpdateWatchRoots() {

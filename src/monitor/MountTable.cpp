@@ -101,7 +101,7 @@ std::vector<std::string> WholeDiskRoots(const std::string& home, const std::vect
 }
 
 std::vector<std::string> CustomPathRoots(const std::vector<std::string>& rulePaths, std::string_view skip,
-                                         const std::vector<std::string>& wholeDiskRoots) {
+                                         const std::function<std::vector<std::string>()>& wholeDiskRoots) {
   std::vector<std::string> roots;
   bool whole = false;
   for (const std::string& path : rulePaths) {
@@ -119,7 +119,10 @@ std::vector<std::string> CustomPathRoots(const std::vector<std::string>& rulePat
       roots.push_back(std::move(folder));
     }
   }
-  if (whole) roots.insert(roots.end(), wholeDiskRoots.begin(), wholeDiskRoots.end());
+  if (whole) {
+    std::vector<std::string> more = wholeDiskRoots();
+    roots.insert(roots.end(), more.begin(), more.end());
+  }
   return NormaliseRoots(std::move(roots));
 }
 

@@ -41,15 +41,21 @@ TEST(MountTable, CustomPathRootsAreTheNearestExistingFolders) {
   TestDir temp;
   const std::string& t = temp.Path();
   std::filesystem::create_directories(t + "/here/in");
-  std::vector<std::string> whole{"/home/u", "/media/usb"};
+  std::vector<std::string> wholeRoots{"/home/u", "/media/usb"};
+  int asked = 0;
+  auto whole = [&] {
+    ++asked;
+    return wholeRoots;
+  };
   EXPECT_EQ(CustomPathRoots({t + "/here/in", t + "/here/later/deeper", "G"}, "G", whole),
             (std::vector<std::string>{t + "/here"}))
       << "a folder made later is seen through its nearest existing parent; the marker names nothing";
+  EXPECT_EQ(asked, 0) << "the mount table is read only when needed";
   EXPECT_EQ(CustomPathRoots({t + "/here/in/"}, "G", whole), (std::vector<std::string>{t + "/here/in"}));
   EXPECT_EQ(CustomPathRoots({".txt", t + "/here/in"}, "G", whole),
             (std::vector<std::string>{"/home/u", "/media/usb", t + "/here/in"}))
       << "a bare text matches anywhere: the whole-disk roots";
-  EXPECT_EQ(CustomPathRoots({"/no-such-top-folder"}, "G", whole), whole);
+  EXPECT_EQ(CustomPathRoots({"/no-such-top-folder"}, "G", whole), wholeRoots);
   EXPECT_TRUE(CustomPathRoots({}, "G", whole).empty());
 }
 
