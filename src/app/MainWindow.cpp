@@ -16,6 +16,7 @@
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
 #include "tray/TrayIcon.h"
+#include "ui/RuleListPanel.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -107,22 +108,22 @@ void MainWindow::BuildControls() {
   选择框_保存日志 = MakeBox(分组框2, "选择框_保存日志", "保存日志", 262, 34);
   选择框_托盘提示 = MakeBox(分组框2, "选择框_托盘提示", "托盘提示", 378, 34);
 
-  ruleModel_ = new QStandardItemModel(0, 3, this);
-  ruleModel_->setHorizontalHeaderLabels({"监控事件", "监控路径", "执行操作"});
   超级列表框2 = new QTreeView(this);
   超级列表框2->setRootIsDecorated(false);
   超级列表框2->setUniformRowHeights(true);
   超级列表框2->header()->setStretchLastSection(false);
-  SetUpList(超级列表框2, "超级列表框2", ruleModel_, {150, 500, 310}, QRect(8, 96, 989, 176),
+  RuleListPanel::Host host;
+  host.customPathMode = [this] { return 选择框_自定义->isChecked(); };
+  host.wholeDiskMode = [this] { return 选择框_全盘->isChecked(); };
+  host.prompt = [this](const std::string& text, bool error) {
+    tray_->ShowPrompt("提示:", text, error ? TrayIcon::Error : TrayIcon::Info);
+  };
+  host.promptTitled = [this](const std::string& title, const std::string& text) { tray_->ShowPrompt(title, text); };
+  host.ask = [this](const QString& caption, const QString& question) { return Dialogs::Ask(this, caption, question); };
+  host.rulesChanged = [this] { UpdateWatchRoots(); };
+  ruleList_ = new RuleListPanel(超级列表框2, RuleFilePath(), std::move(host), this);
+  SetUpList(超级列表框2, "超级列表框2", ruleList_->Model(), {150, 500, 310}, QRect(8, 96, 989, 176),
             [this](int c, int w) { 超级列表框2->setColumnWidth(c, w); });
-  connect(ruleModel_, &QStandardItemModel::itemChanged, this, [this](QStandardItem* item) {
-    if (item->column() != 0 || item->row() >= static_cast<int>(rules_.size())) return;
-    MonitorRule& rule = rules_[static_cast<std::size_t>(item->row())];
-    bool enabled = item->checkState() == Qt::Checked;
-    if (rule.enabled != enabled) rule.marked = true;
-    rule.enabled = enabled;
-    OnRuleItemChanged(item->row());
-  });
 
   eventModel_ = new EventListModel(eventList_, colours_, this);
   超级列表框1 = new QTableView(this);
@@ -158,6 +159,12 @@ void MainWindow::BuildMenus() {
   clear->setObjectName("清空列表");
   connect(clear, &QAction::triggered, this, [this] { ClearEventList(); });
   列表右键 = menu("列表右键", {"添加监控", "修改选中", "删除选中", "全部开启", "全部关闭", "反向选中", "清空监控"});
+  const auto ruleItems = 列表右键->actions();
+  connect(ruleItems[2], &QAction::triggered, ruleList_, &RuleListPanel::DeleteSelected);
+  connect(ruleItems[3], &QAction::triggered, ruleList_, &RuleListPanel::EnableAll);
+  connect(ruleItems[4], &QAction::triggered, ruleList_, &RuleListPanel::DisableAll);
+  connect(ruleItems[5], &QAction::triggered, ruleList_, &RuleListPanel::InvertAll);
+  connect(ruleItems[6], &QAction::triggered, ruleList_, &RuleListPanel::ClearAll);
   托盘右键 = menu("托盘右键", {"开启提示", "显示窗口", "退出程序"});
 
   connect(超级列表框1, &QWidget::customContextMenuRequested, this, [this] { 右键菜单->popup(QCursor::pos()); });
@@ -235,7 +242,7 @@ void MainWindow::OnChangeNotification(const ChangeNotification& n) {
   // down to it, or back up.
   if (n.code == SHCNE_MKDIR || n.code == SHCNE_RMDIR || n.code == SHCNE_RENAMEFOLDER) {
     const std::string& folder = n.code == SHCNE_RENAMEFOLDER && n.item2 ? *n.item2 : event->path;
-    if (std::any_of(rules_.begin(), rules_.end(),
+    if (std::any_of(Rules().begin(), Rules().end(),
                     [&](const MonitorRule& r) { return PathWithin(r.monitoredPath, folder); }))
       UpdateWatchRoots();
   }
@@ -280,100 +287,19 @@ void MainWindow::MatchRules(const std::string& path, const std::string& eventNam
 
 std::string MainWindow::RuleFilePath() { return ProgramDir() + "/data.jl"; }
 
-void MainWindow::AppendRuleRow(const MonitorRule& rule) {
-  rules_.push_back(rule);
-  auto* event = new QStandardItem(QString::fromStdString(rule.eventName));
-  event->setCheckable(true);
-  event->setCheckState(rule.enabled ? Qt::Checked : Qt::Unchecked);
-  event->setEditable(false);
-  auto* path = new QStandardItem(QString::fromStdString(rule.monitoredPath));
-  path->setEditable(false);
-  auto* action = new QStandardItem(QString::fromStdString(rule.actionText));
-  action->setEditable(false);
-  ruleModel_->appendRow({event, path, action});
-}
-
 void MainWindow::AddRule(const std::string& eventName, const std::string& monitoredPath, const std::string& actionText) {
-  if (!RuleListChangeAllowed()) return;
-  loadingRules_ = true;
-  bool enabled = !(选择框_自定义->isChecked() && monitoredPath == GlobalPathMarker);
-  AppendRuleRow({eventName, monitoredPath, actionText, enabled});
-  loadingRules_ = false;
-  tray_->ShowPrompt("添加监控成功!", monitoredPath);
-  SaveRuleFile();
-  UpdateWatchRoots();
+  ruleList_->Add(eventName, monitoredPath, actionText);
 }
 
-bool MainWindow::SaveRuleFile() {
-  if (!ruleFileError_.empty()) return false;
-  if (vantrel::SaveRuleFile(RuleFilePath(), Rules(), keptLines_)) return true;
-  // The earlier file stays whole; the user must know this change is not kept.
-  tray_->ShowPrompt("提示:", "保存监控规则失败: " + RuleFilePath() + " (" + std::strerror(errno) + ")",
-                    TrayIcon::Error);
-  return false;
-}
+bool MainWindow::SaveRuleFile() { return ruleList_->Save(); }
 
-bool MainWindow::ReadRuleFileIntoList() {
-  RuleFileContent content;
-  int error = vantrel::LoadRuleFile(RuleFilePath(), content);
-  if (error && error != ENOENT) {
-    ruleFileError_ = FileErrorText(error);
-    return false;
-  }
-  ruleFileError_.clear();
-  keptLines_ = std::move(content.kept);
-  loadingRules_ = true;
-  for (const MonitorRule& rule : content.rules) AppendRuleRow(rule);
-  loadingRules_ = false;
-  return true;
-}
+void MainWindow::LoadRuleFile() { ruleList_->Load(); }
 
-void MainWindow::LoadRuleFile() {
-  if (ReadRuleFileIntoList()) return;
-  tray_->ShowPrompt("提示:",
-                    "无法读取监控规则文件 " + RuleFilePath() + " (" + ruleFileError_ +
-                        "), 文件保持原样; 在它能被读取之前, 规则列表的修改不会保存。",
-                    TrayIcon::Error);
-}
+const RuleList& MainWindow::Rules() const { return ruleList_->Rules(); }
 
-bool MainWindow::RuleListChangeAllowed() {
-  if (ruleFileError_.empty()) return true;
-  // Nothing could change while the file was unreadable, so the list is still
-  // empty and takes the file's rules now, if it can be read.
-  if (ReadRuleFileIntoList()) {
-    UpdateWatchRoots();
-    return true;
-  }
-  tray_->ShowPrompt("提示:",
-                    "监控规则文件 " + RuleFilePath() + " 无法读取 (" + ruleFileError_ + "), 规则列表不能修改。",
-                    TrayIcon::Error);
-  return false;
-}
+std::size_t MainWindow::RuleCount() const { return Rules().size(); }
 
-void MainWindow::UntickGlobalPathRules() {
-  loadingRules_ = true;
-  for (std::size_t row = 0; row < rules_.size(); ++row)
-    if (rules_[row].monitoredPath == GlobalPathMarker)
-      ruleModel_->item(static_cast<int>(row), 0)->setCheckState(Qt::Unchecked);
-  loadingRules_ = false;
-}
-
-void MainWindow::OnRuleItemChanged(int row) {
-  if (loadingRules_) return;
-  if (选择框_自定义->isChecked() && rules_[static_cast<std::size_t>(row)].monitoredPath == GlobalPathMarker &&
-      rules_[static_cast<std::size_t>(row)].enabled) {
-    loadingRules_ = true;
-    ruleModel_->item(row, 0)->setCheckState(Qt::Unchecked);
-    loadingRules_ = false;
-    tray_->ShowPrompt("提示:", "当前监控路径为自定义,无法打开全局路径!");
-    return;
-  }
-  SaveRuleFile();
-}
-
-std::size_t MainWindow::RuleCount() const { return rules_.size(); }
-
-const MonitorRule& MainWindow::RuleAt(std::size_t row) const { return rules_[row]; }
+const MonitorRule& MainWindow::RuleAt(std::size_t row) const { return Rules()[row]; }
 
 void MainWindow::LogAction(const std::string& report) { eventLog_->LogAction(report); }
 
@@ -474,7 +400,7 @@ std::vector<std::string> MainWindow::WatchRoots() const {
   // With both boxes ticked the custom-path box decides.
   if (选择框_自定义->isChecked() || !选择框_全盘->isChecked()) {
     std::vector<std::string> paths;
-    for (const MonitorRule& rule : rules_) paths.push_back(rule.monitoredPath);
+    for (const MonitorRule& rule : Rules()) paths.push_back(rule.monitoredPath);
     return CustomPathRoots(paths, GlobalPathMarker, whole);
   }
   return whole();
@@ -535,9 +461,9 @@ void MainWindow::On全盘Clicked() {
   WriteSettingOrTell(kMonitor, Caption(选择框_全盘), Bool(on));
   选择框_自定义->setChecked(!on);
   WriteSettingOrTell(kMonitor, Caption(选择框_自定义), Bool(!on));
-  if (RuleListChangeAllowed()) {
-    if (!on) UntickGlobalPathRules();
-    SaveRuleFile();
+  if (ruleList_->ChangeAllowed()) {
+    if (!on) ruleList_->UntickGlobalPathRules();
+    ruleList_->Save();
   }
   UpdateWatchRoots();
 }
@@ -547,9 +473,9 @@ void MainWindow::On自定义Clicked() {
   WriteSettingOrTell(kMonitor, Caption(选择框_自定义), Bool(on));
   选择框_全盘->setChecked(!on);
   WriteSettingOrTell(kMonitor, Caption(选择框_全盘), Bool(!on));
-  if (RuleListChangeAllowed()) {
-    if (on) UntickGlobalPathRules();
-    SaveRuleFile();
+  if (ruleList_->ChangeAllowed()) {
+    if (on) ruleList_->UntickGlobalPathRules();
+    ruleList_->Save();
   }
   UpdateWatchRoots();
 }

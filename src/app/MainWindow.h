@@ -25,6 +25,7 @@ namespace vantrel {
 
 class ChangeIntake;
 class EventListModel;
+class RuleListPanel;
 class TrayIcon;
 
 struct DisplayMode {
@@ -69,10 +70,8 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   void AddRule(const std::string& eventName, const std::string& monitoredPath, const std::string& actionText);
   bool SaveRuleFile();
   void LoadRuleFile();
-  // False, after telling the user, while data.jl exists but cannot be read:
-  // replacing it would lose the rules it holds. Reads it again first.
-  bool RuleListChangeAllowed();
-  const RuleList& Rules() const { return rules_; }
+  const RuleList& Rules() const;
+  RuleListPanel& RuleListCommands() { return *ruleList_; }
   static std::string RuleFilePath();
 
   // Commands of the event list's menu.
@@ -92,8 +91,8 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   bool CustomPathMode() const override;
   std::string ProgramDirectory() const override;
   std::string LastActionTarget() const override { return lastActionTarget_; }
-  std::size_t MonitoredPathCount() const override { return rules_.size(); }
-  const std::string& MonitoredPathAt(std::size_t row) const override { return rules_[row].monitoredPath; }
+  std::size_t MonitoredPathCount() const override { return Rules().size(); }
+  const std::string& MonitoredPathAt(std::size_t row) const override { return Rules()[row].monitoredPath; }
   bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const override;
   void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path,
                    const std::string& newPath) override;
@@ -146,12 +145,6 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   void On全盘Clicked();
   void On自定义Clicked();
   void UpdateWatchRoots();
-  void UntickGlobalPathRules();
-  void AppendRuleRow(const MonitorRule& rule);
-  // Fills the list from data.jl; false (the reason kept) when it exists but
-  // cannot be read.
-  bool ReadRuleFileIntoList();
-  void OnRuleItemChanged(int row);
   void OnSourceReport(const std::string& text);
 
   Options options_;
@@ -170,7 +163,7 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   QCheckBox* 选择框_托盘提示;
   QTreeView* 超级列表框2;
   QTableView* 超级列表框1;
-  QStandardItemModel* ruleModel_;
+  RuleListPanel* ruleList_;
 
   EventList eventList_;
   ListColourStore colours_;
@@ -179,15 +172,8 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   EventListModel* eventModel_;
   TrayIcon* tray_;
   std::string lastActionTarget_;
-  // The rule list's rows as the matcher reads them, kept equal to the view's.
-  RuleList rules_;
-  // Lines of data.jl that are no rules, written back where they stood.
-  std::vector<KeptLine> keptLines_;
-  // data.jl exists but could not be read (the reason); empty otherwise.
-  std::string ruleFileError_;
   OwnChanges ownChanges_;
   std::int32_t currentEventPid_ = 0;
-  bool loadingRules_ = false;
   QCheckBox* TypeBoxWidget(TypeBox box) const;
   // The selected row of the event list, or -1.
   int SelectedEventRow() const;

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QCheckBox>
+#include <QMenu>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -144,6 +145,78 @@ TEST_F(RulesWindowTest, ACopyRuleFiresOnceAndItsOwnCopyFiresNothing) {
   EXPECT_EQ(rows.Cell(2, 3), copy);
   EXPECT_FALSE(fs::exists(Files() + "/in/bak/a(1).txt"));
   EXPECT_EQ(window_->LastActionTarget(), Files() + "/in/bak");
+}
+
+// The rule list's menu, each command followed by its save.
+class RuleCommandsTest : public RulesWindowTest {
+ protected:
+  void StartWith(bool wholeDisk) {
+    std::string global(GlobalPathMarker);
+    std::string plain = "新建文件｜√/a｜【删除文件】\r\n删除文件｜×" + global + "｜【删除文件】\r\n"
+                        "新建文件｜√" + global + "｜【删除文件】\r\n更新文件｜×/d｜【删除文件】\r\n";
+    ASSERT_TRUE(WriteFileAtomically(Home() + "/data.jl", Rc4Transform(Utf8ToGb18030(plain), RuleFileKey)));
+    if (wholeDisk) {
+      ASSERT_TRUE(WriteFileAtomically(Home() + "/config.ini", Utf8ToGb18030("[监控设置]\r\n全盘监控=真\r\n自定义路径=假\r\n")));
+    }
+    Start();
+    view_ = window_->findChild<QTreeView*>("超级列表框2");
+  }
+  void Select(int row) { view_->setCurrentIndex(rules_->index(row, 0)); }
+  void Run(const char* item) {
+    QMenu* menu = window_->findChild<QMenu*>("列表右键");
+    for (QAction* a : menu->actions())
+      if (a->text() == QString::fromUtf8(item)) a->trigger();
+  }
+  // The ticks as saved, row by row.
+  std::string SavedTicks() {
+    std::string ticks;
+    for (const MonitorRule& r : Saved()) ticks += r.enabled ? '1' : '0';
+    return ticks;
+  }
+  QTreeView* view_ = nullptr;
+};
+
+TEST_F(RuleCommandsTest, EnableDisableAndInvertKeepGlobalRulesOffInCustomMode) {
+  StartWith(false);
+  // Loading keeps what the file says; the custom-path rule applies to changes.
+  Run("全部开启");
+  EXPECT_EQ(SavedTicks(), "1011") << "global-path rows are not switched on in custom-path mode";
+  Run("反向选中");
+  EXPECT_EQ(SavedTicks(), "0000") << "an enabled global-path row is switched off";
+  Run("反向选中");
+  EXPECT_EQ(SavedTicks(), "1001") << "a disabled global-path row stays off";
+  Run("全部关闭");
+  EXPECT_EQ(SavedTicks(), "0000");
+}
+
+TEST_F(RuleCommandsTest, InWholeDiskModeEveryRowIsSwitchedOn) {
+  StartWith(true);
+  Run("全部开启");
+  EXPECT_EQ(SavedTicks(), "1111");
+  Run("反向选中");
+  EXPECT_EQ(SavedTicks(), "0000");
+}
+
+TEST_F(RuleCommandsTest, DeleteSelectedAndClearAfterTheQuestion) {
+  StartWith(false);
+  Run("删除选中");
+  EXPECT_EQ(Saved().size(), 4u) << "nothing selected, nothing deleted";
+  Select(2);
+  Run("删除选中");
+  RuleList saved = Saved();
+  ASSERT_EQ(saved.size(), 3u);
+  EXPECT_EQ(saved[2].monitoredPath, "/d");
+  EXPECT_EQ(rules_->rowCount(), 3);
+  Dialogs::SetNextAnswer(false);
+  Run("清空监控");
+  EXPECT_EQ(Saved().size(), 3u) << "No keeps the list";
+  Dialogs::SetNextAnswer(true);
+  Run("清空监控");
+  EXPECT_EQ(rules_->rowCount(), 0);
+  EXPECT_EQ(fs::file_size(Home() + "/data.jl"), 0u);
+  auto shown = Dialogs::TakeShown();
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.back().text, "是否要清空列表?");
 }
 
 std::string PlainRuleFile(const std::string& path) {
