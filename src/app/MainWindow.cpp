@@ -154,7 +154,11 @@ void MainWindow::BuildMenus() {
   connect(listItems[2], &QAction::triggered, this, [this] { CopyEventPath(); });
   QMenu* colours = 右键菜单->addMenu("修改颜色");
   colours->setObjectName("修改颜色");
-  for (const char* item : {"时间", "名称", "类型", "路径", "执行"}) colours->addAction(QString::fromUtf8(item));
+  for (const char* item : {"时间", "名称", "类型", "路径", "执行"}) {
+    QAction* a = colours->addAction(QString::fromUtf8(item));
+    a->setObjectName(QString::fromUtf8(item));
+    connect(a, &QAction::triggered, this, [this, item] { ChooseLogColour(item); });
+  }
   QAction* clear = 右键菜单->addAction("清空列表");
   clear->setObjectName("清空列表");
   connect(clear, &QAction::triggered, this, [this] { ClearEventList(); });
@@ -363,6 +367,14 @@ void MainWindow::ExportEventList() {
     tray_->ShowPrompt("提示:", "导出列表失败: " + path.toStdString() + " (" + std::strerror(errno) + ")",
                       TrayIcon::Error);
   }
+}
+
+void MainWindow::ChooseLogColour(const char* key) {
+  std::int64_t colour = Dialogs::ChooseColour(this);
+  if (colour < 0) return;
+  // Written with its leading blank, as earlier versions did; read without.
+  WriteSettingOrTell("日志颜色", std::string(" ") + key, std::to_string(colour));
+  eventLog_->RecolourRows();
 }
 
 void MainWindow::OpenEventFolder() {

@@ -76,6 +76,9 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
 
   // Commands of the event list's menu.
   void ExportEventList();
+  // "修改颜色": the colour of one column of event rows ("时间", "名称",
+  // "类型", "路径") or of action rows ("执行"), applied to every row.
+  void ChooseLogColour(const char* key);
   void OpenEventFolder();
   void CopyEventPath();
   void ClearEventList();

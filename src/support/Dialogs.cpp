@@ -1,5 +1,6 @@
 #include "support/Dialogs.h"
 
+#include <QColorDialog>
 #include <QMessageBox>
 
 namespace vantrel {
@@ -8,6 +9,7 @@ namespace {
 struct State {
   bool capture = false;
   std::deque<bool> answers;
+  std::deque<std::int64_t> colours;
   std::vector<Dialogs::Shown> shown;
 };
 
@@ -18,7 +20,21 @@ State& S() {
 
 }  // namespace
 
-bool Dialogs::Capturing() { return S().capture || !S().answers.empty(); }
+bool Dialogs::Capturing() { return S().capture || !S().answers.empty() || !S().colours.empty(); }
+
+std::int64_t Dialogs::ChooseColour(QWidget* parent) {
+  if (Capturing()) {
+    if (S().colours.empty()) return -1;
+    std::int64_t colour = S().colours.front();
+    S().colours.pop_front();
+    return colour;
+  }
+  QColor chosen = QColorDialog::getColor(Qt::black, parent);
+  if (!chosen.isValid()) return -1;
+  return chosen.red() | (chosen.green() << 8) | (chosen.blue() << 16);
+}
+
+void Dialogs::SetNextColour(std::int64_t colourRef) { S().colours.push_back(colourRef); }
 
 bool Dialogs::Ask(QWidget* parent, const QString& caption, const QString& text) {
   if (Capturing()) {
@@ -48,7 +64,10 @@ void Dialogs::SetNextAnswer(bool yes) { S().answers.push_back(yes); }
 
 void Dialogs::CaptureForTesting(bool on) {
   S().capture = on;
-  if (!on) S().answers.clear();
+  if (!on) {
+    S().answers.clear();
+    S().colours.clear();
+  }
 }
 
 std::vector<Dialogs::Shown> Dialogs::TakeShown() {

@@ -99,6 +99,38 @@ TEST_F(EventListWindowTest, ChangesBecomeColouredRowsWithPromptsAndLogRecords) {
             "2021-08-01 13:05:09.042 信息: ┃ new.txt【原:old.txt】 ┃ 重命名文件 ┃ /data/new.txt\r\n\r\n");
 }
 
+TEST_F(EventListWindowTest, ColoursChosenFromTheMenuRecolourEveryRowAndLast) {
+  Config("[监控设置]\n全盘监控=真\n自定义路径=假\n");
+  Start();
+  Feed({{SHCNE_CREATE, "/data/a.txt", std::nullopt, 0}});
+  window_->LogAction("复制文件】/backup/a.txt");
+  Feed({});
+  auto colourOf = [&](int row, int column) { return list_->model()->index(row, column).data(Qt::ForegroundRole).value<QColor>(); };
+  auto choose = [&](const char* item) {
+    for (QAction* a : window_->findChild<QMenu*>("修改颜色")->actions())
+      if (a->text() == QString::fromUtf8(item)) a->trigger();
+  };
+  choose("类型");  // cancelled: no answer queued
+  EXPECT_EQ(colourOf(0, 2), QColor(0xFF, 0, 0)) << "the default colour stays";
+  auto config = [&] {
+    std::string bytes;
+    ReadWholeFile(Home() + "/config.ini", bytes);
+    return Gb18030ToUtf8(bytes);
+  };
+  EXPECT_EQ(config().find("类型"), std::string::npos) << "a cancel writes nothing";
+
+  Dialogs::SetNextColour(0x00FF00);  // green, as a COLORREF
+  choose("类型");
+  EXPECT_EQ(colourOf(0, 2), QColor(0, 0xFF, 0)) << "rows already listed";
+  EXPECT_EQ(colourOf(1, 2), QColor(0, 0, 0xFF)) << "an action row keeps the colour of actions";
+  EXPECT_NE(config().find(" 类型=65280"), std::string::npos) << "written with its leading blank";
+  Dialogs::SetNextColour(0x808080);
+  choose("执行");
+  for (int column = 0; column < 4; ++column) EXPECT_EQ(colourOf(1, column), QColor(0x80, 0x80, 0x80));
+  Feed({{SHCNE_CREATE, "/data/b.txt", std::nullopt, 0}});
+  EXPECT_EQ(colourOf(2, 2), QColor(0, 0xFF, 0)) << "new rows take the chosen colour";
+}
+
 TEST_F(EventListWindowTest, CustomModeWithoutRulesListsNothing) {
   Start();
   Feed({{SHCNE_CREATE, "/data/a.txt", std::nullopt, 0}});
