@@ -16,6 +16,7 @@
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
 #include "tray/TrayIcon.h"
+#include "ui/RuleEditorWindow.h"
 #include "ui/RuleListPanel.h"
 
 #include <QCheckBox>
@@ -27,7 +28,9 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPersistentModelIndex>
 #include <QScreen>
+#include <QStandardItemModel>
 #include <QStandardItemModel>
 #include <QSystemTrayIcon>
 #include <QTableView>
@@ -164,6 +167,8 @@ void MainWindow::BuildMenus() {
   connect(clear, &QAction::triggered, this, [this] { ClearEventList(); });
   列表右键 = menu("列表右键", {"添加监控", "修改选中", "删除选中", "全部开启", "全部关闭", "反向选中", "清空监控"});
   const auto ruleItems = 列表右键->actions();
+  connect(ruleItems[0], &QAction::triggered, this, [this] { OpenRuleEditorForAdd(); });
+  connect(ruleItems[1], &QAction::triggered, this, [this] { OpenRuleEditorForModify(); });
   connect(ruleItems[2], &QAction::triggered, ruleList_, &RuleListPanel::DeleteSelected);
   connect(ruleItems[3], &QAction::triggered, ruleList_, &RuleListPanel::EnableAll);
   connect(ruleItems[4], &QAction::triggered, ruleList_, &RuleListPanel::DisableAll);
@@ -296,6 +301,43 @@ void MainWindow::AddRule(const std::string& eventName, const std::string& monito
 }
 
 bool MainWindow::SaveRuleFile() { return ruleList_->Save(); }
+
+RuleEditorWindow& MainWindow::RuleEditor() {
+  if (!ruleEditor_) {
+    RuleEditorWindow::Host host;
+    host.prompt = [this](const std::string& title, const std::string& text) { tray_->ShowPrompt(title, text); };
+    host.addRule = [this](const std::string& event, const std::string& path, const std::string& action) {
+      AddRule(event, path, action);
+    };
+    host.replaceRule = [this](int row, const std::string& event, const std::string& path, const std::string& action) {
+      ruleList_->Replace(row, event, path, action);
+    };
+    host.programDir = ProgramDir();
+    ruleEditor_ = new RuleEditorWindow(std::move(host), 选择框_全盘->isChecked(), this);
+  }
+  return *ruleEditor_;
+}
+
+void MainWindow::OpenRuleEditorForAdd() {
+  RuleEditorWindow& editor = RuleEditor();
+  editor.OpenForAdd();
+  editor.show();
+  editor.raise();
+  editor.activateWindow();
+}
+
+void MainWindow::OpenRuleEditorForModify() {
+  int row = ruleList_->SelectedRow();
+  if (row < 0) {
+    tray_->ShowPrompt("提示:", "未选中需要修改项!");
+    return;
+  }
+  RuleEditorWindow& editor = RuleEditor();
+  editor.OpenForModify(QPersistentModelIndex(ruleList_->Model()->index(row, 0)), Rules()[static_cast<std::size_t>(row)]);
+  editor.show();
+  editor.raise();
+  editor.activateWindow();
+}
 
 void MainWindow::LoadRuleFile() { ruleList_->Load(); }
 
@@ -473,6 +515,7 @@ void MainWindow::On全盘Clicked() {
   WriteSettingOrTell(kMonitor, Caption(选择框_全盘), Bool(on));
   选择框_自定义->setChecked(!on);
   WriteSettingOrTell(kMonitor, Caption(选择框_自定义), Bool(!on));
+  if (ruleEditor_) ruleEditor_->SetWholeDiskMode(on);
   if (ruleList_->ChangeAllowed()) {
     if (!on) ruleList_->UntickGlobalPathRules();
     ruleList_->Save();
@@ -485,6 +528,7 @@ void MainWindow::On自定义Clicked() {
   WriteSettingOrTell(kMonitor, Caption(选择框_自定义), Bool(on));
   选择框_全盘->setChecked(!on);
   WriteSettingOrTell(kMonitor, Caption(选择框_全盘), Bool(!on));
+  if (ruleEditor_) ruleEditor_->SetWholeDiskMode(!on);
   if (ruleList_->ChangeAllowed()) {
     if (on) ruleList_->UntickGlobalPathRules();
     ruleList_->Save();

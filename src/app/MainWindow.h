@@ -25,6 +25,7 @@ namespace vantrel {
 
 class ChangeIntake;
 class EventListModel;
+class RuleEditorWindow;
 class RuleListPanel;
 class TrayIcon;
 
@@ -72,6 +73,10 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   void LoadRuleFile();
   const RuleList& Rules() const;
   RuleListPanel& RuleListCommands() { return *ruleList_; }
+  // "添加监控" and "修改选中": the editor window, made on first use.
+  void OpenRuleEditorForAdd();
+  void OpenRuleEditorForModify();
+  RuleEditorWindow& RuleEditor();
   static std::string RuleFilePath();
 
   // Commands of the event list's menu.
@@ -167,6 +172,7 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   QTreeView* 超级列表框2;
   QTableView* 超级列表框1;
   RuleListPanel* ruleList_;
+  RuleEditorWindow* ruleEditor_ = nullptr;
 
   EventList eventList_;
   ListColourStore colours_;

@@ -9,6 +9,8 @@ namespace {
 struct State {
   std::optional<QString> nextPath;
   std::optional<SaveRequest> last;
+  std::optional<QString> nextBrowse;
+  std::optional<FileDialogs::BrowseRequest> lastBrowse;
 };
 
 State& S() {
@@ -53,5 +55,25 @@ QString FileDialogs::ShowSaveDialog(QWidget* parent, const SaveRequest& request)
 void FileDialogs::SetNextSavePathForTesting(const QString& path) { S().nextPath = path; }
 
 std::optional<SaveRequest> FileDialogs::LastRequest() { return S().last; }
+
+QString FileDialogs::BrowseForPath(QWidget* parent, const BrowseRequest& request) {
+  S().lastBrowse = request;
+  if (S().nextBrowse) {
+    QString path = *S().nextBrowse;
+    S().nextBrowse.reset();
+    return path;
+  }
+  QFileDialog dialog(parent, request.title.isEmpty() ? QString("请选择一个文件夹") : request.title,
+                     request.initialPath);
+  // A file or a folder: any existing entry may be chosen, a folder by its name.
+  dialog.setFileMode(request.includeFiles ? QFileDialog::AnyFile : QFileDialog::Directory);
+  if (!request.includeFiles) dialog.setOption(QFileDialog::ShowDirsOnly, true);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
+void FileDialogs::SetNextBrowseResultForTesting(const QString& path) { S().nextBrowse = path; }
+
+std::optional<FileDialogs::BrowseRequest> FileDialogs::LastBrowse() { return S().lastBrowse; }
 
 }  // namespace vantrel

@@ -29,6 +29,18 @@ class FileDialogs {
 
   static void SetNextSavePathForTesting(const QString& path);
   static std::optional<SaveRequest> LastRequest();
+
+  // The path picker of the rule editor: a folder, or with includeFiles a
+  // file or a folder, starting at initialPath. Empty when cancelled. An
+  // empty title reads "请选择一个文件夹".
+  struct BrowseRequest {
+    QString title;
+    bool includeFiles = false;
+    QString initialPath;
+  };
+  static QString BrowseForPath(QWidget* parent, const BrowseRequest& request);
+  static void SetNextBrowseResultForTesting(const QString& path);
+  static std::optional<BrowseRequest> LastBrowse();
 };
 
 }  // namespace vantrel

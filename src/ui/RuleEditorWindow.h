@@ -1,0 +1,89 @@
+#pragma once
+// The rule editor "添加监控": composes one rule from an event, a monitored
+// path and an action, and adds it to the rule list or writes it over the
+// row being modified. Paths come from the pickers or from files dropped on
+// the window.
+#include "rules/RuleFile.h"
+
+#include <QPersistentModelIndex>
+#include <QWidget>
+#include <functional>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace vantrel {
+
+class RuleEditorWindow : public QWidget {
+  Q_OBJECT
+ public:
+  // What the editor asks of the program around it.
+  struct Host {
+    std::function<void(const std::string& title, const std::string& text)> prompt;
+    std::function<void(const std::string& event, const std::string& path, const std::string& action)> addRule;
+    std::function<void(int row, const std::string& event, const std::string& path, const std::string& action)>
+        replaceRule;
+    std::string programDir;
+  };
+  static constexpr const char* kCueText = "拖放文件/文件夹到此自动获取路径";
+
+  RuleEditorWindow(Host host, bool wholeDiskMode, QWidget* owner);
+
+  // Add mode: the title "添加监控", 按钮3 "添加".
+  void OpenForAdd();
+  // Modify mode for the rule at index (a row of the rule list's model): held
+  // by identity, so that a row deleted or moved meanwhile is never
+  // overwritten by mistake.
+  void OpenForModify(const QPersistentModelIndex& index, const MonitorRule& rule);
+  // 选择框1 ("全盘路径监控") is offered only in whole-disk mode.
+  void SetWholeDiskMode(bool on);
+  // The picked or dropped path, handled as a drop on the control under it.
+  void DropPath(const QString& path, QWidget* under);
+  // 按钮3: add, or in modify mode save.
+  void Submit();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(class QDragEnterEvent* event) override;
+  void dropEvent(class QDropEvent* event) override;
+
+ private:
+  void BuildControls();
+  void OnGlobalPathClicked();
+  void OnOperationChosen();
+  void OnEventChosen(int index);
+  void PickMonitoredPath();
+  void PickTargetPath();
+  void SetPathText(QLineEdit* box, const QString& text, bool pathColour);
+  QRadioButton* Operation() const;
+
+  Host host_;
+  QPersistentModelIndex modifying_;
+  QLabel* 标签1;
+  QComboBox* 组合框1;
+  QLabel* 标签2;
+  QLineEdit* 编辑框1;
+  QPushButton* 按钮1;
+  QCheckBox* 选择框1;
+  QLabel* 标签3;
+  QRadioButton* 单选框_复制;
+  QRadioButton* 单选框_移动;
+  QRadioButton* 单选框_删除;
+  QRadioButton* 单选框_执行;
+  QLabel* 标签_路径;
+  QLineEdit* 编辑框2;
+  QPushButton* 按钮2;
+  QLabel* 标签5;
+  QLabel* 标签_路径1;
+  QLineEdit* 编辑框3;
+  QLabel* 标签_方式;
+  QComboBox* 组合框2;
+  QPushButton* 按钮3;
+};
+
+}  // namespace vantrel
