@@ -430,7 +430,10 @@ void MainWindow::OpenEventFolder() {
     cell = std::string(TrimBlanks(std::string_view(cell).substr(mark + std::string_view("】").size())));
   std::size_t slash = cell.rfind('/');
   std::string folder = slash == std::string::npos ? cell : cell.substr(0, slash + 1);
-  OpenWithDesktop(QString::fromStdString(folder));
+  // Without an opener nothing would happen at all.
+  if (!OpenWithDesktop(QString::fromStdString(folder)))
+    tray_->ShowPrompt("提示:", "无法打开文件夹 " + ReadableText(folder) + ": 没有可用的桌面打开程序 (如 xdg-open)",
+                      TrayIcon::Error);
 }
 
 void MainWindow::CopyEventPath() {

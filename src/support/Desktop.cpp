@@ -6,16 +6,20 @@
 namespace vantrel {
 namespace {
 std::vector<QString>* capture = nullptr;
-}
+bool captureOpens = true;
+}  // namespace
 
-void OpenWithDesktop(const QString& path) {
+bool OpenWithDesktop(const QString& path) {
   if (capture) {
     capture->push_back(path);
-    return;
+    return captureOpens;
   }
-  QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-void CaptureDesktopOpensForTesting(std::vector<QString>* into) { capture = into; }
+void CaptureDesktopOpensForTesting(std::vector<QString>* into, bool opens) {
+  capture = into;
+  captureOpens = opens;
+}
 
 }  // namespace vantrel

@@ -5,8 +5,10 @@
 
 namespace vantrel {
 
-void OpenWithDesktop(const QString& path);
-// While capturing, opens are recorded instead of carried out.
-void CaptureDesktopOpensForTesting(std::vector<QString>* into);
+// False when the desktop has no opener for it (none installed, say).
+bool OpenWithDesktop(const QString& path);
+// While capturing, opens are recorded instead of carried out, and answer
+// as given.
+void CaptureDesktopOpensForTesting(std::vector<QString>* into, bool opens = true);
 
 }  // namespace vantrel

@@ -189,6 +189,12 @@ TEST_F(EventListWindowTest, LocateCopyAndClear) {
   list_->selectRow(1);
   window_->OpenEventFolder();
   EXPECT_EQ(opened, (std::vector<QString>{"/data/in/", "/backup/"}));
+  window_->Tray().TakeIssuedPrompts();
+  CaptureDesktopOpensForTesting(&opened, false);
+  window_->OpenEventFolder();
+  prompts = window_->Tray().TakeIssuedPrompts();
+  ASSERT_EQ(prompts.size(), 1u) << "without an opener the user is told";
+  EXPECT_TRUE(prompts[0].text.contains("没有可用的桌面打开程序"));
 
   list_->selectRow(0);
   window_->CopyEventPath();
