@@ -51,7 +51,7 @@ void EventLog::AddEventRow(const std::string& displayName, const std::string& ev
     shownPath = NewPathOfRename(path, displayName, newPath);
   }
   std::size_t row = list_.Append(NowText(), name, eventName, shownPath);
-  if (host_.PromptsOn()) host_.ShowPrompt(eventName + " 【" + name + "】", ReadableText(path));
+  if (host_.PromptsOn()) host_.ShowPrompt(eventName + " 【" + ReadableText(displayName) + "】", ReadableText(path));
   if (host_.SaveLogOn()) {
     WriteRecord(std::string(kSeparator) + OneLineText(list_.Cell(row, 1)) + kSeparator +
                 std::string(list_.Cell(row, 2)) + kSeparator + OneLineText(list_.Cell(row, 3)) + "\r\n");

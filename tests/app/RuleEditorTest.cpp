@@ -190,6 +190,17 @@ TEST_F(RuleEditorTest, PickersAndDropsFillTheRightBox) {
   EXPECT_EQ(target->text(), "/backup2") << "dropped on the parameters, it still fills the target";
   Editor()->DropPath("/old.files", target);
   EXPECT_EQ(target->text(), "/") << "a folder with a dot counts as a file";
+  Get<QRadioButton>("单选框_移动")->click();
+  Editor()->DropPath("/docs/Tool.lnk", target);
+  EXPECT_EQ(target->text(), "/docs/") << "for a move, a shortcut's own folder";
+
+  // The parameters take typing only for a program.
+  window_->Tray().TakeIssuedPrompts();
+  QFocusEvent focusIn(QEvent::FocusIn);
+  QApplication::sendEvent(Get<QLineEdit>("编辑框3"), &focusIn);
+  auto prompts = window_->Tray().TakeIssuedPrompts();
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(prompts[0].text, "所选类型无需输入参数!");
 
   // A shortcut copied from Windows, dropped while a program is chosen.
   std::string lnk = Home() + "/Tool.lnk";

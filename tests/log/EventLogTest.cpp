@@ -76,6 +76,7 @@ TEST_F(EventLogTest, RenameRowsShowTheOldNameAndTheNewPath) {
   events_.AddEventRow("Renamed", "重命名目录", "/old/OLD");
   EXPECT_EQ(list_.Cell(1, 3), "/old/Renamed") << "only the last component, without regard to case";
   EXPECT_EQ(host_.shown[1].second, "/old/OLD") << "the prompt carries the path as reported";
+  EXPECT_EQ(host_.shown[0].first, "重命名文件 【new.txt】") << "the prompt names the new name alone";
   events_.AddEventRow("t2", "重命名文件", "/w/t1", "/w/sub/t2");
   EXPECT_EQ(list_.Cell(2, 3), "/w/sub/t2") << "moved into another folder: where it really went";
   events_.AddEventRow("b.txt", "重命名文件", "/w/a.txt", "/w/b.txt");
