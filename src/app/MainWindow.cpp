@@ -310,7 +310,7 @@ RuleEditorWindow& MainWindow::RuleEditor() {
       AddRule(event, path, action);
     };
     host.replaceRule = [this](int row, const std::string& event, const std::string& path, const std::string& action) {
-      ruleList_->Replace(row, event, path, action);
+      return ruleList_->Replace(row, event, path, action);
     };
     host.programDir = ProgramDir();
     ruleEditor_ = new RuleEditorWindow(std::move(host), 选择框_全盘->isChecked(), this);

@@ -239,9 +239,12 @@ void RuleEditorWindow::OpenForModify(const QPersistentModelIndex& index, const M
   for (int i = 0; i < 8; ++i)
     if (i != 4 && rule.eventName == kEvents[i]) 组合框1->setCurrentIndex(i);
   SetPathText(编辑框1, QString::fromStdString(rule.monitoredPath), false);
-  if (rule.monitoredPath == GlobalPathMarker) {
-    选择框1->setChecked(true);
+  bool global = rule.monitoredPath == GlobalPathMarker;
+  if (global != 选择框1->isChecked()) {
+    // A box left disabled by an earlier global rule would lock this path.
+    选择框1->setChecked(global);
     OnGlobalPathClicked();
+    if (!global) SetPathText(编辑框1, QString::fromStdString(rule.monitoredPath), false);
   }
   const std::string& action = rule.actionText;
   std::size_t open = action.find("【"), close = action.find("】", open == std::string::npos ? 0 : open);
@@ -290,10 +293,9 @@ void RuleEditorWindow::Submit() {
       OpenForAdd();
       return refuse("要修改的监控已被删除, 修改未保存。");
     }
-    int row = modifying_.row();
+    if (!host_.replaceRule(modifying_.row(), event.toStdString(), path.toStdString(), action.toStdString())) return;
     OpenForAdd();
     host_.prompt("修改事件成功!", path.toStdString());
-    host_.replaceRule(row, event.toStdString(), path.toStdString(), action.toStdString());
     return;
   }
   host_.addRule(event.toStdString(), path.toStdString(), action.toStdString());

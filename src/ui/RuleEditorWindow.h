@@ -26,7 +26,8 @@ class RuleEditorWindow : public QWidget {
   struct Host {
     std::function<void(const std::string& title, const std::string& text)> prompt;
     std::function<void(const std::string& event, const std::string& path, const std::string& action)> addRule;
-    std::function<void(int row, const std::string& event, const std::string& path, const std::string& action)>
+    // False when the rule list may not change now (it said why).
+    std::function<bool(int row, const std::string& event, const std::string& path, const std::string& action)>
         replaceRule;
     std::string programDir;
   };

@@ -97,9 +97,9 @@ void RuleListPanel::Add(const std::string& eventName, const std::string& monitor
   host_.rulesChanged();
 }
 
-void RuleListPanel::Replace(int row, const std::string& eventName, const std::string& monitoredPath,
+bool RuleListPanel::Replace(int row, const std::string& eventName, const std::string& monitoredPath,
                             const std::string& actionText) {
-  if (row < 0 || row >= static_cast<int>(rules_.size()) || !ChangeAllowed()) return;
+  if (row < 0 || row >= static_cast<int>(rules_.size()) || !ChangeAllowed()) return false;
   MonitorRule& rule = rules_[static_cast<std::size_t>(row)];
   rule.eventName = eventName;
   rule.monitoredPath = monitoredPath;
@@ -111,6 +111,7 @@ void RuleListPanel::Replace(int row, const std::string& eventName, const std::st
   programChange_ = false;
   Save();
   host_.rulesChanged();
+  return true;
 }
 
 void RuleListPanel::SetTicked(int row, bool ticked) {

@@ -43,8 +43,9 @@ class RuleListPanel : public QObject {
   // Appends a ticked rule (unticked for a global-path rule in custom-path
   // mode), tells it, saves.
   void Add(const std::string& eventName, const std::string& monitoredPath, const std::string& actionText);
-  // Writes the three texts over a row, keeping its tick; saves.
-  void Replace(int row, const std::string& eventName, const std::string& monitoredPath, const std::string& actionText);
+  // Writes the three texts over a row, keeping its tick; saves. False when
+  // the list may not change now.
+  bool Replace(int row, const std::string& eventName, const std::string& monitoredPath, const std::string& actionText);
   void UntickGlobalPathRules();
 
   // The commands of 列表右键.

@@ -149,6 +149,15 @@ TEST_F(RuleEditorTest, ModifyingWritesTheSameRuleAndNeverAnotherOne) {
   saved = Saved();
   ASSERT_EQ(saved.size(), 2u);
   EXPECT_EQ(saved[1].monitoredPath, "/c") << "the rule now in its place is untouched";
+
+  window_->AddRule("新建文件", std::string(GlobalPathMarker), "【删除文件】");
+  view->setCurrentIndex(view->model()->index(2, 0));
+  Menu("修改选中");
+  EXPECT_FALSE(Get<QLineEdit>("编辑框1")->isEnabled()) << "a global-path rule";
+  view->setCurrentIndex(view->model()->index(0, 0));
+  Menu("修改选中");
+  EXPECT_TRUE(Get<QLineEdit>("编辑框1")->isEnabled()) << "the next rule's path can be changed again";
+  EXPECT_EQ(Get<QLineEdit>("编辑框1")->text(), "/a");
 }
 
 TEST_F(RuleEditorTest, TheGlobalPathBoxFollowsTheModeAndFillsThePath) {
