@@ -7,8 +7,5 @@ source scripts/setup.sh
 vantrel_setup
 cmake --preset default >/dev/null
 cmake --build --preset default --target vantrel
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-  echo "No display found: starting Vantrel on the offscreen platform (the monitor and its rules still run)."
-  export QT_QPA_PLATFORM=offscreen
-fi
+# Without a display the program says so itself and runs on the offscreen platform.
 exec build/vantrel "$@"

@@ -2,6 +2,23 @@
 
 namespace vantrel {
 
+const char* const kUsage =
+    "usage: vantrel [--home DIR] [--watch-backend auto|fanotify|inotify]\n"
+    "\n"
+    "Watches the file system and carries out the rules of its rule list when a\n"
+    "change matches. The interface is Chinese.\n"
+    "\n"
+    "  --home DIR            where config.ini, data.jl and log/ live (default: the\n"
+    "                        program's folder, or $XDG_DATA_HOME/vantrel when that\n"
+    "                        cannot be written)\n"
+    "  --watch-backend B     fanotify: every local file system, needs CAP_SYS_ADMIN;\n"
+    "                        inotify: the home folder and removable media, or the\n"
+    "                        rules' folders; auto (default): fanotify where allowed\n"
+    "  -h, --help            this text\n"
+    "\n"
+    "Without a display it runs on the offscreen platform. SIGINT and SIGTERM end it\n"
+    "the way the tray's \"退出程序\" does.\n";
+
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error) {
   CommandLine line;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -23,7 +40,9 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       value = args[++i];
       return true;
     };
-    if (name == "--home") {
+    if (name == "--help" || name == "-h") {
+      line.help = true;
+    } else if (name == "--home") {
       if (!take()) return std::nullopt;
       if (value.empty()) {
         error = "vantrel: --home needs a directory";
@@ -43,7 +62,7 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         return std::nullopt;
       }
     } else {
-      error = "vantrel: unknown option '" + arg + "' (options: --home DIR, --watch-backend auto|fanotify|inotify)";
+      error = "vantrel: unknown option '" + arg + "' (see vantrel --help)";
       return std::nullopt;
     }
   }

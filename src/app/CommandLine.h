@@ -10,7 +10,11 @@ namespace vantrel {
 struct CommandLine {
   std::optional<std::string> home;
   WatchBackend backend = WatchBackend::Auto;
+  bool help = false;
 };
+
+// What --help prints.
+extern const char* const kUsage;
 
 // Parses the program's own options (Qt has taken its own by then). On a
 // mistake returns nothing and sets error to a one-line message.

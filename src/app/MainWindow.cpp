@@ -196,7 +196,12 @@ void MainWindow::ConnectCheckBoxes() {
 
 bool MainWindow::OnMainWindowCreated() {
   if (!RegisterShellWatch()) {
-    Dialogs::Tell(this, "提示:", "注册shell监视函数失败！", Dialogs::Icon::Error);
+    // Why, and what to do about it: the bare message leaves the user nowhere.
+    QString why = QString::fromStdString(sourceError_);
+    if (why.contains("CAP_SYS_ADMIN"))
+      why += "\nfanotify 需要 CAP_SYS_ADMIN: 以 root 运行, 或为程序赋予该能力 (setcap cap_sys_admin,cap_dac_read_search+ep), "
+             "或使用 --watch-backend inotify。";
+    Dialogs::Tell(this, "提示:", "注册shell监视函数失败！\n" + why, Dialogs::Icon::Error);
     return false;
   }
   colours_.SetRowHeight(26);
@@ -225,7 +230,7 @@ bool MainWindow::RegisterShellWatch() {
     source = StartChangeSource(options_.backend, WatchRoots(), error);
   }
   if (!source) {
-    std::fprintf(stderr, "vantrel: no change source can run: %s\n", error.c_str());
+    sourceError_ = error;
     return false;
   }
   intake_ = new ChangeIntake(
@@ -672,6 +677,14 @@ void MainWindow::changeEvent(QEvent* event) {
 void MainWindow::ShowMainWindow() {
   showNormal();
   SetTopmost(false);
+  raise();
+  activateWindow();
+}
+
+void MainWindow::ComeForward() {
+  if (!isVisible()) return;
+  if (isMinimized()) showNormal();
+  SetTopmost(true);
   raise();
   activateWindow();
 }

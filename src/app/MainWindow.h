@@ -55,6 +55,8 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   void PlaceMainWindow(const std::string& saved);
   void SaveWindowSize();
   void ShowMainWindow();
+  // A later copy asked: a visible window comes forward, a hidden one stays.
+  void ComeForward();
   void SetTopmost(bool topmost);
   // "退出程序": the size is saved and the program ends without asking.
   void QuitProgram();
@@ -193,6 +195,8 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   ChangeIntake* intake_ = nullptr;
   std::function<void(const ChangeEvent&)> observer_;
   bool quitting_ = false;
+  // Why no change source could start, for the message that says so.
+  std::string sourceError_;
   bool destroyed_ = false;
 };
 

@@ -2,10 +2,14 @@
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
 #include "app/ProgramDir.h"
+#include "app/SingleInstance.h"
+#include "support/Dialogs.h"
 
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +27,18 @@ void OnSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+  // Before Qt starts: without a display it would abort; the monitor and the
+  // rules need none.
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+    std::fprintf(stderr, "vantrel: no display found; running on the offscreen platform (the monitor and its rules still run)\n");
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
   Application app(argc, argv);
   std::vector<std::string> args;
   const QStringList all = app.arguments();
@@ -38,7 +54,15 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  SingleInstance instance(ProgramDir());
+  if (!SingleInstance::DebuggerAttached() && !instance.Acquire()) {
+    Dialogs::Tell(nullptr, "友情提醒:", "程序已运行,无需重复运行!", Dialogs::Icon::Information);
+    instance.AskFirstToComeForward();
+    return 0;
+  }
+
   MainWindow window(MainWindow::Options{line->backend, nullptr});
+  QObject::connect(&instance, &SingleInstance::ComeForwardRequested, &window, [&window] { window.ComeForward(); });
 
   // SIGINT and SIGTERM end the program the way "退出程序" does.
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {

@@ -19,6 +19,8 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
   EXPECT_FALSE(ParseCommandLine({"--verbose"}, error));
   EXPECT_NE(error.find("--verbose"), std::string::npos);
   EXPECT_EQ(error.find('\n'), std::string::npos) << "one line";
+  EXPECT_TRUE(ParseCommandLine({"--help"}, error)->help);
+  EXPECT_NE(std::string(kUsage).find("--watch-backend"), std::string::npos);
   EXPECT_FALSE(ParseCommandLine({"--home"}, error));
   EXPECT_FALSE(ParseCommandLine({"--watch-backend", "dnotify"}, error));
   EXPECT_NE(error.find("dnotify"), std::string::npos);

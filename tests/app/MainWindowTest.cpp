@@ -242,12 +242,26 @@ TEST_F(MainWindowTest, MinimisingWithoutATrayLeavesTheWindowReachable) {
   EXPECT_FALSE(window_->isMinimized());
 }
 
+TEST_F(MainWindowTest, ALaterCopyBringsAVisibleWindowForwardAndLeavesAHiddenOneHidden) {
+  Start();
+  window_->hide();
+  window_->ComeForward();
+  EXPECT_FALSE(window_->isVisible()) << "a window in the tray stays there";
+  window_->show();
+  window_->showMinimized();
+  QApplication::processEvents();
+  window_->ComeForward();
+  EXPECT_FALSE(window_->isMinimized());
+  EXPECT_TRUE(window_->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+}
+
 TEST_F(MainWindowTest, RegistrationFailureIsReportedAndEndsStartUp) {
   Start(false);
   EXPECT_FALSE(started_);
   auto shown = Dialogs::TakeShown();
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text, "注册shell监视函数失败！");
+  EXPECT_TRUE(shown[0].text.startsWith("注册shell监视函数失败！\n")) << "and then why";
+  EXPECT_TRUE(shown[0].text.contains("refused"));
   EXPECT_EQ(shown[0].icon, Dialogs::Icon::Error);
 }
 
