@@ -1,7 +1,10 @@
 # Sourced by run.sh and test.sh: makes sure the Debian packages the build needs
 # are present. As root it installs what is missing; otherwise it prints the
 # exact command and stops, since nothing can be built without them.
-VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev git)
+# The CJK font and Qt's Chinese texts make the interface readable; the desktop
+# file is checked with desktop-file-validate.
+VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev git fonts-wqy-zenhei
+  qt6-translations-l10n desktop-file-utils)
 
 vantrel_missing_packages() {
   local p missing=()

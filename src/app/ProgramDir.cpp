@@ -29,8 +29,14 @@ bool InitProgramDir(const std::optional<std::string>& home, std::string& error) 
   if (home) {
     dir = QString::fromStdString(*home);
   } else {
-    dir = QCoreApplication::applicationDirPath();
-    if (!QFileInfo(dir).isWritable()) {
+    // Files an earlier version kept beside the program stay in use there;
+    // otherwise they live in the user's data folder, not in a build or
+    // install folder that a rebuild or an upgrade replaces.
+    QString besideProgram = QCoreApplication::applicationDirPath();
+    bool earlierFiles = QFileInfo::exists(besideProgram + "/config.ini") || QFileInfo::exists(besideProgram + "/data.jl");
+    if (earlierFiles && QFileInfo(besideProgram).isWritable()) {
+      dir = besideProgram;
+    } else {
       dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/vantrel";
     }
   }
