@@ -3,7 +3,7 @@
 namespace vantrel {
 
 const char* const kUsage =
-    "usage: vantrel [--home DIR] [--watch-backend auto|fanotify|inotify]\n"
+    "usage: vantrel [--home DIR] [--watch-backend auto|fanotify|inotify] [--console]\n"
     "\n"
     "Watches the file system and carries out the rules of its rule list when a\n"
     "change matches. The interface is Chinese.\n"
@@ -14,6 +14,7 @@ const char* const kUsage =
     "  --watch-backend B     fanotify: every local file system, needs CAP_SYS_ADMIN;\n"
     "                        inotify: the home folder and removable media, or the\n"
     "                        rules' folders; auto (default): fanotify where allowed\n"
+    "  --console             every event, action and error also to the terminal\n"
     "  -h, --help            this text\n"
     "\n"
     "Without a display it runs on the offscreen platform. SIGINT and SIGTERM end it\n"
@@ -42,6 +43,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
     };
     if (name == "--help" || name == "-h") {
       line.help = true;
+    } else if (name == "--console") {
+      line.console = true;
     } else if (name == "--home") {
       if (!take()) return std::nullopt;
       if (value.empty()) {

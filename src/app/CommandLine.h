@@ -11,6 +11,7 @@ struct CommandLine {
   std::optional<std::string> home;
   WatchBackend backend = WatchBackend::Auto;
   bool help = false;
+  bool console = false;
 };
 
 // What --help prints.

@@ -81,6 +81,7 @@ MainWindow::MainWindow(Options options, QWidget* parent)
       eventLog_(std::make_unique<EventLog>(eventList_, colours_, *log_, *this)),
       tray_(new TrayIcon(this)) {
   setObjectName("MainWindow");
+  eventLog_->SetConsoleMirror(options_.console);
   setWindowTitle("Vantrel");
   BuildControls();
   BuildMenus();
@@ -246,7 +247,13 @@ bool MainWindow::UnregisterShellWatch() {
   return true;
 }
 
-void MainWindow::OnSourceReport(const std::string& text) { std::fprintf(stderr, "vantrel: %s\n", text.c_str()); }
+void MainWindow::OnSourceReport(const std::string& text) {
+  if (options_.console) {
+    log_->WriteConsoleRecord(text, 2);
+  } else {
+    std::fprintf(stderr, "vantrel: %s\n", text.c_str());
+  }
+}
 
 void MainWindow::OnChangeNotification(const ChangeNotification& n) {
   std::optional<ChangeEvent> event = DecodeNotification(n);

@@ -41,6 +41,8 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
     WatchBackend backend = WatchBackend::Auto;
     // Tests give a started source of their own; otherwise the backend decides.
     SourceFactory sourceFactory;
+    // Every record also to the terminal.
+    bool console = false;
   };
 
   explicit MainWindow(Options options, QWidget* parent = nullptr);

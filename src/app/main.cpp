@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  MainWindow window(MainWindow::Options{line->backend, nullptr});
+  MainWindow window(MainWindow::Options{line->backend, nullptr, line->console});
   QObject::connect(&instance, &SingleInstance::ComeForwardRequested, &window, [&window] { window.ComeForward(); });
 
   // SIGINT and SIGTERM end the program the way "退出程序" does.

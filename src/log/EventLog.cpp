@@ -52,9 +52,9 @@ void EventLog::AddEventRow(const std::string& displayName, const std::string& ev
   }
   std::size_t row = list_.Append(NowText(), name, eventName, shownPath);
   if (host_.PromptsOn()) host_.ShowPrompt(eventName + " 【" + ReadableText(displayName) + "】", ReadableText(path));
-  if (host_.SaveLogOn()) {
-    WriteRecord(std::string(kSeparator) + OneLineText(list_.Cell(row, 1)) + kSeparator +
-                std::string(list_.Cell(row, 2)) + kSeparator + OneLineText(list_.Cell(row, 3)) + "\r\n");
+  if (host_.SaveLogOn() || consoleMirror_) {
+    Record(std::string(kSeparator) + OneLineText(list_.Cell(row, 1)) + kSeparator + std::string(list_.Cell(row, 2)) +
+           kSeparator + OneLineText(list_.Cell(row, 3)) + "\r\n");
   }
   ColourEventRow(row);
   host_.RowsAppended();
@@ -67,11 +67,16 @@ void EventLog::LogAction(const std::string& report) {
   std::string detail = last == std::string::npos ? std::string() : report.substr(last + std::string_view("】").size());
   std::size_t row = list_.Append(NowText(), kActionMark, type, detail);
   ColourActionRow(row);
-  if (host_.SaveLogOn()) {
+  if (host_.SaveLogOn() || consoleMirror_) {
     std::string head = last == std::string::npos ? report : report.substr(0, last + std::string_view("】").size());
-    WriteRecord(std::string(kActionMark) + kSeparator + head + OneLineText(detail) + "\r\n");
+    Record(std::string(kActionMark) + kSeparator + head + OneLineText(detail) + "\r\n");
   }
   host_.RowsAppended();
+}
+
+void EventLog::Record(const std::string& text) {
+  if (host_.SaveLogOn()) WriteRecord(text);
+  if (consoleMirror_) log_.WriteConsoleRecord(text);
 }
 
 void EventLog::WriteRecord(const std::string& text) {

@@ -39,6 +39,9 @@ class EventLog {
   // The report is the action name, "】" and the detail.
   void LogAction(const std::string& report);
   void RecolourRows();
+  // Every record also to the console (standard error), whether or not the
+  // log file is on: a run without a window shows what happens.
+  void SetConsoleMirror(bool on) { consoleMirror_ = on; }
 
   // The colour a config key names now: missing gives the default, text that
   // is not a number gives 0.
@@ -48,6 +51,8 @@ class EventLog {
 
  private:
   void ColourEventRow(std::size_t row);
+  // To the log file when it is on, and to the console when mirrored.
+  void Record(const std::string& text);
   // Writes a record; the first failure of a run of failures is told.
   void WriteRecord(const std::string& text);
   void ColourActionRow(std::size_t row);
@@ -57,6 +62,7 @@ class EventLog {
   LogOutput& log_;
   EventLogHost& host_;
   bool recordFailing_ = false;
+  bool consoleMirror_ = false;
 };
 
 // The whole list as the export writes it, one line per row.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <syslog.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -85,6 +86,27 @@ bool LogOutput::WriteLogRecord(std::string_view text, int level) {
     ::ftruncate(fd_, st.st_size - static_cast<off_t>(written));
   errno = error;
   return false;
+}
+
+bool LogOutput::WriteConsoleRecord(std::string_view text, int level, bool alsoToFile) {
+  if (alsoToFile) WriteLogRecord(text, level);
+  std::string record = FormatLogRecord(text, level, LocalNow());
+  if (::isatty(consoleFd_)) {
+    static constexpr const char* kColours[] = {"\033[37m", "\033[91m", "\033[93m", "\033[97m"};
+    record = kColours[level >= 1 && level <= 3 ? level : 0] + record + "\033[0m";
+  }
+  return WriteAllBytes(consoleFd_, record);
+}
+
+void LogOutput::WriteFileOnlyRecord(std::string_view text, int level, bool alsoToFile) {
+  if (alsoToFile) WriteLogRecord(text, level);
+}
+
+void LogOutput::WriteDebuggerRecord(std::string_view text, int level, bool alsoToFile) {
+  if (alsoToFile) WriteLogRecord(text, level);
+  static constexpr int kPriorities[] = {LOG_INFO, LOG_WARNING, LOG_ERR, LOG_DEBUG};
+  std::string record = FormatLogRecord(text, level, LocalNow());
+  ::syslog(LOG_USER | kPriorities[level >= 1 && level <= 3 ? level : 0], "%s", record.c_str());
 }
 
 bool EnsureDirectoryPath(const std::string& path) {

@@ -28,6 +28,17 @@ class LogOutput {
   bool WriteLogRecord(std::string_view text, int level = 0);
   static std::string FormatLogRecord(std::string_view text, int level, const LocalDateTime& at);
 
+  // The same record elsewhere; with alsoToFile it goes to the log file first.
+  // The console is standard error, in the level's colour where that is a
+  // terminal (warning bright red, error bright yellow, debug bright white,
+  // information light grey); false when nothing could be written.
+  bool WriteConsoleRecord(std::string_view text, int level = 0, bool alsoToFile = false);
+  void WriteFileOnlyRecord(std::string_view text, int level = 0, bool alsoToFile = false);
+  // The debugger's counterpart here is the system log.
+  void WriteDebuggerRecord(std::string_view text, int level = 0, bool alsoToFile = false);
+  // Where console records go; tests give a pipe or a terminal of their own.
+  void SetConsoleFdForTesting(int fd) { consoleFd_ = fd; }
+
   const std::string& Directory() const { return directory_; }
   const std::string& FileName() const { return fileName_; }
 
@@ -35,6 +46,7 @@ class LogOutput {
   std::string directory_;
   std::string fileName_;
   int fd_ = -1;
+  int consoleFd_ = 2;
 };
 
 // Creates every missing directory along the path; true when it exists after.

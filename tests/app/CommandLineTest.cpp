@@ -20,6 +20,7 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
   EXPECT_NE(error.find("--verbose"), std::string::npos);
   EXPECT_EQ(error.find('\n'), std::string::npos) << "one line";
   EXPECT_TRUE(ParseCommandLine({"--help"}, error)->help);
+  EXPECT_TRUE(ParseCommandLine({"--console"}, error)->console);
   EXPECT_NE(std::string(kUsage).find("--watch-backend"), std::string::npos);
   EXPECT_FALSE(ParseCommandLine({"--home"}, error));
   EXPECT_FALSE(ParseCommandLine({"--watch-backend", "dnotify"}, error));

@@ -8,6 +8,7 @@
 #include "WindowTestSupport.h"
 #include "support/Desktop.h"
 #include "support/Dialogs.h"
+#include "support/WindowRecord.h"
 #include "support/FileDialogs.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
@@ -18,6 +19,8 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QHeaderView>
+#include <QPlainTextEdit>
+#include <QTextCursor>
 #include <QMenu>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -215,6 +218,26 @@ TEST_F(EventListWindowTest, LocateCopyAndClear) {
   EXPECT_EQ(shown[1].caption, "提示");
   Feed({{SHCNE_CREATE, "/data/in/a.txt", std::nullopt, 0}});
   EXPECT_EQ(list_->model()->rowCount(), 1) << "a cleared list is no longer a source of repeats";
+}
+
+TEST(WindowRecord, TheRecordReplacesTheSelectionAndGoesToTheFileOnlyWhenAsked) {
+  QTemporaryDir dir;
+  SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 9, 5, 3, 7}; });
+  LogOutput log(dir.path().toStdString());
+  log.SetLogFile(dir.path().toStdString() + "/log", "log");
+  QPlainTextEdit box("before [old] after");
+  QTextCursor cursor = box.textCursor();
+  cursor.setPosition(7);
+  cursor.setPosition(12, QTextCursor::KeepAnchor);
+  box.setTextCursor(cursor);
+  WriteWindowRecord(log, &box, "记录", 0, false);
+  EXPECT_EQ(box.toPlainText(), "before 2021-08-01 09:05:03.007 信息:记录\n after");
+  EXPECT_FALSE(QFile::exists(dir.filePath("log/log.txt")));
+  WriteWindowRecord(log, nullptr, "only the file", 1, true);
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(dir.path().toStdString() + "/log/log.txt", bytes));
+  EXPECT_EQ(bytes, "2021-08-01 09:05:03.007 " + Utf8ToGb18030("警告") + ":only the file\r\n");
+  SetClockForTesting(nullptr);
 }
 
 TEST(TrayIconText, CutByStoredBytesNeverInsideACharacter) {

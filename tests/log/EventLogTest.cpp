@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 
 namespace vantrel {
 namespace {
@@ -165,6 +167,57 @@ TEST(LogOutput, AppendsAcrossRunsAndRetriesWhenTheFileCannotBeOpened) {
   std::filesystem::remove_all(dir + "/blocked/log.txt");
   EXPECT_TRUE(blocked.WriteLogRecord("kept")) << "the next record opens the file again";
   std::filesystem::remove_all(dir);
+}
+
+// Everything written to the pipe so far.
+std::string Drain(int fd) {
+  std::string out;
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
+  return out;
+}
+
+TEST_F(EventLogTest, DiagnosticOutputsWithAndWithoutTheLogFile) {
+  int pipe[2];
+  ASSERT_EQ(::pipe2(pipe, O_NONBLOCK), 0);
+  log_.SetConsoleFdForTesting(pipe[1]);
+  EXPECT_TRUE(log_.WriteConsoleRecord("console only", 1));
+  EXPECT_EQ(Drain(pipe[0]), "2021-08-01 13:05:09.042 警告:console only\r\n") << "no colour codes into a pipe";
+  EXPECT_EQ(LogBytes(), "");
+  log_.WriteConsoleRecord("both", 2, true);
+  log_.WriteFileOnlyRecord("not written", 0, false);
+  log_.WriteFileOnlyRecord("file only", 0, true);
+  log_.WriteDebuggerRecord("system log only", 3, false);
+  log_.WriteDebuggerRecord("system log and file", 3, true);
+  EXPECT_EQ(Drain(pipe[0]), "2021-08-01 13:05:09.042 错误:both\r\n");
+  EXPECT_EQ(Gb18030ToUtf8(LogBytes()),
+            "2021-08-01 13:05:09.042 错误:both\r\n2021-08-01 13:05:09.042 信息:file only\r\n"
+            "2021-08-01 13:05:09.042 调试:system log and file\r\n");
+
+  // On a terminal the level's colour: warning bright red.
+  int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0) {
+    int follower = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY);
+    ASSERT_GE(follower, 0);
+    log_.SetConsoleFdForTesting(follower);
+    log_.WriteConsoleRecord("red", 1);
+    char buf[256] = {};
+    ssize_t n = ::read(terminal, buf, sizeof buf - 1);
+    EXPECT_EQ(std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0).rfind("\033[91m", 0), 0u);
+    ::close(follower);
+  }
+  if (terminal >= 0) ::close(terminal);
+
+  // Mirrored: every row's record reaches the console, with the log file off.
+  log_.SetConsoleFdForTesting(pipe[1]);
+  host_.saveLog = false;
+  events_.SetConsoleMirror(true);
+  events_.AddEventRow("a.txt", "新建文件", "/data/a.txt");
+  EXPECT_EQ(Drain(pipe[0]), "2021-08-01 13:05:09.042 信息: ┃ a.txt ┃ 新建文件 ┃ /data/a.txt\r\n\r\n");
+  EXPECT_EQ(LogBytes().find("a.txt"), std::string::npos);
+  ::close(pipe[0]);
+  ::close(pipe[1]);
 }
 
 TEST(EnsureDirectoryPath, CreatesEveryMissingLevel) {
