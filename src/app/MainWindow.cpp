@@ -186,13 +186,27 @@ void MainWindow::BuildMenus() {
 }
 
 void MainWindow::ConnectCheckBoxes() {
+  // Every change by the user counts, by mouse, keyboard or a screen reader's
+  // toggle; the program's own changes write nothing extra.
+  auto follow = [this](QCheckBox* box, std::function<void()> handler) {
+    connect(box, &QCheckBox::toggled, this, [this, handler] {
+      if (!programSetsBoxes_) handler();
+    });
+  };
   for (QCheckBox* box : {选择框_创建文件, 选择框_删除文件, 选择框_重命名文件, 选择框_更新文件, 选择框_创建目录,
                          选择框_删除目录, 选择框_重命名目录})
-    connect(box, &QCheckBox::clicked, this, [this, box] { WriteBox(kTypes, box); });
-  connect(选择框_保存日志, &QCheckBox::clicked, this, [this] { WriteBox(kMonitor, 选择框_保存日志); });
-  connect(选择框_托盘提示, &QCheckBox::clicked, this, [this] { OnTrayPromptClicked(); });
-  connect(选择框_全盘, &QCheckBox::clicked, this, [this] { On全盘Clicked(); });
-  connect(选择框_自定义, &QCheckBox::clicked, this, [this] { On自定义Clicked(); });
+    follow(box, [this, box] { WriteBox(kTypes, box); });
+  follow(选择框_保存日志, [this] { WriteBox(kMonitor, 选择框_保存日志); });
+  follow(选择框_托盘提示, [this] { OnTrayPromptClicked(); });
+  follow(选择框_全盘, [this] { On全盘Clicked(); });
+  follow(选择框_自定义, [this] { On自定义Clicked(); });
+}
+
+void MainWindow::SetBoxByProgram(QCheckBox* box, bool ticked) {
+  bool outer = programSetsBoxes_;
+  programSetsBoxes_ = true;
+  box->setChecked(ticked);
+  programSetsBoxes_ = outer;
 }
 
 bool MainWindow::OnMainWindowCreated() {
@@ -500,7 +514,7 @@ void MainWindow::LoadSettings() {
   }
   auto load = [&](QCheckBox* box, const char* section, const char* defaultValue) {
     bool on = ReadSetting(file, section, Caption(box), defaultValue) == "真";
-    if (on) box->setChecked(true);
+    if (on) SetBoxByProgram(box, true);
     return on;
   };
   for (QCheckBox* box : {选择框_重命名文件, 选择框_更新文件, 选择框_删除目录, 选择框_创建目录, 选择框_删除文件,
@@ -521,14 +535,14 @@ void MainWindow::OnTrayPromptClicked() {
 }
 
 void MainWindow::OnTrayMenuPromptItem() {
+  // The box's own handler writes the setting and the item's caption.
   选择框_托盘提示->setChecked(托盘右键->actions()[0]->text() == "开启提示");
-  OnTrayPromptClicked();
 }
 
 void MainWindow::On全盘Clicked() {
   bool on = 选择框_全盘->isChecked();
   WriteSettingOrTell(kMonitor, Caption(选择框_全盘), Bool(on));
-  选择框_自定义->setChecked(!on);
+  SetBoxByProgram(选择框_自定义, !on);
   WriteSettingOrTell(kMonitor, Caption(选择框_自定义), Bool(!on));
   if (ruleEditor_) ruleEditor_->SetWholeDiskMode(on);
   if (ruleList_->ChangeAllowed()) {
@@ -541,7 +555,7 @@ void MainWindow::On全盘Clicked() {
 void MainWindow::On自定义Clicked() {
   bool on = 选择框_自定义->isChecked();
   WriteSettingOrTell(kMonitor, Caption(选择框_自定义), Bool(on));
-  选择框_全盘->setChecked(!on);
+  SetBoxByProgram(选择框_全盘, !on);
   WriteSettingOrTell(kMonitor, Caption(选择框_全盘), Bool(!on));
   if (ruleEditor_) ruleEditor_->SetWholeDiskMode(!on);
   if (ruleList_->ChangeAllowed()) {

@@ -150,6 +150,8 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   bool OnQueryClose();
   void OnWindowDestroy();
   void WriteBox(const char* section, QCheckBox* box);
+  // A tick the program sets itself, which the boxes' handlers ignore.
+  void SetBoxByProgram(QCheckBox* box, bool ticked);
   // Writes a setting; a failure is told, since the box already shows the change.
   void WriteSettingOrTell(const char* section, const std::string& key, const std::string& value);
   void OnTrayPromptClicked();
@@ -197,6 +199,7 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   ChangeIntake* intake_ = nullptr;
   std::function<void(const ChangeEvent&)> observer_;
   bool quitting_ = false;
+  bool programSetsBoxes_ = false;
   // Why no change source could start, for the message that says so.
   std::string sourceError_;
   bool destroyed_ = false;

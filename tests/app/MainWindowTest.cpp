@@ -9,7 +9,9 @@
 #include "text/Codec.h"
 #include "text/IniFile.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QKeyEvent>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -253,6 +255,30 @@ TEST_F(MainWindowTest, ALaterCopyBringsAVisibleWindowForwardAndLeavesAHiddenOneH
   window_->ComeForward();
   EXPECT_FALSE(window_->isMinimized());
   EXPECT_TRUE(window_->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+}
+
+TEST_F(MainWindowTest, ABoxSwitchedByKeyboardOrScreenReaderIsSavedLikeAClick) {
+  Start();
+  auto* created = window_->findChild<QCheckBox*>("选择框_创建文件");
+  QAccessibleInterface* access = QAccessible::queryAccessibleInterface(created);
+  ASSERT_NE(access, nullptr);
+  ASSERT_NE(access->actionInterface(), nullptr);
+  access->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  EXPECT_FALSE(created->isChecked());
+  EXPECT_EQ(Read("监控类型", "新建文件"), "假") << "a screen reader's toggle is saved";
+
+  auto* saveLog = window_->findChild<QCheckBox*>("选择框_保存日志");
+  saveLog->setFocus();
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+  QKeyEvent release(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " ");
+  QApplication::sendEvent(saveLog, &press);
+  QApplication::sendEvent(saveLog, &release);
+  EXPECT_TRUE(saveLog->isChecked());
+  EXPECT_EQ(Read("监控设置", "保存日志"), "真") << "so is the keyboard's";
+
+  window_->findChild<QCheckBox*>("选择框_全盘")->click();
+  EXPECT_EQ(Read("监控设置", "全盘监控"), "真");
+  EXPECT_EQ(Read("监控设置", "自定义路径"), "假") << "the pair follows once, written by the clicked box";
 }
 
 TEST_F(MainWindowTest, RegistrationFailureIsReportedAndEndsStartUp) {
