@@ -2,6 +2,9 @@
 
 #include "app/RuntimeError.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+
 namespace vantrel {
 namespace {
 Application::ErrorHandler& Handler() {
@@ -12,6 +15,12 @@ Application::ErrorHandler& Handler() {
 constexpr int kStandardErrorCode = 1;
 constexpr int kUnknownErrorCode = 2;
 }  // namespace
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+  if (qtTexts_.load(QLocale(QLocale::Chinese, QLocale::China), "qtbase", "_",
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    installTranslator(&qtTexts_);
+}
 
 void Application::SetErrorHandler(ErrorHandler handler) { Handler() = std::move(handler); }
 

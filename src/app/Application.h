@@ -1,5 +1,6 @@
 #pragma once
 #include <QApplication>
+#include <QTranslator>
 #include <functional>
 
 namespace vantrel {
@@ -9,9 +10,14 @@ namespace vantrel {
 class Application : public QApplication {
  public:
   using ErrorHandler = std::function<void(int code, const QString& message)>;
-  Application(int& argc, char** argv) : QApplication(argc, argv) {}
+  // Qt's own texts (Yes, No, the file and colour dialogs) come in the
+  // interface's language where Qt's translations are installed.
+  Application(int& argc, char** argv);
   bool notify(QObject* receiver, QEvent* event) override;
   static void SetErrorHandler(ErrorHandler handler);
+
+ private:
+  QTranslator qtTexts_;
 };
 
 }  // namespace vantrel

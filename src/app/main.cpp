@@ -5,10 +5,7 @@
 #include "app/SingleInstance.h"
 #include "support/Dialogs.h"
 
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QSocketNotifier>
-#include <QTranslator>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -43,11 +40,6 @@ int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
   Application app(argc, argv);
-  // Qt's own texts (Yes, No, the file and colour dialogs) in the interface's language.
-  QTranslator qtTexts;
-  if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), "qtbase", "_",
-                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    app.installTranslator(&qtTexts);
   std::vector<std::string> args;
   const QStringList all = app.arguments();
   for (qsizetype i = 1; i < all.size(); ++i) args.push_back(all[i].toStdString());
