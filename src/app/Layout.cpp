@@ -15,13 +15,7 @@ ChildRatio RecordRatio(const QRect& child, const QSize& window) {
 
 QRect ApplyRatio(const ChildRatio& r, const QSize& window) {
   double w = window.width(), h = window.height();
-  return QRect(Trunc(w * r.x - 6.9), Trunc(h * r.y), Trunc(w * r.width), Trunc(h * r.height));
-}
-
-int FillingColumnWidth(int listWidth, const std::vector<int>& otherColumns) {
-  double width = listWidth - 18.0;
-  for (int c : otherColumns) width -= c;
-  return Trunc(width);
+  return QRect(Trunc(w * r.x), Trunc(h * r.y), Trunc(w * r.width), Trunc(h * r.height));
 }
 
 CheckBoxPlacement PlaceCheckBoxes(const QSize& group1, const QSize& group2) {

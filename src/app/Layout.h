@@ -22,10 +22,6 @@ struct ChildRatio {
 ChildRatio RecordRatio(const QRect& child, const QSize& window);
 QRect ApplyRatio(const ChildRatio& r, const QSize& window);
 
-// The width the last column needs to fill the list: trunc(list width - 18 -
-// the other columns).
-int FillingColumnWidth(int listWidth, const std::vector<int>& otherColumns);
-
 struct CheckBoxPlacement {
   // Tops and lefts of the boxes relative to their group boxes.
   QPoint 全盘, 自定义, 保存日志, 托盘提示;

@@ -106,7 +106,8 @@ void MainWindow::BuildControls() {
 
   分组框2 = new QGroupBox("监控设置", this);
   分组框2->setObjectName("分组框2");
-  分组框2->setGeometry(507, 8, 490, 80);
+  // Margins of 8 on every side of the 1010 x 800 design size.
+  分组框2->setGeometry(507, 8, 495, 80);
   选择框_全盘 = MakeBox(分组框2, "选择框_全盘", "全盘监控", 32, 34);
   选择框_自定义 = MakeBox(分组框2, "选择框_自定义", "自定义路径", 147, 34);
   选择框_保存日志 = MakeBox(分组框2, "选择框_保存日志", "保存日志", 262, 34);
@@ -115,7 +116,9 @@ void MainWindow::BuildControls() {
   超级列表框2 = new QTreeView(this);
   超级列表框2->setRootIsDecorated(false);
   超级列表框2->setUniformRowHeights(true);
-  超级列表框2->header()->setStretchLastSection(false);
+  // The last column fills what the view really has beside the others, with
+  // or without a scroll bar.
+  超级列表框2->header()->setStretchLastSection(true);
   RuleListPanel::Host host;
   host.customPathMode = [this] { return 选择框_自定义->isChecked(); };
   host.wholeDiskMode = [this] { return 选择框_全盘->isChecked(); };
@@ -126,7 +129,7 @@ void MainWindow::BuildControls() {
   host.ask = [this](const QString& caption, const QString& question) { return Dialogs::Ask(this, caption, question); };
   host.rulesChanged = [this] { UpdateWatchRoots(); };
   ruleList_ = new RuleListPanel(超级列表框2, RuleFilePath(), std::move(host), this);
-  SetUpList(超级列表框2, "超级列表框2", ruleList_->Model(), {150, 500, 310}, QRect(8, 96, 989, 176),
+  SetUpList(超级列表框2, "超级列表框2", ruleList_->Model(), {150, 500, 310}, QRect(8, 96, 994, 176),
             [this](int c, int w) { 超级列表框2->setColumnWidth(c, w); });
 
   eventModel_ = new EventListModel(eventList_, colours_, this);
@@ -134,9 +137,9 @@ void MainWindow::BuildControls() {
   超级列表框1->verticalHeader()->hide();
   超级列表框1->setShowGrid(false);
   超级列表框1->setWordWrap(false);
-  超级列表框1->horizontalHeader()->setStretchLastSection(false);
+  超级列表框1->horizontalHeader()->setStretchLastSection(true);
   超级列表框1->horizontalHeader()->setHighlightSections(false);
-  SetUpList(超级列表框1, "超级列表框1", eventModel_, {180, 200, 100, 480}, QRect(8, 276, 989, 485),
+  SetUpList(超级列表框1, "超级列表框1", eventModel_, {180, 200, 100, 480}, QRect(8, 276, 994, 516),
             [this](int c, int w) { 超级列表框1->setColumnWidth(c, w); });
   connect(eventModel_, &EventListModel::Appended, 超级列表框1, &QTableView::scrollToBottom);
 }
@@ -639,11 +642,6 @@ void MainWindow::ApplyChildLayout() {
     childWindows_[i]->setGeometry(ApplyRatio(childRatios_[i], size()));
     childWindows_[i]->raise();
   }
-  int listWidth = 超级列表框1->width();
-  超级列表框1->setColumnWidth(
-      3, FillingColumnWidth(listWidth, {超级列表框1->columnWidth(0), 超级列表框1->columnWidth(1), 超级列表框1->columnWidth(2)}));
-  超级列表框2->setColumnWidth(2, FillingColumnWidth(listWidth, {超级列表框2->columnWidth(0), 超级列表框2->columnWidth(1)}));
-
   CheckBoxPlacement p = PlaceCheckBoxes(分组框1->size(), 分组框2->size());
   auto place = [](QCheckBox* box, QPoint at) { box->move(at); };
   place(选择框_全盘, p.全盘);
