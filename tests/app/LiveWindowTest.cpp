@@ -59,6 +59,18 @@ class LiveWindowTest : public ::testing::TestWithParam<WatchBackend> {
       text += std::string(rows.Cell(r, 2)) + " " + std::string(rows.Cell(r, 3)) + "\n";
     return text;
   }
+  // Waits until the change source reports changes in folder: a rule's folder
+  // is watched a moment after the rule is added.
+  void Watching(const std::string& folder) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      std::string probe = folder + "/.probe-" + std::to_string(attempt);
+      fs::create_directory(probe);
+      bool seen = RunUntil([&] { return RowsOf("新建目录", probe) > 0; }, 500);
+      fs::remove(probe);
+      if (seen) return;
+    }
+    FAIL() << "changes in " << folder << " never reached the window";
+  }
   std::size_t RowsOf(std::string_view type, const std::string& path) {
     EventList& rows = window_->EventRows();
     std::size_t n = 0;
@@ -75,6 +87,7 @@ TEST_P(LiveWindowTest, EveryScanDroppedAgainAndAgainIsMovedAway) {
   fs::create_directories(Files() + "/scans");
   fs::create_directories(Files() + "/archive");
   window_->AddRule("新建文件", Files() + "/scans", "【移动文件】" + Files() + "/archive");
+  Watching(Files() + "/scans");
   std::string scan = Files() + "/scans/scan.pdf";
   for (int i = 0; i < 3; ++i) {
     Shell("printf 'page " + std::to_string(i) + "' > '" + scan + "'");
@@ -89,8 +102,7 @@ TEST_P(LiveWindowTest, ARuleFolderMadeAfterStartIsWatched) {
   fs::create_directories(Files() + "/out");
   window_->AddRule("新建文件", in, "【复制文件】" + Files() + "/out");
   Shell("mkdir -p '" + in + "'");
-  // Give the watch a moment to move down to the new folder.
-  RunUntil([] { return false; }, 300);
+  Watching(in);
   Shell("echo a > '" + in + "/a.txt'");
   EXPECT_TRUE(RunUntil([&] { return fs::exists(Files() + "/out/a.txt"); })) << "the rule never saw its folder\n" << Rows();
 }
@@ -100,6 +112,7 @@ TEST_P(LiveWindowTest, MovesIntoARuleFolderAndBetweenItsFoldersActOnTheRealPath)
   for (const std::string& d : {in + "/sub", out, outside}) fs::create_directories(d);
   window_->AddRule("新建文件", in, "【复制文件】" + out);
   window_->AddRule("重命名文件", in, "【复制文件】" + out);
+  Watching(in);
   Shell("echo photo > '" + outside + "/photo.jpg' && mv '" + outside + "/photo.jpg' '" + in + "/'");
   EXPECT_TRUE(RunUntil([&] { return fs::exists(out + "/photo.jpg"); })) << "a file moved in from outside is new here\n"
                                                                         << Rows();
@@ -121,6 +134,7 @@ TEST_P(LiveWindowTest, NamesOfAnyBytesAreCopiedExactlyAndEachRecordIsOneLine) {
   window_->findChild<QCheckBox*>("选择框_保存日志")->click();
   window_->AddRule("新建文件", in, "【复制文件】" + out);
   window_->AddRule("新建文件", in, "【执行程序】/bin/cp§#路径 '" + started + "'§1");
+  Watching(in);
   // A name made on Windows (GBK bytes), and one with a line break in it.
   const std::string gbk = "\xB1\xA8\xB8\xE6.txt", broken = "a\nforged.txt";
   Shell("printf gbk > \"$(printf '" + in + "/\\261\\250\\270\\346.txt')\"");
@@ -152,6 +166,7 @@ TEST_P(LiveWindowTest, SafeSavesAndSedInPlaceAreListedEveryTime) {
   std::string in = Files() + "/in", file = in + "/notes.txt";
   fs::create_directories(in);
   window_->AddRule("新建文件", in, "【仅列出】");
+  Watching(in);
   Shell("echo a > '" + file + "'");
   for (int i = 0; i < 3; ++i) Shell("sed -i s/a/b/ '" + file + "'");
   Shell("printf saved > '" + in + "/.notes.txt.tmp' && mv '" + in + "/.notes.txt.tmp' '" + file + "'");
@@ -162,6 +177,7 @@ TEST_P(LiveWindowTest, ABurstMadeAndRemovedWithinSecondsIsListedWhole) {
   std::string burst = Files() + "/in/burst";
   fs::create_directories(burst);
   window_->AddRule("新建文件", Files() + "/in", "【仅列出】");
+  Watching(Files() + "/in");
   constexpr int kFiles = 2000;
   Shell("cd '" + burst + "' && seq 1 " + std::to_string(kFiles) + " | xargs touch");
   auto all = [&](std::string_view type) {
@@ -184,6 +200,7 @@ TEST_P(LiveWindowTest, AGitCheckoutAndRemovingTheCloneListEveryChange) {
         "git add -A; git commit -qm one; mkdir -p src/new/deep; for i in 1 2 3; do echo $i > src/new/deep/n$i.c; done;"
         "echo changed > src/a/f1.c; git rm -q doc/d2.txt doc/d3.txt; git add -A; git commit -qm two");
   window_->AddRule("新建文件", Files() + "/watched", "【仅列出】");
+  Watching(Files() + "/watched");
   Shell("git clone -q '" + repo + "' '" + clone + "'");
   ASSERT_TRUE(RunUntil([&] { return RowsOf("新建文件", clone + "/src/new/deep/n3.c") == 1; })) << Rows();
 
