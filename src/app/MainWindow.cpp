@@ -5,6 +5,7 @@
 #include "app/EventListModel.h"
 #include "app/ProgramDir.h"
 #include "log/FormatTime.h"
+#include "skin/Skin.h"
 #include "monitor/Decode.h"
 #include "monitor/MountTable.h"
 #include "support/Desktop.h"
@@ -235,6 +236,7 @@ bool MainWindow::OnMainWindowCreated() {
   connect(tray_, &TrayIcon::Clicked, this, [this] { ShowMainWindow(); });
   LoadSettings();
   Application::SetErrorHandler([](int code, const QString& message) { ShowRuntimeError(code, message); });
+  if (options_.skin) ApplySkin(EmbeddedSkinResource());
   return true;
 }
 

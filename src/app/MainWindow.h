@@ -43,6 +43,8 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
     SourceFactory sourceFactory;
     // Every record also to the terminal.
     bool console = false;
+    // The program's own look; off, the platform's ordinary one.
+    bool skin = true;
   };
 
   explicit MainWindow(Options options, QWidget* parent = nullptr);
