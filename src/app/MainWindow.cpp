@@ -25,6 +25,8 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QDir>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -82,6 +84,7 @@ MainWindow::MainWindow(Options options, QWidget* parent)
       eventLog_(std::make_unique<EventLog>(eventList_, colours_, *log_, *this)),
       tray_(new TrayIcon(this)) {
   setObjectName("MainWindow");
+  configFile_ = ConfigFilePath();
   eventLog_->SetConsoleMirror(options_.console);
   setWindowTitle("Vantrel");
   BuildControls();
@@ -234,6 +237,7 @@ bool MainWindow::OnMainWindowCreated() {
   lastActionTarget_ = ProgramDir();
   tray_->Add(this, windowTitle(), 托盘右键);
   connect(tray_, &TrayIcon::Clicked, this, [this] { ShowMainWindow(); });
+  WatchSettingsFile();
   LoadSettings();
   Application::SetErrorHandler([](int code, const QString& message) { ShowRuntimeError(code, message); });
   if (options_.skin) ApplySkin(EmbeddedSkinResource());
@@ -286,6 +290,9 @@ void MainWindow::OnChangeNotification(const ChangeNotification& n) {
                     [&](const MonitorRule& r) { return PathWithin(r.monitoredPath, folder); }))
       UpdateWatchRoots();
   }
+  // Seen before the filter drops the program's own folder: the settings
+  // cache learns of an edit at once rather than from its own watch.
+  if (n.item1 == configFile_ || (n.item2 && *n.item2 == configFile_)) SettingsFilesChanged();
   if (observer_) observer_(*event);
   std::int32_t outer = currentEventPid_;
   currentEventPid_ = n.pid;
@@ -406,7 +413,25 @@ bool MainWindow::PromptsOn() const { return 选择框_托盘提示->isChecked();
 
 bool MainWindow::SaveLogOn() const { return 选择框_保存日志->isChecked(); }
 
-std::string MainWindow::ConfigFile() const { return ConfigFilePath(); }
+std::string MainWindow::ConfigFile() const { return configFile_; }
+
+void MainWindow::WatchSettingsFile() {
+  settingsWatch_ = new QFileSystemWatcher(this);
+  const QString file = QString::fromStdString(configFile_);
+  // The folder's watch sees the file made, replaced or removed; the file's
+  // own watch sees it written in place. A replaced file is a new one to watch.
+  auto changed = [this, file] {
+    SettingsFilesChanged();
+    settingsWatch_->removePath(file);
+    if (QFileInfo::exists(file)) settingsWatch_->addPath(file);
+  };
+  connect(settingsWatch_, &QFileSystemWatcher::directoryChanged, this, changed);
+  connect(settingsWatch_, &QFileSystemWatcher::fileChanged, this, changed);
+  if (settingsWatch_->addPath(QString::fromStdString(ProgramDir()))) {
+    changed();
+    ReportSettingsChanges(true);
+  }
+}
 
 void MainWindow::ShowPrompt(const std::string& title, const std::string& text) { tray_->ShowPrompt(title, text); }
 
@@ -680,6 +705,7 @@ void MainWindow::OnWindowDestroy() {
   destroyed_ = true;
   SaveWindowSize();
   UnregisterShellWatch();
+  if (settingsWatch_) ReportSettingsChanges(false);
 }
 
 void MainWindow::QuitProgram() {

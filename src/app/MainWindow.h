@@ -15,6 +15,7 @@
 
 class QAction;
 class QCheckBox;
+class QFileSystemWatcher;
 class QGroupBox;
 class QMenu;
 class QStandardItemModel;
@@ -199,6 +200,11 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   std::vector<ChildRatio> childRatios_;
   int childCount_ = 0;
   ChangeIntake* intake_ = nullptr;
+  // Tells the settings cache of every change to config.ini, so that reading
+  // a setting asks the disk nothing while the file is unchanged.
+  QFileSystemWatcher* settingsWatch_ = nullptr;
+  std::string configFile_;
+  void WatchSettingsFile();
   std::function<void(const ChangeEvent&)> observer_;
   bool quitting_ = false;
   bool programSetsBoxes_ = false;

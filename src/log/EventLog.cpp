@@ -18,7 +18,6 @@ struct ColourKey {
 };
 constexpr std::array<ColourKey, 5> kColourKeys{{
     {"时间", "0"}, {"名称", "16746496"}, {"类型", "255"}, {"路径", "8421376"}, {"执行", "16711680"}}};
-constexpr const char* kColumnKeys[4] = {"时间", "名称", "类型", "路径"};
 
 std::string NowText() { return FormatTime(std::nullopt, 1, 0, 2); }
 
@@ -31,13 +30,25 @@ std::uint32_t EventLog::ColourSetting(const char* key) const {
   return static_cast<std::uint32_t>(LeadingInteger(ReadSetting(host_.ConfigFile(), "日志颜色", key, fallback)));
 }
 
+const std::array<std::uint32_t, 5>& EventLog::Colours() {
+  const std::uint64_t generation = SettingsGeneration();
+  if (generation == 0 || generation != coloursGeneration_) {
+    for (std::size_t k = 0; k < kColourKeys.size(); ++k) colours5_[k] = ColourSetting(kColourKeys[k].key);
+    coloursGeneration_ = generation;
+  }
+  return colours5_;
+}
+
+// Columns take the colours of 时间, 名称, 类型 and 路径 in turn; an action row
+// is all in 执行's.
 void EventLog::ColourEventRow(std::size_t row) {
-  for (int column = 0; column < 4; ++column)
-    colours_.SetCellColour(row, column, ColourSetting(kColumnKeys[column]), kWhite);
+  const auto& colours = Colours();
+  for (int column = 0; column < 4; ++column) colours_.SetCellColour(row, column, colours[column], kWhite);
 }
 
 void EventLog::ColourActionRow(std::size_t row) {
-  for (int column = 0; column < 4; ++column) colours_.SetCellColour(row, column, ColourSetting("执行"), kWhite);
+  const std::uint32_t colour = Colours()[4];
+  for (int column = 0; column < 4; ++column) colours_.SetCellColour(row, column, colour, kWhite);
 }
 
 void EventLog::AddEventRow(const std::string& displayName, const std::string& eventName, const std::string& path,

@@ -5,6 +5,7 @@
 #include "log/ListColourStore.h"
 #include "log/LogOutput.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -56,6 +57,9 @@ class EventLog {
   // Writes a record; the first failure of a run of failures is told.
   void WriteRecord(const std::string& text);
   void ColourActionRow(std::size_t row);
+  // The five colours as config.ini holds them now; read again only when the
+  // settings changed (or every time, when changes are not reported).
+  const std::array<std::uint32_t, 5>& Colours();
 
   EventList& list_;
   ListColourStore& colours_;
@@ -63,6 +67,8 @@ class EventLog {
   EventLogHost& host_;
   bool recordFailing_ = false;
   bool consoleMirror_ = false;
+  std::array<std::uint32_t, 5> colours5_{};
+  std::uint64_t coloursGeneration_ = 0;
 };
 
 // The whole list as the export writes it, one line per row.

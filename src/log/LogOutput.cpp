@@ -7,6 +7,7 @@
 #include "text/TextRules.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -68,8 +69,22 @@ std::string LogOutput::FormatLogRecord(std::string_view text, int level, const L
 }
 
 bool LogOutput::WriteLogRecord(std::string_view text, int level) {
-  if (!IsDirectoryPath(directory_)) EnsureDirectoryPath(directory_);
+  // A log file (or its folder) removed while open is made again; asking
+  // the disk once a second rather than for every record keeps a busy log at
+  // one system call per record.
+  const long long now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch()).count();
+  if (fd_ >= 0 && now - checkedAt_ >= 1000000000LL) {
+    checkedAt_ = now;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || st.st_nlink == 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
   if (fd_ < 0) {
+    checkedAt_ = now;
+    if (!IsDirectoryPath(directory_)) EnsureDirectoryPath(directory_);
     std::string path = SetLogFile();
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd_ < 0) return false;

@@ -46,6 +46,8 @@ class LogOutput {
   std::string directory_;
   std::string fileName_;
   int fd_ = -1;
+  // When the open log file was last checked for removal (steady clock, ns).
+  long long checkedAt_ = 0;
   int consoleFd_ = 2;
 };
 

@@ -8,6 +8,9 @@
 #include <mutex>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <cstdint>
+
 namespace vantrel {
 namespace {
 
@@ -153,6 +156,8 @@ namespace {
 // The parsed file, kept while the file on disk is unchanged: a read costs a
 // stat instead of a parse, and any change (ours are renames, so a new inode;
 // an editor's write changes the time or size) is seen at the next read.
+// While a watch reports every change to the file, a read asks the disk
+// nothing until a change is reported.
 struct CachedFile {
   std::string path;
   dev_t dev = 0;
@@ -160,8 +165,13 @@ struct CachedFile {
   off_t size = -1;
   timespec mtime{};
   timespec ctime{};
-  std::optional<IniDocument> doc;
+  std::uint64_t generation = 0;
+  bool loaded = false;
+  std::optional<IniDocument> doc;  // none: the file is missing or unreadable
 };
+
+std::atomic<bool> changesReported{false};
+std::atomic<std::uint64_t> generation{1};
 
 bool SameFile(const CachedFile& c, const struct stat& st) {
   return c.dev == st.st_dev && c.ino == st.st_ino && c.size == st.st_size && c.mtime.tv_sec == st.st_mtim.tv_sec &&
@@ -173,19 +183,24 @@ std::optional<std::string> CachedGet(const std::string& path, std::string_view s
   static std::mutex mutex;
   static CachedFile cache;
   std::lock_guard lock(mutex);
+  const std::uint64_t now = generation.load();
+  if (changesReported.load() && cache.loaded && cache.path == path && cache.generation == now)
+    return cache.doc ? cache.doc->Get(section, key) : std::nullopt;
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  if (!cache.doc || cache.path != path || !SameFile(cache, st)) {
-    std::string bytes;
-    if (!ReadWholeFile(path, bytes)) return std::nullopt;
-    cache.path = path;
-    cache.dev = st.st_dev;
-    cache.ino = st.st_ino;
-    cache.size = st.st_size;
-    cache.mtime = st.st_mtim;
-    cache.ctime = st.st_ctim;
-    cache.doc = IniDocument::Parse(bytes);
+  if (::stat(path.c_str(), &st) != 0) {
+    cache = CachedFile{path, 0, 0, -1, {}, {}, now, true, std::nullopt};
+    return std::nullopt;
   }
+  if (!cache.loaded || !cache.doc || cache.path != path || !SameFile(cache, st)) {
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) {
+      cache = CachedFile{path, 0, 0, -1, {}, {}, now, true, std::nullopt};
+      return std::nullopt;
+    }
+    cache = CachedFile{path, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, now, true,
+                       IniDocument::Parse(bytes)};
+  }
+  cache.generation = now;
   return cache.doc->Get(section, key);
 }
 
@@ -210,8 +225,19 @@ bool WriteSetting(std::string_view file, std::string_view section, std::string_v
   if (!ReadWholeFile(path, bytes) && errno != ENOENT) return false;
   IniDocument doc = IniDocument::Parse(bytes);
   doc.Set(section, key, value);
-  return WriteFileAtomically(path, doc.Serialize());
+  const bool written = WriteFileAtomically(path, doc.Serialize());
+  SettingsFilesChanged();
+  return written;
 }
+
+void ReportSettingsChanges(bool on) {
+  changesReported = on;
+  SettingsFilesChanged();
+}
+
+void SettingsFilesChanged() { ++generation; }
+
+std::uint64_t SettingsGeneration() { return changesReported.load() ? generation.load() : 0; }
 
 int SettingsFileError(const std::string& file) {
   std::string bytes;

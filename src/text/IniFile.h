@@ -2,6 +2,7 @@
 // The settings file: an INI text read and written with the matching rules of
 // the platform it came from (section and key names without case, blanks
 // around key names ignored), GB18030 on disk, unknown lines kept as they are.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,6 +51,16 @@ std::string ReadSetting(std::string_view file, std::string_view section, std::st
 // previous file then stays as it was.
 bool WriteSetting(std::string_view file, std::string_view section, std::string_view key,
                   std::string_view value);
+
+// A reader whose watch reports every change to the settings files turns this
+// on; reads then ask the disk nothing until SettingsFilesChanged() is called.
+// Off (the default), every read checks the file on disk.
+void ReportSettingsChanges(bool on);
+// A settings file changed on disk (WriteSetting reports its own writes).
+void SettingsFilesChanged();
+// Changes with every reported change; 0 while changes are not reported, so
+// that what is derived from the settings is read again every time.
+std::uint64_t SettingsGeneration();
 
 // 0 when the file can be read or does not exist, else why it cannot (a
 // FileError for what is no regular file or too large to be one).

@@ -5,6 +5,7 @@
 #include "app/ProgramDir.h"
 #include "log/Clock.h"
 #include "monitor/ScriptedSource.h"
+#include "FileHelpers.h"
 #include "WindowTestSupport.h"
 #include "support/Desktop.h"
 #include "support/Dialogs.h"
@@ -23,6 +24,7 @@
 #include <QTextCursor>
 #include <QMenu>
 #include <QTableView>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -132,6 +134,33 @@ TEST_F(EventListWindowTest, ColoursChosenFromTheMenuRecolourEveryRowAndLast) {
   for (int column = 0; column < 4; ++column) EXPECT_EQ(colourOf(1, column), QColor(0x80, 0x80, 0x80));
   Feed({{SHCNE_CREATE, "/data/b.txt", std::nullopt, 0}});
   EXPECT_EQ(colourOf(2, 2), QColor(0, 0xFF, 0)) << "new rows take the chosen colour";
+}
+
+// Settings are not read from the disk for every row, yet another program's
+// edit of config.ini, in place or by replacing it, reaches the next rows.
+TEST_F(EventListWindowTest, AnotherProgramsEditOfTheSettingsReachesTheNextRows) {
+  Config("[监控设置]\n全盘监控=真\n自定义路径=假\n");
+  Start();
+  auto typeColourOfNewRow = [&](const std::string& path) {
+    Feed({{SHCNE_CREATE, path, std::nullopt, 0}});
+    return list_->model()->index(list_->model()->rowCount() - 1, 2).data(Qt::ForegroundRole).value<QColor>();
+  };
+  auto waitFor = [&](const QColor& colour, const char* how) {
+    QElapsedTimer timer;
+    timer.start();
+    int n = 0;
+    QColor seen;
+    while ((seen = typeColourOfNewRow("/data/" + std::string(how) + std::to_string(n++))) != colour &&
+           timer.elapsed() < 5000)
+      QApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(seen, colour) << how;
+  };
+  EXPECT_EQ(typeColourOfNewRow("/data/first"), QColor(0xFF, 0, 0));
+  WriteInPlace(Home() + "/config.ini",
+               Utf8ToGb18030("[监控设置]\r\n全盘监控=真\r\n自定义路径=假\r\n[日志颜色]\r\n类型=65280\r\n"));
+  waitFor(QColor(0, 0xFF, 0), "in-place");
+  Config("[监控设置]\n全盘监控=真\n自定义路径=假\n[日志颜色]\n类型=16711680\n");
+  waitFor(QColor(0, 0, 0xFF), "replaced");
 }
 
 TEST_F(EventListWindowTest, CustomModeWithoutRulesListsNothing) {

@@ -35,6 +35,30 @@ TEST_F(IniFileTest, SectionsAndKeysMatchWithoutCaseOrSurroundingBlanks) {
       << "one entry for both spellings, the file's own spelling kept";
 }
 
+// While a watch reports changes, reads trust the parse they have; a
+// reported change, or one of our own writes, is read at once.
+TEST_F(IniFileTest, ReportedChangesAloneMakeReadsLookAtTheDiskAgain) {
+  ASSERT_TRUE(WriteSetting(file_, "日志颜色", "时间", "1"));
+  ReportSettingsChanges(true);
+  const std::uint64_t before = SettingsGeneration();
+  EXPECT_NE(before, 0u);
+  EXPECT_EQ(ReadSetting(file_, "日志颜色", "时间", "0"), "1");
+  WriteFileAtomically(file_, Utf8ToGb18030("[日志颜色]\r\n时间=2\r\n"));
+  EXPECT_EQ(ReadSetting(file_, "日志颜色", "时间", "0"), "1") << "no change reported yet: nothing asked of the disk";
+  SettingsFilesChanged();
+  EXPECT_GT(SettingsGeneration(), before);
+  EXPECT_EQ(ReadSetting(file_, "日志颜色", "时间", "0"), "2");
+  ASSERT_TRUE(WriteSetting(file_, "日志颜色", "时间", "3"));
+  EXPECT_EQ(ReadSetting(file_, "日志颜色", "时间", "0"), "3") << "our own write is reported by itself";
+  ::unlink(file_.c_str());
+  SettingsFilesChanged();
+  EXPECT_EQ(ReadSetting(file_, "日志颜色", "时间", "0"), "0") << "a removed file reads as defaults";
+  ReportSettingsChanges(false);
+  EXPECT_EQ(SettingsGeneration(), 0u);
+  WriteFileAtomically(file_, Utf8ToGb18030("[日志颜色]\r\n时间=4\r\n"));
+  EXPECT_EQ(ReadSetting(file_, "日志颜色", "时间", "0"), "4") << "unreported, every read checks the file";
+}
+
 TEST_F(IniFileTest, MissingFileKeyOrNamesGiveTheDefaultOrNothing) {
   EXPECT_EQ(ReadSetting(file_, "监控类型", "新建文件", "真"), "真");
   ASSERT_TRUE(WriteSetting(file_, "监控类型", "新建文件", "假"));
