@@ -3,12 +3,19 @@
 // colours, prompt and log record) on the offscreen platform.
 //
 //   bench_pipeline [--events N]
-//   pipeline events=N seconds=S per_event_us=U growth=G rss_mb=M
+//   pipeline events=N seconds=S per_event_us=U growth=G rss_mb=M floor_ratio=R bytes_per_row=B
 //
 // growth is the time per event of the last tenth over that of the first.
+// floor_ratio is the time per event over that of a bare loop, run by turns
+// with it in the same process, that makes the same paths, formats the same log records
+// and appends each with one write(): the least a program that logs every
+// change must do. bytes_per_row is the resident memory the list adds per
+// row, from just before the first event to the end.
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "app/ProgramDir.h"
+#include "log/EventLog.h"
+#include "log/LogOutput.h"
 #include "monitor/ScriptedSource.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
@@ -31,6 +38,25 @@ double ResidentMegabytes() {
   long size = 0, resident = 0;
   statm >> size >> resident;
   return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+std::string PathOf(long i) {
+  return "/home/user/projects/data/batch" + std::to_string(i / 1000) + "/report-" + std::to_string(i) + ".txt";
+}
+
+// The floor for events [from, to): the same records, one write() each.
+double FloorSeconds(LogOutput& log, long from, long to) {
+  const std::string separator = EventLog::kSeparator;
+  auto start = Clock::now();
+  for (long i = from; i < to; ++i) {
+    const std::string path = PathOf(i);
+    const std::string name = path.substr(path.rfind('/') + 1);
+    if (!log.WriteLogRecord(separator + name + separator + "新建文件" + separator + path + "\r\n")) {
+      std::fprintf(stderr, "bench_pipeline: the floor loop cannot write its log\n");
+      std::exit(1);
+    }
+  }
+  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 }  // namespace
@@ -67,32 +93,41 @@ int main(int argc, char** argv) {
   if (!window.OnMainWindowCreated()) return 1;
   window.show();
   QApplication::processEvents();
+  const double rssBefore = ResidentMegabytes();
 
-  const long tenth = events / 10;
-  double firstTenth = 0, lastTenth = 0;
-  auto start = Clock::now();
-  auto sliceStart = start;
+  // Tenths of the floor and of the pipeline take turns, so that both meet
+  // the same state of the disk and its cache.
+  LogOutput floorLog(home.path().toStdString());
+  floorLog.SetLogFile(home.path().toStdString() + "/floor", "floor.txt");
+  double floorSeconds = 0, seconds = 0, firstTenth = 0, lastTenth = 0;
   ChangeNotification n;
   n.code = SHCNE_CREATE;
-  for (long i = 0; i < events; ++i) {
-    n.item1 = "/home/user/projects/data/batch" + std::to_string(i / 1000) + "/report-" + std::to_string(i) + ".txt";
-    window.OnChangeNotification(n);
-    // Let the view catch up as the event loop would between notifications.
-    if (i % 1000 == 999) QApplication::processEvents();
-    if (i + 1 == tenth) firstTenth = std::chrono::duration<double>(Clock::now() - sliceStart).count();
-    if (i + 1 == events - tenth) sliceStart = Clock::now();
+  for (int slice = 0; slice < 10; ++slice) {
+    const long from = events * slice / 10, to = events * (slice + 1) / 10;
+    floorSeconds += FloorSeconds(floorLog, from, to);
+    auto sliceStart = Clock::now();
+    for (long i = from; i < to; ++i) {
+      n.item1 = PathOf(i);
+      window.OnChangeNotification(n);
+      // Let the view catch up as the event loop would between notifications.
+      if (i % 1000 == 999) QApplication::processEvents();
+    }
+    QApplication::processEvents();
+    const double took = std::chrono::duration<double>(Clock::now() - sliceStart).count();
+    seconds += took;
+    if (slice == 0) firstTenth = took;
+    if (slice == 9) lastTenth = took;
   }
-  QApplication::processEvents();
-  auto end = Clock::now();
-  lastTenth = std::chrono::duration<double>(end - sliceStart).count();
-  double seconds = std::chrono::duration<double>(end - start).count();
   double rss = ResidentMegabytes();
   long listed = static_cast<long>(window.EventRows().RowCount());
   if (listed != events) {
     std::fprintf(stderr, "bench_pipeline: %ld of %ld events were listed\n", listed, events);
     return 1;
   }
-  std::printf("pipeline events=%ld seconds=%.2f per_event_us=%.2f growth=%.2f rss_mb=%.0f\n", events, seconds,
-              seconds * 1e6 / static_cast<double>(events), firstTenth > 0 ? lastTenth / firstTenth : 0.0, rss);
+  const double perEvent = seconds / static_cast<double>(events);
+  std::printf("pipeline events=%ld seconds=%.2f per_event_us=%.2f growth=%.2f rss_mb=%.0f floor_ratio=%.2f "
+              "bytes_per_row=%.0f\n",
+              events, seconds, perEvent * 1e6, firstTenth > 0 ? lastTenth / firstTenth : 0.0, rss, seconds / floorSeconds,
+              (rss - rssBefore) * 1024.0 * 1024.0 / static_cast<double>(events));
   return 0;
 }

@@ -88,6 +88,7 @@ MainWindow::MainWindow(Options options, QWidget* parent)
   eventLog_->SetConsoleMirror(options_.console);
   setWindowTitle("Vantrel");
   BuildControls();
+  for (int i = 0; i < kTypeBoxCount; ++i) typeCaptions_[i] = Caption(TypeBoxWidget(static_cast<TypeBox>(i)));
   BuildMenus();
   ConnectCheckBoxes();
   setMinimumSize(kMinWidth, kMinHeight);
@@ -308,7 +309,7 @@ QCheckBox* MainWindow::TypeBoxWidget(TypeBox box) const {
   return boxes[box];
 }
 
-std::string MainWindow::TypeBoxCaption(TypeBox box) const { return Caption(TypeBoxWidget(box)); }
+std::string MainWindow::TypeBoxCaption(TypeBox box) const { return typeCaptions_[box]; }
 
 bool MainWindow::TypeBoxTicked(TypeBox box) const { return TypeBoxWidget(box)->isChecked(); }
 

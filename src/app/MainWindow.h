@@ -10,6 +10,7 @@
 #include "rules/RuleMatcher.h"
 
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -204,6 +205,8 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   // a setting asks the disk nothing while the file is unchanged.
   QFileSystemWatcher* settingsWatch_ = nullptr;
   std::string configFile_;
+  // The type boxes' captions, asked for every event; they never change.
+  std::array<std::string, kTypeBoxCount> typeCaptions_;
   void WatchSettingsFile();
   std::function<void(const ChangeEvent&)> observer_;
   bool quitting_ = false;

@@ -42,9 +42,15 @@ LocalDateTime LocalNow() {
   if (TestClock()) return TestClock()();
   timeval tv{};
   gettimeofday(&tv, nullptr);
-  tm local{};
-  time_t secs = tv.tv_sec;
-  localtime_r(&secs, &local);
+  // Asked several times for every event: the local fields are worked out
+  // once a second (the zone's offset changes only on a second's edge).
+  thread_local time_t memoSecs = -1;
+  thread_local tm local{};
+  if (tv.tv_sec != memoSecs) {
+    time_t secs = tv.tv_sec;
+    localtime_r(&secs, &local);
+    memoSecs = secs;
+  }
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
           local.tm_min,         local.tm_sec,     static_cast<int>(tv.tv_usec / 1000)};
 }

@@ -131,20 +131,26 @@ std::size_t EventList::Append(std::string_view time, std::string_view name, std:
                               std::string_view path) {
   auto row = static_cast<std::uint32_t>(rows_.size());
   Row r{};
-  r.name = Store(name);
-  r.nameLength = static_cast<std::uint32_t>(name.size());
   r.path = Store(path);
   r.pathLength = static_cast<std::uint32_t>(path.size());
+  // The name is most often the path's last part: then it is kept only once.
+  const bool tail = !name.empty() && name.size() < path.size() && path.ends_with(name) &&
+                    path[path.size() - name.size() - 1] == '/';
+  r.name = tail ? r.path + (path.size() - name.size()) : Store(name);
+  r.nameLength = static_cast<std::uint32_t>(name.size());
   r.time = times_.Intern(time, row, true);
   r.type = types_.Intern(type, row, false);
   rows_.push_back(r);
   if (r.time != latestTime_) {
-    latestRows_.clear();
+    // A table grown for a busy second is let go once seconds are quiet again.
+    if (latest_.size() > 4096 && latestUsed_ * 8 < latest_.size()) std::vector<LatestSlot>().swap(latest_);
+    ++latestStamp_;
+    latestUsed_ = 0;
     latestTime_ = r.time;
   }
-  latestRows_.insert_or_assign(std::hash<std::string_view>{}(path), row);
-  names_.Insert(row, name);
-  paths_.Insert(row, path);
+  NoteLatest(std::hash<std::string_view>{}(path), row);
+  if (namesIndexed_) names_.Insert(row, name);
+  if (pathsIndexed_) paths_.Insert(row, path);
   return row;
 }
 
@@ -152,8 +158,42 @@ bool EventList::LatestSecondRepeats(std::string_view time, std::string_view type
   if (latestTime_ == UINT32_MAX || !EqualsIgnoreCase(times_.texts[latestTime_], time)) return false;
   // Another path of the same hash may have taken the place: then nothing is
   // known, and the event is listed rather than lost.
-  auto it = latestRows_.find(std::hash<std::string_view>{}(path));
-  return it != latestRows_.end() && PathOf(this, it->second) == path && types_.texts[rows_[it->second].type] == type;
+  const LatestSlot* slot = FindLatest(std::hash<std::string_view>{}(path));
+  return slot && PathOf(this, slot->row) == path && types_.texts[rows_[slot->row].type] == type;
+}
+
+void EventList::NoteLatest(std::size_t hash, std::uint32_t row) {
+  if ((latestUsed_ + 1) * 2 > latest_.size()) {
+    std::vector<LatestSlot> old;
+    old.swap(latest_);
+    latest_.assign(std::max<std::size_t>(1024, old.size() * 2), LatestSlot{0, 0, 0});
+    latestUsed_ = 0;
+    for (const LatestSlot& s : old)
+      if (s.stamp == latestStamp_) NoteLatest(s.hash, s.row);
+  }
+  const std::size_t mask = latest_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    LatestSlot& s = latest_[i];
+    if (s.stamp != latestStamp_) {
+      s = {hash, row, latestStamp_};
+      ++latestUsed_;
+      return;
+    }
+    if (s.hash == hash) {
+      s.row = row;
+      return;
+    }
+  }
+}
+
+const EventList::LatestSlot* EventList::FindLatest(std::size_t hash) const {
+  if (latest_.empty()) return nullptr;
+  const std::size_t mask = latest_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const LatestSlot& s = latest_[i];
+    if (s.stamp != latestStamp_) return nullptr;
+    if (s.hash == hash) return &s;
+  }
 }
 
 std::string_view EventList::Cell(std::size_t row, int column) const {
@@ -175,10 +215,18 @@ std::int64_t EventList::FindRowByCell(std::string_view text, int column) const {
     case 0:
       return times_.Find(text, true);
     case 1:
+      if (!namesIndexed_) {
+        for (std::uint32_t row = 0; row < rows_.size(); ++row) names_.Insert(row, NameOf(this, row));
+        namesIndexed_ = true;
+      }
       return names_.Find(text);
     case 2:
       return types_.Find(text, false);
     case 3:
+      if (!pathsIndexed_) {
+        for (std::uint32_t row = 0; row < rows_.size(); ++row) paths_.Insert(row, PathOf(this, row));
+        pathsIndexed_ = true;
+      }
       return paths_.Find(text);
     default:
       return -1;
@@ -195,7 +243,9 @@ void EventList::Clear() {
   types_.Clear();
   names_.Clear();
   paths_.Clear();
-  latestRows_.clear();
+  namesIndexed_ = pathsIndexed_ = false;
+  ++latestStamp_;
+  latestUsed_ = 0;
   latestTime_ = UINT32_MAX;
 }
 

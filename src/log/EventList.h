@@ -84,11 +84,27 @@ class EventList {
   std::vector<std::unique_ptr<char[]>> bigBlocks_;
   std::size_t blockUsed_ = 0;
   Pool times_, types_;
-  CellIndex names_, paths_;
+  // Built on the first search of their column, then kept up to date: the
+  // program itself never searches these columns, so a long list carries no
+  // index it does not use.
+  mutable CellIndex names_, paths_;
+  mutable bool namesIndexed_ = false, pathsIndexed_ = false;
   // The last row of the latest time text for each path, by its hash. It
   // holds one second's rows at most, so it stays small however long the list.
   std::uint32_t latestTime_ = UINT32_MAX;
-  std::unordered_map<std::size_t, std::uint32_t> latestRows_;
+  // The latest row of each path hash in the current second: an open table
+  // whose slots count as empty unless stamped with the current second's
+  // stamp, so a new second empties it without touching it.
+  struct LatestSlot {
+    std::size_t hash;
+    std::uint32_t row;
+    std::uint32_t stamp;
+  };
+  void NoteLatest(std::size_t hash, std::uint32_t row);
+  const LatestSlot* FindLatest(std::size_t hash) const;
+  std::vector<LatestSlot> latest_;
+  std::uint32_t latestStamp_ = 1;
+  std::size_t latestUsed_ = 0;
 };
 
 }  // namespace vantrel

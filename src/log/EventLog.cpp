@@ -43,12 +43,12 @@ const std::array<std::uint32_t, 5>& EventLog::Colours() {
 // is all in 执行's.
 void EventLog::ColourEventRow(std::size_t row) {
   const auto& colours = Colours();
-  for (int column = 0; column < 4; ++column) colours_.SetCellColour(row, column, colours[column], kWhite);
+  colours_.SetRowColours(row, {{{colours[0], kWhite}, {colours[1], kWhite}, {colours[2], kWhite}, {colours[3], kWhite}}});
 }
 
 void EventLog::ColourActionRow(std::size_t row) {
-  const std::uint32_t colour = Colours()[4];
-  for (int column = 0; column < 4; ++column) colours_.SetCellColour(row, column, colour, kWhite);
+  const CellColour colour{Colours()[4], kWhite};
+  colours_.SetRowColours(row, {colour, colour, colour, colour});
 }
 
 void EventLog::AddEventRow(const std::string& displayName, const std::string& eventName, const std::string& path,

@@ -147,6 +147,31 @@ std::string FormatTimePictures(std::optional<double> time, std::optional<std::st
 std::string FormatTime(std::optional<double> time, int style, int part, int clock) {
   if (style < 0 || style > 3) style = 0;
   if (part < 0 || part > 5) part = 0;
+  // The current time is asked for on every event, thousands of times within
+  // the same second: the text of the second is made once. (A clock that
+  // follows the locale is not kept, as the locale may change.)
+  struct Memo {
+    LocalDateTime at;
+    int style = -1, part = -1, clock = -1;
+    std::string text;
+  };
+  thread_local Memo memo;
+  const bool fixedClock = clock == 1 || clock == 2;
+  if (!time && fixedClock) {
+    LocalDateTime now = LocalNow();
+    now.millisecond = 0;
+    const LocalDateTime& m = memo.at;
+    if (memo.style == style && memo.part == part && memo.clock == clock && m.second == now.second &&
+        m.minute == now.minute && m.hour == now.hour && m.day == now.day && m.month == now.month &&
+        m.year == now.year)
+      return memo.text;
+    memo.text = FormatTime(ToAutomationDate(now), style, part, clock);
+    memo.at = now;
+    memo.style = style;
+    memo.part = part;
+    memo.clock = clock;
+    return memo.text;
+  }
   const Pictures& p = kPictures[style];
   std::string date = p.fullDate;
   std::string timePicture = p.fullTime;

@@ -4,20 +4,46 @@
 
 namespace vantrel {
 
+std::uint32_t ListColourStore::PairIndex(const CellColour& colour) {
+  const std::uint64_t key = (static_cast<std::uint64_t>(colour.text) << 32) | colour.background;
+  auto [it, inserted] = paletteIndex_.try_emplace(key, static_cast<std::uint32_t>(palette_.size() + 1));
+  if (inserted) palette_.push_back(colour);
+  return it->second;
+}
+
+std::uint32_t ListColourStore::SchemeIndex(const Scheme& scheme) {
+  auto [it, inserted] = schemeIndex_.try_emplace(scheme, static_cast<std::uint32_t>(schemes_.size()));
+  if (inserted) schemes_.push_back(scheme);
+  return it->second;
+}
+
+void ListColourStore::SetRowScheme(std::size_t row, std::uint32_t scheme) {
+  if (rows_.size() <= row) rows_.resize(row + 1, 0);
+  rows_[row] = scheme;
+}
+
 void ListColourStore::SetCellColour(std::size_t row, int column, std::uint32_t text, std::uint32_t background) {
   if (column < 0 || column >= kColumns) return;
-  std::uint64_t key = (static_cast<std::uint64_t>(text) << 32) | background;
-  auto [it, inserted] = paletteIndex_.try_emplace(key, static_cast<std::uint32_t>(palette_.size() + 1));
-  if (inserted) palette_.push_back({text, background});
-  std::size_t cell = row * kColumns + static_cast<std::size_t>(column);
-  if (cells_.size() <= cell) cells_.resize(std::max(cell + 1, cells_.size() * 2), 0);
-  cells_[cell] = it->second;
+  Scheme scheme = row < rows_.size() ? schemes_[rows_[row]] : Scheme{};
+  scheme[static_cast<std::size_t>(column)] = PairIndex({text, background});
+  SetRowScheme(row, SchemeIndex(scheme));
+}
+
+void ListColourStore::SetRowColours(std::size_t row, const std::array<CellColour, kColumns>& colours) {
+  if (lastScheme_ == 0 || colours != lastColours_) {
+    Scheme scheme;
+    for (std::size_t c = 0; c < scheme.size(); ++c) scheme[c] = PairIndex(colours[c]);
+    lastScheme_ = SchemeIndex(scheme);
+    lastColours_ = colours;
+  }
+  SetRowScheme(row, lastScheme_);
 }
 
 std::optional<CellColour> ListColourStore::CellColourAt(std::size_t row, int column) const {
-  std::size_t cell = row * kColumns + static_cast<std::size_t>(column);
-  if (column < 0 || column >= kColumns || cell >= cells_.size() || cells_[cell] == 0) return std::nullopt;
-  return palette_[cells_[cell] - 1];
+  if (column < 0 || column >= kColumns || row >= rows_.size()) return std::nullopt;
+  const std::uint32_t pair = schemes_[rows_[row]][static_cast<std::size_t>(column)];
+  if (pair == 0) return std::nullopt;
+  return palette_[pair - 1];
 }
 
 }  // namespace vantrel

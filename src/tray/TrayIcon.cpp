@@ -93,13 +93,22 @@ std::string TrayIcon::CutToAnsiBytes(std::string_view text, std::size_t maxBytes
   return std::string(text.substr(0, end));
 }
 
+TrayIcon::Prompt TrayIcon::MakePrompt(const std::string& title, const std::string& text, int icon) {
+  return {QString::fromStdString(CutToAnsiBytes(title, kTitleBytes)),
+          QString::fromStdString(CutToAnsiBytes(text, kTextBytes)), icon};
+}
+
 void TrayIcon::ShowPrompt(const std::string& title, const std::string& text, int icon) {
-  Prompt prompt{QString::fromStdString(CutToAnsiBytes(title, kTitleBytes)),
-                QString::fromStdString(CutToAnsiBytes(text, kTextBytes)), icon};
-  if (recording_) issued_.push_back(prompt);
+  if (recording_) issued_.push_back(MakePrompt(title, text, icon));
   // Prompts issued while no icon exists change nothing visible.
   if (!window_) return;
-  pending_ = std::move(prompt);
+  if (pending_) {
+    pending_->title.assign(title);
+    pending_->text.assign(text);
+    pending_->icon = icon;
+  } else {
+    pending_ = PendingPrompt{title, text, icon};
+  }
   if (!scheduled_) {
     scheduled_ = true;
     QTimer::singleShot(0, this, [this] { ShowPending(); });
@@ -109,7 +118,7 @@ void TrayIcon::ShowPrompt(const std::string& title, const std::string& text, int
 void TrayIcon::ShowPending() {
   scheduled_ = false;
   if (!pending_) return;
-  Prompt prompt = std::move(*pending_);
+  Prompt prompt = MakePrompt(pending_->title, pending_->text, pending_->icon);
   pending_.reset();
   if (presenter_) {
     presenter_(prompt);

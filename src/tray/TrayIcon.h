@@ -60,7 +60,15 @@ class TrayIcon : public QObject {
   QString tip_;
   QSystemTrayIcon* icon_ = nullptr;
   QTimer* trayWatch_ = nullptr;
-  std::optional<Prompt> pending_;
+  // Kept as given: of a pass's many prompts only the last is shown, so it
+  // alone is cut to size and converted.
+  struct PendingPrompt {
+    std::string title;
+    std::string text;
+    int icon;
+  };
+  static Prompt MakePrompt(const std::string& title, const std::string& text, int icon);
+  std::optional<PendingPrompt> pending_;
   bool scheduled_ = false;
   bool recording_ = false;
   std::vector<Prompt> issued_;

@@ -51,6 +51,32 @@ TEST(EventList, IndexedSearchAgreesWithAScanAndFindsTheFirstRow) {
   }
   EXPECT_EQ(list.FindRowByCell("N5", 1), -1) << "columns 1 to 3 compare case-sensitively";
   EXPECT_EQ(list.FindRowByCell("x", 7), -1);
+  // Rows added after the first search are found too, and the first row of a
+  // text stays the one found.
+  list.Append("T99", "late", "新建文件", "/p/late");
+  list.Append("T99", "n5", "新建文件", "/p/1499");
+  EXPECT_EQ(list.FindRowByCell("late", 1), 5000);
+  EXPECT_EQ(list.FindRowByCell("/p/late", 3), 5000);
+  EXPECT_EQ(list.FindRowByCell("n5", 1), Scan(list, "n5", 1));
+  EXPECT_EQ(list.FindRowByCell("/p/1499", 3), 1499);
+}
+
+// A name that is the path's last part shares its bytes; any other name is
+// kept whole, even when it looks like a tail.
+TEST(EventList, NamesSharedWithTheirPathReadBackExactly) {
+  EventList list;
+  list.Append("t", "a.txt", "新建文件", "/d/a.txt");
+  list.Append("t", "b.txt", "新建文件", "/d/xb.txt");
+  list.Append("t", "/d/c", "新建文件", "/d/c");
+  list.Append("t", "e.txt【原:f.txt】", "重命名文件", "/d/e.txt");
+  list.Append("t", "g", "删除目录", "g");
+  for (std::size_t row = 0; row < list.RowCount(); ++row) EXPECT_FALSE(list.Cell(row, 1).empty()) << row;
+  EXPECT_EQ(list.Cell(0, 1), "a.txt");
+  EXPECT_EQ(list.Cell(1, 1), "b.txt");
+  EXPECT_EQ(list.Cell(2, 1), "/d/c");
+  EXPECT_EQ(list.Cell(3, 1), "e.txt【原:f.txt】");
+  EXPECT_EQ(list.Cell(4, 1), "g");
+  EXPECT_EQ(list.Cell(4, 3), "g");
 }
 
 TEST(EventList, ClearEmptiesEveryIndex) {
@@ -76,6 +102,19 @@ TEST(ListColourStore, CellsByPositionSurviveAClearedList) {
   EXPECT_FALSE(store.CellColourAt(0, 1));
   EXPECT_FALSE(store.CellColourAt(0, 4));
   EXPECT_FALSE(store.CellColourAt(200000, 0));
+
+  // Whole rows and single cells mix: a cell set later changes that cell only.
+  const CellColour red{255, 16777215}, blue{16711680, 0};
+  store.SetRowColours(7, {red, red, blue, red});
+  store.SetRowColours(8, {red, red, blue, red});
+  store.SetCellColour(8, 0, 1, 2);
+  EXPECT_EQ(*store.CellColourAt(7, 0), red);
+  EXPECT_EQ(*store.CellColourAt(7, 2), blue);
+  EXPECT_EQ(*store.CellColourAt(8, 0), (CellColour{1, 2}));
+  EXPECT_EQ(*store.CellColourAt(8, 3), red);
+  store.SetRowColours(9, {blue, blue, blue, blue});
+  EXPECT_EQ(*store.CellColourAt(9, 1), blue);
+  EXPECT_EQ(*store.CellColourAt(7, 1), red) << "earlier rows keep their colours";
 }
 
 }  // namespace
