@@ -85,6 +85,14 @@ MainWindow::MainWindow(Options options, QWidget* parent)
       tray_(new TrayIcon(this)) {
   setObjectName("MainWindow");
   configFile_ = ConfigFilePath();
+  // Reports of the actions come back on the window's thread, in order.
+  actions_ = std::make_unique<ActionQueue>(ActionOutputs{
+      [this](const std::string& report) {
+        QMetaObject::invokeMethod(this, [this, report] { LogAction(report); }, Qt::QueuedConnection);
+      },
+      [this](const std::string& title, const std::string& text) {
+        QMetaObject::invokeMethod(this, [this, title, text] { ShowErrorPrompt(title, text); }, Qt::QueuedConnection);
+      }});
   eventLog_->SetConsoleMirror(options_.console);
   setWindowTitle("Vantrel");
   BuildControls();
@@ -235,7 +243,7 @@ bool MainWindow::OnMainWindowCreated() {
   // What saves cut short by a kill left behind; ours alone, by their names.
   RemoveStaleTemporaries(ProgramDir(), {"data.jl", "config.ini"});
   childCount_ = RecordChildLayout();
-  lastActionTarget_ = ProgramDir();
+  actions_->SetLastActionTarget(ProgramDir());
   tray_->Add(this, windowTitle(), 托盘右键);
   connect(tray_, &TrayIcon::Clicked, this, [this] { ShowMainWindow(); });
   WatchSettingsFile();
@@ -328,8 +336,21 @@ void MainWindow::AddEventRow(const std::string& name, const std::string& eventNa
 
 void MainWindow::MatchRules(const std::string& path, const std::string& eventName, const std::string& name,
                             const std::string& newPath) {
-  vantrel::MatchRules(path, eventName, name, *this, newPath);
+  if (!actions_) return;
+  ActionJob job;
+  for (const MonitorRule& rule : Rules())
+    if (RuleFires(rule, path, eventName)) job.rules.push_back(rule);
+  job.ours = currentEventPid_ != 0 &&
+             currentEventPid_ == static_cast<std::int32_t>(QCoreApplication::applicationPid());
+  if (!actions_->Wanted(job)) return;
+  job.path = path;
+  job.eventName = eventName;
+  job.itemName = name;
+  job.newPath = newPath;
+  actions_->Submit(std::move(job));
 }
+
+std::string MainWindow::LastActionTarget() const { return actions_ ? actions_->LastActionTarget() : std::string(); }
 
 // The rule list and the matcher's view of it.
 
@@ -392,23 +413,13 @@ void MainWindow::ShowErrorPrompt(const std::string& title, const std::string& te
   tray_->ShowPrompt(title, text, TrayIcon::Error);
 }
 
-void MainWindow::Pump() {
-  // Often enough to keep the window answering, rarely enough to cost nothing.
-  static QElapsedTimer since;
-  if (since.isValid() && since.elapsed() < 20) return;
-  since.start();
-  QCoreApplication::processEvents();
+void MainWindow::FinishPendingActions() {
+  if (!actions_) return;
+  actions_->WaitIdle();
+  // Their rows come through the event loop.
+  QCoreApplication::sendPostedEvents(this);
 }
 
-bool MainWindow::CausedByUs(const std::string& path, const std::string& eventName) {
-  // Used up in either case, so that nothing of it lingers to silence a later
-  // change by someone else at the same path.
-  bool remembered = ownChanges_.Consume(path, eventName);
-  return remembered ||
-         (currentEventPid_ != 0 && currentEventPid_ == static_cast<std::int32_t>(QCoreApplication::applicationPid()));
-}
-
-void MainWindow::Changed(const OwnChange& change) { ownChanges_.Remember(change); }
 
 bool MainWindow::PromptsOn() const { return 选择框_托盘提示->isChecked(); }
 
@@ -707,6 +718,8 @@ void MainWindow::OnWindowDestroy() {
   SaveWindowSize();
   UnregisterShellWatch();
   if (settingsWatch_) ReportSettingsChanges(false);
+  // The action in hand is finished; its report has no window left to go to.
+  actions_.reset();
 }
 
 void MainWindow::QuitProgram() {

@@ -7,7 +7,7 @@
 #include "monitor/ChangeSource.h"
 #include "monitor/EventFilter.h"
 #include "monitor/ShellEvents.h"
-#include "rules/RuleMatcher.h"
+#include "rules/ActionQueue.h"
 
 #include <QWidget>
 #include <array>
@@ -35,7 +35,7 @@ struct DisplayMode {
   std::uint16_t bitsPerPixel = 0, width = 0, height = 0, frequency = 0;
 };
 
-class MainWindow : public QWidget, public DispatchHost, public EventLogHost, public MatchHost {
+class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   Q_OBJECT
  public:
   using SourceFactory = std::function<std::unique_ptr<ChangeSource>(std::string& error)>;
@@ -106,7 +106,7 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   bool TypeBoxTicked(TypeBox box) const override;
   bool CustomPathMode() const override;
   std::string ProgramDirectory() const override;
-  std::string LastActionTarget() const override { return lastActionTarget_; }
+  std::string LastActionTarget() const override;
   std::size_t MonitoredPathCount() const override { return Rules().size(); }
   const std::string& MonitoredPathAt(std::size_t row) const override { return Rules()[row].monitoredPath; }
   bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const override;
@@ -115,15 +115,14 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   void MatchRules(const std::string& path, const std::string& eventName, const std::string& name,
                   const std::string& newPath) override;
 
-  // MatchHost
-  std::size_t RuleCount() const override;
-  const MonitorRule& RuleAt(std::size_t row) const override;
-  void SetLastActionTarget(const std::string& target) override { lastActionTarget_ = target; }
-  void LogAction(const std::string& report) override;
-  void ShowErrorPrompt(const std::string& title, const std::string& text) override;
-  void Pump() override;
-  bool CausedByUs(const std::string& path, const std::string& eventName) override;
-  void Changed(const OwnChange& change) override;
+  std::size_t RuleCount() const;
+  const MonitorRule& RuleAt(std::size_t row) const;
+  // An action's row and record, and an action's error, as the action queue
+  // reports them.
+  void LogAction(const std::string& report);
+  void ShowErrorPrompt(const std::string& title, const std::string& text);
+  // Blocks until every action asked for so far is done and listed.
+  void FinishPendingActions();
 
   // EventLogHost
   bool PromptsOn() const override;
@@ -190,8 +189,9 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost, pub
   std::unique_ptr<EventLog> eventLog_;
   EventListModel* eventModel_;
   TrayIcon* tray_;
-  std::string lastActionTarget_;
-  OwnChanges ownChanges_;
+  // Rules fire here, in the order of their events; their actions run on the
+  // queue's own thread.
+  std::unique_ptr<ActionQueue> actions_;
   std::int32_t currentEventPid_ = 0;
   QCheckBox* TypeBoxWidget(TypeBox box) const;
   // The selected row of the event list, or -1.

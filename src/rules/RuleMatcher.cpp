@@ -1,5 +1,7 @@
 #include "rules/RuleMatcher.h"
 
+#include "rules/ActionQueue.h"
+
 #include "rules/ProgramAction.h"
 #include "text/Codec.h"
 #include "text/PathRoutines.h"
@@ -47,8 +49,7 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
   const std::size_t count = host.RuleCount();
   for (std::size_t row = 0; row < count && row < host.RuleCount(); ++row) {
     const MonitorRule& candidate = host.RuleAt(row);
-    if (!candidate.enabled || candidate.eventName != eventName || !RuleActs(candidate)) continue;
-    if (!(TextContains(eventPath, candidate.monitoredPath) || candidate.monitoredPath == GlobalPathMarker)) continue;
+    if (!RuleFires(candidate, eventPath, eventName)) continue;
     // A copy: the list may change while an action lets pending work run.
     const MonitorRule rule = candidate;
     const std::string operation = OperationName(rule.actionText);
@@ -96,6 +97,15 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
 void OwnChanges::Forget(Clock::time_point now) {
   std::erase_if(paths_, [&](const auto& entry) { return entry.second.until < now; });
   std::erase_if(trees_, [&](const auto& entry) { return entry.second < now; });
+}
+
+bool OwnChanges::Empty(Clock::time_point now) {
+  if (paths_.empty() && trees_.empty()) return true;
+  if (now - forgotAt_ >= std::chrono::seconds(1)) {
+    Forget(now);
+    forgotAt_ = now;
+  }
+  return paths_.empty() && trees_.empty();
 }
 
 void OwnChanges::Remember(const OwnChange& change, Clock::time_point now) {

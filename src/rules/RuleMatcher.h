@@ -62,6 +62,9 @@ class OwnChanges {
   void Remember(const OwnChange& change, Clock::time_point now = Clock::now());
   // Whether an event of that name at path is one of ours.
   bool Consume(const std::string& path, const std::string& eventName, Clock::time_point now = Clock::now());
+  // Nothing is remembered any more (what has run out is forgotten now and
+  // then, not at every call).
+  bool Empty(Clock::time_point now = Clock::now());
 
  private:
   struct Expected {
@@ -73,6 +76,7 @@ class OwnChanges {
   void Erase(const std::string& path, const std::string& partner);
   std::multimap<std::string, Expected> paths_;
   std::map<std::string, Clock::time_point> trees_;
+  Clock::time_point forgotAt_{};
 };
 
 }  // namespace vantrel

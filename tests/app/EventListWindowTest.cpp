@@ -63,6 +63,8 @@ class EventListWindowTest : public ::testing::Test {
   void Feed(std::vector<ChangeNotification> batch) {
     source_->Inject(std::move(batch));
     for (int i = 0; i < 20; ++i) QApplication::processEvents();
+    window_->FinishPendingActions();
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
   }
 
   QString Cell(int row, int column) { return list_->model()->index(row, column).data().toString(); }

@@ -5,6 +5,7 @@
 #include "app/ProgramDir.h"
 #include "FileHelpers.h"
 #include "log/EventList.h"
+#include "log/EventLog.h"
 #include "log/FormatTime.h"
 #include "text/Codec.h"
 #include "support/Dialogs.h"
@@ -14,6 +15,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -237,6 +239,47 @@ TEST_P(LiveWindowTest, AGitCheckoutAndRemovingTheCloneListEveryChange) {
     return true;
   };
   EXPECT_TRUE(RunUntil(removed)) << "of " << files.size() << " files and " << folders.size() << " folders";
+}
+
+// A copy of a large file runs while the window goes on: the files made
+// after it are listed before it is done, the window's timers keep firing,
+// and the actions still happen one at a time in the order of their events.
+TEST_P(LiveWindowTest, ALongCopyLetsLaterChangesThroughAndKeepsTheOrder) {
+  std::string in = Files() + "/in", out = Files() + "/out";
+  fs::create_directories(in);
+  fs::create_directories(out);
+  window_->AddRule("新建文件", in, "【复制文件】" + out);
+  Watching(in);
+  int ticks = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  ticker.start(10);
+  Shell("head -c 300000000 /dev/zero > '" + in + "/big.bin'");
+  ASSERT_TRUE(RunUntil([&] { return RowsOf("新建文件", in + "/big.bin") == 1; })) << Rows();
+  const int ticksAtStart = ticks;
+  Shell("for i in 1 2 3 4 5; do echo $i > '" + in + "'/small$i.txt; done");
+
+  auto actionRows = [&] {
+    std::vector<std::string> targets;
+    EventList& rows = window_->EventRows();
+    for (std::size_t r = 0; r < rows.RowCount(); ++r)
+      if (rows.Cell(r, 1) == EventLog::kActionMark) targets.push_back(std::string(rows.Cell(r, 3)));
+    return targets;
+  };
+  auto allListed = [&] {
+    for (int i = 1; i <= 5; ++i)
+      if (RowsOf("新建文件", in + "/small" + std::to_string(i) + ".txt") != 1) return false;
+    return true;
+  };
+  ASSERT_TRUE(RunUntil(allListed)) << Rows();
+  EXPECT_TRUE(actionRows().empty()) << "the later files were listed while the large copy ran\n" << Rows();
+  ASSERT_TRUE(RunUntil([&] { return actionRows().size() == 6; }, 60000)) << Rows();
+  EXPECT_GT(ticks - ticksAtStart, 5) << "the window's timers ran during the copy";
+  const std::vector<std::string> expected{out + "/big.bin",    out + "/small1.txt", out + "/small2.txt",
+                                          out + "/small3.txt", out + "/small4.txt", out + "/small5.txt"};
+  EXPECT_EQ(actionRows(), expected) << "actions in the order of their events";
+  EXPECT_EQ(fs::file_size(out + "/big.bin"), 300000000u);
+  EXPECT_EQ(Read(out + "/small3.txt"), "3\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, LiveWindowTest, ::testing::Values(WatchBackend::Inotify, WatchBackend::Fanotify),

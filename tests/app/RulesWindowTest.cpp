@@ -58,6 +58,9 @@ class RulesWindowTest : public ::testing::Test {
   void Feed(std::vector<ChangeNotification> batch) {
     source_->Inject(std::move(batch));
     for (int i = 0; i < 20; ++i) QApplication::processEvents();
+    // The actions run on their own thread; their rows come back after.
+    window_->FinishPendingActions();
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
   }
   RuleList Saved() { return LoadRuleFile(Home() + "/data.jl"); }
 

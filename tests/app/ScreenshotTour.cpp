@@ -74,6 +74,8 @@ int main(int argc, char** argv) {
   }
   source->Inject({{vantrel::SHCNE_RENAMEITEM, in + "/草稿.txt", in + "/定稿.txt", 0}});
   Settle();
+  window.FinishPendingActions();
+  Settle();
   bool ok = Shoot(out, "1-main-window");
 
   auto* rules = window.findChild<QTreeView*>("超级列表框2");
