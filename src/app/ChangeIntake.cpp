@@ -8,7 +8,7 @@ namespace vantrel {
 namespace {
 // Long enough to keep the per-slice overhead small, short enough that input
 // is never held up noticeably.
-constexpr qint64 kSliceMs = 30;
+constexpr qint64 kSliceMs = 10;
 }  // namespace
 
 ChangeIntake::ChangeIntake(std::unique_ptr<ChangeSource> source, Handler handler, ReportHandler reports,

@@ -38,6 +38,7 @@
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTimer>
+#include <limits>
 #include <QTreeView>
 #include <cerrno>
 #include <cstdio>
@@ -87,12 +88,8 @@ MainWindow::MainWindow(Options options, QWidget* parent)
   configFile_ = ConfigFilePath();
   // Reports of the actions come back on the window's thread, in order.
   actions_ = std::make_unique<ActionQueue>(ActionOutputs{
-      [this](const std::string& report) {
-        QMetaObject::invokeMethod(this, [this, report] { LogAction(report); }, Qt::QueuedConnection);
-      },
-      [this](const std::string& title, const std::string& text) {
-        QMetaObject::invokeMethod(this, [this, title, text] { ShowErrorPrompt(title, text); }, Qt::QueuedConnection);
-      }});
+      [this](const std::string& report) { PostActionReport({false, report, {}}); },
+      [this](const std::string& title, const std::string& text) { PostActionReport({true, title, text}); }});
   eventLog_->SetConsoleMirror(options_.console);
   setWindowTitle("Vantrel");
   BuildControls();
@@ -416,8 +413,48 @@ void MainWindow::ShowErrorPrompt(const std::string& title, const std::string& te
 void MainWindow::FinishPendingActions() {
   if (!actions_) return;
   actions_->WaitIdle();
-  // Their rows come through the event loop.
-  QCoreApplication::sendPostedEvents(this);
+  while (TakeActionReports(std::numeric_limits<qint64>::max())) {
+  }
+}
+
+void MainWindow::PostActionReport(ActionReport report) {
+  bool first;
+  {
+    std::lock_guard lock(reportsMutex_);
+    first = postedReports_.empty();
+    postedReports_.push_back(std::move(report));
+  }
+  if (first) QMetaObject::invokeMethod(this, [this] { TakeActionReports(kReportSliceMs); }, Qt::QueuedConnection);
+}
+
+bool MainWindow::TakeActionReports(qint64 budgetMs) {
+  {
+    std::lock_guard lock(reportsMutex_);
+    for (ActionReport& r : postedReports_) takenReports_.push_back(std::move(r));
+    postedReports_.clear();
+  }
+  if (takenReports_.empty()) return false;
+  // Thousands of small copies report faster than rows are made: a slice at
+  // a time, so that the window goes on answering in between.
+  QElapsedTimer timer;
+  timer.start();
+  while (!takenReports_.empty() && timer.elapsed() < budgetMs) {
+    ActionReport r = std::move(takenReports_.front());
+    takenReports_.pop_front();
+    if (r.error) {
+      ShowErrorPrompt(r.text, r.detail);
+    } else {
+      LogAction(r.text);
+    }
+  }
+  if (!takenReports_.empty() && !reportsRescheduled_) {
+    reportsRescheduled_ = true;
+    QTimer::singleShot(0, this, [this] {
+      reportsRescheduled_ = false;
+      TakeActionReports(kReportSliceMs);
+    });
+  }
+  return true;
 }
 
 

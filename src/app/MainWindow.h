@@ -11,8 +11,10 @@
 
 #include <QWidget>
 #include <array>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class QAction;
 class QCheckBox;
@@ -192,6 +194,20 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   // Rules fire here, in the order of their events; their actions run on the
   // queue's own thread.
   std::unique_ptr<ActionQueue> actions_;
+  struct ActionReport {
+    bool error;
+    std::string text;    // the row's report, or the prompt's title
+    std::string detail;  // the prompt's text
+  };
+  static constexpr qint64 kReportSliceMs = 8;
+  // Called on the queue's thread; one call to take them is posted at a time.
+  void PostActionReport(ActionReport report);
+  // Lists what was posted, for at most budgetMs; false when there was nothing.
+  bool TakeActionReports(qint64 budgetMs);
+  std::mutex reportsMutex_;
+  std::vector<ActionReport> postedReports_;
+  std::deque<ActionReport> takenReports_;
+  bool reportsRescheduled_ = false;
   std::int32_t currentEventPid_ = 0;
   QCheckBox* TypeBoxWidget(TypeBox box) const;
   // The selected row of the event list, or -1.
