@@ -3,14 +3,16 @@
 // colours, prompt and log record) on the offscreen platform.
 //
 //   bench_pipeline [--events N]
-//   pipeline events=N seconds=S per_event_us=U growth=G rss_mb=M floor_ratio=R bytes_per_row=B
+//   pipeline events=N seconds=S per_event_us=U growth=G rss_mb=M floor_ratio=R bytes_per_row=B scroll_ratio=C
 //
 // growth is the time per event of the last tenth over that of the first.
 // floor_ratio is the time per event over that of a bare loop, run by turns
 // with it in the same process, that makes the same paths, formats the same log records
 // and appends each with one write(): the least a program that logs every
 // change must do. bytes_per_row is the resident memory the list adds per
-// row, from just before the first event to the end.
+// row, from just before the first event to the end. scroll_ratio is the time
+// to jump through the whole list and paint it at the end over the same after
+// the first tenth.
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "app/ProgramDir.h"
@@ -20,6 +22,7 @@
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
 
+#include <QTableView>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
@@ -57,6 +60,18 @@ double FloorSeconds(LogOutput& log, long from, long to) {
     }
   }
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Milliseconds for fifty jumps to rows spread over the list, each painted
+// at once, as a user dragging the scroll bar sees them.
+double ScrollMs(QTableView* view) {
+  const int rows = view->model()->rowCount();
+  auto start = Clock::now();
+  for (int i = 0; i < 50; ++i) {
+    view->scrollTo(view->model()->index(static_cast<int>((static_cast<long long>(rows) * ((i * 37) % 50)) / 50), 0));
+    view->viewport()->repaint();
+  }
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 }  // namespace
@@ -99,7 +114,8 @@ int main(int argc, char** argv) {
   // the same state of the disk and its cache.
   LogOutput floorLog(home.path().toStdString());
   floorLog.SetLogFile(home.path().toStdString() + "/floor", "floor.txt");
-  double floorSeconds = 0, seconds = 0, firstTenth = 0, lastTenth = 0;
+  double floorSeconds = 0, seconds = 0, firstTenth = 0, lastTenth = 0, scrollFirst = 0;
+  auto* view = window.findChild<QTableView*>("超级列表框1");
   ChangeNotification n;
   n.code = SHCNE_CREATE;
   for (int slice = 0; slice < 10; ++slice) {
@@ -115,9 +131,11 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     const double took = std::chrono::duration<double>(Clock::now() - sliceStart).count();
     seconds += took;
+    if (slice == 0) scrollFirst = ScrollMs(view);
     if (slice == 0) firstTenth = took;
     if (slice == 9) lastTenth = took;
   }
+  const double scrollLast = ScrollMs(view);
   double rss = ResidentMegabytes();
   long listed = static_cast<long>(window.EventRows().RowCount());
   if (listed != events) {
@@ -126,8 +144,9 @@ int main(int argc, char** argv) {
   }
   const double perEvent = seconds / static_cast<double>(events);
   std::printf("pipeline events=%ld seconds=%.2f per_event_us=%.2f growth=%.2f rss_mb=%.0f floor_ratio=%.2f "
-              "bytes_per_row=%.0f\n",
+              "bytes_per_row=%.0f scroll_ratio=%.2f\n",
               events, seconds, perEvent * 1e6, firstTenth > 0 ? lastTenth / firstTenth : 0.0, rss, seconds / floorSeconds,
-              (rss - rssBefore) * 1024.0 * 1024.0 / static_cast<double>(events));
+              (rss - rssBefore) * 1024.0 * 1024.0 / static_cast<double>(events),
+              scrollFirst > 0 ? scrollLast / scrollFirst : 0.0);
   return 0;
 }

@@ -1,0 +1,84 @@
+#include "rules/ActionQueue.h"
+#include "FileHelpers.h"
+#include "TestDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <mutex>
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ActionQueueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(in_);
+    fs::create_directories(in_ + "/copies");
+  }
+  ActionJob Job(const std::string& path, bool ours = false) {
+    ActionJob job{path, "新建文件", fs::path(path).filename().string(), {}, ours, {}};
+    for (const MonitorRule& rule : rules_)
+      if (RuleFires(rule, path, job.eventName)) job.rules.push_back(rule);
+    return job;
+  }
+  std::vector<std::string> Reports() {
+    std::lock_guard lock(mutex_);
+    return reports_;
+  }
+
+  TestDir temp_;
+  std::string in_ = temp_.Path() + "/in";
+  // A copy rule whose target lies inside its own folder: each copy is a new
+  // file there, which must not be copied again.
+  RuleList rules_{{"新建文件", in_, "【复制文件】" + in_ + "/copies", true}};
+  std::mutex mutex_;
+  std::vector<std::string> reports_;
+  ActionQueue queue_{ActionOutputs{[this](const std::string& r) {
+                                     std::lock_guard lock(mutex_);
+                                     reports_.push_back(r);
+                                   },
+                                   {}}};
+};
+
+// The echo of a copy may reach the queue while the copy still runs: it is
+// known as ours all the same, because jobs run one after another.
+TEST_F(ActionQueueTest, JobsRunInOrderAndTheEchoOfARunningCopyIsOurs) {
+  Put(in_ + "/big.bin", std::string(64 << 20, 'b'));
+  for (int i = 0; i < 3; ++i) Put(in_ + "/s" + std::to_string(i) + ".txt", std::to_string(i));
+  queue_.Submit(Job(in_ + "/big.bin"));
+  ActionJob echo = Job(in_ + "/copies/big.bin");
+  ASSERT_FALSE(echo.rules.empty()) << "the copy's folder lies inside the rule's";
+  EXPECT_TRUE(queue_.Wanted(echo));
+  queue_.Submit(std::move(echo));
+  for (int i = 0; i < 3; ++i) queue_.Submit(Job(in_ + "/s" + std::to_string(i) + ".txt"));
+  queue_.WaitIdle();
+
+  const std::vector<std::string> expected{"复制文件】" + in_ + "/copies/big.bin", "复制文件】" + in_ + "/copies/s0.txt",
+                                          "复制文件】" + in_ + "/copies/s1.txt", "复制文件】" + in_ + "/copies/s2.txt"};
+  EXPECT_EQ(Reports(), expected);
+  EXPECT_EQ(EntriesIn(in_ + "/copies"), 4u) << "no copy of a copy";
+  EXPECT_EQ(fs::file_size(in_ + "/copies/big.bin"), std::size_t{64} << 20);
+  EXPECT_EQ(queue_.LastActionTarget(), in_ + "/copies");
+}
+
+TEST_F(ActionQueueTest, OnlyEventsThatFireARuleOrMayBeOurEchoAreWanted) {
+  EXPECT_FALSE(queue_.Wanted(Job(temp_.Path() + "/elsewhere.txt"))) << "no rule, nothing of ours outstanding";
+  Put(in_ + "/a.txt", "a");
+  queue_.Submit(Job(in_ + "/a.txt"));
+  queue_.WaitIdle();
+  EXPECT_TRUE(queue_.Wanted(Job(temp_.Path() + "/elsewhere.txt"))) << "the copy's echo may still come";
+  // A change made by this very process fires nothing, and its echo memory
+  // is used up by the echo itself.
+  Put(in_ + "/ours.txt", "o");
+  queue_.Submit(Job(in_ + "/ours.txt", true));
+  queue_.Submit(Job(in_ + "/copies/a.txt"));
+  queue_.WaitIdle();
+  EXPECT_EQ(Reports().size(), 1u);
+  EXPECT_FALSE(fs::exists(in_ + "/copies/ours.txt"));
+}
+
+}  // namespace
+}  // namespace vantrel
