@@ -3,8 +3,6 @@
 #include "text/TextRules.h"
 
 #include <cstdio>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace vantrel {
 
@@ -97,10 +95,6 @@ void ActionQueue::SetLastActionTarget(const std::string& target) {
 }
 
 void ActionQueue::Run() {
-  // Copies and deletions wait for the CPU behind the window, which must
-  // answer at once; on two cores a copy, its writer and the kernel's
-  // flushing would otherwise keep the window from running for a while.
-  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
   for (;;) {
     ActionJob job;
     {
