@@ -6,15 +6,11 @@
 //
 //   bench_copy [--files N] [--backend auto|inotify|fanotify]
 //   copy files=N copied=C identical=I seconds=S cp_ratio=R
+#include "CopyRuleBench.h"
 #include "app/Application.h"
-#include "app/MainWindow.h"
-#include "app/ProgramDir.h"
-#include "rules/RuleFile.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
 
-#include <QTemporaryDir>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <atomic>
 #include <chrono>
@@ -26,10 +22,8 @@
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 using namespace vantrel;
-using Clock = std::chrono::steady_clock;
+using namespace vantrel::bench;
 namespace fs = std::filesystem;
 
 namespace {
@@ -50,21 +44,7 @@ void Burst(const std::string& dir, int files) {
   }
 }
 
-double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
-// The burst comes from another process, as a user's files do: changes made
-// by the program's own process never fire its rules.
-pid_t StartBurst(const std::string& dir, int files) {
-  std::string count = std::to_string(files);
-  std::string self = "/proc/self/exe";
-  char* argv[] = {self.data(), const_cast<char*>("--burst"), const_cast<char*>(dir.c_str()), count.data(), nullptr};
-  pid_t pid = 0;
-  if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, environ) != 0) {
-    std::perror("posix_spawn");
-    std::exit(1);
-  }
-  return pid;
-}
+pid_t StartBurst(const std::string& dir, int files) { return SpawnSelf({"--burst", dir, std::to_string(files)}); }
 
 void Wait(pid_t pid) {
   int status = 0;
@@ -85,8 +65,7 @@ int main(int argc, char** argv) {
     std::string next = i + 1 < argc ? argv[i + 1] : "";
     if (arg == "--files" && !next.empty()) {
       files = std::atoi(argv[++i]);
-    } else if (arg == "--backend" && (next == "inotify" || next == "fanotify" || next == "auto")) {
-      backend = next == "inotify" ? WatchBackend::Inotify : next == "fanotify" ? WatchBackend::Fanotify : WatchBackend::Auto;
+    } else if (arg == "--backend" && ParseBackend(next, backend)) {
       ++i;
     } else {
       std::fprintf(stderr, "usage: bench_copy [--files N] [--backend auto|inotify|fanotify]\n");
@@ -99,41 +78,15 @@ int main(int argc, char** argv) {
   }
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   Application app(argc, argv);
-  QTemporaryDir home, work(QDir::tempPath() + "/vantrel-copy-XXXXXX");
-  std::string base = work.path().toStdString();
-  std::string src = base + "/src", dst = base + "/dst";
-  fs::create_directories(src);
-  fs::create_directories(dst);
-  SetProgramDirForTesting(home.path().toStdString());
-  SaveRuleFile(home.path().toStdString() + "/data.jl", {{"新建文件", src, "【复制文件】" + dst, true}});
-
-  MainWindow window(MainWindow::Options{backend, nullptr});
-  if (!window.OnMainWindowCreated()) return 1;
-  window.show();
-  // Let the change source settle on its folders.
-  for (auto t = Clock::now(); Since(t) < 0.5;) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  CopyRuleSetup setup("copy");
+  const std::string base = setup.base, src = setup.src, dst = setup.dst;
+  std::unique_ptr<MainWindow> started = setup.StartWindow(backend);
+  if (!started) return 1;
+  MainWindow& window = *started;
 
   auto start = Clock::now();
   pid_t writer = StartBurst(src, files);
-  double seconds = 0;
-  auto copies = [&] {
-    std::size_t n = 0;
-    EventList& rows = window.EventRows();
-    for (std::size_t r = 0; r < rows.RowCount(); ++r)
-      if (rows.Cell(r, 2) == "复制文件") ++n;
-    return n;
-  };
-  std::size_t seenRows = 0, done = 0;
-  auto lastProgress = Clock::now();
-  while (done < static_cast<std::size_t>(files) && Since(lastProgress) < 20) {
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-    if (window.EventRows().RowCount() != seenRows) {
-      seenRows = window.EventRows().RowCount();
-      done = copies();
-      seconds = Since(start);
-      lastProgress = Clock::now();
-    }
-  }
+  const double seconds = RunUntilCopied(window, static_cast<std::size_t>(files), start);
   Wait(writer);
   if (std::getenv("BENCH_VERBOSE")) {
     EventList& rows = window.EventRows();

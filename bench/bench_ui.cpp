@@ -6,16 +6,11 @@
 //
 //   bench_ui [--files N] [--big-mb M] [--backend auto|inotify|fanotify]
 //   ui files=N big_mb=M max_stall_ms=S p99_stall_ms=P copied=C identical=I seconds=T
+#include "CopyRuleBench.h"
 #include "app/Application.h"
-#include "app/MainWindow.h"
-#include "app/ProgramDir.h"
 #include "log/EventLog.h"
-#include "rules/RuleFile.h"
 #include "text/AtomicFile.h"
 
-#include <QEventLoop>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -23,16 +18,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 using namespace vantrel;
-using Clock = std::chrono::steady_clock;
+using namespace vantrel::bench;
 namespace fs = std::filesystem;
 
 namespace {
@@ -100,8 +92,6 @@ bool SameFile(const std::string& a, const std::string& b) {
   return same;
 }
 
-double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,8 +108,7 @@ int main(int argc, char** argv) {
       files = std::atoi(argv[++i]);
     } else if (arg == "--big-mb" && !next.empty()) {
       bigMb = std::atoi(argv[++i]);
-    } else if (arg == "--backend" && (next == "inotify" || next == "fanotify" || next == "auto")) {
-      backend = next == "inotify" ? WatchBackend::Inotify : next == "fanotify" ? WatchBackend::Fanotify : WatchBackend::Auto;
+    } else if (arg == "--backend" && ParseBackend(next, backend)) {
       ++i;
     } else {
       std::fprintf(stderr, "usage: bench_ui [--files N] [--big-mb M] [--backend auto|inotify|fanotify]\n");
@@ -132,60 +121,21 @@ int main(int argc, char** argv) {
   }
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   Application app(argc, argv);
-  QTemporaryDir home, work(QDir::tempPath() + "/vantrel-ui-XXXXXX");
-  const std::string base = work.path().toStdString();
-  const std::string src = base + "/src", dst = base + "/dst";
-  fs::create_directories(src);
-  fs::create_directories(dst);
-  SetProgramDirForTesting(home.path().toStdString());
-  SaveRuleFile(home.path().toStdString() + "/data.jl", {{"新建文件", src, "【复制文件】" + dst, true}});
-
-  MainWindow window(MainWindow::Options{backend, nullptr});
-  if (!window.OnMainWindowCreated()) return 1;
-  window.show();
-  // Let the change source settle on its folders.
-  for (auto t = Clock::now(); Since(t) < 0.5;) QApplication::processEvents(QEventLoop::AllEvents, 50);
-
-  // The burst comes from another process, as a user's files do: changes made
-  // by the program's own process never fire its rules.
-  std::string self = "/proc/self/exe", count = std::to_string(files), mb = std::to_string(bigMb);
-  char* childArgv[] = {self.data(), const_cast<char*>("--burst"), const_cast<char*>(src.c_str()), count.data(),
-                       mb.data(), nullptr};
+  CopyRuleSetup setup("ui");
+  const std::string src = setup.src, dst = setup.dst;
+  std::unique_ptr<MainWindow> started = setup.StartWindow(backend);
+  if (!started) return 1;
+  MainWindow& window = *started;
   const auto start = Clock::now();
-  pid_t writer = 0;
-  if (posix_spawn(&writer, self.c_str(), nullptr, nullptr, childArgv, environ) != 0) {
-    std::perror("posix_spawn");
-    return 1;
-  }
+  pid_t writer = SpawnSelf({"--burst", src, std::to_string(files), std::to_string(bigMb)});
 
-  const std::size_t wanted = static_cast<std::size_t>(files) + 1;
   std::vector<double> lateMs;
-  std::size_t actions = 0, scanned = 0, progress = 0;
-  auto lastTick = Clock::now(), lastProgress = Clock::now();
-  double seconds = 0;
-  QEventLoop loop;
-  QTimer ticker;
-  ticker.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
+  auto lastTick = Clock::now();
+  const double seconds = RunUntilCopied(window, static_cast<std::size_t>(files) + 1, start, [&] {
     const auto now = Clock::now();
     lateMs.push_back(std::max(0.0, std::chrono::duration<double, std::milli>(now - lastTick).count() - 10.0));
     lastTick = now;
-    EventList& rows = window.EventRows();
-    for (; scanned < rows.RowCount(); ++scanned)
-      if (rows.Cell(scanned, 1) == EventLog::kActionMark) ++actions;
-    if (actions != progress) {
-      progress = actions;
-      lastProgress = now;
-    }
-    if (actions >= wanted || Since(lastProgress) > 60) {
-      seconds = Since(start);
-      loop.quit();
-    }
   });
-  lastTick = Clock::now();
-  ticker.start(10);
-  loop.exec();
-  ticker.stop();
   int status = 0;
   ::waitpid(writer, &status, 0);
 

@@ -46,11 +46,13 @@ QVariant EventListModel::headerData(int section, Qt::Orientation orientation, in
 void EventListModel::RowsAppended() {
   if (scheduled_) return;
   scheduled_ = true;
-  QTimer::singleShot(0, this, [this] { Sync(); });
+  const qint64 since = sinceSync_.isValid() ? sinceSync_.elapsed() : kFrameMs;
+  QTimer::singleShot(since >= kFrameMs ? 0 : static_cast<int>(kFrameMs - since), this, [this] { Sync(); });
 }
 
 void EventListModel::Sync() {
   scheduled_ = false;
+  sinceSync_.start();
   int count = static_cast<int>(list_.RowCount());
   if (count < shown_) {
     beginResetModel();

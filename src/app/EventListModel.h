@@ -6,6 +6,7 @@
 #include "log/ListColourStore.h"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 
 namespace vantrel {
 
@@ -19,6 +20,10 @@ class EventListModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
+  // Rows reach the view at most every kFrameMs: a burst of thousands of
+  // changes a second then costs a few repaints of the list, not one for
+  // every pass of the event loop.
+  static constexpr int kFrameMs = 40;
   void RowsAppended();
   void RowsRecoloured();
   void Cleared();
@@ -35,6 +40,7 @@ class EventListModel : public QAbstractTableModel {
   const ListColourStore& colours_;
   int shown_ = 0;
   bool scheduled_ = false;
+  QElapsedTimer sinceSync_;
 };
 
 }  // namespace vantrel

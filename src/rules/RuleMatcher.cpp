@@ -110,7 +110,13 @@ bool OwnChanges::Empty(Clock::time_point now) {
 
 void OwnChanges::Remember(const OwnChange& change, Clock::time_point now) {
   if (change.path.empty()) return;
-  if (paths_.size() + trees_.size() > 4096) Forget(now);
+  // Echoes that never come (a target nobody watches) would pile up: they are
+  // let go once run out, looked for at most once a second so that a burst of
+  // actions costs no sweep each.
+  if (paths_.size() + trees_.size() > 4096 && now - forgotAt_ >= std::chrono::seconds(1)) {
+    Forget(now);
+    forgotAt_ = now;
+  }
   Clock::time_point until = now + kMemory;
   switch (change.kind) {
     case OwnChange::Tree:

@@ -65,6 +65,8 @@ class EventListWindowTest : public ::testing::Test {
     for (int i = 0; i < 20; ++i) QApplication::processEvents();
     window_->FinishPendingActions();
     for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    // Rows reach the view a frame at a time; the test looks at once.
+    window_->EventModel().Sync();
   }
 
   QString Cell(int row, int column) { return list_->model()->index(row, column).data().toString(); }
