@@ -6,6 +6,7 @@
 #include "app/MainWindow.h"
 #include "app/ProgramDir.h"
 #include "rules/RuleFile.h"
+#include "text/AtomicFile.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <chrono>
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -58,6 +61,33 @@ struct CopyRuleSetup {
   QTemporaryDir home, work;
   std::string base, src, dst;
 };
+
+inline std::string SmallContent(int i) { return "small file number " + std::to_string(i) + "\n"; }
+
+// The burst's small files f0.txt, f1.txt, ... in dir, each written whole.
+inline void MakeSmallFiles(const std::string& dir, int files) {
+  for (int i = 0; i < files; ++i) {
+    const std::string path = dir + "/f" + std::to_string(i) + ".txt";
+    const std::string content = SmallContent(i);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 || ::write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
+      std::perror(path.c_str());
+      std::exit(1);
+    }
+    ::close(fd);
+  }
+}
+
+// How many of the small files have a copy in dst, and how many of those
+// are identical to what was written.
+inline void CountSmallCopies(const std::string& dst, int files, int& copied, int& identical) {
+  for (int i = 0; i < files; ++i) {
+    std::string bytes;
+    if (!ReadWholeFile(dst + "/f" + std::to_string(i) + ".txt", bytes)) continue;
+    ++copied;
+    if (bytes == SmallContent(i)) ++identical;
+  }
+}
 
 // Runs the window's event loop, as the program does, until `wanted` copies
 // are listed or nothing has moved for a minute; tick() runs every 10 ms

@@ -8,7 +8,6 @@
 //   copy files=N copied=C identical=I seconds=S cp_ratio=R
 #include "CopyRuleBench.h"
 #include "app/Application.h"
-#include "text/AtomicFile.h"
 #include "text/Codec.h"
 
 #include <sys/wait.h>
@@ -28,22 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Content(int i) { return "small file number " + std::to_string(i) + "\n"; }
-
-void Burst(const std::string& dir, int files) {
-  for (int i = 0; i < files; ++i) {
-    std::string path = dir + "/f" + std::to_string(i) + ".txt";
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      std::perror("open");
-      std::exit(1);
-    }
-    std::string c = Content(i);
-    [[maybe_unused]] ssize_t n = ::write(fd, c.data(), c.size());
-    ::close(fd);
-  }
-}
-
 pid_t StartBurst(const std::string& dir, int files) { return SpawnSelf({"--burst", dir, std::to_string(files)}); }
 
 void Wait(pid_t pid) {
@@ -55,7 +38,7 @@ void Wait(pid_t pid) {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--burst") {
-    Burst(argv[2], std::atoi(argv[3]));
+    MakeSmallFiles(argv[2], std::atoi(argv[3]));
     return 0;
   }
   int files = 10000;
@@ -97,12 +80,7 @@ int main(int argc, char** argv) {
   }
 
   int copied = 0, identical = 0;
-  for (int i = 0; i < files; ++i) {
-    std::string bytes;
-    if (!ReadWholeFile(dst + "/f" + std::to_string(i) + ".txt", bytes)) continue;
-    ++copied;
-    if (bytes == Content(i)) ++identical;
-  }
+  CountSmallCopies(dst, files, copied, identical);
 
   std::string src2 = base + "/src2", dst2 = base + "/dst2";
   fs::create_directories(src2);

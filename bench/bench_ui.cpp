@@ -9,7 +9,6 @@
 #include "CopyRuleBench.h"
 #include "app/Application.h"
 #include "log/EventLog.h"
-#include "text/AtomicFile.h"
 
 #include <algorithm>
 #include <chrono>
@@ -31,8 +30,6 @@ namespace {
 
 constexpr std::size_t kMiB = 1 << 20;
 
-std::string Content(int i) { return "small file number " + std::to_string(i) + "\n"; }
-
 // Each mebibyte of the large file says which one it is, so that a block out
 // of place is seen.
 void FillBlock(std::vector<char>& block, std::size_t index) {
@@ -53,17 +50,7 @@ void WriteAll(int fd, const char* data, std::size_t size) {
 }
 
 void Burst(const std::string& dir, int files, int bigMb) {
-  for (int i = 0; i < files; ++i) {
-    std::string path = dir + "/f" + std::to_string(i) + ".txt";
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      std::perror("open");
-      std::exit(1);
-    }
-    std::string c = Content(i);
-    WriteAll(fd, c.data(), c.size());
-    ::close(fd);
-  }
+  MakeSmallFiles(dir, files);
   int fd = ::open((dir + "/big.bin").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) {
     std::perror("open");
@@ -140,12 +127,7 @@ int main(int argc, char** argv) {
   ::waitpid(writer, &status, 0);
 
   int copied = 0, identical = 0;
-  for (int i = 0; i < files; ++i) {
-    std::string bytes;
-    if (!ReadWholeFile(dst + "/f" + std::to_string(i) + ".txt", bytes)) continue;
-    ++copied;
-    if (bytes == Content(i)) ++identical;
-  }
+  CountSmallCopies(dst, files, copied, identical);
   if (fs::exists(dst + "/big.bin")) {
     ++copied;
     if (SameFile(src + "/big.bin", dst + "/big.bin")) ++identical;

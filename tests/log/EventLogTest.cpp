@@ -4,6 +4,8 @@
 #include "text/Codec.h"
 #include "text/IniFile.h"
 
+#include "TestDir.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -173,8 +175,8 @@ TEST(LogOutput, AppendsAcrossRunsAndRetriesWhenTheFileCannotBeOpened) {
 // while the program runs is made again within a second and nothing written
 // after that is lost.
 TEST(LogOutput, ALogFolderRemovedWhileOpenIsMadeAgain) {
-  char templ[] = "/tmp/vantrel-log-XXXXXX";
-  std::string dir = ::mkdtemp(templ);
+  TestDir temp;
+  const std::string dir = temp.Path();
   LogOutput log(dir);
   log.SetLogFile(dir + "/log/day", "log.txt");
   ASSERT_TRUE(log.WriteLogRecord("before"));
@@ -185,7 +187,6 @@ TEST(LogOutput, ALogFolderRemovedWhileOpenIsMadeAgain) {
   ASSERT_TRUE(ReadWholeFile(dir + "/log/day/log.txt", bytes));
   EXPECT_NE(bytes.find("after"), std::string::npos);
   EXPECT_EQ(bytes.find("before"), std::string::npos);
-  std::filesystem::remove_all(dir);
 }
 
 // Everything written to the pipe so far.
