@@ -755,7 +755,8 @@ void MainWindow::OnWindowDestroy() {
   SaveWindowSize();
   UnregisterShellWatch();
   if (settingsWatch_) ReportSettingsChanges(false);
-  // The action in hand is finished; its report has no window left to go to.
+  // A copy in hand is given up, any other action finished; their reports
+  // have no window left to go to.
   actions_.reset();
 }
 

@@ -38,7 +38,7 @@ class ActionQueue::JobHost : public MatchHost {
   const ActionJob& job_;
 };
 
-ActionQueue::ActionQueue(ActionOutputs outputs) : outputs_(std::move(outputs)) {}
+ActionQueue::ActionQueue(ActionOutputs outputs) : outputs_(std::move(outputs)) { StopCopies(false); }
 
 ActionQueue::~ActionQueue() {
   std::size_t dropped = 0;
@@ -49,6 +49,9 @@ ActionQueue::~ActionQueue() {
     jobs_.clear();
   }
   wake_.notify_all();
+  // A large copy in hand is given up rather than waited for: it leaves
+  // nothing, and its source stays where it was.
+  StopCopies(true);
   if (thread_.joinable()) thread_.join();
   if (dropped) std::fprintf(stderr, "vantrel: %zu events' rules were not carried out before the program ended\n", dropped);
 }

@@ -37,7 +37,8 @@ bool RuleFires(const MonitorRule& rule, const std::string& eventPath, const std:
 class ActionQueue {
  public:
   explicit ActionQueue(ActionOutputs outputs);
-  // Finishes the action in hand; what has not started is dropped and said.
+  // Stops a copy in hand at its next chunk (other actions in hand finish);
+  // what has not started is dropped and said.
   ~ActionQueue();
   ActionQueue(const ActionQueue&) = delete;
   ActionQueue& operator=(const ActionQueue&) = delete;

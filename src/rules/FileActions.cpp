@@ -4,6 +4,7 @@
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -83,14 +84,17 @@ bool HeldOpenForWriting(int fd) {
   return errno == EAGAIN;
 }
 
+std::atomic<bool> copiesStopped{false};
+
 // The kernel copies (and shares blocks where the file system can); plain
-// reads and writes where it cannot.
+// reads and writes where it cannot. In chunks, so that a stop is heard.
 int CopyData(int in, int out) {
   bool kernel = true;
   std::vector<char> buf;
   for (;;) {
+    if (copiesStopped.load(std::memory_order_relaxed)) return ECANCELED;
     if (kernel) {
-      ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
+      ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{64} << 20, 0);
       if (n > 0) continue;
       if (n == 0) return 0;
       if (errno == EINTR) continue;
@@ -495,6 +499,8 @@ int OpenParent(const std::string& path, UniqueFd& parent, std::string& name) {
 }
 
 }  // namespace
+
+void StopCopies(bool stop) { copiesStopped = stop; }
 
 std::size_t CountMatchingFiles(const std::string& directory, std::string_view patterns, const Pump& pump) {
   UniqueFd dir;

@@ -22,6 +22,11 @@ struct ActionResult {
 // Called while a long enumeration runs, so that the program stays responsive.
 using Pump = std::function<void()>;
 
+// Asks every copy in progress in the process to stop at its next chunk, or
+// lets copies run again: the program is ending and must not wait for a
+// large file. A stopped copy fails with ECANCELED and leaves nothing behind.
+void StopCopies(bool stop);
+
 // Files (not directories) directly in the directory matching one of the
 // "|"-separated wildcard patterns.
 std::size_t CountMatchingFiles(const std::string& directory, std::string_view patterns, const Pump& pump = {});

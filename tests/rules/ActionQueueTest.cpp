@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <thread>
+#include <unistd.h>
 
 namespace vantrel {
 namespace {
@@ -78,6 +81,48 @@ TEST_F(ActionQueueTest, OnlyEventsThatFireARuleOrMayBeOurEchoAreWanted) {
   queue_.WaitIdle();
   EXPECT_EQ(Reports().size(), 1u);
   EXPECT_FALSE(fs::exists(in_ + "/copies/ours.txt"));
+}
+
+// Quitting does not wait for a large copy: it is given up at once and
+// leaves nothing, while the source stays whole.
+TEST(ActionQueueStop, AQueueEndedDuringALargeCopyGivesItUpAndLeavesNothing) {
+  TestDir temp;
+  const std::string in = temp.Path() + "/in", out = temp.Path() + "/out";
+  fs::create_directories(in);
+  fs::create_directories(out);
+  const std::size_t size = std::size_t{1} << 30;
+  {
+    std::FILE* f = std::fopen((in + "/big.bin").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(::ftruncate(::fileno(f), static_cast<off_t>(size)), 0);
+    std::fclose(f);
+  }
+  std::vector<std::string> reports;
+  std::mutex mutex;
+  {
+    ActionQueue queue({[&](const std::string& r) {
+                         std::lock_guard lock(mutex);
+                         reports.push_back(r);
+                       },
+                       {}});
+    RuleList rules{{"新建文件", in, "【复制文件】" + out, true}};
+    queue.Submit({in + "/big.bin", "新建文件", "big.bin", {}, false, rules});
+    queue.Submit({in + "/big.bin", "新建文件", "big.bin", {}, false, rules});
+    // The copy has begun once its target is the last one.
+    while (queue.LastActionTarget() != out) std::this_thread::yield();
+  }
+  EXPECT_FALSE(fs::exists(out + "/big.bin")) << "the copy was given up, not finished";
+  EXPECT_EQ(EntriesIn(out), 0u) << "nothing half-written stays";
+  EXPECT_EQ(fs::file_size(in + "/big.bin"), size);
+  ASSERT_EQ(reports.size(), 1u) << "the second job never started";
+  EXPECT_NE(reports[0].find("复制文件失败"), std::string::npos) << reports[0];
+
+  // A queue made afterwards copies again.
+  Put(in + "/small.txt", "s");
+  ActionQueue again({});
+  again.Submit({in + "/small.txt", "新建文件", "small.txt", {}, false, {{"新建文件", in, "【复制文件】" + out, true}}});
+  again.WaitIdle();
+  EXPECT_EQ(Read(out + "/small.txt"), "s");
 }
 
 }  // namespace
