@@ -23,7 +23,6 @@ class Host : public MatchHost {
   void SetLastActionTarget(const std::string& target) override { last_ = target; }
   void LogAction(const std::string&) override { ++logged; }
   void ShowErrorPrompt(const std::string&, const std::string&) override {}
-  void Pump() override {}
   bool CausedByUs(const std::string&, const std::string&) override { return false; }
   void Changed(const OwnChange&) override {}
   long fired = 0, logged = 0;

@@ -5,9 +5,9 @@
 #include "app/EventListModel.h"
 #include "app/ProgramDir.h"
 #include "log/FormatTime.h"
-#include "skin/Skin.h"
 #include "monitor/Decode.h"
 #include "monitor/MountTable.h"
+#include "skin/Skin.h"
 #include "support/Desktop.h"
 #include "support/Dialogs.h"
 #include "support/FileDialogs.h"
@@ -38,10 +38,10 @@
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTimer>
-#include <limits>
 #include <QTreeView>
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 #include <cstring>
 
 namespace vantrel {
@@ -296,9 +296,6 @@ void MainWindow::OnChangeNotification(const ChangeNotification& n) {
                     [&](const MonitorRule& r) { return PathWithin(r.monitoredPath, folder); }))
       UpdateWatchRoots();
   }
-  // Seen before the filter drops the program's own folder: the settings
-  // cache learns of an edit at once rather than from its own watch.
-  if (n.item1 == configFile_ || (n.item2 && *n.item2 == configFile_)) SettingsFilesChanged();
   if (observer_) observer_(*event);
   std::int32_t outer = currentEventPid_;
   currentEventPid_ = n.pid;
@@ -457,7 +454,6 @@ bool MainWindow::TakeActionReports(qint64 budgetMs) {
   return true;
 }
 
-
 bool MainWindow::PromptsOn() const { return 选择框_托盘提示->isChecked(); }
 
 bool MainWindow::SaveLogOn() const { return 选择框_保存日志->isChecked(); }
@@ -579,13 +575,13 @@ void MainWindow::WriteBox(const char* section, QCheckBox* box) {
 }
 
 void MainWindow::WriteSettingOrTell(const char* section, const std::string& key, const std::string& value) {
-  if (WriteSetting(ConfigFilePath(), section, key, value)) return;
-  tray_->ShowPrompt("提示:", "保存设置失败: " + ConfigFilePath() + " (" + FileErrorText(errno) + ")",
+  if (WriteSetting(configFile_, section, key, value)) return;
+  tray_->ShowPrompt("提示:", "保存设置失败: " + configFile_ + " (" + FileErrorText(errno) + ")",
                     TrayIcon::Error);
 }
 
 void MainWindow::LoadSettings() {
-  const std::string file = ConfigFilePath();
+  const std::string file = configFile_;
   if (int error = SettingsFileError(file)) {
     tray_->ShowPrompt("提示:",
                       "无法读取设置文件 " + file + " (" + FileErrorText(error) + "), 使用默认设置, 文件保持原样。",
@@ -681,7 +677,7 @@ void MainWindow::PlaceMainWindow(const std::string& saved) {
 }
 
 void MainWindow::SaveWindowSize() {
-  WriteSetting(ConfigFilePath(), "程序尺寸", "XY", std::to_string(width()) + "*" + std::to_string(height()));
+  WriteSetting(configFile_, "程序尺寸", "XY", std::to_string(width()) + "*" + std::to_string(height()));
   tray_->Remove();
 }
 

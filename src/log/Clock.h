@@ -7,6 +7,7 @@ namespace vantrel {
 struct LocalDateTime {
   int year = 1899, month = 12, day = 30;
   int hour = 0, minute = 0, second = 0, millisecond = 0;
+  bool operator==(const LocalDateTime&) const = default;
 };
 
 LocalDateTime LocalNow();

@@ -160,11 +160,7 @@ std::string FormatTime(std::optional<double> time, int style, int part, int cloc
   if (!time && fixedClock) {
     LocalDateTime now = LocalNow();
     now.millisecond = 0;
-    const LocalDateTime& m = memo.at;
-    if (memo.style == style && memo.part == part && memo.clock == clock && m.second == now.second &&
-        m.minute == now.minute && m.hour == now.hour && m.day == now.day && m.month == now.month &&
-        m.year == now.year)
-      return memo.text;
+    if (memo.style == style && memo.part == part && memo.clock == clock && memo.at == now) return memo.text;
     memo.text = FormatTime(ToAutomationDate(now), style, part, clock);
     memo.at = now;
     memo.style = style;

@@ -7,7 +7,6 @@
 #include "text/TextRules.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,9 +71,8 @@ bool LogOutput::WriteLogRecord(std::string_view text, int level) {
   // A log file (or its folder) removed while open is made again; asking
   // the disk once a second rather than for every record keeps a busy log at
   // one system call per record.
-  const long long now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch()).count();
-  if (fd_ >= 0 && now - checkedAt_ >= 1000000000LL) {
+  const auto now = std::chrono::steady_clock::now();
+  if (fd_ >= 0 && now - checkedAt_ >= std::chrono::seconds(1)) {
     checkedAt_ = now;
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || st.st_nlink == 0) {

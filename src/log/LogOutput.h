@@ -4,6 +4,7 @@
 // the whole run).
 #include "log/Clock.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,8 +47,8 @@ class LogOutput {
   std::string directory_;
   std::string fileName_;
   int fd_ = -1;
-  // When the open log file was last checked for removal (steady clock, ns).
-  long long checkedAt_ = 0;
+  // When the open log file was last checked for removal.
+  std::chrono::steady_clock::time_point checkedAt_{};
   int consoleFd_ = 2;
 };
 

@@ -1,15 +1,8 @@
 #include "rules/ActionQueue.h"
 
-#include "text/TextRules.h"
-
 #include <cstdio>
 
 namespace vantrel {
-
-bool RuleFires(const MonitorRule& rule, const std::string& eventPath, const std::string& eventName) {
-  return rule.enabled && rule.eventName == eventName && RuleActs(rule) &&
-         (TextContains(eventPath, rule.monitoredPath) || rule.monitoredPath == GlobalPathMarker);
-}
 
 // What MatchRules needs, for one job on the queue's thread.
 class ActionQueue::JobHost : public MatchHost {
@@ -24,7 +17,6 @@ class ActionQueue::JobHost : public MatchHost {
   void ShowErrorPrompt(const std::string& title, const std::string& text) override {
     if (queue_.outputs_.errorPrompt) queue_.outputs_.errorPrompt(title, text);
   }
-  void Pump() override {}
   bool CausedByUs(const std::string& path, const std::string& eventName) override {
     // Used up in either case, so that nothing of it lingers to silence a
     // later change by someone else at the same path.
@@ -80,11 +72,6 @@ void ActionQueue::Submit(ActionJob job) {
 void ActionQueue::WaitIdle() {
   std::unique_lock lock(mutex_);
   idle_.wait(lock, [this] { return unfinished_ == 0; });
-}
-
-bool ActionQueue::Idle() const {
-  std::lock_guard lock(mutex_);
-  return unfinished_ == 0;
 }
 
 std::string ActionQueue::LastActionTarget() const {

@@ -31,9 +31,6 @@ struct ActionOutputs {
   std::function<void(const std::string& title, const std::string& text)> errorPrompt;
 };
 
-// Whether the rule fires for an event of that name at that path.
-bool RuleFires(const MonitorRule& rule, const std::string& eventPath, const std::string& eventName);
-
 class ActionQueue {
  public:
   explicit ActionQueue(ActionOutputs outputs);
@@ -49,7 +46,6 @@ class ActionQueue {
   void Submit(ActionJob job);
   // Blocks until every submitted job is done.
   void WaitIdle();
-  bool Idle() const;
 
   // The target of the action most recently begun.
   std::string LastActionTarget() const;

@@ -244,7 +244,7 @@ Names SplitName(const std::string& path) {
   return n;
 }
 
-std::size_t CountMatchingIn(int dir, std::string_view patterns, const Pump& pump) {
+std::size_t CountMatchingIn(int dir, std::string_view patterns) {
   std::size_t count = 0;
   for (const std::string& pattern : SplitText(patterns, "|")) {
     int listFd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -260,7 +260,6 @@ std::size_t CountMatchingIn(int dir, std::string_view patterns, const Pump& pump
       if (::fstatat(dir, e->d_name, &st, 0) != 0 || S_ISDIR(st.st_mode)) continue;
       if (::fnmatch(pattern.c_str(), e->d_name, 0) != 0) continue;
       ++count;
-      if (pump) pump();
     }
     ::closedir(d);
   }
@@ -275,10 +274,10 @@ struct Placed {
 // Gives the file its own name in dir or, when that is taken, the first free
 // numbered one. place(name) answers 0, EEXIST (taken) or another error.
 template <typename Place>
-Placed PlaceNumbered(int dir, const Names& names, const std::string& monitoredPath, const Pump& pump, Place place) {
+Placed PlaceNumbered(int dir, const Names& names, const std::string& monitoredPath, Place place) {
   Placed placed{names.file, place(names.file.c_str())};
   if (placed.error != EEXIST) return placed;
-  std::size_t n = CountMatchingIn(dir, "*" + PathExtension(PathFileName(monitoredPath, true)), pump);
+  std::size_t n = CountMatchingIn(dir, "*" + PathExtension(PathFileName(monitoredPath, true)));
   for (std::size_t tries = 0; tries < (std::size_t{1} << 20); ++tries, ++n) {
     placed.name = names.base + "(" + std::to_string(n) + ")" + names.extension;
     placed.error = place(placed.name.c_str());
@@ -294,7 +293,7 @@ ActionResult Result(const std::string& targetDir, const Placed& placed) {
 
 // Across file systems: a complete, unchanged copy first, then the source.
 ActionResult MoveAcross(const std::string& path, const struct stat& st, int dir, const std::string& targetDir,
-                        const Names& names, const std::string& monitoredPath, const Pump& pump) {
+                        const Names& names, const std::string& monitoredPath) {
   std::string first = JoinPath(targetDir, names.file);
   if (S_ISDIR(st.st_mode)) return Failed(first, EXDEV);
   Placed placed;
@@ -302,12 +301,12 @@ ActionResult MoveAcross(const std::string& path, const struct stat& st, int dir,
   if (S_ISLNK(st.st_mode)) {
     std::string link;
     if (int error = ReadLinkAt(AT_FDCWD, path.c_str(), link)) return Failed(first, error);
-    placed = PlaceNumbered(dir, names, monitoredPath, pump,
+    placed = PlaceNumbered(dir, names, monitoredPath,
                            [&](const char* name) { return PlaceLink(link, dir, name, false); });
   } else {
     NewFile copy(dir);
     if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, true, copied)) return Failed(first, error);
-    placed = PlaceNumbered(dir, names, monitoredPath, pump, [&](const char* name) { return copy.LinkNoReplace(name); });
+    placed = PlaceNumbered(dir, names, monitoredPath, [&](const char* name) { return copy.LinkNoReplace(name); });
   }
   if (placed.error) return Result(targetDir, placed);
   ::fsync(dir);
@@ -502,14 +501,13 @@ int OpenParent(const std::string& path, UniqueFd& parent, std::string& name) {
 
 void StopCopies(bool stop) { copiesStopped = stop; }
 
-std::size_t CountMatchingFiles(const std::string& directory, std::string_view patterns, const Pump& pump) {
+std::size_t CountMatchingFiles(const std::string& directory, std::string_view patterns) {
   UniqueFd dir;
   if (OpenTargetDir(directory, dir) != 0) return 0;
-  return CountMatchingIn(dir.Get(), patterns, pump);
+  return CountMatchingIn(dir.Get(), patterns);
 }
 
-ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
-                            const Pump& pump) {
+ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath) {
   Names names = SplitName(path);
   std::string first = JoinPath(targetDir, names.file);
   struct stat st {};
@@ -522,19 +520,18 @@ ActionResult CopyFileAction(const std::string& path, const std::string& targetDi
     // was never meant to hand out.
     std::string link;
     if (int error = ReadLinkAt(AT_FDCWD, path.c_str(), link)) return Failed(first, error);
-    return Result(targetDir, PlaceNumbered(dir.Get(), names, monitoredPath, pump, [&](const char* name) {
+    return Result(targetDir, PlaceNumbered(dir.Get(), names, monitoredPath, [&](const char* name) {
                     return PlaceLink(link, dir.Get(), name, false);
                   }));
   }
   NewFile copy(dir.Get());
   struct stat copied {};
   if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, false, copied)) return Failed(first, error);
-  return Result(targetDir, PlaceNumbered(dir.Get(), names, monitoredPath, pump,
+  return Result(targetDir, PlaceNumbered(dir.Get(), names, monitoredPath,
                                          [&](const char* name) { return copy.LinkNoReplace(name); }));
 }
 
-ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
-                            const Pump& pump) {
+ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath) {
   Names names = SplitName(path);
   std::string first = JoinPath(targetDir, names.file);
   struct stat st {};
@@ -542,11 +539,11 @@ ActionResult MoveFileAction(const std::string& path, const std::string& targetDi
   if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode)) return Failed(first, kNotRegularFile);
   UniqueFd dir;
   if (int error = OpenTargetDir(targetDir, dir)) return Failed(first, error);
-  Placed placed = PlaceNumbered(dir.Get(), names, monitoredPath, pump, [&](const char* name) {
+  Placed placed = PlaceNumbered(dir.Get(), names, monitoredPath, [&](const char* name) {
     return RenameNoReplaceAt(AT_FDCWD, path.c_str(), dir.Get(), name);
   });
   if (placed.error != EXDEV) return Result(targetDir, placed);
-  return MoveAcross(path, st, dir.Get(), targetDir, names, monitoredPath, pump);
+  return MoveAcross(path, st, dir.Get(), targetDir, names, monitoredPath);
 }
 
 ActionResult DeleteFileAction(const std::string& path) {

@@ -7,7 +7,6 @@
 // standing where something is to be written fails that entry, and what is
 // copied appears under its name only once complete. Anything that is not a
 // regular file, a link or a folder (FIFO, socket, device) is never opened.
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,9 +18,6 @@ struct ActionResult {
   std::string error;  // the system's reason when it failed
 };
 
-// Called while a long enumeration runs, so that the program stays responsive.
-using Pump = std::function<void()>;
-
 // Asks every copy in progress in the process to stop at its next chunk, or
 // lets copies run again: the program is ending and must not wait for a
 // large file. A stopped copy fails with ECANCELED and leaves nothing behind.
@@ -29,19 +25,17 @@ void StopCopies(bool stop);
 
 // Files (not directories) directly in the directory matching one of the
 // "|"-separated wildcard patterns.
-std::size_t CountMatchingFiles(const std::string& directory, std::string_view patterns, const Pump& pump = {});
+std::size_t CountMatchingFiles(const std::string& directory, std::string_view patterns);
 
 // Into targetDir under the file's name, or a numbered name when it is taken:
 // base(n).ext, n starting at the count of files matching "*" plus the
 // monitored path's extension and going up until a name is free. A link is
 // copied as a link. A file that changed while it was copied, or that another
 // program still holds open for writing, is not copied.
-ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
-                            const Pump& pump = {});
+ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath);
 // Across file systems the source goes only once its complete copy is in
 // place and the source did not change meanwhile.
-ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
-                            const Pump& pump = {});
+ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath);
 // A file without any write permission bit is read-only and stays.
 ActionResult DeleteFileAction(const std::string& path);
 

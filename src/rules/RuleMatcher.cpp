@@ -1,7 +1,5 @@
 #include "rules/RuleMatcher.h"
 
-#include "rules/ActionQueue.h"
-
 #include "rules/ProgramAction.h"
 #include "text/Codec.h"
 #include "text/PathRoutines.h"
@@ -41,6 +39,11 @@ std::string EffectivePath(const std::string& eventPath, const std::string& event
   return TextContains(eventName, "重命名") ? NewPathOfRename(eventPath, itemName, newPath) : eventPath;
 }
 
+bool RuleFires(const MonitorRule& rule, const std::string& eventPath, const std::string& eventName) {
+  return rule.enabled && rule.eventName == eventName && RuleActs(rule) &&
+         (TextContains(eventPath, rule.monitoredPath) || rule.monitoredPath == GlobalPathMarker);
+}
+
 void MatchRules(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
                 MatchHost& host, const std::string& newPath) {
   // What our own actions did never fires a rule again: a copy rule whose
@@ -56,7 +59,6 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
     const std::string operand = Operand(rule.actionText);
     host.SetLastActionTarget(operand);
     const std::string path = EffectivePath(eventPath, eventName, itemName, newPath);
-    Pump pump = [&host] { host.Pump(); };
 
     if (operation == "复制文件" || operation == "移动文件") {
       bool copy = operation == "复制文件";
@@ -70,8 +72,8 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
       }
       // Remembered once done: a file appears under its name only at the end,
       // after the last moment the action lets other work through.
-      ActionResult r = copy ? CopyFileAction(path, operand, rule.monitoredPath, pump)
-                            : MoveFileAction(path, operand, rule.monitoredPath, pump);
+      ActionResult r = copy ? CopyFileAction(path, operand, rule.monitoredPath)
+                            : MoveFileAction(path, operand, rule.monitoredPath);
       if (r.ok) host.Changed(copy ? OwnChange{OwnChange::Appeared, r.target, {}} : OwnChange{OwnChange::Moved, path, r.target});
       host.LogAction(Report(operation, r, r.target));
     } else if (operation == "删除文件") {

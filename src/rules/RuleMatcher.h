@@ -29,8 +29,6 @@ class MatchHost {
   virtual void SetLastActionTarget(const std::string& target) = 0;
   virtual void LogAction(const std::string& report) = 0;
   virtual void ShowErrorPrompt(const std::string& title, const std::string& text) = 0;
-  // Lets pending work of the program run during a long action.
-  virtual void Pump() = 0;
   // Whether the change is one that our own actions made; an expected change
   // it answers for is used up.
   virtual bool CausedByUs(const std::string& path, const std::string& eventName) = 0;
@@ -46,6 +44,9 @@ std::string Operand(const std::string& actionText);
 // For renames: where the item now is (NewPathOfRename).
 std::string EffectivePath(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
                           const std::string& newPath = {});
+
+// Whether the rule fires for an event of that name at that path.
+bool RuleFires(const MonitorRule& rule, const std::string& eventPath, const std::string& eventName);
 
 void MatchRules(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
                 MatchHost& host, const std::string& newPath = {});

@@ -166,7 +166,6 @@ struct CachedFile {
   timespec mtime{};
   timespec ctime{};
   std::uint64_t generation = 0;
-  bool loaded = false;
   std::optional<IniDocument> doc;  // none: the file is missing or unreadable
 };
 
@@ -184,21 +183,18 @@ std::optional<std::string> CachedGet(const std::string& path, std::string_view s
   static CachedFile cache;
   std::lock_guard lock(mutex);
   const std::uint64_t now = generation.load();
-  if (changesReported.load() && cache.loaded && cache.path == path && cache.generation == now)
+  if (changesReported.load() && cache.path == path && cache.generation == now)
     return cache.doc ? cache.doc->Get(section, key) : std::nullopt;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    cache = CachedFile{path, 0, 0, -1, {}, {}, now, true, std::nullopt};
+  auto unreadable = [&]() -> std::optional<std::string> {
+    cache = CachedFile{path, 0, 0, -1, {}, {}, now, std::nullopt};
     return std::nullopt;
-  }
-  if (!cache.loaded || !cache.doc || cache.path != path || !SameFile(cache, st)) {
+  };
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return unreadable();
+  if (!cache.doc || cache.path != path || !SameFile(cache, st)) {
     std::string bytes;
-    if (!ReadWholeFile(path, bytes)) {
-      cache = CachedFile{path, 0, 0, -1, {}, {}, now, true, std::nullopt};
-      return std::nullopt;
-    }
-    cache = CachedFile{path, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, now, true,
-                       IniDocument::Parse(bytes)};
+    if (!ReadWholeFile(path, bytes)) return unreadable();
+    cache = CachedFile{path, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, now, IniDocument::Parse(bytes)};
   }
   cache.generation = now;
   return cache.doc->Get(section, key);

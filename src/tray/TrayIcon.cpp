@@ -102,13 +102,7 @@ void TrayIcon::ShowPrompt(const std::string& title, const std::string& text, int
   if (recording_) issued_.push_back(MakePrompt(title, text, icon));
   // Prompts issued while no icon exists change nothing visible.
   if (!window_) return;
-  if (pending_) {
-    pending_->title.assign(title);
-    pending_->text.assign(text);
-    pending_->icon = icon;
-  } else {
-    pending_ = PendingPrompt{title, text, icon};
-  }
+  pending_ = PendingPrompt{title, text, icon};
   if (!scheduled_) {
     scheduled_ = true;
     QTimer::singleShot(0, this, [this] { ShowPending(); });

@@ -20,7 +20,6 @@ class FakeHost : public MatchHost {
   void ShowErrorPrompt(const std::string& title, const std::string& text) override {
     prompts.push_back(title + "/" + text);
   }
-  void Pump() override {}
   bool CausedByUs(const std::string& path, const std::string& eventName) override {
     return own.Consume(path, eventName);
   }
