@@ -32,7 +32,7 @@ void ChangeIntake::Take() {
     next_ = 0;
   }
   source_->Queue().TakeAll(taken_);
-  for (const std::string& report : source_->Queue().TakeReports()) reports_(report);
+  for (const SourceReport& report : source_->Queue().TakeReports()) reports_(report);
   WorkOff();
 }
 

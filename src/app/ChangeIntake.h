@@ -17,7 +17,7 @@ class ChangeIntake : public QObject {
   Q_OBJECT
  public:
   using Handler = std::function<void(const ChangeNotification&)>;
-  using ReportHandler = std::function<void(const std::string&)>;
+  using ReportHandler = std::function<void(const SourceReport&)>;
 
   ChangeIntake(std::unique_ptr<ChangeSource> source, Handler handler, ReportHandler reports,
                QObject* parent = nullptr);

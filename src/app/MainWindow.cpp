@@ -238,7 +238,7 @@ bool MainWindow::OnMainWindowCreated() {
   // The day of start-up names the log folder for the whole run.
   log_->SetLogFile(ProgramDir() + "/log/" + FormatTime(std::nullopt, 3, 1, 2), "log.txt");
   // What saves cut short by a kill left behind; ours alone, by their names.
-  RemoveStaleTemporaries(ProgramDir(), {"data.jl", "config.ini"});
+  RemoveStaleTemporaries(ProgramDir());
   childCount_ = RecordChildLayout();
   actions_->SetLastActionTarget(ProgramDir());
   tray_->Add(this, windowTitle(), 托盘右键);
@@ -265,7 +265,7 @@ bool MainWindow::RegisterShellWatch() {
   }
   intake_ = new ChangeIntake(
       std::move(source), [this](const ChangeNotification& n) { OnChangeNotification(n); },
-      [this](const std::string& text) { OnSourceReport(text); }, this);
+      [this](const SourceReport& report) { OnSourceReport(report); }, this);
   return true;
 }
 
@@ -276,12 +276,19 @@ bool MainWindow::UnregisterShellWatch() {
   return true;
 }
 
-void MainWindow::OnSourceReport(const std::string& text) {
-  if (options_.console) {
-    log_->WriteConsoleRecord(text, 2);
-  } else {
-    std::fprintf(stderr, "vantrel: %s\n", text.c_str());
+void MainWindow::OnSourceReport(const SourceReport& report) { TellLosses(losses_.Add(report)); }
+
+void MainWindow::TellLosses(const std::optional<std::string>& text) {
+  if (text) eventLog_->LogNotice("变动丢失", *text);
+  auto due = losses_.Due();
+  if (!due) return;
+  if (!lossTimer_) {
+    lossTimer_ = new QTimer(this);
+    lossTimer_->setSingleShot(true);
+    connect(lossTimer_, &QTimer::timeout, this, [this] { TellLosses(losses_.Take()); });
   }
+  auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - LossNotices::Clock::now());
+  lossTimer_->start(std::max<std::chrono::milliseconds::rep>(wait.count(), 0));
 }
 
 void MainWindow::OnChangeNotification(const ChangeNotification& n) {

@@ -23,6 +23,7 @@ class QGroupBox;
 class QMenu;
 class QStandardItemModel;
 class QTableView;
+class QTimer;
 class QTreeView;
 
 namespace vantrel {
@@ -122,7 +123,7 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   // An action's row and record, and an action's error, as the action queue
   // reports them.
   void LogAction(const std::string& report);
-  void ShowErrorPrompt(const std::string& title, const std::string& text);
+  void ShowErrorPrompt(const std::string& title, const std::string& text) override;
   // Blocks until every action asked for so far is done and listed.
   void FinishPendingActions();
 
@@ -164,7 +165,8 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   void On全盘Clicked();
   void On自定义Clicked();
   void UpdateWatchRoots();
-  void OnSourceReport(const std::string& text);
+  void OnSourceReport(const SourceReport& report);
+  void TellLosses(const std::optional<std::string>& text);
 
   Options options_;
   QGroupBox* 分组框1;
@@ -229,6 +231,9 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   bool programSetsBoxes_ = false;
   // Why no change source could start, for the message that says so.
   std::string sourceError_;
+  // Losses of the change source, told at most once a minute.
+  LossNotices losses_;
+  QTimer* lossTimer_ = nullptr;
   bool destroyed_ = false;
 };
 

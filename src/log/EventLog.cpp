@@ -85,6 +85,16 @@ void EventLog::LogAction(const std::string& report) {
   host_.RowsAppended();
 }
 
+void EventLog::LogNotice(const std::string& type, const std::string& text) {
+  std::size_t row = list_.Append(NowText(), kNoticeMark, type, text);
+  ColourActionRow(row);
+  const std::string record = std::string(kNoticeMark) + kSeparator + type + kSeparator + OneLineText(text) + "\r\n";
+  WriteRecord(record);
+  if (consoleMirror_) log_.WriteConsoleRecord(record);
+  host_.ShowErrorPrompt(type, text);
+  host_.RowsAppended();
+}
+
 void EventLog::Record(const std::string& text) {
   if (host_.SaveLogOn()) WriteRecord(text);
   if (consoleMirror_) log_.WriteConsoleRecord(text);

@@ -20,6 +20,8 @@ class EventLogHost {
   virtual bool SaveLogOn() const = 0;  // "保存日志" ticked
   virtual std::string ConfigFile() const = 0;
   virtual void ShowPrompt(const std::string& title, const std::string& text) = 0;
+  // Shown whether or not prompts are on.
+  virtual void ShowErrorPrompt(const std::string& title, const std::string& text) = 0;
   // Rows were appended (scroll to the last) or recoloured.
   virtual void RowsAppended() = 0;
   virtual void RowsRecoloured() = 0;
@@ -29,6 +31,7 @@ class EventLog {
  public:
   static constexpr std::uint32_t kWhite = 16777215;
   static constexpr const char* kActionMark = "【执行操作】";
+  static constexpr const char* kNoticeMark = "【监控提示】";
   static constexpr const char* kSeparator = " ┃ ";
 
   EventLog(EventList& list, ListColourStore& colours, LogOutput& log, EventLogHost& host)
@@ -39,6 +42,10 @@ class EventLog {
                    const std::string& newPath = {});
   // The report is the action name, "】" and the detail.
   void LogAction(const std::string& report);
+  // What the program could not do or see (changes lost, actions not done):
+  // a row in the action colour, a record in the log file whether or not
+  // the log is on, since nothing else would keep it, and an error prompt.
+  void LogNotice(const std::string& type, const std::string& text);
   void RecolourRows();
   // Every record also to the console (standard error), whether or not the
   // log file is on: a run without a window shows what happens.

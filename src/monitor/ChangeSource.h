@@ -66,7 +66,7 @@ class KernelSource : public ChangeSource {
   void Emit(std::uint32_t code, std::string item1, std::optional<std::string> item2 = std::nullopt,
             std::int32_t pid = 0);
   void FlushBatch() { queue_.Push(batch_); }
-  void ReportProblem(std::string text) { queue_.Report(std::move(text)); }
+  void ReportProblem(SourceReport report) { queue_.Report(std::move(report)); }
 
   std::vector<ChangeNotification> batch_;
   WriteTracker tracker_{batch_};

@@ -118,8 +118,7 @@ void FanotifySource::OnTick(std::int64_t now) {
   }
   oldestDeferred_ = oldest;
   if (lost)
-    ReportProblem(std::to_string(lost) +
-                  " changes in folders removed before they were read could not be given a path and are not listed.");
+    ReportProblem({SourceReport::NoPath, lost, {}});
 }
 
 std::size_t FanotifySource::MarkFileSystems(std::string* firstError) {
@@ -224,7 +223,7 @@ void FanotifySource::HandleEvent(const fanotify_event_metadata& meta, const char
   const fanotify_event_metadata* m = &meta;
   const std::size_t length = meta.event_len;
   if (m->mask & FAN_Q_OVERFLOW) {
-    ReportProblem("The kernel's change queue overflowed; some changes were not seen.");
+    ReportProblem({SourceReport::QueueOverflow, 1, {}});
     return;
   }
   FidRecord dir, oldDir, newDir, child;

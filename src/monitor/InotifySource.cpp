@@ -92,7 +92,7 @@ void InotifySource::ReadKernel(std::int64_t now) {
 void InotifySource::Handle(std::uint32_t wdBits, std::uint32_t mask, std::uint32_t cookie, std::string_view name,
                            std::int64_t now) {
   if (mask & IN_Q_OVERFLOW) {
-    ReportProblem("The kernel's change queue overflowed; some changes were not seen. Rescanning the watched folders.");
+    ReportProblem({SourceReport::QueueOverflow, 1, "已重新扫描监控的文件夹"});
     tracker_.SettleAll();
     for (const std::string& root : std::vector<std::string>(roots_))
       if (IsDirectoryPath(root)) WatchTree(root, false, now);
@@ -226,9 +226,7 @@ bool InotifySource::AddWatch(const std::string& dir) {
       watchLimitHit_ = true;
       if (!limitReported_) {
         limitReported_ = true;
-        ReportProblem("The inotify watch limit (fs.inotify.max_user_watches = " + WatchLimit() +
-                      ") is reached: changes in further folders are not seen. Raise it with: "
-                      "sysctl fs.inotify.max_user_watches=1048576");
+        ReportProblem({SourceReport::WatchLimit, 1, WatchLimit()});
       }
     }
     return false;

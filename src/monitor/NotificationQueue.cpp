@@ -32,9 +32,9 @@ void NotificationQueue::Push(std::vector<ChangeNotification>& batch) {
   SignalLocked();
 }
 
-void NotificationQueue::Report(std::string text) {
+void NotificationQueue::Report(SourceReport report) {
   std::lock_guard lock(mutex_);
-  reports_.push_back(std::move(text));
+  reports_.push_back(std::move(report));
   SignalLocked();
 }
 
@@ -52,9 +52,9 @@ void NotificationQueue::TakeAll(std::vector<ChangeNotification>& out) {
   }
 }
 
-std::vector<std::string> NotificationQueue::TakeReports() {
+std::vector<SourceReport> NotificationQueue::TakeReports() {
   std::lock_guard lock(mutex_);
-  std::vector<std::string> out;
+  std::vector<SourceReport> out;
   out.swap(reports_);
   return out;
 }

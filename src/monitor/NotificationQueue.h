@@ -3,6 +3,7 @@
 // reader never waits for the GUI: the queue grows in memory instead, so a
 // busy GUI thread cannot make the kernel drop events.
 #include "monitor/ShellEvents.h"
+#include "monitor/SourceReport.h"
 
 #include <mutex>
 #include <string>
@@ -23,18 +24,18 @@ class NotificationQueue {
   // Moves the batch in, in order; leaves it empty.
   void Push(std::vector<ChangeNotification>& batch);
   // Problems the user must hear of (overflow, watch limit).
-  void Report(std::string text);
+  void Report(SourceReport report);
 
   // Appends everything waiting, in order.
   void TakeAll(std::vector<ChangeNotification>& out);
-  std::vector<std::string> TakeReports();
+  std::vector<SourceReport> TakeReports();
 
  private:
   void SignalLocked();
 
   std::mutex mutex_;
   std::vector<ChangeNotification> items_;
-  std::vector<std::string> reports_;
+  std::vector<SourceReport> reports_;
   bool signalled_ = false;
   int readyFd_ = -1;
 };

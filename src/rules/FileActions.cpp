@@ -11,7 +11,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <random>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -111,19 +110,11 @@ int CopyData(int in, int out) {
   }
 }
 
-std::string TemporaryName() {
-  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  thread_local std::mt19937 random{std::random_device{}()};
-  std::string name = ".vantrel-";
-  for (int i = 0; i < 8; ++i) name += kChars[random() % (sizeof kChars - 1)];
-  return name;
-}
-
 // Retries make() under fresh temporary names while a name is taken.
 template <typename Make>
 int WithTemporaryName(std::string& name, Make make) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    name = TemporaryName();
+    name = OwnTemporaryName();
     int error = make(name.c_str());
     if (error != EEXIST) return error;
   }
@@ -147,10 +138,10 @@ class NewFile {
     fd_.Reset(::openat(dir_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
     if (fd_.Valid()) return 0;
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
-    return WithTemporaryName(temp_, [this](const char* name) {
-      fd_.Reset(::openat(dir_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-      return fd_.Valid() ? 0 : errno;
-    });
+    fd_.Reset(CreateOwnTemporary(dir_, temp_, O_WRONLY, 0600));
+    if (fd_.Valid()) return 0;
+    temp_.clear();
+    return errno;
   }
   int Fd() const { return fd_.Get(); }
 

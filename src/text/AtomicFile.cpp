@@ -1,10 +1,11 @@
 #include "text/AtomicFile.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <random>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -87,31 +88,73 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-constexpr std::string_view kTempSuffix = ".XXXXXX";
+constexpr std::string_view kNameChars = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr std::size_t kRandomChars = 8;
 
 }  // namespace
+
+std::string OwnTemporaryName() {
+  thread_local std::mt19937 random{std::random_device{}()};
+  std::string name(kOwnTemporaryPrefix);
+  for (std::size_t i = 0; i < kRandomChars; ++i) name += kNameChars[random() % kNameChars.size()];
+  return name;
+}
+
+bool IsOwnTemporaryName(std::string_view name) {
+  if (name.size() != kOwnTemporaryPrefix.size() + kRandomChars || name.substr(0, kOwnTemporaryPrefix.size()) != kOwnTemporaryPrefix)
+    return false;
+  for (char c : name.substr(kOwnTemporaryPrefix.size()))
+    if (kNameChars.find(c) == std::string_view::npos) return false;
+  return true;
+}
+
+bool NamesOwnTemporary(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  return IsOwnTemporaryName(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+int CreateOwnTemporary(int dirFd, std::string& name, int flags, mode_t mode) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    name = OwnTemporaryName();
+    int fd = ::openat(dirFd, name.c_str(), flags | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0) {
+      // Where the file system keeps no locks the file is simply not known
+      // to be live; start-up then leaves alone only what is locked.
+      ::flock(fd, LOCK_EX | LOCK_NB);
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  errno = EEXIST;
+  return -1;
+}
 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
   mode_t mode = 0644;
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
 
-  std::string temp = path + std::string(kTempSuffix);
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
+  int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  std::string temp;
+  int fd = CreateOwnTemporary(dir, temp, O_WRONLY, 0600);
+  if (fd < 0) {
+    int saved = errno;
+    ::close(dir);
+    errno = saved;
+    return false;
+  }
   bool ok = WriteAllBytes(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
   int saved = errno;
   ok = (::close(fd) == 0) && ok;
-  if (ok && ::rename(temp.c_str(), path.c_str()) == 0) {
-    int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      ::fsync(dir);
-      ::close(dir);
-    }
+  if (ok && ::renameat(dir, temp.c_str(), AT_FDCWD, path.c_str()) == 0) {
+    ::fsync(dir);
+    ::close(dir);
     return true;
   }
   if (ok) saved = errno;
-  ::unlink(temp.c_str());
+  ::unlinkat(dir, temp.c_str(), 0);
+  ::close(dir);
   errno = saved;
   return false;
 }
@@ -146,33 +189,31 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::size_t maxB
   }
 }
 
-void RemoveStaleTemporaries(const std::string& dir, std::initializer_list<std::string_view> names) {
+std::size_t RemoveStaleTemporaries(const std::string& dir) {
   int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return;
+  if (dirFd < 0) return 0;
   DIR* d = ::fdopendir(dirFd);
   if (!d) {
     ::close(dirFd);
-    return;
+    return 0;
   }
-  auto isTemporary = [&](std::string_view entry) {
-    for (std::string_view name : names) {
-      if (entry.size() != name.size() + kTempSuffix.size() || entry.substr(0, name.size()) != name ||
-          entry[name.size()] != '.')
-        continue;
-      std::string_view tail = entry.substr(name.size() + 1);
-      bool random = true;
-      for (char c : tail) random = random && (std::isalnum(static_cast<unsigned char>(c)) != 0);
-      if (random) return true;
-    }
-    return false;
-  };
+  std::size_t removed = 0;
   while (dirent* e = ::readdir(d)) {
-    if (!isTemporary(e->d_name)) continue;
+    if (!IsOwnTemporaryName(e->d_name)) continue;
     struct stat st {};
-    if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-      ::unlinkat(dirFd, e->d_name, 0);
+    int fd = OpenRegularFile(dirFd, e->d_name, false, &st);
+    if (fd < 0) continue;
+    // Locked: a copy of the program still writes it.
+    if (st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      struct stat now {};
+      if (::fstatat(dirFd, e->d_name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_ino == st.st_ino &&
+          now.st_dev == st.st_dev && ::unlinkat(dirFd, e->d_name, 0) == 0)
+        ++removed;
+    }
+    ::close(fd);
   }
   ::closedir(d);
+  return removed;
 }
 
 }  // namespace vantrel

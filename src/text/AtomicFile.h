@@ -1,6 +1,5 @@
 #pragma once
 #include <cstddef>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -42,8 +41,27 @@ bool WriteAllBytes(int fd, std::string_view bytes, std::size_t* written = nullpt
 // when it cannot be read (kNotRegularFile, kFileTooLarge, or the system's).
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::size_t maxBytes = kMaxStoredFileBytes);
 
-// Removes what interrupted atomic writes of these files left in dir: the
-// temporaries name.XXXXXX that were never renamed into place.
-void RemoveStaleTemporaries(const std::string& dir, std::initializer_list<std::string_view> names);
+// The program's own temporaries are named ".vantrel-" and eight letters or
+// digits: no name a person or another program gives looks like that, so the
+// change sources leave them out and start-up may remove what a killed copy
+// left behind.
+inline constexpr std::string_view kOwnTemporaryPrefix = ".vantrel-";
+std::string OwnTemporaryName();
+// For a last path component.
+bool IsOwnTemporaryName(std::string_view name);
+// For a whole path: whether its last component is one of ours.
+bool NamesOwnTemporary(std::string_view path);
+
+// Creates a new temporary in the open folder under a fresh name (never
+// replacing or following anything) and holds an exclusive lock on it for as
+// long as the descriptor stays open, which tells start-up that a live copy
+// still writes it. Returns the descriptor, or -1 with errno set.
+int CreateOwnTemporary(int dirFd, std::string& name, int flags, mode_t mode);
+
+// Removes from dir the temporaries that interrupted writes left: regular
+// files of our own pattern, owned by this user, that nobody holds locked.
+// Everything else stays, the user's backups of the stored files included.
+// Returns how many were removed.
+std::size_t RemoveStaleTemporaries(const std::string& dir);
 
 }  // namespace vantrel

@@ -5,6 +5,7 @@
 #include "app/ProgramDir.h"
 #include "log/Clock.h"
 #include "monitor/ScriptedSource.h"
+#include "FileHelpers.h"
 #include "WindowTestSupport.h"
 #include "rules/RuleFile.h"
 #include "support/Dialogs.h"
@@ -286,12 +287,12 @@ TEST_F(RulesWindowTest, RulesOfOtherVersionsAreListedKeptByteForByteAndNeverAct)
   std::string plain = Utf8ToGb18030("; written by hand\r\n新建文件｜√" + in + "｜【复制文件】" + out + "｜2024\r\n"
                                     "更新文件｜√" + in + "｜\r\n新建文件｜×" + in + "｜【删除文件】\r\n");
   ASSERT_TRUE(WriteFileAtomically(Home() + "/data.jl", Rc4Transform(plain, RuleFileKey)));
-  // Leftovers of saves a kill cut short.
-  ASSERT_TRUE(WriteFileAtomically(Home() + "/data.jl.Ab12Cd", "torn"));
-  ASSERT_TRUE(WriteFileAtomically(Home() + "/config.ini.x9Y8z7", "torn"));
+  // Leftovers of saves a kill cut short go; the user's backups stay.
+  ASSERT_TRUE(WriteFileAtomically(Home() + "/.vantrel-Ab12Cd34", "torn"));
+  ASSERT_TRUE(WriteFileAtomically(Home() + "/data.jl.backup", "mine"));
   Start();
-  EXPECT_FALSE(fs::exists(Home() + "/data.jl.Ab12Cd"));
-  EXPECT_FALSE(fs::exists(Home() + "/config.ini.x9Y8z7"));
+  EXPECT_FALSE(fs::exists(Home() + "/.vantrel-Ab12Cd34"));
+  EXPECT_EQ(Read(Home() + "/data.jl.backup"), "mine");
   ASSERT_EQ(rules_->rowCount(), 3);
   EXPECT_EQ(rules_->item(0, 2)->text().toStdString(), "【复制文件】" + out + "｜2024");
 

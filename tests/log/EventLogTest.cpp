@@ -21,11 +21,12 @@ class FakeHost : public EventLogHost {
   bool SaveLogOn() const override { return saveLog; }
   std::string ConfigFile() const override { return config; }
   void ShowPrompt(const std::string& title, const std::string& text) override { shown.emplace_back(title, text); }
+  void ShowErrorPrompt(const std::string& title, const std::string& text) override { errors.emplace_back(title, text); }
   void RowsAppended() override { ++appended; }
   void RowsRecoloured() override { ++recoloured; }
   bool prompts = true, saveLog = true;
   std::string config;
-  std::vector<std::pair<std::string, std::string>> shown;
+  std::vector<std::pair<std::string, std::string>> shown, errors;
   int appended = 0, recoloured = 0;
 };
 
@@ -110,6 +111,17 @@ TEST_F(EventLogTest, ActionRowsWithAndWithoutTheirMark) {
   EXPECT_EQ(Gb18030ToUtf8(LogBytes()),
             "2021-08-01 13:05:09.042 信息:【执行操作】 ┃ 复制文件】/backup/a.txt\r\n\r\n"
             "2021-08-01 13:05:09.042 信息:【执行操作】 ┃ no mark at all\r\n\r\n");
+}
+
+TEST_F(EventLogTest, NoticesOfLossesAreKeptEvenWithTheLogOff) {
+  host_.prompts = false;
+  host_.saveLog = false;
+  events_.LogNotice("变动丢失", "3 个变动\n无法列出");
+  EXPECT_EQ(list_.Cell(0, 1), "【监控提示】");
+  EXPECT_EQ(list_.Cell(0, 2), "变动丢失");
+  EXPECT_EQ(Gb18030ToUtf8(LogBytes()), "2021-08-01 13:05:09.042 信息:【监控提示】 ┃ 变动丢失 ┃ 3 个变动\\n无法列出\r\n\r\n");
+  ASSERT_EQ(host_.errors.size(), 1u) << "told although prompts are off";
+  EXPECT_TRUE(host_.shown.empty());
 }
 
 TEST_F(EventLogTest, RecolouringReadsTheSettingsAgainAndTellsRowsByTheirMark) {

@@ -65,8 +65,8 @@ std::string TempDir() {
   return ::mkdtemp(templ);
 }
 
-std::vector<std::string> WaitForReports(InotifySource& source, std::chrono::milliseconds limit) {
-  std::vector<std::string> reports;
+std::vector<SourceReport> WaitForReports(InotifySource& source, std::chrono::milliseconds limit) {
+  std::vector<SourceReport> reports;
   auto end = std::chrono::steady_clock::now() + limit;
   while (std::chrono::steady_clock::now() < end) {
     for (auto& r : source.Queue().TakeReports()) reports.push_back(r);
@@ -80,7 +80,8 @@ TEST(InotifyLimits, AFullWatchTableIsReportedOnceWithTheSettingToRaise) {
   std::string dir = TempDir();
   for (int i = 0; i < 30; ++i) fs::create_directory(dir + "/d" + std::to_string(i));
   {
-    SysctlOverride limit("/proc/sys/fs/inotify/max_user_watches", WatchesInUse() + 5);
+    const auto watchLimit = WatchesInUse() + 5;
+    SysctlOverride limit("/proc/sys/fs/inotify/max_user_watches", watchLimit);
     if (!limit.ok()) GTEST_SKIP() << "fs.inotify.max_user_watches cannot be changed here";
     InotifySource source;
     std::string why;
@@ -89,8 +90,10 @@ TEST(InotifyLimits, AFullWatchTableIsReportedOnceWithTheSettingToRaise) {
     for (int i = 0; i < 30; ++i) fs::create_directory(dir + "/late" + std::to_string(i));
     auto reports = WaitForReports(source, 1500ms);
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_NE(reports[0].find("max_user_watches"), std::string::npos) << reports[0];
-    EXPECT_NE(reports[0].find("sysctl"), std::string::npos) << reports[0];
+    EXPECT_EQ(reports[0].kind, SourceReport::WatchLimit);
+    const std::string text = SourceReportText(reports[0]);
+    EXPECT_NE(text.find("max_user_watches = " + std::to_string(watchLimit)), std::string::npos) << text;
+    EXPECT_NE(text.find("sysctl"), std::string::npos) << text;
     EXPECT_LE(source.WatchCount(), 6u);
     source.Stop();
   }
@@ -114,7 +117,7 @@ TEST(InotifyLimits, AnOverflowIsReportedAndFoldersMadeMeanwhileAreWatched) {
   }
   bool overflowed = false;
   for (auto& r : WaitForReports(source, 1500ms))
-    if (r.find("overflowed") != std::string::npos) overflowed = true;
+    if (r.kind == SourceReport::QueueOverflow) overflowed = true;
   if (!overflowed) GTEST_SKIP() << "the reader kept up with the burst; no overflow to observe";
   std::vector<ChangeNotification> got;
   source.Queue().TakeAll(got);

@@ -84,6 +84,7 @@ class PromptsOnly : public EventLogHost {
   bool SaveLogOn() const override { return true; }
   std::string ConfigFile() const override { return "/nonexistent/config.ini"; }
   void ShowPrompt(const std::string&, const std::string& text) override { shown.push_back(text); }
+  void ShowErrorPrompt(const std::string&, const std::string& text) override { shown.push_back(text); }
   void RowsAppended() override {}
   void RowsRecoloured() override {}
   std::vector<std::string> shown;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
@@ -145,16 +146,32 @@ TEST_F(IniFileTest, OnlyARegularFileOfSaneSizeIsRead) {
   EXPECT_EQ(SettingsFileError(file_), 0) << "no file yet is a fresh start";
 }
 
-TEST_F(IniFileTest, StaleTemporariesOfOurFilesAloneAreRemoved) {
-  for (const char* name : {"config.ini.a1B2c3", "data.jl.XyZ123", "config.ini.toolong1", "data.jl.abc", "other.XXXXXX",
-                           "config.ini"})
+TEST_F(IniFileTest, StartUpRemovesOnlyDeadTemporariesOfOurOwnPattern) {
+  // The user's own backups of the stored files look like save temporaries
+  // of earlier versions; they stay.
+  for (const char* name : {"data.jl.backup", "config.ini.before", "data.jl.220901", "config.ini.a1B2c3", ".vantrel-abc",
+                           ".vantrel-abcdefgh1", "config.ini", ".vantrel-Dead0001", ".vantrel-Dead0002"})
     ASSERT_TRUE(WriteFileAtomically(dir_ + "/" + name, "x"));
-  std::filesystem::create_directory(dir_ + "/data.jl.Folder");
-  RemoveStaleTemporaries(dir_, {"data.jl", "config.ini"});
+  std::filesystem::create_directory(dir_ + "/.vantrel-Folder01");
+  ASSERT_EQ(::symlink((dir_ + "/config.ini").c_str(), (dir_ + "/.vantrel-Link0001").c_str()), 0);
+  ASSERT_TRUE(WriteFileAtomically(dir_ + "/.vantrel-Others01", "x"));
+  ASSERT_EQ(::chown((dir_ + "/.vantrel-Others01").c_str(), 65534, 65534), 0);
+  // One that a live copy is still writing.
+  int dir = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
+  std::string live;
+  int fd = CreateOwnTemporary(dir, live, O_WRONLY, 0600);
+  ASSERT_GE(fd, 0);
+  EXPECT_TRUE(IsOwnTemporaryName(live)) << live;
+
+  EXPECT_EQ(RemoveStaleTemporaries(dir_), 2u);
   std::set<std::string> left;
   for (const auto& entry : std::filesystem::directory_iterator(dir_)) left.insert(entry.path().filename());
-  EXPECT_EQ(left, (std::set<std::string>{"config.ini.toolong1", "data.jl.abc", "other.XXXXXX", "config.ini",
-                                         "data.jl.Folder"}));
+  EXPECT_EQ(left, (std::set<std::string>{"data.jl.backup", "config.ini.before", "data.jl.220901", "config.ini.a1B2c3",
+                                         ".vantrel-abc", ".vantrel-abcdefgh1", "config.ini", ".vantrel-Folder01",
+                                         ".vantrel-Link0001", ".vantrel-Others01", live}));
+  ::close(fd);
+  ::close(dir);
+  EXPECT_EQ(RemoveStaleTemporaries(dir_), 1u) << "once its writer is gone";
 }
 
 }  // namespace
