@@ -7,6 +7,7 @@
 // standing where something is to be written fails that entry, and what is
 // copied appears under its name only once complete. Anything that is not a
 // regular file, a link or a folder (FIFO, socket, device) is never opened.
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,18 @@ struct ActionResult {
   bool ok = false;
   std::string error;  // the system's reason when it failed
 };
+
+// One change an action made on disk, told as it is made, so that the
+// change events it causes are known as the program's own. Paths are the
+// action's own paths with the target folder's text cleaned of doubled and
+// trailing separators and "." components.
+struct ActionChange {
+  enum Kind { FileAppeared, FolderAppeared, FileVanished, FolderVanished, Renamed };
+  Kind kind;
+  std::string path;
+  std::string to;  // Renamed: where it went
+};
+using ActionChanges = std::function<void(const ActionChange&)>;
 
 // Asks every copy in progress in the process to stop at its next chunk, or
 // lets copies run again: the program is ending and must not wait for a
