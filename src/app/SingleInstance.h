@@ -1,11 +1,12 @@
 #pragma once
-// One copy per user and program folder: the first copy holds a local socket
-// whose name says both (taken atomically, and gone with the process however
-// it ends); a later copy finds it taken and asks the first to come forward.
+// The window's side of the single-instance guard: a later copy's request to
+// come forward arrives as a signal on the window's thread.
+#include "platform/InstanceGuard.h"
+
 #include <QObject>
 #include <string>
 
-class QLocalServer;
+class QSocketNotifier;
 
 namespace vantrel {
 
@@ -14,20 +15,20 @@ class SingleInstance : public QObject {
  public:
   explicit SingleInstance(const std::string& programDir, QObject* parent = nullptr);
 
-  // True when this copy is the one to run; it then listens for later copies.
+  // True when this copy is the one to run (or no guard could be set up,
+  // which is said on standard error); it then listens for later copies.
   bool Acquire();
   // For a later copy: asks the running one to bring its window forward.
   void AskFirstToComeForward() const;
   // While a debugger is attached the guard is not used.
   static bool DebuggerAttached();
-  const QString& Name() const { return name_; }
 
  signals:
   void ComeForwardRequested();
 
  private:
-  QString name_;
-  QLocalServer* server_ = nullptr;
+  InstanceGuard guard_;
+  QSocketNotifier* notifier_ = nullptr;
 };
 
 }  // namespace vantrel

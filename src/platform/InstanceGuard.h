@@ -1,0 +1,48 @@
+#pragma once
+// One running copy per user and home folder. The home is known by its
+// device and inode, so a link to it or a bind mount of it finds the copy
+// already running there. The guard lives in a folder only the user can
+// enter: another user can neither take it first, nor reach the running copy,
+// nor fill its descriptor table.
+#include <string>
+
+namespace vantrel {
+
+class InstanceGuard {
+ public:
+  enum class Result {
+    Acquired,   // this copy is the one to run
+    Running,    // another copy runs on this home
+    Unguarded,  // no safe place for the guard: runs without one (error says why)
+  };
+
+  // kind names this copy to a later start ("vantrel", "vantrel-headless").
+  InstanceGuard(std::string home, std::string kind);
+  ~InstanceGuard();
+  InstanceGuard(const InstanceGuard&) = delete;
+  InstanceGuard& operator=(const InstanceGuard&) = delete;
+
+  Result Acquire(std::string& error);
+  // After Running: which program holds the home, as its kind.
+  const std::string& RunningKind() const { return runningKind_; }
+  // After Running: asks the copy that runs to bring its window forward.
+  bool AskToComeForward() const;
+
+  // After Acquired: readable when later copies sent requests.
+  int RequestFd() const { return socket_; }
+  // Reads what is waiting (a bounded amount per call, so a flood cannot
+  // hold the caller); true when a copy of this user asked to come forward.
+  bool TakeRequests();
+
+  // Where the guard lives; for tests.
+  const std::string& Folder() const { return folder_; }
+
+ private:
+  bool ChooseFolder(std::string& error);
+
+  std::string home_, kind_, folder_, name_, runningKind_;
+  int lock_ = -1;
+  int socket_ = -1;
+};
+
+}  // namespace vantrel
