@@ -88,8 +88,9 @@ MainWindow::MainWindow(Options options, QWidget* parent)
   configFile_ = ConfigFilePath();
   // Reports of the actions come back on the window's thread, in order.
   actions_ = std::make_unique<ActionQueue>(ActionOutputs{
-      [this](const std::string& report) { PostActionReport({false, report, {}}); },
-      [this](const std::string& title, const std::string& text) { PostActionReport({true, title, text}); }});
+      [this](const std::string& report) { PostActionReport({ActionReport::Row, report, {}}); },
+      [this](const std::string& title, const std::string& text) { PostActionReport({ActionReport::Error, title, text}); },
+      [this](const std::string& type, const std::string& text) { PostActionReport({ActionReport::Notice, type, text}); }});
   eventLog_->SetConsoleMirror(options_.console);
   setWindowTitle("Vantrel");
   BuildControls();
@@ -245,6 +246,7 @@ bool MainWindow::OnMainWindowCreated() {
   connect(tray_, &TrayIcon::Clicked, this, [this] { ShowMainWindow(); });
   WatchSettingsFile();
   LoadSettings();
+  TellActionsNotDoneLastTime();
   Application::SetErrorHandler([](int code, const QString& message) { ShowRuntimeError(code, message); });
   if (options_.skin) ApplySkin(EmbeddedSkinResource());
   return true;
@@ -445,10 +447,16 @@ bool MainWindow::TakeActionReports(qint64 budgetMs) {
   while (!takenReports_.empty() && timer.elapsed() < budgetMs) {
     ActionReport r = std::move(takenReports_.front());
     takenReports_.pop_front();
-    if (r.error) {
-      ShowErrorPrompt(r.text, r.detail);
-    } else {
-      LogAction(r.text);
+    switch (r.kind) {
+      case ActionReport::Row:
+        LogAction(r.text);
+        break;
+      case ActionReport::Error:
+        ShowErrorPrompt(r.text, r.detail);
+        break;
+      case ActionReport::Notice:
+        eventLog_->LogNotice(r.text, r.detail);
+        break;
     }
   }
   if (!takenReports_.empty() && !reportsRescheduled_) {
@@ -756,11 +764,35 @@ void MainWindow::OnWindowDestroy() {
   if (destroyed_) return;
   destroyed_ = true;
   SaveWindowSize();
+  FinishActionsForExit();
   UnregisterShellWatch();
   if (settingsWatch_) ReportSettingsChanges(false);
-  // A copy in hand is given up, any other action finished; their reports
-  // have no window left to go to.
+}
+
+void MainWindow::FinishActionsForExit() {
+  if (!actions_) return;
+  actions_->Stop();
+  // Changes still on their way are listed; their rules no longer run.
+  if (intake_) {
+    intake_->Source().Stop();
+    intake_->DrainNow();
+  }
+  while (TakeActionReports(std::numeric_limits<qint64>::max())) {
+  }
+  std::vector<ActionJob> notDone = actions_->TakeNotDone();
   actions_.reset();
+  for (const ActionJob& job : notDone)
+    eventLog_->RecordNotice("未执行", job.eventName + " " + EffectivePath(job.path, job.eventName, job.itemName, job.newPath) +
+                                          " (程序退出时规则尚未执行)");
+  if (!notDone.empty()) WriteSetting(configFile_, "上次退出", "未执行", std::to_string(notDone.size()));
+}
+
+void MainWindow::TellActionsNotDoneLastTime() {
+  const std::int64_t count = LeadingInteger(ReadSetting(configFile_, "上次退出", "未执行", "0"));
+  if (count <= 0) return;
+  eventLog_->LogNotice("未执行", "上次退出时有 " + std::to_string(count) + " 个事件的规则尚未执行, 已记入日志 " +
+                                     log_->Directory() + log_->FileName());
+  WriteSetting(configFile_, "上次退出", "未执行", "0");
 }
 
 void MainWindow::QuitProgram() {

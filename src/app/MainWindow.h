@@ -155,6 +155,10 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   void OnSizeChanged();
   bool OnQueryClose();
   void OnWindowDestroy();
+  // Everything the actions did gets its row and record; what never began is
+  // written to the log as not done, and the next start tells how many.
+  void FinishActionsForExit();
+  void TellActionsNotDoneLastTime();
   void WriteBox(const char* section, QCheckBox* box);
   // A tick the program sets itself, which the boxes' handlers ignore.
   void SetBoxByProgram(QCheckBox* box, bool ticked);
@@ -197,9 +201,9 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   // queue's own thread.
   std::unique_ptr<ActionQueue> actions_;
   struct ActionReport {
-    bool error;
-    std::string text;    // the row's report, or the prompt's title
-    std::string detail;  // the prompt's text
+    enum Kind { Row, Error, Notice } kind;
+    std::string text;    // the row's report, or the prompt's or notice's title
+    std::string detail;  // the prompt's or notice's text
   };
   static constexpr qint64 kReportSliceMs = 8;
   // Called on the queue's thread; one call to take them is posted at a time.

@@ -88,11 +88,15 @@ void EventLog::LogAction(const std::string& report) {
 void EventLog::LogNotice(const std::string& type, const std::string& text) {
   std::size_t row = list_.Append(NowText(), kNoticeMark, type, text);
   ColourActionRow(row);
+  RecordNotice(type, text);
+  host_.ShowErrorPrompt(type, text);
+  host_.RowsAppended();
+}
+
+void EventLog::RecordNotice(const std::string& type, const std::string& text) {
   const std::string record = std::string(kNoticeMark) + kSeparator + type + kSeparator + OneLineText(text) + "\r\n";
   WriteRecord(record);
   if (consoleMirror_) log_.WriteConsoleRecord(record);
-  host_.ShowErrorPrompt(type, text);
-  host_.RowsAppended();
 }
 
 void EventLog::Record(const std::string& text) {

@@ -46,6 +46,8 @@ class EventLog {
   // a row in the action colour, a record in the log file whether or not
   // the log is on, since nothing else would keep it, and an error prompt.
   void LogNotice(const std::string& type, const std::string& text);
+  // The record alone, when no row can be shown any more.
+  void RecordNotice(const std::string& type, const std::string& text);
   void RecolourRows();
   // Every record also to the console (standard error), whether or not the
   // log file is on: a run without a window shows what happens.

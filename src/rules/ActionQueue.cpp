@@ -1,26 +1,39 @@
 #include "rules/ActionQueue.h"
 
-#include <cstdio>
+#include "text/TextRules.h"
+
+#include <algorithm>
 
 namespace vantrel {
+namespace {
+
+bool IsFolderEvent(const std::string& eventName) { return TextContains(eventName, "目录"); }
+
+// Events that say a file's content is new; while the file is still being
+// written each of them would only start the same action again.
+bool IsContentEvent(const std::string& eventName) { return eventName == "新建文件" || eventName == "更新文件"; }
+
+}  // namespace
 
 // What MatchRules needs, for one job on the queue's thread.
 class ActionQueue::JobHost : public MatchHost {
  public:
-  JobHost(ActionQueue& queue, const ActionJob& job) : queue_(queue), job_(job) {}
+  JobHost(ActionQueue& queue, const ActionJob& job, bool echoKnown)
+      : queue_(queue), job_(job), echoKnown_(echoKnown) {}
   std::size_t RuleCount() const override { return job_.rules.size(); }
   const MonitorRule& RuleAt(std::size_t row) const override { return job_.rules[row]; }
   void SetLastActionTarget(const std::string& target) override { queue_.SetLastActionTarget(target); }
-  void LogAction(const std::string& report) override {
-    if (queue_.outputs_.logAction) queue_.outputs_.logAction(report);
-  }
+  void LogAction(const std::string& report) override { queue_.Report(report); }
   void ShowErrorPrompt(const std::string& title, const std::string& text) override {
     if (queue_.outputs_.errorPrompt) queue_.outputs_.errorPrompt(title, text);
   }
   bool CausedByUs(const std::string& path, const std::string& eventName) override {
+    // Asked once per job: a job that waited for its file was asked before.
+    if (echoKnown_) return false;
+    echoKnown_ = true;
     // Used up in either case, so that nothing of it lingers to silence a
     // later change by someone else at the same path.
-    const bool remembered = queue_.own_.Consume(path, eventName);
+    const bool remembered = queue_.own_.Consume(path, eventName, job_.submitted);
     return remembered || job_.ours;
   }
   void Changed(const OwnChange& change) override { queue_.own_.Remember(change); }
@@ -28,39 +41,55 @@ class ActionQueue::JobHost : public MatchHost {
  private:
   ActionQueue& queue_;
   const ActionJob& job_;
+  bool echoKnown_;
 };
 
 ActionQueue::ActionQueue(ActionOutputs outputs) : outputs_(std::move(outputs)) { StopCopies(false); }
 
-ActionQueue::~ActionQueue() {
-  std::size_t dropped = 0;
+ActionQueue::~ActionQueue() { Stop(); }
+
+void ActionQueue::Stop() {
   {
     std::lock_guard lock(mutex_);
+    if (stopping_ && !thread_.joinable()) return;
     stopping_ = true;
-    dropped = jobs_.size();
-    jobs_.clear();
   }
   wake_.notify_all();
   // A large copy in hand is given up rather than waited for: it leaves
   // nothing, and its source stays where it was.
   StopCopies(true);
   if (thread_.joinable()) thread_.join();
-  if (dropped) std::fprintf(stderr, "vantrel: %zu events' rules were not carried out before the program ended\n", dropped);
+}
+
+std::vector<ActionJob> ActionQueue::TakeNotDone() {
+  std::lock_guard lock(mutex_);
+  std::vector<ActionJob> left;
+  for (Waiting& w : waiting_) left.push_back(std::move(w.job));
+  waiting_.clear();
+  for (ActionJob& job : jobs_) left.push_back(std::move(job));
+  jobs_.clear();
+  // The waiting ones came first.
+  std::stable_sort(left.begin(), left.end(),
+                   [](const ActionJob& a, const ActionJob& b) { return a.submitted < b.submitted; });
+  unfinished_ = 0;
+  idle_.notify_all();
+  return left;
 }
 
 bool ActionQueue::Wanted(const ActionJob& job) const {
   if (!job.rules.empty() || remembering_.load()) return true;
   // An action still running may be about to remember what this event is.
   std::lock_guard lock(mutex_);
-  return unfinished_ > 0;
+  return unfinished_ > waiting_.size();
 }
 
 void ActionQueue::Submit(ActionJob job) {
+  if (job.submitted == Clock::time_point{}) job.submitted = Clock::now();
   bool wasIdle;
   {
     std::lock_guard lock(mutex_);
-    if (stopping_) return;
-    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+    // After the stop a job is kept, to be told as not done.
+    if (!stopping_ && !thread_.joinable()) thread_ = std::thread([this] { Run(); });
     wasIdle = jobs_.empty();
     jobs_.push_back(std::move(job));
     ++unfinished_;
@@ -71,7 +100,7 @@ void ActionQueue::Submit(ActionJob job) {
 
 void ActionQueue::WaitIdle() {
   std::unique_lock lock(mutex_);
-  idle_.wait(lock, [this] { return unfinished_ == 0; });
+  idle_.wait(lock, [this] { return unfinished_ == waiting_.size() || (stopping_ && !thread_.joinable()); });
 }
 
 std::string ActionQueue::LastActionTarget() const {
@@ -84,24 +113,100 @@ void ActionQueue::SetLastActionTarget(const std::string& target) {
   lastActionTarget_ = target;
 }
 
+void ActionQueue::Report(const std::string& text) {
+  if (outputs_.logAction) outputs_.logAction(text);
+}
+
 void ActionQueue::Run() {
   for (;;) {
     ActionJob job;
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-      if (jobs_.empty()) return;
+      auto ready = [this] { return stopping_ || !jobs_.empty() || (!waiting_.empty() && Clock::now() >= nextLook_); };
+      if (waiting_.empty()) {
+        wake_.wait(lock, ready);
+      } else {
+        wake_.wait_until(lock, nextLook_, ready);
+      }
+      if (stopping_) return;
+      if (!waiting_.empty() && Clock::now() >= nextLook_) {
+        lock.unlock();
+        LookAtWaiting(Clock::now());
+        continue;
+      }
+      if (jobs_.empty()) continue;
       job = std::move(jobs_.front());
       jobs_.pop_front();
     }
-    JobHost host(*this, job);
-    MatchRules(job.path, job.eventName, job.itemName, host, job.newPath);
-    remembering_ = !own_.Empty();
+    const Clock::time_point submitted = job.submitted;
+    Process(std::move(job));
+    remembering_ = !own_.Empty(submitted);
     {
       std::lock_guard lock(mutex_);
-      if (--unfinished_ == 0) idle_.notify_all();
+      --unfinished_;
+      if (unfinished_ == waiting_.size()) idle_.notify_all();
     }
   }
+}
+
+void ActionQueue::Process(ActionJob job) {
+  JobHost host(*this, job, false);
+  if (host.CausedByUs(job.path, job.eventName) || job.rules.empty()) return;
+  if (!IsFolderEvent(job.eventName)) {
+    const std::string path = EffectivePath(job.path, job.eventName, job.itemName, job.newPath);
+    WholeFileWatch file(path);
+    const Clock::time_point now = Clock::now();
+    std::unique_lock lock(mutex_);
+    for (const Waiting& w : waiting_)
+      if (w.file.Path() == path && IsContentEvent(job.eventName)) return;
+    lock.unlock();
+    if (file.Check(now) == WholeFileWatch::State::BeingWritten) {
+      Report("等待写入完成】" + path);
+      lock.lock();
+      if (waiting_.empty()) nextLook_ = now + kRecheck;
+      // Still unfinished, so that nobody takes the queue for done.
+      ++unfinished_;
+      waiting_.push_back({std::move(job), std::move(file), now, false});
+      return;
+    }
+  }
+  Act(job);
+}
+
+void ActionQueue::Act(const ActionJob& job) {
+  JobHost host(*this, job, true);
+  MatchRules(job.path, job.eventName, job.itemName, host, job.newPath);
+}
+
+void ActionQueue::LookAtWaiting(Clock::time_point now) {
+  std::vector<ActionJob> whole;
+  std::vector<std::string> long_;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+      if (it->file.Check(now) == WholeFileWatch::State::Whole) {
+        whole.push_back(std::move(it->job));
+        it = waiting_.erase(it);
+        continue;
+      }
+      if (!it->toldLong && now - it->since >= kLongWrite) {
+        it->toldLong = true;
+        long_.push_back(it->file.Path());
+      }
+      ++it;
+    }
+    nextLook_ = now + kRecheck;
+  }
+  for (const std::string& path : long_)
+    if (outputs_.notice) outputs_.notice("仍在写入", "文件已被写入超过 10 分钟, 写完后再执行规则: " + path);
+  for (const ActionJob& job : whole) {
+    Act(job);
+    remembering_ = !own_.Empty(job.submitted);
+    std::lock_guard lock(mutex_);
+    --unfinished_;
+  }
+  std::lock_guard lock(mutex_);
+  if (unfinished_ == waiting_.size()) idle_.notify_all();
 }
 
 }  // namespace vantrel

@@ -4,17 +4,24 @@
 // a large tree never holds up the window. The window lists each event as it
 // comes and hands the queue the rules it fires; what the actions report
 // comes back through the outputs, called on the queue's thread.
+//
+// A file still being written is acted on once it is whole: its job waits
+// aside while later jobs go on, and runs once when the writer is done.
 #include "rules/RuleFile.h"
 #include "rules/RuleMatcher.h"
+#include "rules/WholeFile.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <list>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace vantrel {
 
@@ -24,18 +31,28 @@ struct ActionJob {
   bool ours = false;
   // The rules the event fires, in row order, as they stood when it came.
   RuleList rules;
+  // When the window handed it over; our own changes are known as such for
+  // the events handed over within a while after them.
+  std::chrono::steady_clock::time_point submitted{};
 };
 
 struct ActionOutputs {
   std::function<void(const std::string& report)> logAction;
   std::function<void(const std::string& title, const std::string& text)> errorPrompt;
+  // Something the user must hear of beside the rows (a file written for
+  // very long): a row, a record and a prompt.
+  std::function<void(const std::string& type, const std::string& text)> notice;
 };
 
 class ActionQueue {
  public:
+  using Clock = std::chrono::steady_clock;
+  // How often a waiting file is looked at again.
+  static constexpr std::chrono::milliseconds kRecheck{500};
+  // A file written for longer than this is told about (and still waited for).
+  static constexpr std::chrono::minutes kLongWrite{10};
+
   explicit ActionQueue(ActionOutputs outputs);
-  // Stops a copy in hand at its next chunk (other actions in hand finish);
-  // what has not started is dropped and said.
   ~ActionQueue();
   ActionQueue(const ActionQueue&) = delete;
   ActionQueue& operator=(const ActionQueue&) = delete;
@@ -44,8 +61,15 @@ class ActionQueue {
   // the echo of one of our actions, which it then uses up.
   bool Wanted(const ActionJob& job) const;
   void Submit(ActionJob job);
-  // Blocks until every submitted job is done.
+  // Blocks until every submitted job is done or waits for its file.
   void WaitIdle();
+
+  // For the program's end: a copy in hand is given up at its next chunk and
+  // any other action in hand finishes; nothing further starts. Jobs handed
+  // over afterwards are kept, not run.
+  void Stop();
+  // After Stop: the jobs that never began, in the order they came.
+  std::vector<ActionJob> TakeNotDone();
 
   // The target of the action most recently begun.
   std::string LastActionTarget() const;
@@ -53,7 +77,19 @@ class ActionQueue {
 
  private:
   class JobHost;
+  struct Waiting {
+    ActionJob job;
+    WholeFileWatch file;
+    Clock::time_point since;
+    bool toldLong = false;
+  };
   void Run();
+  // Runs the job now, or sets it aside while its file is being written.
+  void Process(ActionJob job);
+  void Act(const ActionJob& job);
+  // Runs what became whole; the time of the next look, if anything waits.
+  void LookAtWaiting(Clock::time_point now);
+  void Report(const std::string& text);
 
   ActionOutputs outputs_;
   mutable std::mutex mutex_;
@@ -62,8 +98,10 @@ class ActionQueue {
   std::size_t unfinished_ = 0;
   bool stopping_ = false;
   std::string lastActionTarget_;
-  // The thread's own: only it acts, so only it knows what its actions made.
+  // The thread's own.
   OwnChanges own_;
+  std::list<Waiting> waiting_;
+  Clock::time_point nextLook_{};
   // Whether own_ holds anything, for Wanted() on the window's thread.
   std::atomic<bool> remembering_{false};
   std::thread thread_;

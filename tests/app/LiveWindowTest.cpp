@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <functional>
 #include <set>
@@ -292,6 +293,36 @@ TEST_P(LiveWindowTest, ALongCopyLetsLaterChangesThroughAndKeepsTheOrder) {
   EXPECT_EQ(actionRows(), expected) << "actions in the order of their events";
   EXPECT_EQ(fs::file_size(out + "/big.bin"), 300000000u);
   EXPECT_EQ(Read(out + "/small3.txt"), "3\n");
+}
+
+// A download that takes twenty seconds, written by another program that
+// keeps the file open throughout: a copy rule and a move to another file
+// system both act once, on the whole file.
+TEST_P(LiveWindowTest, ASlowDownloadIsCopiedAndMovedOnceWhenWhole) {
+  std::string in = Files() + "/in", out = Files() + "/out";
+  fs::create_directories(in);
+  fs::create_directories(out);
+  QTemporaryDir elsewhere("/dev/shm/vantrel-test-XXXXXX");
+  struct stat a {}, b {};
+  if (!elsewhere.isValid() || ::stat(in.c_str(), &a) != 0 || ::stat(elsewhere.path().toUtf8().constData(), &b) != 0 ||
+      a.st_dev == b.st_dev)
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  const std::string moved = elsewhere.path().toStdString();
+  window_->AddRule("新建文件", in, "【复制文件】" + out);
+  window_->AddRule("新建文件", in, "【移动文件】" + moved);
+  Watching(in);
+  std::string expected;
+  for (int i = 1; i <= 10; ++i) expected += "chunk " + std::to_string(i) + "\n";
+  Shell("sh -c 'for i in 1 2 3 4 5 6 7 8 9 10; do echo chunk $i; sleep 2; done > \"" + in +
+        "/download.iso\"' >/dev/null 2>&1 &");
+  ASSERT_TRUE(RunUntil([&] { return fs::exists(moved + "/download.iso"); }, 40000)) << Rows();
+  RunUntil([] { return false; }, 1500);
+  EXPECT_EQ(Read(out + "/download.iso"), expected);
+  EXPECT_EQ(Read(moved + "/download.iso"), expected);
+  EXPECT_FALSE(fs::exists(in + "/download.iso"));
+  EXPECT_EQ(EntriesIn(out), 1u) << "copied once";
+  EXPECT_EQ(EntriesIn(moved), 1u) << "moved once";
+  EXPECT_EQ(RowsOf("等待写入完成", in + "/download.iso"), 1u) << "the list shows that it waits\n" << Rows();
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, LiveWindowTest, ::testing::Values(WatchBackend::Inotify, WatchBackend::Fanotify),

@@ -8,12 +8,15 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace vantrel {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 class ActionQueueTest : public ::testing::Test {
  protected:
@@ -43,6 +46,7 @@ class ActionQueueTest : public ::testing::Test {
                                      std::lock_guard lock(mutex_);
                                      reports_.push_back(r);
                                    },
+                                   {},
                                    {}}};
 };
 
@@ -83,6 +87,77 @@ TEST_F(ActionQueueTest, OnlyEventsThatFireARuleOrMayBeOurEchoAreWanted) {
   EXPECT_FALSE(fs::exists(in_ + "/copies/ours.txt"));
 }
 
+// A download in progress is not refused: its job waits aside while later
+// jobs go on, and acts once, on the whole file, when the writer is done.
+TEST_F(ActionQueueTest, AFileStillBeingWrittenIsActedOnOnceWhenWhole) {
+  const std::string out = temp_.Path() + "/out";
+  fs::create_directories(out);
+  rules_ = {{"新建文件", in_, "【复制文件】" + out, true}};
+  int writer = ::open((in_ + "/dl.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "first ", 6), 6);
+  Put(in_ + "/other.txt", "other");
+  queue_.Submit(Job(in_ + "/dl.bin"));
+  queue_.Submit(Job(in_ + "/other.txt"));
+  queue_.WaitIdle();
+  EXPECT_EQ(Read(out + "/other.txt"), "other") << "a later job went on meanwhile";
+  EXPECT_FALSE(fs::exists(out + "/dl.bin"));
+  ASSERT_FALSE(Reports().empty());
+  EXPECT_EQ(Reports()[0], "等待写入完成】" + in_ + "/dl.bin") << "the list shows that it waits";
+
+  queue_.Submit(Job(in_ + "/dl.bin"));  // the writer's close, say: nothing of its own
+  queue_.WaitIdle();
+  std::this_thread::sleep_for(2 * ActionQueue::kRecheck);
+  EXPECT_FALSE(fs::exists(out + "/dl.bin")) << "still being written";
+  ASSERT_EQ(::write(writer, "second", 6), 6);
+  ::close(writer);
+  for (int i = 0; i < 100 && !fs::exists(out + "/dl.bin"); ++i) std::this_thread::sleep_for(50ms);
+  std::this_thread::sleep_for(2 * ActionQueue::kRecheck);
+  EXPECT_EQ(Read(out + "/dl.bin"), "first second");
+  EXPECT_EQ(EntriesIn(out), 2u) << "acted on once";
+}
+
+// Where the kernel grants no lease (the file is someone else's), a file is
+// whole once it has stayed unchanged for a while.
+TEST(WholeFileWatchTest, WithoutALeaseAFileIsWholeOnceSteady) {
+  TestDir temp;
+  ASSERT_EQ(::chmod(temp.Path().c_str(), 0755), 0);
+  const std::string path = temp.Path() + "/slow.bin";
+  int writer = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(writer, 0);
+  int answers[2];
+  ASSERT_EQ(::pipe(answers), 0);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t child = ::fork();
+  if (child == 0) {
+    // Not the owner and without the right to leases: nothing to ask the kernel.
+    if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) ::_exit(2);
+    WholeFileWatch watch(path);
+    for (int i = 0; i < 100; ++i) {
+      if (watch.Check() == WholeFileWatch::State::Whole) {
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        [[maybe_unused]] ssize_t n = ::write(answers[1], &ms, sizeof ms);
+        ::_exit(0);
+      }
+      std::this_thread::sleep_for(100ms);
+    }
+    ::_exit(1);
+  }
+  ::close(answers[1]);
+  for (int chunk = 0; chunk < 5; ++chunk) {
+    ASSERT_EQ(::write(writer, "chunk", 5), 5);
+    std::this_thread::sleep_for(400ms);
+  }
+  const auto lastWrite = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count() - 400;
+  ::close(writer);
+  long long wholeAt = -1;
+  ASSERT_EQ(::read(answers[0], &wholeAt, sizeof wholeAt), static_cast<ssize_t>(sizeof wholeAt)) << "never whole";
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_GE(wholeAt, lastWrite + 1900) << "whole only after two steady seconds";
+  EXPECT_LE(wholeAt, lastWrite + 3500);
+}
+
 // Quitting does not wait for a large copy: it is given up at once and
 // leaves nothing, while the source stays whole.
 TEST(ActionQueueStop, AQueueEndedDuringALargeCopyGivesItUpAndLeavesNothing) {
@@ -99,23 +174,28 @@ TEST(ActionQueueStop, AQueueEndedDuringALargeCopyGivesItUpAndLeavesNothing) {
   }
   std::vector<std::string> reports;
   std::mutex mutex;
-  {
-    ActionQueue queue({[&](const std::string& r) {
-                         std::lock_guard lock(mutex);
-                         reports.push_back(r);
-                       },
-                       {}});
-    RuleList rules{{"新建文件", in, "【复制文件】" + out, true}};
-    queue.Submit({in + "/big.bin", "新建文件", "big.bin", {}, false, rules});
-    queue.Submit({in + "/big.bin", "新建文件", "big.bin", {}, false, rules});
-    // The copy has begun once its target is the last one.
-    while (queue.LastActionTarget() != out) std::this_thread::yield();
-  }
+  ActionQueue queue({[&](const std::string& r) {
+                       std::lock_guard lock(mutex);
+                       reports.push_back(r);
+                     },
+                     {},
+                     {}});
+  RuleList rules{{"新建文件", in, "【复制文件】" + out, true}};
+  queue.Submit({in + "/big.bin", "新建文件", "big.bin", {}, false, rules});
+  queue.Submit({in + "/second.bin", "新建文件", "second.bin", {}, false, rules});
+  // The copy has begun once its target is the last one.
+  while (queue.LastActionTarget() != out) std::this_thread::yield();
+  queue.Stop();
+  queue.Submit({in + "/third.bin", "新建文件", "third.bin", {}, false, rules});
   EXPECT_FALSE(fs::exists(out + "/big.bin")) << "the copy was given up, not finished";
   EXPECT_EQ(EntriesIn(out), 0u) << "nothing half-written stays";
   EXPECT_EQ(fs::file_size(in + "/big.bin"), size);
   ASSERT_EQ(reports.size(), 1u) << "the second job never started";
   EXPECT_NE(reports[0].find("复制文件失败"), std::string::npos) << reports[0];
+  std::vector<ActionJob> left = queue.TakeNotDone();
+  ASSERT_EQ(left.size(), 2u) << "what never began is kept to be told, also when handed over after the stop";
+  EXPECT_EQ(left[0].path, in + "/second.bin");
+  EXPECT_EQ(left[1].path, in + "/third.bin");
 
   // A queue made afterwards copies again.
   Put(in + "/small.txt", "s");
