@@ -42,6 +42,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <limits>
+#include <set>
 #include <cstring>
 
 namespace vantrel {
@@ -615,6 +616,14 @@ void MainWindow::LoadSettings() {
   if (load(选择框_托盘提示, kMonitor, "真")) 托盘右键->actions()[0]->setText("关闭提示");
   load(选择框_保存日志, kMonitor, "");
   LoadRuleFile();
+  // Copies a kill cut short in the rules' target folders.
+  std::set<std::string> targets;
+  for (const MonitorRule& rule : Rules()) {
+    const std::string operation = OperationName(rule.actionText);
+    if (operation == "复制文件" || operation == "移动文件") targets.insert(Operand(rule.actionText));
+  }
+  for (const std::string& target : targets)
+    if (!target.empty()) RemoveStaleTemporaries(target);
   UpdateWatchRoots();
   PlaceMainWindow(ReadSetting(file, "程序尺寸", "XY", "1010*800"));
 }

@@ -11,6 +11,7 @@
 #include "support/Dialogs.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
+#include "text/IniFile.h"
 #include "tray/TrayIcon.h"
 
 #include <QApplication>
@@ -229,9 +230,9 @@ std::string PlainRuleFile(const std::string& path) {
   return Rc4Transform(bytes, RuleFileKey);
 }
 
-bool Told(std::vector<TrayIcon::Prompt> prompts, const char* text) {
+bool Told(std::vector<TrayIcon::Prompt> prompts, const std::string& text) {
   for (const TrayIcon::Prompt& p : prompts)
-    if (p.text.contains(QString::fromUtf8(text))) return true;
+    if (p.text.contains(QString::fromStdString(text))) return true;
   return false;
 }
 
@@ -304,6 +305,62 @@ TEST_F(RulesWindowTest, RulesOfOtherVersionsAreListedKeptByteForByteAndNeverAct)
   rules_->item(2, 0)->setCheckState(Qt::Checked);
   rules_->item(2, 0)->setCheckState(Qt::Unchecked);
   EXPECT_EQ(PlainRuleFile(Home() + "/data.jl"), plain) << "every line saved back as it was";
+}
+
+// Quitting in the middle of a burst loses nothing silently: every action
+// done has its record, every event whose rules never ran is written to the
+// log as not done, and the next start tells how many.
+TEST_F(RulesWindowTest, QuittingMidBurstRecordsEveryActionAndEveryJobNotDone) {
+  ASSERT_TRUE(WriteFileAtomically(Home() + "/config.ini", Utf8ToGb18030("[监控设置]\r\n保存日志=真\r\n")));
+  const std::string in = Files() + "/in", out = Files() + "/out";
+  constexpr int kFiles = 3000;
+  std::vector<ChangeNotification> burst;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string path = in + "/f" + std::to_string(i);
+    WriteInPlace(path, std::to_string(i));
+    burst.push_back({SHCNE_CREATE, path, std::nullopt, 0});
+  }
+  Start();
+  window_->AddRule("新建文件", in, "【复制文件】" + out);
+  source_->Inject(std::move(burst));
+  auto copied = [&] { return EntriesIn(out); };
+  for (int i = 0; i < 2000 && copied() < 100; ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  ASSERT_LT(copied(), std::size_t{kFiles}) << "the burst was over before the quit";
+  window_.reset();
+
+  const std::string log = Gb18030ToUtf8(Read(Home() + "/log/20210801/log.txt"));
+  auto count = [&](const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+    return n;
+  };
+  const std::size_t done = count("【执行操作】 ┃ 复制文件】"), failed = count("【执行操作】 ┃ 复制文件失败】");
+  const std::size_t notDone = count("┃ 未执行 ┃ 新建文件 ");
+  EXPECT_EQ(done, copied()) << "every copy made has its record";
+  EXPECT_LE(failed, 1u) << "at most the copy in hand was given up";
+  EXPECT_EQ(done + failed + notDone, std::size_t{kFiles}) << "every event's rule is either done or told as not done";
+  EXPECT_EQ(count("┃ 新建文件 ┃ "), std::size_t{kFiles}) << "every change was listed";
+  EXPECT_EQ(ReadSetting(Home() + "/config.ini", "上次退出", "未执行", ""), std::to_string(notDone));
+
+  Start();
+  auto prompts = window_->Tray().TakeIssuedPrompts();
+  EXPECT_TRUE(Told(prompts, "上次退出时有 " + std::to_string(notDone) + " 个事件的规则尚未执行"));
+  window_.reset();
+  Start();
+  EXPECT_FALSE(Told(window_->Tray().TakeIssuedPrompts(), "上次退出时有")) << "told once";
+}
+
+TEST_F(RulesWindowTest, StartRemovesWhatAKilledCopyLeftInARuleTarget) {
+  const std::string out = Files() + "/out";
+  std::string plain = "新建文件｜√" + Files() + "/in｜【复制文件】" + out + "\r\n";
+  ASSERT_TRUE(WriteFileAtomically(Home() + "/data.jl", Rc4Transform(Utf8ToGb18030(plain), RuleFileKey)));
+  WriteInPlace(out + "/.vantrel-Part1al9", std::string(1 << 20, 'p'));
+  WriteInPlace(out + "/report.pdf", "mine");
+  WriteInPlace(out + "/.vantrel-notes", "mine too");
+  Start();
+  EXPECT_FALSE(fs::exists(out + "/.vantrel-Part1al9"));
+  EXPECT_EQ(Read(out + "/report.pdf"), "mine");
+  EXPECT_EQ(Read(out + "/.vantrel-notes"), "mine too");
 }
 
 }  // namespace
