@@ -33,6 +33,10 @@
 #include <QMenu>
 #include <QPersistentModelIndex>
 #include <QScreen>
+#include <QShortcut>
+#include <QStyledItemDelegate>
+#include <QContextMenuEvent>
+#include <QLabel>
 #include <QStandardItemModel>
 #include <QStandardItemModel>
 #include <QSystemTrayIcon>
@@ -74,6 +78,28 @@ void SetUpList(QAbstractItemView* list, const char* name, QAbstractItemModel* mo
 }
 
 std::string Bool(bool b) { return b ? "真" : "假"; }
+
+constexpr int kRowHeight = 26;
+
+class RowHeightDelegate : public QStyledItemDelegate {
+ public:
+  RowHeightDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return {QStyledItemDelegate::sizeHint(option, index).width(), height_};
+  }
+
+ private:
+  int height_;
+};
+
+// Where a list's menu opens: at the pointer for a click, at the current row
+// for the keyboard (the Menu key, Shift+F10).
+QPoint MenuPoint(QAbstractItemView* view, bool keyboard, QPoint global) {
+  if (!keyboard) return global;
+  QRect row = view->visualRect(view->currentIndex());
+  QPoint at = row.isValid() ? QPoint(row.left() + 16, row.bottom()) : QPoint(8, 8);
+  return view->viewport()->mapToGlobal(at);
+}
 
 std::string Caption(const QCheckBox* box) { return box->text().toStdString(); }
 
@@ -134,15 +160,16 @@ void MainWindow::BuildControls() {
   RuleListPanel::Host host;
   host.customPathMode = [this] { return 选择框_自定义->isChecked(); };
   host.wholeDiskMode = [this] { return 选择框_全盘->isChecked(); };
-  host.prompt = [this](const std::string& text, bool error) {
-    tray_->ShowPrompt("提示:", text, error ? TrayIcon::Error : TrayIcon::Info);
-  };
-  host.promptTitled = [this](const std::string& title, const std::string& text) { tray_->ShowPrompt(title, text); };
+  host.prompt = [this](const std::string& text, bool error) { TellUser("提示:", text, error); };
+  host.promptTitled = [this](const std::string& title, const std::string& text) { TellUser(title, text, false); };
   host.ask = [this](const QString& caption, const QString& question) { return Dialogs::Ask(this, caption, question); };
   host.rulesChanged = [this] { UpdateWatchRoots(); };
   ruleList_ = new RuleListPanel(超级列表框2, RuleFilePath(), std::move(host), this);
   SetUpList(超级列表框2, "超级列表框2", ruleList_->Model(), {150, 500, 310}, QRect(8, 96, 994, 176),
             [this](int c, int w) { 超级列表框2->setColumnWidth(c, w); });
+  // Rows and headers as in the event list below it.
+  超级列表框2->setItemDelegate(new RowHeightDelegate(kRowHeight, 超级列表框2));
+  超级列表框2->header()->setDefaultAlignment(Qt::AlignCenter);
 
   eventModel_ = new EventListModel(eventList_, colours_, this);
   超级列表框1 = new QTableView(this);
@@ -151,9 +178,15 @@ void MainWindow::BuildControls() {
   超级列表框1->setWordWrap(false);
   超级列表框1->horizontalHeader()->setStretchLastSection(true);
   超级列表框1->horizontalHeader()->setHighlightSections(false);
-  SetUpList(超级列表框1, "超级列表框1", eventModel_, {180, 200, 100, 480}, QRect(8, 276, 994, 516),
+  SetUpList(超级列表框1, "超级列表框1", eventModel_, {180, 200, 100, 480}, QRect(8, 276, 994, 492),
             [this](int c, int w) { 超级列表框1->setColumnWidth(c, w); });
   connect(eventModel_, &EventListModel::Appended, 超级列表框1, &QTableView::scrollToBottom);
+  // The outcome of the user's last command, and prompts that no tray or
+  // notification service could show.
+  状态栏 = new QLabel(this);
+  状态栏->setObjectName("状态栏");
+  状态栏->setGeometry(8, 772, 994, 22);
+  状态栏->setTextInteractionFlags(Qt::TextSelectableByMouse);
 }
 
 void MainWindow::BuildMenus() {
@@ -192,12 +225,54 @@ void MainWindow::BuildMenus() {
   connect(ruleItems[6], &QAction::triggered, ruleList_, &RuleListPanel::ClearAll);
   托盘右键 = menu("托盘右键", {"开启提示", "显示窗口", "退出程序"});
 
-  connect(超级列表框1, &QWidget::customContextMenuRequested, this, [this] { 右键菜单->popup(QCursor::pos()); });
-  connect(超级列表框2, &QWidget::customContextMenuRequested, this, [this] { 列表右键->popup(QCursor::pos()); });
+  for (auto [view, menu] : {std::pair<QAbstractItemView*, QMenu*>{超级列表框1, 右键菜单}, {超级列表框2, 列表右键}}) {
+    view->setContextMenuPolicy(Qt::DefaultContextMenu);
+    view->installEventFilter(this);
+    view->viewport()->installEventFilter(this);
+    auto* shortcut = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), view, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(shortcut, &QShortcut::activated, this,
+            [view, menu] { menu->popup(MenuPoint(view, true, {})); });
+  }
+  // Commands that need a selected row are offered only with one.
+  connect(右键菜单, &QMenu::aboutToShow, this, [this] {
+    const bool selected = SelectedEventRow() >= 0;
+    for (const char* item : {"定位目录", "复制路径"}) 右键菜单->findChild<QAction*>(item)->setEnabled(selected);
+  });
+  connect(列表右键, &QMenu::aboutToShow, this, [this] {
+    const bool selected = ruleList_->SelectedRow() >= 0;
+    for (const char* item : {"修改选中", "删除选中"}) 列表右键->findChild<QAction*>(item)->setEnabled(selected);
+  });
   const auto trayItems = 托盘右键->actions();
   connect(trayItems[0], &QAction::triggered, this, [this] { OnTrayMenuPromptItem(); });
   connect(trayItems[1], &QAction::triggered, this, [this] { ShowMainWindow(); });
   connect(trayItems[2], &QAction::triggered, this, [this] { QuitProgram(); });
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ContextMenu) {
+    auto* e = static_cast<QContextMenuEvent*>(event);
+    const bool keyboard = e->reason() == QContextMenuEvent::Keyboard;
+    for (auto [view, menu] : {std::pair<QAbstractItemView*, QMenu*>{超级列表框1, 右键菜单}, {超级列表框2, 列表右键}}) {
+      if (watched != view && watched != view->viewport()) continue;
+      menu->popup(MenuPoint(view, keyboard, e->globalPos()));
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::TellUser(const std::string& title, const std::string& text, bool error) {
+  ShowStatus(title + " " + text, error);
+  // Commands given in the editor are answered where the user looks.
+  if (ruleEditor_ && ruleEditor_->isVisible()) ruleEditor_->ShowStatus(QString::fromStdString(title + " " + text), error);
+  tray_->ShowPrompt(title, text, error ? TrayIcon::Error : TrayIcon::Info);
+}
+
+void MainWindow::ShowStatus(const std::string& text, bool error) {
+  QPalette palette = 状态栏->palette();
+  palette.setColor(QPalette::WindowText, error ? QColor(0xC0, 0x20, 0x20) : this->palette().color(QPalette::WindowText));
+  状态栏->setPalette(palette);
+  状态栏->setText(QString::fromStdString(FormatTime(std::nullopt, 1, 0, 2) + "  " + text));
 }
 
 void MainWindow::ConnectCheckBoxes() {
@@ -234,7 +309,7 @@ bool MainWindow::OnMainWindowCreated() {
     Dialogs::Tell(this, "提示:", "注册shell监视函数失败！\n" + why, Dialogs::Icon::Error);
     return false;
   }
-  colours_.SetRowHeight(26);
+  colours_.SetRowHeight(kRowHeight);
   超级列表框1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   超级列表框1->verticalHeader()->setDefaultSectionSize(colours_.RowHeight());
   // The day of start-up names the log folder for the whole run.
@@ -244,6 +319,10 @@ bool MainWindow::OnMainWindowCreated() {
   childCount_ = RecordChildLayout();
   actions_->SetLastActionTarget(ProgramDir());
   tray_->Add(this, windowTitle(), 托盘右键);
+  // Where neither a tray nor a notification service shows a prompt.
+  tray_->SetFallback([this](const TrayIcon::Prompt& p) {
+    ShowStatus((p.title + " " + p.text).toStdString(), p.icon == TrayIcon::Error);
+  });
   connect(tray_, &TrayIcon::Clicked, this, [this] { ShowMainWindow(); });
   WatchSettingsFile();
   LoadSettings();
@@ -369,38 +448,46 @@ bool MainWindow::SaveRuleFile() { return ruleList_->Save(); }
 RuleEditorWindow& MainWindow::RuleEditor() {
   if (!ruleEditor_) {
     RuleEditorWindow::Host host;
-    host.prompt = [this](const std::string& title, const std::string& text) { tray_->ShowPrompt(title, text); };
+    host.prompt = [this](const std::string& title, const std::string& text) { TellUser(title, text, false); };
     host.addRule = [this](const std::string& event, const std::string& path, const std::string& action) {
       AddRule(event, path, action);
     };
     host.replaceRule = [this](int row, const std::string& event, const std::string& path, const std::string& action) {
       return ruleList_->Replace(row, event, path, action);
     };
-    host.programDir = ProgramDir();
+    host.hasRule = [this](const std::string& event, const std::string& path, const std::string& action) {
+      return std::any_of(Rules().begin(), Rules().end(), [&](const MonitorRule& r) {
+        return r.eventName == event && r.monitoredPath == path && r.actionText == action;
+      });
+    };
     ruleEditor_ = new RuleEditorWindow(std::move(host), 选择框_全盘->isChecked(), this);
   }
   return *ruleEditor_;
 }
 
-void MainWindow::OpenRuleEditorForAdd() {
+void MainWindow::ShowRuleEditor() {
   RuleEditorWindow& editor = RuleEditor();
-  editor.OpenForAdd();
+  // Over the window it belongs to, not wherever the desktop puts new windows.
+  if (!editor.isVisible()) editor.move(frameGeometry().center() - QPoint(editor.width() / 2, editor.height() / 2));
   editor.show();
   editor.raise();
   editor.activateWindow();
 }
 
+void MainWindow::OpenRuleEditorForAdd() {
+  RuleEditor().OpenForAdd();
+  ShowRuleEditor();
+}
+
 void MainWindow::OpenRuleEditorForModify() {
   int row = ruleList_->SelectedRow();
   if (row < 0) {
-    tray_->ShowPrompt("提示:", "未选中需要修改项!");
+    TellUser("提示:", "未选中需要修改项!", false);
     return;
   }
-  RuleEditorWindow& editor = RuleEditor();
-  editor.OpenForModify(QPersistentModelIndex(ruleList_->Model()->index(row, 0)), Rules()[static_cast<std::size_t>(row)]);
-  editor.show();
-  editor.raise();
-  editor.activateWindow();
+  RuleEditor().OpenForModify(QPersistentModelIndex(ruleList_->Model()->index(row, 0)),
+                             Rules()[static_cast<std::size_t>(row)]);
+  ShowRuleEditor();
 }
 
 void MainWindow::LoadRuleFile() { ruleList_->Load(); }
@@ -523,9 +610,10 @@ void MainWindow::ExportEventList() {
   if (path.isEmpty()) return;
   if (!WriteFileAtomically(path.toStdString(), Utf8ToGb18030(ExportText(eventList_)))) {
     // A silent failure would look like a saved list.
-    tray_->ShowPrompt("提示:", "导出列表失败: " + path.toStdString() + " (" + std::strerror(errno) + ")",
-                      TrayIcon::Error);
+    TellUser("提示:", "导出列表失败: " + path.toStdString() + " (" + FileErrorText(errno) + ")", true);
+    return;
   }
+  TellUser("提示:", "已导出 " + std::to_string(eventList_.RowCount()) + " 行到 " + path.toStdString(), false);
 }
 
 void MainWindow::ChooseLogColour(const char* key) {
@@ -539,7 +627,7 @@ void MainWindow::ChooseLogColour(const char* key) {
 void MainWindow::OpenEventFolder() {
   int row = SelectedEventRow();
   if (row < 0) {
-    tray_->ShowPrompt("提示:", "未选中需要定位项!");
+    TellUser("提示:", "未选中需要定位项!", false);
     return;
   }
   std::string cell(eventList_.Cell(static_cast<std::size_t>(row), 3));
@@ -549,14 +637,13 @@ void MainWindow::OpenEventFolder() {
   std::string folder = slash == std::string::npos ? cell : cell.substr(0, slash + 1);
   // Without an opener nothing would happen at all.
   if (!OpenWithDesktop(QString::fromStdString(folder)))
-    tray_->ShowPrompt("提示:", "无法打开文件夹 " + ReadableText(folder) + ": 没有可用的桌面打开程序 (如 xdg-open)",
-                      TrayIcon::Error);
+    TellUser("提示:", "无法打开文件夹 " + ReadableText(folder) + ": 没有可用的桌面打开程序 (如 xdg-open)", true);
 }
 
 void MainWindow::CopyEventPath() {
   int row = SelectedEventRow();
   if (row < 0) {
-    tray_->ShowPrompt("提示:", "未选中需要复制项!");
+    TellUser("提示:", "未选中需要复制项!", false);
     return;
   }
   QGuiApplication::clipboard()->setText(QString::fromStdString(ReadableText(eventList_.Cell(static_cast<std::size_t>(row), 3))));
@@ -592,8 +679,7 @@ void MainWindow::WriteBox(const char* section, QCheckBox* box) {
 
 void MainWindow::WriteSettingOrTell(const char* section, const std::string& key, const std::string& value) {
   if (WriteSetting(configFile_, section, key, value)) return;
-  tray_->ShowPrompt("提示:", "保存设置失败: " + configFile_ + " (" + FileErrorText(errno) + ")",
-                    TrayIcon::Error);
+  TellUser("提示:", "保存设置失败: " + configFile_ + " (" + FileErrorText(errno) + ")", true);
 }
 
 void MainWindow::LoadSettings() {

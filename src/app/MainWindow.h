@@ -20,6 +20,7 @@ class QAction;
 class QCheckBox;
 class QFileSystemWatcher;
 class QGroupBox;
+class QLabel;
 class QMenu;
 class QStandardItemModel;
 class QTableView;
@@ -87,6 +88,9 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   // "添加监控" and "修改选中": the editor window, made on first use.
   void OpenRuleEditorForAdd();
   void OpenRuleEditorForModify();
+  // A prompt that follows the user's own command: shown in the status line,
+  // where the user looks, and as a balloon.
+  void TellUser(const std::string& title, const std::string& text, bool error);
   RuleEditorWindow& RuleEditor();
   static std::string RuleFilePath();
 
@@ -146,10 +150,13 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  private:
   void BuildControls();
+  void ShowRuleEditor();
+  void ShowStatus(const std::string& text, bool error);
   void BuildMenus();
   void ConnectCheckBoxes();
   void OnSizeChanged();
@@ -188,6 +195,7 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   QCheckBox* 选择框_托盘提示;
   QTreeView* 超级列表框2;
   QTableView* 超级列表框1;
+  QLabel* 状态栏;
   RuleListPanel* ruleList_;
   RuleEditorWindow* ruleEditor_ = nullptr;
 

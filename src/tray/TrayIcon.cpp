@@ -129,8 +129,10 @@ void TrayIcon::ShowPending() {
 void TrayIcon::Notify(const Prompt& prompt) {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected() || !bus.interface() ||
-      !bus.interface()->isServiceRegistered("org.freedesktop.Notifications").value())
+      !bus.interface()->isServiceRegistered("org.freedesktop.Notifications").value()) {
+    if (fallback_) fallback_(prompt);
     return;
+  }
   QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
                                                      "org.freedesktop.Notifications", "Notify");
   call << QString("Vantrel") << notificationId_

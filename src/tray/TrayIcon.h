@@ -45,6 +45,9 @@ class TrayIcon : public QObject {
   void RecordPromptsForTesting(bool on) { recording_ = on; }
   // Tests stand in for the desktop: prompts handed over arrive here.
   void SetPresenterForTesting(std::function<void(const Prompt&)> presenter) { presenter_ = std::move(presenter); }
+  // Shows a prompt where there is neither a tray nor a notification service,
+  // so that no prompt is ever only lost.
+  void SetFallback(std::function<void(const Prompt&)> fallback) { fallback_ = std::move(fallback); }
   std::vector<Prompt> TakeIssuedPrompts();
 
  signals:
@@ -73,6 +76,7 @@ class TrayIcon : public QObject {
   bool recording_ = false;
   std::vector<Prompt> issued_;
   std::function<void(const Prompt&)> presenter_;
+  std::function<void(const Prompt&)> fallback_;
   unsigned notificationId_ = 0;
 };
 

@@ -12,6 +12,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -24,13 +25,18 @@ class RuleEditorWindow : public QWidget {
  public:
   // What the editor asks of the program around it.
   struct Host {
+    // A prompt that follows the user's own command in the editor: besides
+    // the balloon it is shown in the editor's status line.
     std::function<void(const std::string& title, const std::string& text)> prompt;
     std::function<void(const std::string& event, const std::string& path, const std::string& action)> addRule;
     // False when the rule list may not change now (it said why).
     std::function<bool(int row, const std::string& event, const std::string& path, const std::string& action)>
         replaceRule;
-    std::string programDir;
+    // Whether the list already holds this very rule.
+    std::function<bool(const std::string& event, const std::string& path, const std::string& action)> hasRule;
   };
+  // Shown in an empty path box; a deletion rule with no target stores it as
+  // its operand, as earlier versions did.
   static constexpr const char* kCueText = "拖放文件/文件夹到此自动获取路径";
 
   RuleEditorWindow(Host host, bool wholeDiskMode, QWidget* owner);
@@ -47,9 +53,12 @@ class RuleEditorWindow : public QWidget {
   void DropPath(const QString& path, QWidget* under);
   // 按钮3: add, or in modify mode save.
   void Submit();
+  // A line under the controls where the outcome of the user's last command
+  // stays readable.
+  void ShowStatus(const QString& text, bool error);
 
  protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void dragEnterEvent(class QDragEnterEvent* event) override;
   void dropEvent(class QDropEvent* event) override;
 
@@ -60,8 +69,9 @@ class RuleEditorWindow : public QWidget {
   void OnEventChosen(int index);
   void PickMonitoredPath();
   void PickTargetPath();
-  void SetPathText(QLineEdit* box, const QString& text, bool pathColour);
   QRadioButton* Operation() const;
+  // The folder a picker opens at: where the box points, else the home folder.
+  static QString StartingPoint(const QString& current);
 
   Host host_;
   QPersistentModelIndex modifying_;
@@ -85,6 +95,7 @@ class RuleEditorWindow : public QWidget {
   QLabel* 标签_方式;
   QComboBox* 组合框2;
   QPushButton* 按钮3;
+  QLabel* 标签_状态;
 };
 
 }  // namespace vantrel

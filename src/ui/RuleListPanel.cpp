@@ -1,6 +1,8 @@
 #include "ui/RuleListPanel.h"
 
+#include "rules/RuleMatcher.h"
 #include "text/AtomicFile.h"
+#include "text/TextRules.h"
 
 #include <QItemSelectionModel>
 #include <QStandardItemModel>
@@ -9,6 +11,16 @@
 #include <cstring>
 
 namespace vantrel {
+
+std::string ShownAction(const std::string& actionText) {
+  if (OperationName(actionText) != "执行程序") return actionText;
+  std::vector<std::string> fields = SplitText(Operand(actionText), "§");
+  if (fields.size() < 3) return actionText;
+  static const char* const kModes[] = {"普通激活", "隐藏窗口", "最小化激活", "最大化激活"};
+  std::int64_t mode = LeadingInteger(fields[2]);
+  return "【执行程序】" + fields[0] + "    参数: " + (fields[1].empty() ? std::string("(无)") : fields[1]) +
+         "    方式: " + kModes[mode >= 0 && mode < 4 ? mode : 0];
+}
 
 RuleListPanel::RuleListPanel(QTreeView* view, std::string filePath, Host host, QObject* parent)
     : QObject(parent), view_(view), model_(new QStandardItemModel(0, 3, this)), filePath_(std::move(filePath)),
@@ -40,7 +52,7 @@ void RuleListPanel::Append(const MonitorRule& rule) {
   event->setEditable(false);
   auto* path = new QStandardItem(QString::fromStdString(rule.monitoredPath));
   path->setEditable(false);
-  auto* action = new QStandardItem(QString::fromStdString(rule.actionText));
+  auto* action = new QStandardItem(QString::fromStdString(ShownAction(rule.actionText)));
   action->setEditable(false);
   programChange_ = true;
   model_->appendRow({event, path, action});
@@ -83,7 +95,7 @@ bool RuleListPanel::Save() {
   if (!fileError_.empty()) return false;
   if (SaveRuleFile(filePath_, rules_, keptLines_)) return true;
   // The earlier file stays whole; the user must know this change is not kept.
-  host_.prompt("保存监控规则失败: " + filePath_ + " (" + std::strerror(errno) + ")", true);
+  host_.prompt("保存监控规则失败: " + filePath_ + " (" + FileErrorText(errno) + ")", true);
   return false;
 }
 
@@ -107,7 +119,7 @@ bool RuleListPanel::Replace(int row, const std::string& eventName, const std::st
   programChange_ = true;
   model_->item(row, 0)->setText(QString::fromStdString(eventName));
   model_->item(row, 1)->setText(QString::fromStdString(monitoredPath));
-  model_->item(row, 2)->setText(QString::fromStdString(actionText));
+  model_->item(row, 2)->setText(QString::fromStdString(ShownAction(actionText)));
   programChange_ = false;
   Save();
   host_.rulesChanged();
@@ -174,7 +186,7 @@ void RuleListPanel::InvertAll() {
 }
 
 void RuleListPanel::ClearAll() {
-  if (!host_.ask("提示", "是否要清空列表?") || !ChangeAllowed()) return;
+  if (!host_.ask("提示", "是否要清空监控列表?") || !ChangeAllowed()) return;
   rules_.clear();
   model_->removeRows(0, model_->rowCount());
   Save();

@@ -13,6 +13,10 @@ class QTreeView;
 
 namespace vantrel {
 
+// The action column's text: an execution rule's program, parameters and
+// mode spelled out; any other rule's action as data.jl stores it.
+std::string ShownAction(const std::string& actionText);
+
 class RuleListPanel : public QObject {
   Q_OBJECT
  public:

@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QKeyEvent>
 #include <QApplication>
+#include <QLabel>
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
@@ -172,14 +173,15 @@ TEST_F(MainWindowTest, ProportionalLayoutAtDesignSizeAndAfterResizing) {
   EXPECT_EQ(at("选择框_删除目录"), QPoint(146, 48));
   auto* events = Find<QTableView>("超级列表框1");
   auto* rules = Find<QTreeView>("超级列表框2");
-  EXPECT_EQ(events->geometry(), QRect(8, 276, 994, 516)) << "margins of 8 on every side";
+  EXPECT_EQ(events->geometry(), QRect(8, 276, 994, 492));
+  EXPECT_EQ(Find<QLabel>("状态栏")->geometry(), QRect(8, 772, 994, 22)) << "margins of 8 on every side";
   EXPECT_EQ(events->columnWidth(3), events->viewport()->width() - 180 - 200 - 100) << "the header reaches the edge";
   EXPECT_EQ(rules->columnWidth(2), rules->viewport()->width() - 150 - 500);
 
   window_->resize(1500, 1000);
   QApplication::processEvents();
   EXPECT_EQ(events->geometry(), QRect(static_cast<int>(1500 * 8 / 1010.0), static_cast<int>(1000 * 276 / 800.0),
-                                      static_cast<int>(1500 * 994 / 1010.0), static_cast<int>(1000 * 516 / 800.0)));
+                                      static_cast<int>(1500 * 994 / 1010.0), static_cast<int>(1000 * 492 / 800.0)));
   EXPECT_EQ(events->columnWidth(3), events->viewport()->width() - 180 - 200 - 100);
   EXPECT_EQ(rules->width(), events->width());
 

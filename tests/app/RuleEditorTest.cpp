@@ -14,7 +14,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -71,21 +73,30 @@ TEST_F(RuleEditorTest, AddingChecksTheInputsAsksAndSaves) {
   ASSERT_NE(Editor(), nullptr);
   EXPECT_EQ(Editor()->windowTitle(), "添加监控");
   EXPECT_FALSE(Get<QCheckBox>("选择框1")->isVisible()) << "custom-path mode offers no global path";
+  EXPECT_EQ(Get<QLineEdit>("编辑框1")->placeholderText(), RuleEditorWindow::kCueText);
   Get<QPushButton>("按钮3")->click();
   EXPECT_EQ(LastMessage(), "监控路径未输入!");
-  Get<QLineEdit>("编辑框1")->setText("");
-  Get<QPushButton>("按钮3")->click();
-  EXPECT_EQ(LastMessage(), "监控路径未输入!") << "an emptied box would match every path";
+  EXPECT_EQ(Get<QLabel>("标签_状态")->text(), "监控路径未输入!") << "the refusal stays readable in the editor";
   Get<QLineEdit>("编辑框1")->setText("/data/in");
   Get<QPushButton>("按钮3")->click();
-  EXPECT_EQ(LastMessage(), "执行参数未输入!");
+  EXPECT_TRUE(LastMessage().startsWith("目标文件夹未输入!")) << "a copy needs somewhere to go";
+  Get<QRadioButton>("单选框_移动")->click();
+  Get<QPushButton>("按钮3")->click();
+  EXPECT_TRUE(LastMessage().startsWith("目标文件夹未输入!")) << "so does a move";
+  EXPECT_TRUE(Saved().empty()) << "a rule without a target is never saved";
 
   Get<QRadioButton>("单选框_删除")->click();
   EXPECT_EQ(Get<QLabel>("标签_路径")->text(), "删除文件∶");
   EXPECT_EQ(Get<QLabel>("标签5")->text(), "小提示∶ 删除文件不需要选择路径");
-  Get<QComboBox>("组合框1")->setCurrentIndex(4);
-  emit Get<QComboBox>("组合框1")->activated(4);
-  EXPECT_EQ(Get<QComboBox>("组合框1")->currentText(), "重命名文件") << "the separator is no event";
+  EXPECT_FALSE(Get<QLineEdit>("编辑框2")->isEnabled()) << "what a deletion does not use cannot be reached";
+  EXPECT_FALSE(Get<QPushButton>("按钮2")->isEnabled());
+  EXPECT_FALSE(Get<QLineEdit>("编辑框3")->isEnabled());
+  auto* events = Get<QComboBox>("组合框1");
+  events->setCurrentIndex(3);
+  QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+  QApplication::sendEvent(events, &down);
+  EXPECT_EQ(events->currentText(), "新建目录") << "the arrow key steps over the separator";
+  events->setCurrentIndex(3);
   Dialogs::SetNextAnswer(false);
   Get<QPushButton>("按钮3")->click();
   EXPECT_EQ(LastMessage(), "监控事件∶重命名文件\r\n\r\n监控路径∶/data/in\r\n\r\n执行操作∶删除文件");
@@ -93,17 +104,29 @@ TEST_F(RuleEditorTest, AddingChecksTheInputsAsksAndSaves) {
   Dialogs::SetNextAnswer(true);
   Get<QPushButton>("按钮3")->click();
   ASSERT_EQ(Saved().size(), 1u);
-  EXPECT_EQ(Saved()[0], (MonitorRule{"重命名文件", "/data/in", "【删除文件】拖放文件/文件夹到此自动获取路径", true}));
+  EXPECT_EQ(Saved()[0], (MonitorRule{"重命名文件", "/data/in", "【删除文件】拖放文件/文件夹到此自动获取路径", true}))
+      << "a deletion stores what earlier versions stored";
+  Dialogs::SetNextAnswer(true);
+  Dialogs::SetNextAnswer(false);
+  Get<QPushButton>("按钮3")->click();
+  EXPECT_EQ(LastMessage(), "监控列表中已有相同的监控, 是否仍要添加?");
+  EXPECT_EQ(Saved().size(), 1u) << "no duplicate without asking";
 
   Get<QRadioButton>("单选框_执行")->click();
   EXPECT_FALSE(Get<QComboBox>("组合框2")->isHidden());
-  Get<QLineEdit>("编辑框2")->setText("/usr/bin/tool");
+  EXPECT_TRUE(Get<QLineEdit>("编辑框3")->isEnabled());
+  FileDialogs::SetNextBrowseResultForTesting("/usr/bin/tool");
+  Get<QPushButton>("按钮2")->click();
+  EXPECT_EQ(FileDialogs::LastBrowse()->title, "选择要执行的程序");
   Get<QLineEdit>("编辑框3")->setText("#路径");
   Get<QComboBox>("组合框2")->setCurrentIndex(1);
   Dialogs::SetNextAnswer(true);
   Get<QPushButton>("按钮3")->click();
   ASSERT_EQ(Saved().size(), 2u);
   EXPECT_EQ(Saved()[1].actionText, "【执行程序】/usr/bin/tool§#路径§1");
+  auto* rules = window_->findChild<QTreeView*>("超级列表框2");
+  EXPECT_EQ(rules->model()->index(1, 2).data().toString(), "【执行程序】/usr/bin/tool    参数: #路径    方式: 隐藏窗口")
+      << "the list spells out what data.jl keeps in one field";
 
   Get<QLineEdit>("编辑框3")->setText("a｜b");
   Get<QPushButton>("按钮3")->click();
@@ -111,7 +134,7 @@ TEST_F(RuleEditorTest, AddingChecksTheInputsAsksAndSaves) {
   EXPECT_EQ(Saved().size(), 2u);
 }
 
-TEST_F(RuleEditorTest, ModifyingWritesTheSameRuleAndNeverAnotherOne) {
+TEST_F(RuleEditorTest, ModifyingWritesTheSameRuleClosesAndNeverAddsItTwice) {
   window_->AddRule("新建文件", "/a", "【复制文件】/out");
   window_->AddRule("删除文件", "/b", "【执行程序】/bin/x§#文件名§3");
   window_->AddRule("新建目录", "/c", "【删除文件】");
@@ -119,6 +142,8 @@ TEST_F(RuleEditorTest, ModifyingWritesTheSameRuleAndNeverAnotherOne) {
   window_->Tray().TakeIssuedPrompts();
   Menu("修改选中");
   EXPECT_EQ(window_->Tray().TakeIssuedPrompts().back().text, "未选中需要修改项!");
+  EXPECT_TRUE(window_->findChild<QLabel*>("状态栏")->text().contains("未选中需要修改项!"))
+      << "also where the user looks, tray or not";
 
   view->setCurrentIndex(view->model()->index(1, 0));
   Menu("修改选中");
@@ -126,6 +151,9 @@ TEST_F(RuleEditorTest, ModifyingWritesTheSameRuleAndNeverAnotherOne) {
   EXPECT_EQ(Get<QPushButton>("按钮3")->text(), "保存修改");
   EXPECT_EQ(Get<QComboBox>("组合框1")->currentText(), "删除文件");
   EXPECT_TRUE(Get<QRadioButton>("单选框_执行")->isChecked());
+  EXPECT_EQ(Get<QLineEdit>("编辑框1")->text(), "/b");
+  EXPECT_EQ(Get<QLineEdit>("编辑框1")->palette().color(QPalette::Text), QColor(0x00, 0x88, 0xFF))
+      << "a loaded value is drawn as a value, not as the grey hint";
   EXPECT_EQ(Get<QLineEdit>("编辑框2")->text(), "/bin/x");
   EXPECT_EQ(Get<QLineEdit>("编辑框3")->text(), "#文件名");
   EXPECT_EQ(Get<QComboBox>("组合框2")->currentIndex(), 3);
@@ -135,7 +163,17 @@ TEST_F(RuleEditorTest, ModifyingWritesTheSameRuleAndNeverAnotherOne) {
   RuleList saved = Saved();
   ASSERT_EQ(saved.size(), 3u);
   EXPECT_EQ(saved[1], (MonitorRule{"删除文件", "/b2", "【执行程序】/bin/x§#文件名§3", true}));
+  EXPECT_FALSE(Editor()->isVisible()) << "done with this rule, so 添加 cannot repeat it";
+  EXPECT_TRUE(window_->findChild<QLabel*>("状态栏")->text().contains("修改事件成功!"));
+  Menu("添加监控");
   EXPECT_EQ(Editor()->windowTitle(), "添加监控");
+  EXPECT_TRUE(Get<QLineEdit>("编辑框1")->text().isEmpty()) << "an empty form, not the rule just saved";
+  Editor()->close();
+
+  // A deletion rule of an earlier version: its stored hint is no target.
+  view->setCurrentIndex(view->model()->index(2, 0));
+  Menu("修改选中");
+  EXPECT_TRUE(Get<QLineEdit>("编辑框2")->text().isEmpty());
 
   // The row being modified goes away meanwhile: nothing else is overwritten.
   view->setCurrentIndex(view->model()->index(1, 0));
@@ -171,26 +209,33 @@ TEST_F(RuleEditorTest, TheGlobalPathBoxFollowsTheModeAndFillsThePath) {
   Editor()->DropPath("/dropped", Editor());
   EXPECT_EQ(Get<QLineEdit>("编辑框1")->text().toStdString(), std::string(GlobalPathMarker)) << "ignored while disabled";
   Get<QCheckBox>("选择框1")->click();
-  EXPECT_EQ(Get<QLineEdit>("编辑框1")->text(), RuleEditorWindow::kCueText);
+  EXPECT_TRUE(Get<QLineEdit>("编辑框1")->text().isEmpty()) << "the hint shows again";
   window_->findChild<QCheckBox*>("选择框_自定义")->click();
   EXPECT_FALSE(Get<QCheckBox>("选择框1")->isVisible());
 }
 
-TEST_F(RuleEditorTest, PickersAndDropsFillTheRightBox) {
+TEST_F(RuleEditorTest, PickersKeepWhatACancelLeavesAndDropsFillTheRightBox) {
   Menu("添加监控");
   FileDialogs::SetNextBrowseResultForTesting("/picked/in");
   Get<QPushButton>("按钮1")->click();
   EXPECT_EQ(Get<QLineEdit>("编辑框1")->text(), "/picked/in");
   EXPECT_TRUE(FileDialogs::LastBrowse()->includeFiles);
   EXPECT_EQ(FileDialogs::LastBrowse()->title, "选择需要监控的文件/文件夹");
-  EXPECT_EQ(FileDialogs::LastBrowse()->initialPath.toStdString(), Home());
+  EXPECT_EQ(FileDialogs::LastBrowse()->initialPath, QDir::homePath()) << "nothing chosen yet: the home folder";
   FileDialogs::SetNextBrowseResultForTesting("");
   Get<QPushButton>("按钮1")->click();
-  EXPECT_EQ(Get<QLineEdit>("编辑框1")->text(), "") << "a cancel empties the box";
-  FileDialogs::SetNextBrowseResultForTesting("/backup");
+  EXPECT_EQ(Get<QLineEdit>("编辑框1")->text(), "/picked/in") << "a cancel changes nothing";
+  FileDialogs::SetNextBrowseResultForTesting(QString::fromStdString(Home()));
   Get<QPushButton>("按钮2")->click();
   EXPECT_FALSE(FileDialogs::LastBrowse()->includeFiles) << "copy targets are folders";
-  EXPECT_EQ(Get<QLineEdit>("编辑框2")->text(), "/backup");
+  EXPECT_EQ(FileDialogs::LastBrowse()->title, "选择目标文件夹") << "it chooses a target, not what to watch";
+  EXPECT_EQ(Get<QLineEdit>("编辑框2")->text().toStdString(), Home());
+  FileDialogs::SetNextBrowseResultForTesting("");
+  Get<QPushButton>("按钮2")->click();
+  EXPECT_EQ(FileDialogs::LastBrowse()->initialPath.toStdString(), Home()) << "it opens at the current value";
+  EXPECT_EQ(Get<QLineEdit>("编辑框2")->text().toStdString(), Home()) << "and a cancel keeps it";
+  EXPECT_TRUE(Get<QLineEdit>("编辑框2")->isReadOnly()) << "filled by its picker or a drop, and says so";
+  EXPECT_FALSE(Get<QLineEdit>("编辑框3")->isEnabled()) << "a copy takes no parameters";
 
   auto* target = Get<QLineEdit>("编辑框2");
   Editor()->DropPath("/docs/report.txt", target);
@@ -202,14 +247,6 @@ TEST_F(RuleEditorTest, PickersAndDropsFillTheRightBox) {
   Get<QRadioButton>("单选框_移动")->click();
   Editor()->DropPath("/docs/Tool.lnk", target);
   EXPECT_EQ(target->text(), "/docs/") << "for a move, a shortcut's own folder";
-
-  // The parameters take typing only for a program.
-  window_->Tray().TakeIssuedPrompts();
-  QFocusEvent focusIn(QEvent::FocusIn);
-  QApplication::sendEvent(Get<QLineEdit>("编辑框3"), &focusIn);
-  auto prompts = window_->Tray().TakeIssuedPrompts();
-  ASSERT_EQ(prompts.size(), 1u);
-  EXPECT_EQ(prompts[0].text, "所选类型无需输入参数!");
 
   // A shortcut copied from Windows, dropped while a program is chosen.
   std::string lnk = Home() + "/Tool.lnk";
@@ -225,6 +262,7 @@ TEST_F(RuleEditorTest, PickersAndDropsFillTheRightBox) {
   Get<QRadioButton>("单选框_删除")->click();
   FileDialogs::SetNextBrowseResultForTesting("/never");
   Get<QPushButton>("按钮2")->click();
+  Editor()->DropPath("/never", target);
   EXPECT_NE(target->text(), "/never") << "a deletion takes no target";
 
   // Real drop events, several items at once, on the window away from the target.
@@ -245,6 +283,69 @@ TEST_F(RuleEditorTest, PickersAndDropsFillTheRightBox) {
   QDropEvent onTarget(target->geometry().center(), Qt::CopyAction, &one, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(Editor(), &onTarget);
   EXPECT_EQ(target->text(), "/y/prog");
+}
+
+// A person with only a keyboard: every control in reading order, nothing
+// that traps focus, Enter adds, Escape closes.
+TEST_F(RuleEditorTest, AKeyboardAloneAddsARuleFromTheFirstControlToEnter) {
+  Menu("添加监控");
+  QApplication::setActiveWindow(Editor());
+  auto* events = Get<QComboBox>("组合框1");
+  events->setFocus();
+  auto press = [](int key, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}) {
+    QWidget* focus = QApplication::focusWidget();
+    QKeyEvent down(QEvent::KeyPress, key, mods, text);
+    QApplication::sendEvent(focus, &down);
+    QKeyEvent up(QEvent::KeyRelease, key, mods, text);
+    QApplication::sendEvent(focus, &up);
+  };
+  auto focused = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); };
+  ASSERT_EQ(focused(), "组合框1");
+  press(Qt::Key_Down);
+  EXPECT_EQ(focused(), "组合框1") << "choosing an event keeps the focus";
+  EXPECT_EQ(events->currentText(), "删除文件");
+
+  std::vector<QString> order{focused()};
+  for (int i = 0; i < 12; ++i) {
+    press(Qt::Key_Tab);
+    order.push_back(focused());
+  }
+  const std::vector<QString> expected{"组合框1", "编辑框1", "按钮1", "单选框_复制", "编辑框2", "按钮2", "按钮3",
+                                      "组合框1", "编辑框1", "按钮1", "单选框_复制", "编辑框2", "按钮2"};
+  EXPECT_EQ(order, expected) << "in copy mode the parameters and the mode are out of the way";
+  press(Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(focused(), "编辑框2") << "and Shift+Tab goes back without bouncing";
+
+  events->setFocus();
+  press(Qt::Key_Tab);
+  ASSERT_EQ(focused(), "编辑框1");
+  for (QChar c : QString("/data/in")) press(0, Qt::NoModifier, QString(c));
+  EXPECT_EQ(Get<QLineEdit>("编辑框1")->text(), "/data/in");
+  press(Qt::Key_Tab);
+  press(Qt::Key_Tab);
+  ASSERT_EQ(focused(), "单选框_复制");
+  press(Qt::Key_Tab);
+  press(Qt::Key_Tab);
+  ASSERT_EQ(focused(), "按钮2");
+  FileDialogs::SetNextBrowseResultForTesting("/backup");
+  press(Qt::Key_Return);
+  EXPECT_EQ(Get<QLineEdit>("编辑框2")->text(), "/backup") << "Enter on a button presses it";
+  Dialogs::SetNextAnswer(true);
+  events->setFocus();
+  press(Qt::Key_Return);
+  ASSERT_EQ(Saved().size(), 1u) << "Enter anywhere else adds";
+  EXPECT_EQ(Saved()[0], (MonitorRule{"删除文件", "/data/in", "【复制文件】/backup", true}));
+  EXPECT_TRUE(Get<QLabel>("标签_状态")->text().contains("添加监控成功!")) << "told in the editor itself";
+
+  press(Qt::Key_Escape);
+  EXPECT_FALSE(Editor()->isVisible()) << "Escape closes the editor";
+}
+
+TEST_F(RuleEditorTest, TheEditorOpensOverTheMainWindow) {
+  window_->move(300, 200);
+  Menu("添加监控");
+  QPoint editor = Editor()->frameGeometry().center(), main = window_->frameGeometry().center();
+  EXPECT_LE((editor - main).manhattanLength(), 4) << "centred over the window it belongs to";
 }
 
 }  // namespace

@@ -221,7 +221,7 @@ TEST_F(RuleCommandsTest, DeleteSelectedAndClearAfterTheQuestion) {
   EXPECT_EQ(fs::file_size(Home() + "/data.jl"), 0u);
   auto shown = Dialogs::TakeShown();
   ASSERT_FALSE(shown.empty());
-  EXPECT_EQ(shown.back().text, "是否要清空列表?");
+  EXPECT_EQ(shown.back().text, "是否要清空监控列表?") << "the question names the list that goes";
 }
 
 std::string PlainRuleFile(const std::string& path) {
