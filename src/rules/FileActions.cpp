@@ -37,6 +37,12 @@ class UniqueFd {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
   }
+  int Release() { return std::exchange(fd_, -1); }
+  // Closes now, for the error that some file systems tell only here.
+  int Close() {
+    int fd = std::exchange(fd_, -1);
+    return fd < 0 || ::close(fd) == 0 ? 0 : errno;
+  }
 
  private:
   int fd_ = -1;
@@ -47,6 +53,14 @@ ActionResult Done(std::string target) { return {std::move(target), true, {}}; }
 
 int RenameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to) {
   return ::syscall(SYS_renameat2, fromDir, from, toDir, to, RENAME_NOREPLACE) == 0 ? 0 : errno;
+}
+
+// How a file system says it does not offer a call at all: FUSE ones (and
+// by the kernel's source NFS) refuse the rename flag and unnamed files.
+bool Unsupported(int error) { return error == EINVAL || error == EOPNOTSUPP || error == ENOSYS; }
+// How it refuses hard links: FAT-like ones refuse them outright.
+bool LinksRefused(int error) {
+  return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL || error == EMLINK;
 }
 
 // The user's target folder itself may be a link (a backup disk mounted
@@ -127,7 +141,7 @@ int WithTemporaryName(std::string& name, Make make) {
 // again when this object is.
 class NewFile {
  public:
-  explicit NewFile(int dir) : dir_(dir) {}
+  NewFile(int dir, bool durable) : dir_(dir), durable_(durable) {}
   ~NewFile() {
     if (!temp_.empty()) ::unlinkat(dir_, temp_.c_str(), 0);
   }
@@ -135,32 +149,47 @@ class NewFile {
   NewFile& operator=(const NewFile&) = delete;
 
   int Create() {
-    fd_.Reset(::openat(dir_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    // Readable too: where no name can be given to it, it is copied once more.
+    fd_.Reset(::openat(dir_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
     if (fd_.Valid()) return 0;
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
-    fd_.Reset(CreateOwnTemporary(dir_, temp_, O_WRONLY, 0600));
-    if (fd_.Valid()) return 0;
-    temp_.clear();
-    return errno;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS) return errno;
+    return CreateNamed();
   }
   int Fd() const { return fd_.Get(); }
+  bool Named() const { return !temp_.empty(); }
+  bool Durable() const { return durable_; }
 
   // Gives the file its name; EEXIST when the name is taken.
   int LinkNoReplace(const char* name) {
-    if (!temp_.empty()) {
-      int error = RenameNoReplaceAt(dir_, temp_.c_str(), dir_, name);
+    int error = 0;
+    if (linksRefused_) return PlaceByCopy(name);
+    if (temp_.empty()) {
+      error = LinkUnnamed(name);
+    } else {
+      error = renameRefused_ ? EINVAL : RenameNoReplaceAt(dir_, temp_.c_str(), dir_, name);
       if (!error) temp_.clear();
-      return error;
+      if (!Unsupported(error)) return error;
+      renameRefused_ = true;
+      // A link, like the refused rename, fails on a taken name.
+      error = ::linkat(dir_, temp_.c_str(), dir_, name, 0) == 0 ? 0 : errno;
+      if (!error) {
+        ::unlinkat(dir_, temp_.c_str(), 0);
+        temp_.clear();
+      }
     }
-    return LinkUnnamed(name);
+    if (!LinksRefused(error)) return error;
+    linksRefused_ = true;
+    return PlaceByCopy(name);
   }
 
   // Puts the file in place of whatever file or link stands at name.
   int LinkReplacing(const char* name) {
     if (temp_.empty()) {
-      if (int error = WithTemporaryName(temp_, [this](const char* t) { return LinkUnnamed(t); })) {
+      int error = WithTemporaryName(temp_, [this](const char* t) { return LinkUnnamed(t); });
+      if (error) {
         temp_.clear();
-        return error;
+        if (!LinksRefused(error)) return error;
+        if ((error = CopyIntoNamed())) return error;
       }
     }
     if (::renameat(dir_, temp_.c_str(), dir_, name) != 0) return errno;
@@ -169,21 +198,66 @@ class NewFile {
   }
 
  private:
+  int CreateNamed() {
+    fd_.Reset(CreateOwnTemporary(dir_, temp_, O_RDWR, 0600));
+    if (fd_.Valid()) return 0;
+    temp_.clear();
+    return errno;
+  }
+
+  // An unnamed file /proc cannot name (no /proc, no capability) is refused
+  // a link as much as on a file system without links.
   int LinkUnnamed(const char* name) {
     std::string self = "/proc/self/fd/" + std::to_string(fd_.Get());
     if (::linkat(AT_FDCWD, self.c_str(), dir_, name, AT_SYMLINK_FOLLOW) == 0) return 0;
     if (errno != ENOENT) return errno;
-    return ::linkat(fd_.Get(), "", dir_, name, AT_EMPTY_PATH) == 0 ? 0 : errno;
+    if (::linkat(fd_.Get(), "", dir_, name, AT_EMPTY_PATH) == 0) return 0;
+    return errno == ENOENT ? EPERM : errno;
+  }
+
+  // The finished content, from its start, into out.
+  int CopyFinished(int from, int out) {
+    struct stat st {};
+    if (::fstat(from, &st) != 0 || ::lseek(from, 0, SEEK_SET) < 0) return errno;
+    if (int error = CopyData(from, out)) return error;
+    if (::fchmod(out, st.st_mode & 0777) != 0) return errno;
+    if (durable_ && ::fsync(out) != 0 && errno != EINVAL) return errno;
+    return 0;
+  }
+
+  int CopyIntoNamed() {
+    UniqueFd unnamed(fd_.Release());
+    if (int error = CreateNamed()) return error;
+    return CopyFinished(unnamed.Get(), fd_.Get());
+  }
+
+  // Where nothing gives a finished file a name, the name is taken
+  // exclusively and the finished copy written into it; a partial one goes.
+  int PlaceByCopy(const char* name) {
+    UniqueFd out(::openat(dir_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out.Valid()) return errno;
+    struct stat made {};
+    ::fstat(out.Get(), &made);
+    int error = CopyFinished(fd_.Get(), out.Get());
+    if (int closed = out.Close(); !error) error = closed;
+    if (!error) return 0;
+    struct stat now {};
+    if (::fstatat(dir_, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == made.st_dev && now.st_ino == made.st_ino)
+      ::unlinkat(dir_, name, 0);
+    return error;
   }
 
   int dir_;
+  bool durable_;
+  bool renameRefused_ = false;
+  bool linksRefused_ = false;
   UniqueFd fd_;
   std::string temp_;
 };
 
 // Writes a complete copy of a regular file into an unnamed file. Refused
 // when another program is still writing the source or it changed meanwhile.
-int CopyIntoNewFile(int srcDir, const char* srcName, NewFile& copy, bool durable, struct stat& before) {
+int CopyIntoNewFile(int srcDir, const char* srcName, NewFile& copy, struct stat& before) {
   UniqueFd in(OpenRegularFile(srcDir, srcName, false, &before));
   if (!in.Valid()) return errno;
   if (HeldOpenForWriting(in.Get())) return kSourceBeingWritten;
@@ -192,7 +266,9 @@ int CopyIntoNewFile(int srcDir, const char* srcName, NewFile& copy, bool durable
   // Never wider than the source; set-id bits are not carried over, since the
   // copy belongs to whoever runs the program.
   if (::fchmod(copy.Fd(), before.st_mode & 0777) != 0) return errno;
-  if (durable && ::fsync(copy.Fd()) != 0 && errno != EINVAL) return errno;
+  // A file system without unnamed files is often one across a network,
+  // which may tell a failed write only when the data is flushed.
+  if ((copy.Durable() || copy.Named()) && ::fsync(copy.Fd()) != 0 && errno != EINVAL) return errno;
   struct stat after {};
   if (::fstat(in.Get(), &after) != 0) return errno;
   if (!SameContent(before, after)) return kSourceChanged;
@@ -246,7 +322,8 @@ std::size_t CountMatchingIn(int dir, std::string_view patterns) {
     }
     while (dirent* e = ::readdir(d)) {
       std::string_view name = e->d_name;
-      if (name == "." || name == "..") continue;
+      // Our own temporary, the copy itself where files cannot be unnamed.
+      if (name == "." || name == ".." || IsOwnTemporaryName(name)) continue;
       struct stat st {};
       if (::fstatat(dir, e->d_name, &st, 0) != 0 || S_ISDIR(st.st_mode)) continue;
       if (::fnmatch(pattern.c_str(), e->d_name, 0) != 0) continue;
@@ -295,8 +372,8 @@ ActionResult MoveAcross(const std::string& path, const struct stat& st, int dir,
     placed = PlaceNumbered(dir, names, monitoredPath,
                            [&](const char* name) { return PlaceLink(link, dir, name, false); });
   } else {
-    NewFile copy(dir);
-    if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, true, copied)) return Failed(first, error);
+    NewFile copy(dir, true);
+    if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, copied)) return Failed(first, error);
     placed = PlaceNumbered(dir, names, monitoredPath, [&](const char* name) { return copy.LinkNoReplace(name); });
   }
   if (placed.error) return Result(targetDir, placed);
@@ -375,8 +452,8 @@ int CopyEntry(int src, int dst, const char* name, const struct stat& st, const s
   if (!S_ISREG(st.st_mode)) return kNotRegularFile;
   if (exists && S_ISLNK(existing.st_mode)) return kLinkInTarget;
   if (exists && S_ISDIR(existing.st_mode)) return EISDIR;
-  NewFile file(dst);
-  if (int error = CopyIntoNewFile(src, name, file, copy.durable, entry.st)) return error;
+  NewFile file(dst, copy.durable);
+  if (int error = CopyIntoNewFile(src, name, file, entry.st)) return error;
   int error = exists ? EEXIST : file.LinkNoReplace(name);
   // Something came to stand at the name meanwhile: replaced like a file
   // that was there, a link included, which is removed and never written
@@ -488,6 +565,19 @@ int OpenParent(const std::string& path, UniqueFd& parent, std::string& name) {
   return parent.Valid() ? 0 : errno;
 }
 
+// A file given its new name by a link loses its old one, unless something
+// else stands there by now, which stays.
+ActionResult DropLinkedSource(const std::string& path, int dir, const std::string& targetDir, const Placed& placed) {
+  struct stat moved {}, now {};
+  if (::fstatat(dir, placed.name.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0 || ::lstat(path.c_str(), &now) != 0 ||
+      now.st_dev != moved.st_dev || now.st_ino != moved.st_ino)
+    return Result(targetDir, placed);
+  if (::unlink(path.c_str()) == 0) return Result(targetDir, placed);
+  int error = errno;
+  ::unlinkat(dir, placed.name.c_str(), 0);
+  return Failed(JoinPath(targetDir, placed.name), error);
+}
+
 }  // namespace
 
 void StopCopies(bool stop) { copiesStopped = stop; }
@@ -515,9 +605,9 @@ ActionResult CopyFileAction(const std::string& path, const std::string& targetDi
                     return PlaceLink(link, dir.Get(), name, false);
                   }));
   }
-  NewFile copy(dir.Get());
+  NewFile copy(dir.Get(), false);
   struct stat copied {};
-  if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, false, copied)) return Failed(first, error);
+  if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, copied)) return Failed(first, error);
   return Result(targetDir, PlaceNumbered(dir.Get(), names, monitoredPath,
                                          [&](const char* name) { return copy.LinkNoReplace(name); }));
 }
@@ -530,11 +620,25 @@ ActionResult MoveFileAction(const std::string& path, const std::string& targetDi
   if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode)) return Failed(first, kNotRegularFile);
   UniqueFd dir;
   if (int error = OpenTargetDir(targetDir, dir)) return Failed(first, error);
+  bool renameRefused = false;
+  bool linked = false;
   Placed placed = PlaceNumbered(dir.Get(), names, monitoredPath, [&](const char* name) {
-    return RenameNoReplaceAt(AT_FDCWD, path.c_str(), dir.Get(), name);
+    if (!renameRefused) {
+      int error = RenameNoReplaceAt(AT_FDCWD, path.c_str(), dir.Get(), name);
+      if (!Unsupported(error) || S_ISDIR(st.st_mode)) return error;
+      renameRefused = true;
+    }
+    // A link fails on a taken name as the refused rename would; the old
+    // name goes once the new one stands. Without links, the file is copied.
+    if (::linkat(AT_FDCWD, path.c_str(), dir.Get(), name, 0) == 0) {
+      linked = true;
+      return 0;
+    }
+    return LinksRefused(errno) ? EXDEV : errno;
   });
-  if (placed.error != EXDEV) return Result(targetDir, placed);
-  return MoveAcross(path, st, dir.Get(), targetDir, names, monitoredPath);
+  if (placed.error == EXDEV) return MoveAcross(path, st, dir.Get(), targetDir, names, monitoredPath);
+  if (placed.error || !linked) return Result(targetDir, placed);
+  return DropLinkedSource(path, dir.Get(), targetDir, placed);
 }
 
 ActionResult DeleteFileAction(const std::string& path) {
@@ -573,7 +677,7 @@ ActionResult MoveDirectoryAction(const std::string& path, const std::string& tar
   UniqueFd dst;
   if (int error = OpenTargetDir(targetDir, dst)) return Failed(target, error);
   int error = RenameNoReplaceAt(AT_FDCWD, path.c_str(), dst.Get(), name.c_str());
-  if (error != EXDEV) return error ? Failed(target, error) : Done(target);
+  if (error != EXDEV && !Unsupported(error)) return error ? Failed(target, error) : Done(target);
 
   UniqueFd parent;
   CopiedEntry root;
