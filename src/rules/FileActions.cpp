@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,11 @@ class UniqueFd {
   ~UniqueFd() { Reset(); }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
   int Get() const { return fd_; }
   bool Valid() const { return fd_ >= 0; }
   void Reset(int fd = -1) {
@@ -391,12 +397,14 @@ ActionResult MoveAcross(const std::string& path, const struct stat& st, int dir,
   return Result(targetDir, placed);
 }
 
-// Entries a folder move copied, so that exactly those leave the source.
+// Entries a folder move copied, so that exactly those leave the source: one
+// list, the top folder first, each folder naming its entries by index.
 struct CopiedEntry {
   std::string name;
   struct stat st {};
-  std::vector<CopiedEntry> children;
+  std::vector<std::size_t> children;
 };
+using CopiedTree = std::vector<CopiedEntry>;
 
 // What a folder copy did: how many entries failed, and the first of them.
 struct TreeCopy {
@@ -412,37 +420,102 @@ struct TreeCopy {
   }
 };
 
-void CopyEntries(int src, int dst, const std::string& relative, TreeCopy& copy, std::vector<CopiedEntry>* record);
+bool SameFolder(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// Copies the open source folder to name in dst, making it when it is not
-// there; a link or a file standing at name fails it.
-int CopyFolder(int src, const struct stat& st, int dst, const char* name, const std::string& relative,
-               TreeCopy& copy, std::vector<CopiedEntry>* record) {
-  bool made = false;
-  if (::mkdirat(dst, name, 0700) == 0) {
-    made = true;
-  } else if (errno != EEXIST) {
-    return errno;
+// Every name in the open folder. Read whole before anything below it is
+// opened, so that a walk holds no listing open on the way down.
+int ReadNames(int dir, std::vector<std::string>& names) {
+  int listFd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* d = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+  if (!d) {
+    int error = errno;
+    if (listFd >= 0) ::close(listFd);
+    return error;
   }
-  UniqueFd to;
-  if (int error = OpenFolderBelow(dst, name, to)) return error;
-  CopyEntries(src, to.Get(), relative, copy, record);
-  // Only now: a read-only source folder would have kept its copy empty.
-  if (made) ::fchmod(to.Get(), st.st_mode & 0777);
-  if (copy.durable) ::fsync(to.Get());
-  return 0;
+  for (;;) {
+    errno = 0;
+    dirent* e = ::readdir(d);
+    if (!e) break;
+    std::string_view name = e->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  int error = errno;
+  ::closedir(d);
+  return error;
 }
 
-int CopyEntry(int src, int dst, const char* name, const struct stat& st, const std::string& relative, TreeCopy& copy,
-              CopiedEntry& entry, bool recording) {
+// The folders from the top of a walk down to the one it is in. However deep
+// the walk goes, only the first kHeldLevels and the current one stay open;
+// the way back up from below them is "..", which must lead to the very
+// folder the walk came down from.
+class FolderChain {
+ public:
+  static constexpr std::size_t kHeldLevels = 16;
+
+  // From an open folder, which stays the caller's.
+  int Start(int fd) {
+    Level top;
+    top.fd.Reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (!top.fd.Valid() || ::fstat(top.fd.Get(), &top.st) != 0) return errno;
+    seen_.insert(Key(top.st));
+    levels_.push_back(std::move(top));
+    return 0;
+  }
+  int Current() const { return levels_.back().fd.Get(); }
+  const struct stat& CurrentStat() const { return levels_.back().st; }
+  // The way back up was lost: this level can only be dropped.
+  bool Lost() const { return !levels_.back().fd.Valid(); }
+  bool Holds(const struct stat& st) const { return seen_.count(Key(st)) != 0; }
+
+  // Opens the folder name below the current one without following a link
+  // and without going down yet; a folder already on the way down (here or
+  // in other) is met again through a mount, and is not entered.
+  int Open(const char* name, UniqueFd& fd, struct stat& st, const FolderChain* other = nullptr) const {
+    fd.Reset(::openat(Current(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) return errno;
+    if (Holds(st) || (other && other->Holds(st))) return kFolderLoop;
+    return 0;
+  }
+  void Enter(UniqueFd fd, const struct stat& st) {
+    if (levels_.size() > kHeldLevels) levels_.back().fd.Reset();
+    seen_.insert(Key(st));
+    levels_.push_back({std::move(fd), st});
+  }
+  // Back to the parent; kFolderMoved when ".." is no longer it, and then
+  // the parent is Lost.
+  int Leave() {
+    Level child = std::move(levels_.back());
+    Drop(child);
+    if (!levels_.back().fd.Valid()) {
+      UniqueFd up(::openat(child.fd.Get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      struct stat st {};
+      if (!up.Valid() || ::fstat(up.Get(), &st) != 0 || !SameFolder(st, levels_.back().st)) return kFolderMoved;
+      levels_.back().fd = std::move(up);
+    }
+    return 0;
+  }
+  void Drop() { Drop(levels_.back()); }
+
+ private:
+  struct Level {
+    UniqueFd fd;
+    struct stat st {};
+  };
+  static std::pair<dev_t, ino_t> Key(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+  void Drop(const Level& level) {
+    seen_.erase(Key(level.st));
+    levels_.pop_back();
+  }
+  std::vector<Level> levels_;
+  std::set<std::pair<dev_t, ino_t>> seen_;
+};
+
+// Copies one entry that is not a folder: a link as a link, a regular file
+// whole, replacing a file or link standing at its name.
+int CopyEntry(int src, int dst, const char* name, const struct stat& st, TreeCopy& copy, CopiedEntry& entry) {
   struct stat existing {};
   bool exists = ::fstatat(dst, name, &existing, AT_SYMLINK_NOFOLLOW) == 0;
-  if (S_ISDIR(st.st_mode)) {
-    if (exists && !S_ISDIR(existing.st_mode)) return S_ISLNK(existing.st_mode) ? kLinkInTarget : kNotFolderInTarget;
-    UniqueFd from(::openat(src, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!from.Valid()) return errno;
-    return CopyFolder(from.Get(), st, dst, name, relative, copy, recording ? &entry.children : nullptr);
-  }
+  entry.st = st;
   if (S_ISLNK(st.st_mode)) {
     if (exists && S_ISDIR(existing.st_mode)) return EISDIR;
     std::string link;
@@ -461,28 +534,97 @@ int CopyEntry(int src, int dst, const char* name, const struct stat& st, const s
   return error == EEXIST ? file.LinkReplacing(name) : error;
 }
 
-void CopyEntries(int src, int dst, const std::string& relative, TreeCopy& copy, std::vector<CopiedEntry>* record) {
-  int listFd = ::openat(src, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* d = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-  if (!d) {
-    copy.Fail(relative, errno);
-    if (listFd >= 0) ::close(listFd);
-    return;
-  }
-  while (dirent* e = ::readdir(d)) {
-    std::string_view name = e->d_name;
-    if (name == "." || name == "..") continue;
-    std::string path = relative.empty() ? std::string(name) : relative + "/" + std::string(name);
-    CopiedEntry entry{std::string(name), {}, {}};
-    int error = ::fstatat(src, e->d_name, &entry.st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
-    if (!error) error = CopyEntry(src, dst, e->d_name, entry.st, path, copy, entry, record != nullptr);
-    if (error) {
-      copy.Fail(path, error);
-    } else if (record) {
-      record->push_back(std::move(entry));
+// Copies everything in the open folder src into the open folder dst, which
+// is named top in the results; made tells whether dst was made for it and
+// so takes src's permissions once filled. With record, what was copied is
+// noted for a move, top folder first.
+void CopyTree(int src, int dst, const std::string& top, bool made, TreeCopy& copy, CopiedTree* record) {
+  struct Frame {
+    std::vector<std::string> names;
+    std::size_t next = 0;
+    std::size_t pathSize = 0;
+    bool made = false;
+    mode_t mode = 0;
+    std::size_t record = 0;
+  };
+  FolderChain from, to;
+  if (int error = from.Start(src); error || (error = to.Start(dst))) return copy.Fail(top, error);
+  std::string path = top;
+  std::vector<Frame> frames(1);
+  frames[0].pathSize = path.size();
+  frames[0].made = made;
+  frames[0].mode = from.CurrentStat().st_mode;
+  if (record) record->push_back({PathFileName(top), from.CurrentStat(), {}});
+  if (int error = ReadNames(src, frames[0].names)) copy.Fail(top, error);
+
+  while (!frames.empty()) {
+    Frame& f = frames.back();
+    path.resize(f.pathSize);
+    if (f.next == f.names.size()) {
+      // Only now: a read-only source folder would have kept its copy empty.
+      if (f.made) ::fchmod(to.Current(), f.mode & 0777);
+      if (copy.durable) ::fsync(to.Current());
+      frames.pop_back();
+      if (frames.empty()) break;
+      int up = from.Leave();
+      if (int dstUp = to.Leave(); !up) up = dstUp;
+      if (!up) continue;
+      copy.Fail(path.substr(0, frames.back().pathSize), up);
+      while (from.Lost() || to.Lost()) {
+        frames.pop_back();
+        from.Drop();
+        to.Drop();
+      }
+      continue;
     }
+    const std::string name = f.names[f.next++];
+    path += "/" + name;
+    CopiedEntry entry{name, {}, {}};
+    struct stat st {};
+    int error = ::fstatat(from.Current(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    if (!error && !S_ISDIR(st.st_mode)) {
+      error = CopyEntry(from.Current(), to.Current(), name.c_str(), st, copy, entry);
+      if (!error && record) {
+        record->at(f.record).children.push_back(record->size());
+        record->push_back(std::move(entry));
+      }
+    } else if (!error) {
+      struct stat existing {};
+      bool exists = ::fstatat(to.Current(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+      UniqueFd srcSub, dstSub;
+      struct stat srcSt {}, dstSt {};
+      bool madeSub = false;
+      if (exists && !S_ISDIR(existing.st_mode)) {
+        error = S_ISLNK(existing.st_mode) ? kLinkInTarget : kNotFolderInTarget;
+      } else if (!(error = from.Open(name.c_str(), srcSub, srcSt, &to))) {
+        if (!exists && ::mkdirat(to.Current(), name.c_str(), 0700) == 0) {
+          madeSub = true;
+        } else if (!exists && errno != EEXIST) {
+          error = errno;
+        }
+        if (!error) error = to.Open(name.c_str(), dstSub, dstSt, &from);
+        if (error == ELOOP) error = kLinkInTarget;
+        if (error == ENOTDIR) error = kNotFolderInTarget;
+      }
+      if (!error) {
+        Frame sub;
+        sub.pathSize = path.size();
+        sub.made = madeSub;
+        sub.mode = srcSt.st_mode;
+        if (record) {
+          sub.record = record->size();
+          record->at(f.record).children.push_back(record->size());
+          record->push_back({name, srcSt, {}});
+        }
+        if (int listed = ReadNames(srcSub.Get(), sub.names)) copy.Fail(path, listed);
+        from.Enter(std::move(srcSub), srcSt);
+        to.Enter(std::move(dstSub), dstSt);
+        frames.push_back(std::move(sub));
+        continue;
+      }
+    }
+    if (error) copy.Fail(path, error);
   }
-  ::closedir(d);
 }
 
 ActionResult TreeResult(std::string target, const TreeCopy& copy) {
@@ -492,66 +634,147 @@ ActionResult TreeResult(std::string target, const TreeCopy& copy) {
   return {std::move(target), false, std::move(text)};
 }
 
-// Removes from the open folder exactly the entries that were copied, each
-// only while it is still the same, unchanged file. Returns how many entries
-// stayed.
-std::size_t RemoveCopied(int dir, const std::vector<CopiedEntry>& entries) {
-  std::size_t kept = 0;
-  for (const CopiedEntry& e : entries) {
+// Removes from the open folder parent exactly the entries that were copied,
+// the top folder first in tree, each only while it is still the same,
+// unchanged file. Returns how many entries stayed.
+std::size_t RemoveCopied(int parent, const CopiedTree& tree) {
+  struct Frame {
+    const std::vector<std::size_t>* entries;
+    std::size_t next = 0;
+    std::size_t kept = 0;
+    std::size_t self = 0;
+  };
+  const std::vector<std::size_t> top{0};
+  FolderChain chain;
+  if (tree.empty() || chain.Start(parent) != 0) return 1;
+  std::vector<Frame> frames{{&top, 0, 0, 0}};
+  for (;;) {
+    Frame& f = frames.back();
+    if (f.next == f.entries->size()) {
+      if (frames.size() == 1) return f.kept;
+      Frame done = f;
+      frames.pop_back();
+      if (chain.Leave() != 0) {
+        frames.back().kept += done.kept + 1;
+        while (chain.Lost()) {
+          std::size_t lost = frames.back().kept + 1;
+          frames.pop_back();
+          chain.Drop();
+          frames.back().kept += lost;
+        }
+        continue;
+      }
+      const CopiedEntry& folder = tree[done.self];
+      struct stat now {};
+      bool removed = ::fstatat(chain.Current(), folder.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                     SameFolder(now, folder.st) && ::unlinkat(chain.Current(), folder.name.c_str(), AT_REMOVEDIR) == 0;
+      frames.back().kept += done.kept + (!removed && done.kept == 0 ? 1 : 0);
+      continue;
+    }
+    std::size_t index = (*f.entries)[f.next++];
+    const CopiedEntry& e = tree[index];
     struct stat now {};
-    if (::fstatat(dir, e.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    bool same = now.st_dev == e.st.st_dev && now.st_ino == e.st.st_ino &&
-                (now.st_mode & S_IFMT) == (e.st.st_mode & S_IFMT);
+    if (::fstatat(chain.Current(), e.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    bool same = SameFolder(now, e.st) && (now.st_mode & S_IFMT) == (e.st.st_mode & S_IFMT);
     if (!same || (S_ISREG(now.st_mode) && !SameContent(now, e.st))) {
-      ++kept;
+      ++f.kept;
       continue;
     }
     if (S_ISDIR(now.st_mode)) {
       UniqueFd sub;
       struct stat opened {};
-      if (OpenFolderBelow(dir, e.name.c_str(), sub) != 0 || ::fstat(sub.Get(), &opened) != 0 ||
-          opened.st_ino != e.st.st_ino) {
-        ++kept;
+      if (chain.Open(e.name.c_str(), sub, opened) != 0 || !SameFolder(opened, e.st)) {
+        ++f.kept;
         continue;
       }
-      std::size_t inside = RemoveCopied(sub.Get(), e.children);
-      kept += inside;
-      if (::unlinkat(dir, e.name.c_str(), AT_REMOVEDIR) != 0 && inside == 0) ++kept;
-    } else if (::unlinkat(dir, e.name.c_str(), 0) != 0) {
-      ++kept;
+      chain.Enter(std::move(sub), opened);
+      frames.push_back({&e.children, 0, 0, index});
+    } else if (::unlinkat(chain.Current(), e.name.c_str(), 0) != 0) {
+      ++f.kept;
     }
   }
-  return kept;
 }
 
-// Empties the directory name in parent and removes it; links are removed,
-// never followed.
+// Empties the folder name in parent and removes it; links are removed,
+// never followed. All that can go goes; the first failure is told.
 int RemoveTreeAt(int parent, const char* name) {
-  int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return errno;
-  DIR* d = ::fdopendir(fd);
-  if (!d) {
-    int e = errno;
-    ::close(fd);
-    return e;
-  }
+  struct Frame {
+    std::vector<std::string> names;
+    std::size_t next = 0;
+    std::string name;
+  };
+  FolderChain chain;
+  if (int error = chain.Start(parent)) return error;
   int first = 0;
-  while (dirent* e = ::readdir(d)) {
-    std::string_view entry = e->d_name;
-    if (entry.empty() || entry == "." || entry == "..") continue;
+  auto fail = [&first](int error) {
+    if (!first) first = error;
+  };
+  std::vector<Frame> frames;
+  // Goes down into the folder name of the current one.
+  auto enter = [&](const std::string& sub) {
+    UniqueFd fd;
     struct stat st {};
-    if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    int error = 0;
-    if (S_ISDIR(st.st_mode)) {
-      error = RemoveTreeAt(fd, e->d_name);
-    } else if (::unlinkat(fd, e->d_name, 0) != 0) {
-      error = errno;
+    if (int error = chain.Open(sub.c_str(), fd, st)) return fail(error);
+    Frame frame{{}, 0, sub};
+    if (int error = ReadNames(fd.Get(), frame.names)) fail(error);
+    chain.Enter(std::move(fd), st);
+    frames.push_back(std::move(frame));
+  };
+  enter(name);
+  if (frames.empty()) return first;
+  while (!frames.empty()) {
+    Frame& f = frames.back();
+    if (f.next == f.names.size()) {
+      const std::string done = std::move(f.name);
+      const struct stat doneSt = chain.CurrentStat();
+      frames.pop_back();
+      if (int error = chain.Leave()) {
+        fail(error);
+        while (chain.Lost()) {
+          frames.pop_back();
+          chain.Drop();
+        }
+        continue;
+      }
+      struct stat now {};
+      if (::fstatat(chain.Current(), done.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameFolder(now, doneSt)) {
+        fail(kFolderMoved);
+      } else if (::unlinkat(chain.Current(), done.c_str(), AT_REMOVEDIR) != 0) {
+        fail(errno);
+      }
+      continue;
     }
-    if (error && !first) first = error;
+    const std::string entry = f.names[f.next++];
+    struct stat st {};
+    if (::fstatat(chain.Current(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      enter(entry);
+    } else if (::unlinkat(chain.Current(), entry.c_str(), 0) != 0) {
+      fail(errno);
+    }
   }
-  ::closedir(d);
-  if (::unlinkat(parent, name, AT_REMOVEDIR) != 0) return first ? first : errno;
   return first;
+}
+
+// Whether the target, name in the open folder dir, is the source folder or
+// lies inside it, judged on the target's real path: the folders met going up
+// by ".." to the root, compared with the source by device and inode, so that
+// no spelling, link or bind mount hides it.
+int CheckTargetOutside(int dir, const char* name, const struct stat& source) {
+  struct stat st {};
+  if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && SameFolder(st, source)) return kTargetInsideSource;
+  UniqueFd here(::fcntl(dir, F_DUPFD_CLOEXEC, 0));
+  if (!here.Valid() || ::fstat(here.Get(), &st) != 0) return errno;
+  for (;;) {
+    if (SameFolder(st, source)) return kTargetInsideSource;
+    UniqueFd up(::openat(here.Get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat upSt {};
+    if (!up.Valid() || ::fstat(up.Get(), &upSt) != 0) return errno;
+    // The root is its own parent.
+    if (SameFolder(upSt, st)) return 0;
+    here = std::move(up);
+    st = upSt;
+  }
 }
 
 // The folder that holds path, opened, and the last component's name.
@@ -665,9 +888,13 @@ ActionResult CopyDirectoryAction(const std::string& path, const std::string& tar
   UniqueFd dst;
   if (int error = OpenTargetDir(targetDir, dst)) return Failed(target, error);
   // A target inside the source would copy itself forever.
-  if (TextFind(target + "/", path + "/") == 1) return Failed(target, EINVAL);
+  if (int error = CheckTargetOutside(dst.Get(), name.c_str(), st)) return Failed(target, error);
+  bool made = ::mkdirat(dst.Get(), name.c_str(), 0700) == 0;
+  if (!made && errno != EEXIST) return Failed(target, errno);
+  UniqueFd to;
+  if (int error = OpenFolderBelow(dst.Get(), name.c_str(), to)) return Failed(target, error);
   TreeCopy copy;
-  if (int error = CopyFolder(src.Get(), st, dst.Get(), name.c_str(), name, copy, nullptr)) return Failed(target, error);
+  CopyTree(src.Get(), to.Get(), name, made, copy, nullptr);
   return TreeResult(target, copy);
 }
 
@@ -676,31 +903,35 @@ ActionResult MoveDirectoryAction(const std::string& path, const std::string& tar
   std::string target = JoinPath(targetDir, name);
   UniqueFd dst;
   if (int error = OpenTargetDir(targetDir, dst)) return Failed(target, error);
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return Failed(target, errno);
+  // The kernel refuses such a rename, but the copy that follows a refusal would not end.
+  if (S_ISDIR(st.st_mode))
+    if (int error = CheckTargetOutside(dst.Get(), name.c_str(), st)) return Failed(target, error);
   int error = RenameNoReplaceAt(AT_FDCWD, path.c_str(), dst.Get(), name.c_str());
   if (error != EXDEV && !Unsupported(error)) return error ? Failed(target, error) : Done(target);
 
   UniqueFd parent;
-  CopiedEntry root;
-  if (int e = OpenParent(path, parent, root.name)) return Failed(target, e);
+  std::string sourceName;
+  if (int e = OpenParent(path, parent, sourceName)) return Failed(target, e);
   UniqueFd src;
-  if (int e = OpenFolderBelow(parent.Get(), root.name.c_str(), src)) return Failed(target, e);
-  if (::fstat(src.Get(), &root.st) != 0) return Failed(target, errno);
+  if (int e = OpenFolderBelow(parent.Get(), sourceName.c_str(), src)) return Failed(target, e);
   // The folder is made here, so everything below it is ours to take back.
   if (::mkdirat(dst.Get(), name.c_str(), 0700) != 0) return Failed(target, errno);
   TreeCopy copy;
   copy.durable = true;
   UniqueFd to;
   if (int e = OpenFolderBelow(dst.Get(), name.c_str(), to)) return Failed(target, e);
-  CopyEntries(src.Get(), to.Get(), name, copy, &root.children);
-  ::fchmod(to.Get(), root.st.st_mode & 0777);
-  ::fsync(to.Get());
+  CopiedTree copied;
+  CopyTree(src.Get(), to.Get(), name, true, copy, &copied);
   ::fsync(dst.Get());
   if (copy.failures) {
     // A partial copy would block every later attempt: it goes, the source stays.
     RemoveTreeAt(dst.Get(), name.c_str());
     return TreeResult(target, copy);
   }
-  std::size_t kept = RemoveCopied(parent.Get(), {root});
+  copied[0].name = sourceName;
+  std::size_t kept = RemoveCopied(parent.Get(), copied);
   if (kept) return {target, false, "源文件夹中 " + std::to_string(kept) + " 项在移动时新出现或被改动, 已留在原处"};
   return Done(target);
 }

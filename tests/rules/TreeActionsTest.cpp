@@ -4,6 +4,7 @@
 #include "text/AtomicFile.h"
 #include "FileHelpers.h"
 #include "TestDir.h"
+#include "TreeHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,8 @@ namespace fs = std::filesystem;
 class TreeActionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // An action queue that ended earlier in this process stopped all copies.
+    StopCopies(false);
     fs::create_directories(dir_ + "/in/keep");
     fs::create_directories(dir_ + "/in/sub");
     fs::create_directories(dir_ + "/out");
@@ -34,6 +37,50 @@ class TreeActionsTest : public ::testing::Test {
   TestDir temp_;
   std::string dir_ = temp_.Path();
 };
+
+TEST_F(TreeActionsTest, AFolderIsNeverCopiedOrMovedIntoItselfHoweverTheTargetIsWritten) {
+  fs::create_directory_symlink(dir_ + "/in/keep", dir_ + "/out/shortcut");
+  const std::string source = dir_ + "/in";
+  const std::vector<std::pair<std::string, std::string>> spellings = {
+      {dir_ + "//in", dir_ + "/in//keep"},
+      {dir_ + "/in", dir_ + "/./in/keep/"},
+      {dir_ + "/in", dir_ + "/in/sub/../keep"},
+      {dir_ + "/in", dir_ + "/out/shortcut"},
+      {dir_ + "/in", dir_ + "/in"},
+      {dir_ + "/in", dir_},
+  };
+  const auto before = Snapshot(dir_);
+  for (const auto& [from, into] : spellings) {
+    ActionResult copied = CopyDirectoryAction(from, into);
+    EXPECT_FALSE(copied.ok) << from << " into " << into;
+    EXPECT_EQ(copied.error, FileErrorText(kTargetInsideSource)) << from << " into " << into;
+    ActionResult moved = MoveDirectoryAction(from, into);
+    EXPECT_FALSE(moved.ok) << from << " into " << into;
+    EXPECT_EQ(moved.error, FileErrorText(kTargetInsideSource)) << from << " into " << into;
+  }
+  EXPECT_EQ(Snapshot(dir_), before) << "a refusal makes, moves and removes nothing";
+}
+
+TEST_F(TreeActionsTest, DeepTreesAreCopiedAndDeletedWholeWithFewDescriptors) {
+  MakeDeepTree(dir_ + "/in/deep", 1000);
+  {
+    DescriptorLimit limit(256);
+    ASSERT_TRUE(limit.Set());
+    ActionResult copied = CopyDirectoryAction(dir_ + "/in/deep", dir_ + "/out");
+    EXPECT_TRUE(copied.ok) << copied.error;
+    ActionResult again = CopyDirectoryAction(dir_ + "/in/deep", dir_ + "/out");
+    EXPECT_TRUE(again.ok) << "merging into the earlier copy: " << again.error;
+  }
+  EXPECT_EQ(DeepTreeLevels(dir_ + "/out/deep"), 1000);
+  EXPECT_EQ(DeepTreeLevels(dir_ + "/in/deep"), 1000) << "the source stays";
+  {
+    DescriptorLimit limit(256);
+    ActionResult deleted = DeleteDirectoryTree(dir_ + "/out/deep");
+    EXPECT_TRUE(deleted.ok) << deleted.error;
+  }
+  EXPECT_FALSE(fs::exists(dir_ + "/out/deep"));
+  EXPECT_EQ(DeepTreeLevels(dir_ + "/in/deep"), 1000) << "only the named tree goes";
+}
 
 // Runs body in a child process whose calls renameat2, link and linkat fail
 // and whose files cannot be made unnamed, as on a file system that refuses
