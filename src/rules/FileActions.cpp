@@ -57,6 +57,24 @@ class UniqueFd {
 ActionResult Failed(std::string target, int error) { return {std::move(target), false, FileErrorText(error)}; }
 ActionResult Done(std::string target) { return {std::move(target), true, {}}; }
 
+void Tell(const ActionChanges& changes, ActionChange::Kind kind, std::string path, std::string to = {}) {
+  if (changes) changes({kind, std::move(path), std::move(to)});
+}
+
+// Tells the changes made in one folder, each under the folder's path and
+// its name.
+class Teller {
+ public:
+  Teller(const ActionChanges& changes, std::string folder) : changes_(changes), folder_(std::move(folder)) {}
+  void operator()(ActionChange::Kind kind, std::string_view name) const {
+    Tell(changes_, kind, JoinPath(folder_, name));
+  }
+
+ private:
+  const ActionChanges& changes_;
+  std::string folder_;
+};
+
 int RenameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to) {
   return ::syscall(SYS_renameat2, fromDir, from, toDir, to, RENAME_NOREPLACE) == 0 ? 0 : errno;
 }
@@ -147,7 +165,7 @@ int WithTemporaryName(std::string& name, Make make) {
 // again when this object is.
 class NewFile {
  public:
-  NewFile(int dir, bool durable) : dir_(dir), durable_(durable) {}
+  NewFile(int dir, bool durable, Teller tell) : dir_(dir), durable_(durable), tell_(std::move(tell)) {}
   ~NewFile() {
     if (!temp_.empty()) ::unlinkat(dir_, temp_.c_str(), 0);
   }
@@ -167,22 +185,9 @@ class NewFile {
 
   // Gives the file its name; EEXIST when the name is taken.
   int LinkNoReplace(const char* name) {
-    int error = 0;
     if (linksRefused_) return PlaceByCopy(name);
-    if (temp_.empty()) {
-      error = LinkUnnamed(name);
-    } else {
-      error = renameRefused_ ? EINVAL : RenameNoReplaceAt(dir_, temp_.c_str(), dir_, name);
-      if (!error) temp_.clear();
-      if (!Unsupported(error)) return error;
-      renameRefused_ = true;
-      // A link, like the refused rename, fails on a taken name.
-      error = ::linkat(dir_, temp_.c_str(), dir_, name, 0) == 0 ? 0 : errno;
-      if (!error) {
-        ::unlinkat(dir_, temp_.c_str(), 0);
-        temp_.clear();
-      }
-    }
+    int error = temp_.empty() ? LinkUnnamed(name) : NameTemporary(name);
+    if (!error) tell_(ActionChange::FileAppeared, name);
     if (!LinksRefused(error)) return error;
     linksRefused_ = true;
     return PlaceByCopy(name);
@@ -200,10 +205,23 @@ class NewFile {
     }
     if (::renameat(dir_, temp_.c_str(), dir_, name) != 0) return errno;
     temp_.clear();
+    tell_(ActionChange::FileAppeared, name);
     return 0;
   }
 
  private:
+  int NameTemporary(const char* name) {
+    int error = renameRefused_ ? EINVAL : RenameNoReplaceAt(dir_, temp_.c_str(), dir_, name);
+    if (!error) temp_.clear();
+    if (!Unsupported(error)) return error;
+    renameRefused_ = true;
+    // A link, like the refused rename, fails on a taken name.
+    if (::linkat(dir_, temp_.c_str(), dir_, name, 0) != 0) return errno;
+    ::unlinkat(dir_, temp_.c_str(), 0);
+    temp_.clear();
+    return 0;
+  }
+
   int CreateNamed() {
     fd_.Reset(CreateOwnTemporary(dir_, temp_, O_RDWR, 0600));
     if (fd_.Valid()) return 0;
@@ -242,14 +260,16 @@ class NewFile {
   int PlaceByCopy(const char* name) {
     UniqueFd out(::openat(dir_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!out.Valid()) return errno;
+    tell_(ActionChange::FileAppeared, name);
     struct stat made {};
     ::fstat(out.Get(), &made);
     int error = CopyFinished(fd_.Get(), out.Get());
     if (int closed = out.Close(); !error) error = closed;
     if (!error) return 0;
     struct stat now {};
-    if (::fstatat(dir_, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == made.st_dev && now.st_ino == made.st_ino)
-      ::unlinkat(dir_, name, 0);
+    if (::fstatat(dir_, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == made.st_dev &&
+        now.st_ino == made.st_ino && ::unlinkat(dir_, name, 0) == 0)
+      tell_(ActionChange::FileVanished, name);
     return error;
   }
 
@@ -257,6 +277,7 @@ class NewFile {
   bool durable_;
   bool renameRefused_ = false;
   bool linksRefused_ = false;
+  Teller tell_;
   UniqueFd fd_;
   std::string temp_;
 };
@@ -293,13 +314,20 @@ int ReadLinkAt(int dir, const char* name, std::string& target) {
 
 // A link made under a hidden name and renamed over what stands at name, or
 // made at name directly when replace is false (EEXIST when taken).
-int PlaceLink(const std::string& target, int dir, const char* name, bool replace) {
-  if (!replace) return ::symlinkat(target.c_str(), dir, name) == 0 ? 0 : errno;
+int PlaceLink(const std::string& target, int dir, const char* name, bool replace, const Teller& tell) {
+  if (!replace) {
+    if (::symlinkat(target.c_str(), dir, name) != 0) return errno;
+    tell(ActionChange::FileAppeared, name);
+    return 0;
+  }
   std::string temp;
   int error = WithTemporaryName(
       temp, [&](const char* t) { return ::symlinkat(target.c_str(), dir, t) == 0 ? 0 : errno; });
   if (error) return error;
-  if (::renameat(dir, temp.c_str(), dir, name) == 0) return 0;
+  if (::renameat(dir, temp.c_str(), dir, name) == 0) {
+    tell(ActionChange::FileAppeared, name);
+    return 0;
+  }
   error = errno;
   ::unlinkat(dir, temp.c_str(), 0);
   return error;
@@ -367,7 +395,8 @@ ActionResult Result(const std::string& targetDir, const Placed& placed) {
 
 // Across file systems: a complete, unchanged copy first, then the source.
 ActionResult MoveAcross(const std::string& path, const struct stat& st, int dir, const std::string& targetDir,
-                        const Names& names, const std::string& monitoredPath) {
+                        const Names& names, const std::string& monitoredPath, const ActionChanges& changes) {
+  const Teller tell(changes, targetDir);
   std::string first = JoinPath(targetDir, names.file);
   if (S_ISDIR(st.st_mode)) return Failed(first, EXDEV);
   Placed placed;
@@ -376,9 +405,9 @@ ActionResult MoveAcross(const std::string& path, const struct stat& st, int dir,
     std::string link;
     if (int error = ReadLinkAt(AT_FDCWD, path.c_str(), link)) return Failed(first, error);
     placed = PlaceNumbered(dir, names, monitoredPath,
-                           [&](const char* name) { return PlaceLink(link, dir, name, false); });
+                           [&](const char* name) { return PlaceLink(link, dir, name, false, tell); });
   } else {
-    NewFile copy(dir, true);
+    NewFile copy(dir, true, tell);
     if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, copied)) return Failed(first, error);
     placed = PlaceNumbered(dir, names, monitoredPath, [&](const char* name) { return copy.LinkNoReplace(name); });
   }
@@ -391,9 +420,10 @@ ActionResult MoveAcross(const std::string& path, const struct stat& st, int dir,
     return Failed(JoinPath(targetDir, placed.name), kSourceChanged);
   if (::unlink(path.c_str()) != 0) {
     int error = errno;
-    ::unlinkat(dir, placed.name.c_str(), 0);
+    if (::unlinkat(dir, placed.name.c_str(), 0) == 0) tell(ActionChange::FileVanished, placed.name);
     return Failed(JoinPath(targetDir, placed.name), error);
   }
+  Tell(changes, ActionChange::FileVanished, path);
   return Result(targetDir, placed);
 }
 
@@ -512,7 +542,8 @@ class FolderChain {
 
 // Copies one entry that is not a folder: a link as a link, a regular file
 // whole, replacing a file or link standing at its name.
-int CopyEntry(int src, int dst, const char* name, const struct stat& st, TreeCopy& copy, CopiedEntry& entry) {
+int CopyEntry(int src, int dst, const char* name, const struct stat& st, TreeCopy& copy, CopiedEntry& entry,
+              const Teller& tell) {
   struct stat existing {};
   bool exists = ::fstatat(dst, name, &existing, AT_SYMLINK_NOFOLLOW) == 0;
   entry.st = st;
@@ -520,12 +551,12 @@ int CopyEntry(int src, int dst, const char* name, const struct stat& st, TreeCop
     if (exists && S_ISDIR(existing.st_mode)) return EISDIR;
     std::string link;
     if (int error = ReadLinkAt(src, name, link)) return error;
-    return PlaceLink(link, dst, name, exists);
+    return PlaceLink(link, dst, name, exists, tell);
   }
   if (!S_ISREG(st.st_mode)) return kNotRegularFile;
   if (exists && S_ISLNK(existing.st_mode)) return kLinkInTarget;
   if (exists && S_ISDIR(existing.st_mode)) return EISDIR;
-  NewFile file(dst, copy.durable);
+  NewFile file(dst, copy.durable, tell);
   if (int error = CopyIntoNewFile(src, name, file, entry.st)) return error;
   int error = exists ? EEXIST : file.LinkNoReplace(name);
   // Something came to stand at the name meanwhile: replaced like a file
@@ -535,10 +566,11 @@ int CopyEntry(int src, int dst, const char* name, const struct stat& st, TreeCop
 }
 
 // Copies everything in the open folder src into the open folder dst, which
-// is named top in the results; made tells whether dst was made for it and
-// so takes src's permissions once filled. With record, what was copied is
+// is top in the folder base; made tells whether dst was made for it and so
+// takes src's permissions once filled. With record, what was copied is
 // noted for a move, top folder first.
-void CopyTree(int src, int dst, const std::string& top, bool made, TreeCopy& copy, CopiedTree* record) {
+void CopyTree(int src, int dst, const std::string& base, const std::string& top, bool made, TreeCopy& copy,
+              CopiedTree* record, const ActionChanges& changes) {
   struct Frame {
     std::vector<std::string> names;
     std::size_t next = 0;
@@ -578,12 +610,13 @@ void CopyTree(int src, int dst, const std::string& top, bool made, TreeCopy& cop
       continue;
     }
     const std::string name = f.names[f.next++];
+    const std::string folder = JoinPath(base, path);
     path += "/" + name;
     CopiedEntry entry{name, {}, {}};
     struct stat st {};
     int error = ::fstatat(from.Current(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
     if (!error && !S_ISDIR(st.st_mode)) {
-      error = CopyEntry(from.Current(), to.Current(), name.c_str(), st, copy, entry);
+      error = CopyEntry(from.Current(), to.Current(), name.c_str(), st, copy, entry, Teller(changes, folder));
       if (!error && record) {
         record->at(f.record).children.push_back(record->size());
         record->push_back(std::move(entry));
@@ -599,6 +632,7 @@ void CopyTree(int src, int dst, const std::string& top, bool made, TreeCopy& cop
       } else if (!(error = from.Open(name.c_str(), srcSub, srcSt, &to))) {
         if (!exists && ::mkdirat(to.Current(), name.c_str(), 0700) == 0) {
           madeSub = true;
+          Tell(changes, ActionChange::FolderAppeared, JoinPath(folder, name));
         } else if (!exists && errno != EEXIST) {
           error = errno;
         }
@@ -635,24 +669,26 @@ ActionResult TreeResult(std::string target, const TreeCopy& copy) {
 }
 
 // Removes from the open folder parent exactly the entries that were copied,
-// the top folder first in tree, each only while it is still the same,
-// unchanged file. Returns how many entries stayed.
-std::size_t RemoveCopied(int parent, const CopiedTree& tree) {
+// the top folder first in tree and named path, each only while it is still
+// the same, unchanged file. Returns how many entries stayed.
+std::size_t RemoveCopied(int parent, const CopiedTree& tree, const std::string& path,
+                         const ActionChanges& changes) {
   struct Frame {
     const std::vector<std::size_t>* entries;
     std::size_t next = 0;
     std::size_t kept = 0;
     std::size_t self = 0;
+    std::string path;
   };
   const std::vector<std::size_t> top{0};
   FolderChain chain;
   if (tree.empty() || chain.Start(parent) != 0) return 1;
-  std::vector<Frame> frames{{&top, 0, 0, 0}};
+  std::vector<Frame> frames{{&top, 0, 0, 0, {}}};
   for (;;) {
     Frame& f = frames.back();
     if (f.next == f.entries->size()) {
       if (frames.size() == 1) return f.kept;
-      Frame done = f;
+      Frame done = std::move(f);
       frames.pop_back();
       if (chain.Leave() != 0) {
         frames.back().kept += done.kept + 1;
@@ -668,6 +704,7 @@ std::size_t RemoveCopied(int parent, const CopiedTree& tree) {
       struct stat now {};
       bool removed = ::fstatat(chain.Current(), folder.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
                      SameFolder(now, folder.st) && ::unlinkat(chain.Current(), folder.name.c_str(), AT_REMOVEDIR) == 0;
+      if (removed) Tell(changes, ActionChange::FolderVanished, done.path);
       frames.back().kept += done.kept + (!removed && done.kept == 0 ? 1 : 0);
       continue;
     }
@@ -680,6 +717,7 @@ std::size_t RemoveCopied(int parent, const CopiedTree& tree) {
       ++f.kept;
       continue;
     }
+    std::string entryPath = frames.size() == 1 ? path : JoinPath(f.path, e.name);
     if (S_ISDIR(now.st_mode)) {
       UniqueFd sub;
       struct stat opened {};
@@ -688,20 +726,24 @@ std::size_t RemoveCopied(int parent, const CopiedTree& tree) {
         continue;
       }
       chain.Enter(std::move(sub), opened);
-      frames.push_back({&e.children, 0, 0, index});
+      frames.push_back({&e.children, 0, 0, index, std::move(entryPath)});
     } else if (::unlinkat(chain.Current(), e.name.c_str(), 0) != 0) {
       ++f.kept;
+    } else {
+      Tell(changes, ActionChange::FileVanished, entryPath);
     }
   }
 }
 
-// Empties the folder name in parent and removes it; links are removed,
-// never followed. All that can go goes; the first failure is told.
-int RemoveTreeAt(int parent, const char* name) {
+// Empties the folder name in parent, whose path is path, and removes it;
+// links are removed, never followed. All that can go goes; the first
+// failure is told.
+int RemoveTreeAt(int parent, const char* name, const std::string& path, const ActionChanges& changes) {
   struct Frame {
     std::vector<std::string> names;
     std::size_t next = 0;
     std::string name;
+    std::string path;
   };
   FolderChain chain;
   if (int error = chain.Start(parent)) return error;
@@ -710,22 +752,21 @@ int RemoveTreeAt(int parent, const char* name) {
     if (!first) first = error;
   };
   std::vector<Frame> frames;
-  // Goes down into the folder name of the current one.
-  auto enter = [&](const std::string& sub) {
+  // Goes down into the folder sub of the current one.
+  auto enter = [&](const std::string& sub, std::string subPath) {
     UniqueFd fd;
     struct stat st {};
     if (int error = chain.Open(sub.c_str(), fd, st)) return fail(error);
-    Frame frame{{}, 0, sub};
+    Frame frame{{}, 0, sub, std::move(subPath)};
     if (int error = ReadNames(fd.Get(), frame.names)) fail(error);
     chain.Enter(std::move(fd), st);
     frames.push_back(std::move(frame));
   };
-  enter(name);
-  if (frames.empty()) return first;
+  enter(name, path);
   while (!frames.empty()) {
     Frame& f = frames.back();
     if (f.next == f.names.size()) {
-      const std::string done = std::move(f.name);
+      const Frame done = std::move(f);
       const struct stat doneSt = chain.CurrentStat();
       frames.pop_back();
       if (int error = chain.Leave()) {
@@ -737,20 +778,25 @@ int RemoveTreeAt(int parent, const char* name) {
         continue;
       }
       struct stat now {};
-      if (::fstatat(chain.Current(), done.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameFolder(now, doneSt)) {
+      if (::fstatat(chain.Current(), done.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameFolder(now, doneSt)) {
         fail(kFolderMoved);
-      } else if (::unlinkat(chain.Current(), done.c_str(), AT_REMOVEDIR) != 0) {
+      } else if (::unlinkat(chain.Current(), done.name.c_str(), AT_REMOVEDIR) != 0) {
         fail(errno);
+      } else {
+        Tell(changes, ActionChange::FolderVanished, done.path);
       }
       continue;
     }
     const std::string entry = f.names[f.next++];
+    std::string entryPath = JoinPath(f.path, entry);
     struct stat st {};
     if (::fstatat(chain.Current(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (S_ISDIR(st.st_mode)) {
-      enter(entry);
+      enter(entry, std::move(entryPath));
     } else if (::unlinkat(chain.Current(), entry.c_str(), 0) != 0) {
       fail(errno);
+    } else {
+      Tell(changes, ActionChange::FileVanished, entryPath);
     }
   }
   return first;
@@ -790,15 +836,20 @@ int OpenParent(const std::string& path, UniqueFd& parent, std::string& name) {
 
 // A file given its new name by a link loses its old one, unless something
 // else stands there by now, which stays.
-ActionResult DropLinkedSource(const std::string& path, int dir, const std::string& targetDir, const Placed& placed) {
+ActionResult DropLinkedSource(const std::string& path, int dir, const std::string& targetDir, const Placed& placed,
+                              const ActionChanges& changes) {
+  const std::string target = JoinPath(targetDir, placed.name);
   struct stat moved {}, now {};
   if (::fstatat(dir, placed.name.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0 || ::lstat(path.c_str(), &now) != 0 ||
       now.st_dev != moved.st_dev || now.st_ino != moved.st_ino)
-    return Result(targetDir, placed);
-  if (::unlink(path.c_str()) == 0) return Result(targetDir, placed);
+    return Done(target);
+  if (::unlink(path.c_str()) == 0) {
+    Tell(changes, ActionChange::FileVanished, path);
+    return Done(target);
+  }
   int error = errno;
-  ::unlinkat(dir, placed.name.c_str(), 0);
-  return Failed(JoinPath(targetDir, placed.name), error);
+  if (::unlinkat(dir, placed.name.c_str(), 0) == 0) Tell(changes, ActionChange::FileVanished, target);
+  return Failed(target, error);
 }
 
 }  // namespace
@@ -811,9 +862,12 @@ std::size_t CountMatchingFiles(const std::string& directory, std::string_view pa
   return CountMatchingIn(dir.Get(), patterns);
 }
 
-ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath) {
+ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
+                            const ActionChanges& changes) {
+  const std::string folder = CleanPath(targetDir);
+  const Teller tell(changes, folder);
   Names names = SplitName(path);
-  std::string first = JoinPath(targetDir, names.file);
+  std::string first = JoinPath(folder, names.file);
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return Failed(first, errno);
   if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return Failed(first, S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile);
@@ -824,20 +878,22 @@ ActionResult CopyFileAction(const std::string& path, const std::string& targetDi
     // was never meant to hand out.
     std::string link;
     if (int error = ReadLinkAt(AT_FDCWD, path.c_str(), link)) return Failed(first, error);
-    return Result(targetDir, PlaceNumbered(dir.Get(), names, monitoredPath, [&](const char* name) {
-                    return PlaceLink(link, dir.Get(), name, false);
+    return Result(folder, PlaceNumbered(dir.Get(), names, monitoredPath, [&](const char* name) {
+                    return PlaceLink(link, dir.Get(), name, false, tell);
                   }));
   }
-  NewFile copy(dir.Get(), false);
+  NewFile copy(dir.Get(), false, tell);
   struct stat copied {};
   if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, copied)) return Failed(first, error);
-  return Result(targetDir, PlaceNumbered(dir.Get(), names, monitoredPath,
-                                         [&](const char* name) { return copy.LinkNoReplace(name); }));
+  return Result(folder, PlaceNumbered(dir.Get(), names, monitoredPath,
+                                      [&](const char* name) { return copy.LinkNoReplace(name); }));
 }
 
-ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath) {
+ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
+                            const ActionChanges& changes) {
+  const std::string folder = CleanPath(targetDir);
   Names names = SplitName(path);
-  std::string first = JoinPath(targetDir, names.file);
+  std::string first = JoinPath(folder, names.file);
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return Failed(first, errno);
   if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode)) return Failed(first, kNotRegularFile);
@@ -848,6 +904,7 @@ ActionResult MoveFileAction(const std::string& path, const std::string& targetDi
   Placed placed = PlaceNumbered(dir.Get(), names, monitoredPath, [&](const char* name) {
     if (!renameRefused) {
       int error = RenameNoReplaceAt(AT_FDCWD, path.c_str(), dir.Get(), name);
+      if (!error) Tell(changes, ActionChange::Renamed, path, JoinPath(folder, name));
       if (!Unsupported(error) || S_ISDIR(st.st_mode)) return error;
       renameRefused = true;
     }
@@ -855,21 +912,24 @@ ActionResult MoveFileAction(const std::string& path, const std::string& targetDi
     // name goes once the new one stands. Without links, the file is copied.
     if (::linkat(AT_FDCWD, path.c_str(), dir.Get(), name, 0) == 0) {
       linked = true;
+      Tell(changes, ActionChange::FileAppeared, JoinPath(folder, name));
       return 0;
     }
     return LinksRefused(errno) ? EXDEV : errno;
   });
-  if (placed.error == EXDEV) return MoveAcross(path, st, dir.Get(), targetDir, names, monitoredPath);
-  if (placed.error || !linked) return Result(targetDir, placed);
-  return DropLinkedSource(path, dir.Get(), targetDir, placed);
+  if (placed.error == EXDEV) return MoveAcross(path, st, dir.Get(), folder, names, monitoredPath, changes);
+  if (placed.error || !linked) return Result(folder, placed);
+  return DropLinkedSource(path, dir.Get(), folder, placed, changes);
 }
 
-ActionResult DeleteFileAction(const std::string& path) {
+ActionResult DeleteFileAction(const std::string& path, const ActionChanges& changes) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return Failed(path, errno);
   if (S_ISDIR(st.st_mode)) return Failed(path, EISDIR);
   if (!S_ISLNK(st.st_mode) && !(st.st_mode & 0222)) return Failed(path, EACCES);
-  return ::unlink(path.c_str()) == 0 ? Done(path) : Failed(path, errno);
+  if (::unlink(path.c_str()) != 0) return Failed(path, errno);
+  Tell(changes, ActionChange::FileVanished, path);
+  return Done(path);
 }
 
 std::string DirectoryCopyName(const std::string& path) {
@@ -877,9 +937,10 @@ std::string DirectoryCopyName(const std::string& path) {
   return name.empty() ? PathFileName(path, true) : name;
 }
 
-ActionResult CopyDirectoryAction(const std::string& path, const std::string& targetDir) {
+ActionResult CopyDirectoryAction(const std::string& path, const std::string& targetDir, const ActionChanges& changes) {
+  const std::string folder = CleanPath(targetDir);
   std::string name = DirectoryCopyName(path);
-  std::string target = JoinPath(targetDir, name);
+  std::string target = JoinPath(folder, name);
   if (name.empty()) return Failed(target, EINVAL);
   UniqueFd src(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!src.Valid()) return Failed(target, errno);
@@ -891,16 +952,18 @@ ActionResult CopyDirectoryAction(const std::string& path, const std::string& tar
   if (int error = CheckTargetOutside(dst.Get(), name.c_str(), st)) return Failed(target, error);
   bool made = ::mkdirat(dst.Get(), name.c_str(), 0700) == 0;
   if (!made && errno != EEXIST) return Failed(target, errno);
+  if (made) Tell(changes, ActionChange::FolderAppeared, target);
   UniqueFd to;
   if (int error = OpenFolderBelow(dst.Get(), name.c_str(), to)) return Failed(target, error);
   TreeCopy copy;
-  CopyTree(src.Get(), to.Get(), name, made, copy, nullptr);
+  CopyTree(src.Get(), to.Get(), folder, name, made, copy, nullptr, changes);
   return TreeResult(target, copy);
 }
 
-ActionResult MoveDirectoryAction(const std::string& path, const std::string& targetDir) {
+ActionResult MoveDirectoryAction(const std::string& path, const std::string& targetDir, const ActionChanges& changes) {
+  const std::string folder = CleanPath(targetDir);
   std::string name = PathFileName(path, true);
-  std::string target = JoinPath(targetDir, name);
+  std::string target = JoinPath(folder, name);
   UniqueFd dst;
   if (int error = OpenTargetDir(targetDir, dst)) return Failed(target, error);
   struct stat st {};
@@ -909,7 +972,11 @@ ActionResult MoveDirectoryAction(const std::string& path, const std::string& tar
   if (S_ISDIR(st.st_mode))
     if (int error = CheckTargetOutside(dst.Get(), name.c_str(), st)) return Failed(target, error);
   int error = RenameNoReplaceAt(AT_FDCWD, path.c_str(), dst.Get(), name.c_str());
-  if (error != EXDEV && !Unsupported(error)) return error ? Failed(target, error) : Done(target);
+  if (!error) {
+    Tell(changes, ActionChange::Renamed, path, target);
+    return Done(target);
+  }
+  if (error != EXDEV && !Unsupported(error)) return Failed(target, error);
 
   UniqueFd parent;
   std::string sourceName;
@@ -918,29 +985,30 @@ ActionResult MoveDirectoryAction(const std::string& path, const std::string& tar
   if (int e = OpenFolderBelow(parent.Get(), sourceName.c_str(), src)) return Failed(target, e);
   // The folder is made here, so everything below it is ours to take back.
   if (::mkdirat(dst.Get(), name.c_str(), 0700) != 0) return Failed(target, errno);
+  Tell(changes, ActionChange::FolderAppeared, target);
   TreeCopy copy;
   copy.durable = true;
   UniqueFd to;
   if (int e = OpenFolderBelow(dst.Get(), name.c_str(), to)) return Failed(target, e);
   CopiedTree copied;
-  CopyTree(src.Get(), to.Get(), name, true, copy, &copied);
+  CopyTree(src.Get(), to.Get(), folder, name, true, copy, &copied, changes);
   ::fsync(dst.Get());
   if (copy.failures) {
     // A partial copy would block every later attempt: it goes, the source stays.
-    RemoveTreeAt(dst.Get(), name.c_str());
+    RemoveTreeAt(dst.Get(), name.c_str(), target, changes);
     return TreeResult(target, copy);
   }
   copied[0].name = sourceName;
-  std::size_t kept = RemoveCopied(parent.Get(), copied);
+  std::size_t kept = RemoveCopied(parent.Get(), copied, path, changes);
   if (kept) return {target, false, "源文件夹中 " + std::to_string(kept) + " 项在移动时新出现或被改动, 已留在原处"};
   return Done(target);
 }
 
-ActionResult DeleteDirectoryTree(const std::string& path) {
+ActionResult DeleteDirectoryTree(const std::string& path, const ActionChanges& changes) {
   UniqueFd parent;
   std::string name;
   if (int error = OpenParent(path, parent, name)) return Failed(path, error);
-  int error = RemoveTreeAt(parent.Get(), name.c_str());
+  int error = RemoveTreeAt(parent.Get(), name.c_str(), path, changes);
   return error ? Failed(path, error) : Done(path);
 }
 

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace vantrel {
 namespace {
@@ -45,8 +47,13 @@ TEST_F(FuseTargetTest, FilesAreCopiedNumberedAndMovedThereWithoutReplacingAnythi
   EXPECT_EQ(Read(out + "/report.txt"), "the user's own");
 
   Put(mnt_ + "/in/m.txt", "moved within");
-  r = MoveFileAction(mnt_ + "/in/m.txt", out, mnt_ + "/in");
+  std::vector<std::string> told;
+  r = MoveFileAction(mnt_ + "/in/m.txt", out, mnt_ + "/in",
+                     [&](const ActionChange& c) { told.push_back(std::to_string(c.kind) + " " + c.path + c.to); });
   ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(told, (std::vector<std::string>{std::to_string(ActionChange::FileAppeared) + " " + out + "/m.txt",
+                                            std::to_string(ActionChange::FileVanished) + " " + mnt_ + "/in/m.txt"}))
+      << "moved by a link: told as the appearance and the vanishing the change sources will see";
   EXPECT_EQ(Read(out + "/m.txt"), "moved within");
   EXPECT_FALSE(fs::exists(mnt_ + "/in/m.txt"));
   Put(mnt_ + "/in/m.txt", "second");
