@@ -511,20 +511,24 @@ class FolderChain {
     seen_.insert(Key(st));
     levels_.push_back({std::move(fd), st});
   }
-  // Back to the parent; kFolderMoved when ".." is no longer it, and then
-  // the parent is Lost.
+  // Back to the parent; kFolderMoved when ".." is no longer it. On any
+  // failure the parent is Lost.
   int Leave() {
-    Level child = std::move(levels_.back());
-    Drop(child);
+    UniqueFd child = std::move(levels_.back().fd);
+    Drop();
     if (!levels_.back().fd.Valid()) {
-      UniqueFd up(::openat(child.fd.Get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      UniqueFd up(::openat(child.Get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
       struct stat st {};
-      if (!up.Valid() || ::fstat(up.Get(), &st) != 0 || !SameFolder(st, levels_.back().st)) return kFolderMoved;
+      if (!up.Valid() || ::fstat(up.Get(), &st) != 0) return errno;
+      if (!SameFolder(st, levels_.back().st)) return kFolderMoved;
       levels_.back().fd = std::move(up);
     }
     return 0;
   }
-  void Drop() { Drop(levels_.back()); }
+  void Drop() {
+    seen_.erase(Key(levels_.back().st));
+    levels_.pop_back();
+  }
 
  private:
   struct Level {
@@ -532,10 +536,6 @@ class FolderChain {
     struct stat st {};
   };
   static std::pair<dev_t, ino_t> Key(const struct stat& st) { return {st.st_dev, st.st_ino}; }
-  void Drop(const Level& level) {
-    seen_.erase(Key(level.st));
-    levels_.pop_back();
-  }
   std::vector<Level> levels_;
   std::set<std::pair<dev_t, ino_t>> seen_;
 };

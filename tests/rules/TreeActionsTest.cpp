@@ -2,6 +2,7 @@
 // that lie on a file system refusing the calls a copy would rather use.
 #include "rules/FileActions.h"
 #include "text/AtomicFile.h"
+#include "text/PathRoutines.h"
 #include "FileHelpers.h"
 #include "TestDir.h"
 #include "TreeHelpers.h"
@@ -80,6 +81,27 @@ TEST_F(TreeActionsTest, DeepTreesAreCopiedAndDeletedWholeWithFewDescriptors) {
   }
   EXPECT_FALSE(fs::exists(dir_ + "/out/deep"));
   EXPECT_EQ(DeepTreeLevels(dir_ + "/in/deep"), 1000) << "only the named tree goes";
+}
+
+TEST_F(TreeActionsTest, ATreeMovedAwayWhileDeletedIsNotFollowedBackUpFromWhereItWent) {
+  MakeDeepTree(dir_ + "/in/T", 40);
+  fs::create_directories(dir_ + "/elsewhere");
+  Put(dir_ + "/elsewhere/keep.txt", "keep");
+  std::string level20 = dir_ + "/in/T";
+  for (int i = 0; i < 20; ++i) level20 += "/d";
+  bool moved = false;
+  // Deep below the folders a walk keeps open, one of its folders is moved
+  // out of the tree while the walk is below it.
+  ActionResult r = DeleteDirectoryTree(dir_ + "/in/T", [&](const ActionChange& c) {
+    if (!moved && c.kind == ActionChange::FileVanished && PathFileName(c.path) == "f30")
+      moved = ::rename(level20.c_str(), (dir_ + "/elsewhere/d").c_str()) == 0;
+  });
+  ASSERT_TRUE(moved);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, FileErrorText(kFolderMoved));
+  EXPECT_TRUE(fs::is_directory(dir_ + "/elsewhere/d")) << "the moved folder is not removed where it went";
+  EXPECT_EQ(Read(dir_ + "/elsewhere/keep.txt"), "keep");
+  EXPECT_TRUE(fs::is_directory(dir_ + "/in/T/d")) << "the folders above it stay";
 }
 
 // Runs body in a child process whose calls renameat2, link and linkat fail
