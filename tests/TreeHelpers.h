@@ -1,15 +1,15 @@
 #pragma once
 // Helpers for tests on whole trees: deep ones, snapshots of everything under
 // a folder, and a lowered descriptor limit.
+#include "FileHelpers.h"
+
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace vantrel {
 
@@ -35,47 +35,25 @@ class DescriptorLimit {
 };
 
 // A chain of depth folders named "d" below top, each holding a file f<level>
-// with its level as content. Made with descriptors so that no path is long.
+// with its level as content.
 inline void MakeDeepTree(const std::string& top, int depth) {
-  std::filesystem::create_directories(top);
-  int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
+  std::string dir = top;
   for (int level = 1; level <= depth; ++level) {
-    ASSERT_EQ(::mkdirat(fd, "d", 0755), 0) << level;
-    int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ::close(fd);
-    ASSERT_GE(next, 0) << level;
-    fd = next;
-    std::string name = "f" + std::to_string(level), content = std::to_string(level);
-    int file = ::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    ASSERT_GE(file, 0) << level;
-    ASSERT_EQ(::write(file, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-    ::close(file);
+    dir += "/d";
+    std::filesystem::create_directories(dir);
+    WriteInPlace(dir + "/f" + std::to_string(level), std::to_string(level));
   }
-  ::close(fd);
 }
 
 // How many levels of a tree made by MakeDeepTree are there whole.
 inline int DeepTreeLevels(const std::string& top) {
-  int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return -1;
+  std::string dir = top;
   int level = 0;
-  for (;;) {
-    int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    ::close(fd);
-    if (next < 0) return level;
-    fd = next;
-    std::string name = "f" + std::to_string(level + 1);
-    int file = ::openat(fd, name.c_str(), O_RDONLY | O_CLOEXEC);
-    char buf[16] = {};
-    ssize_t n = file >= 0 ? ::read(file, buf, sizeof buf) : -1;
-    if (file >= 0) ::close(file);
-    if (n <= 0 || std::string(buf, static_cast<std::size_t>(n)) != std::to_string(level + 1)) {
-      ::close(fd);
-      return level;
-    }
+  for (std::string next = std::to_string(level + 1); Read(dir + "/d/f" + next) == next; next = std::to_string(level + 1)) {
+    dir += "/d";
     ++level;
   }
+  return level;
 }
 
 // Every entry below top (links not followed, mount points not crossed) with

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <linux/audit.h>
