@@ -4,7 +4,7 @@
 # The CJK font and Qt's Chinese texts make the interface readable; the desktop
 # file is checked with desktop-file-validate.
 VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev git fonts-wqy-zenhei
-  qt6-translations-l10n desktop-file-utils clang libclang-rt-14-dev)
+  qt6-translations-l10n desktop-file-utils clang libclang-rt-14-dev bindfs)
 
 vantrel_missing_packages() {
   local p missing=()

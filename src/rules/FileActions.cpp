@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -31,11 +32,22 @@ class UniqueFd {
   ~UniqueFd() { Reset(); }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
   int Get() const { return fd_; }
   bool Valid() const { return fd_ >= 0; }
   void Reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
+  }
+  int Release() { return std::exchange(fd_, -1); }
+  // Closes now, for the error that some file systems tell only here.
+  int Close() {
+    int fd = std::exchange(fd_, -1);
+    return fd < 0 || ::close(fd) == 0 ? 0 : errno;
   }
 
  private:
@@ -45,8 +57,34 @@ class UniqueFd {
 ActionResult Failed(std::string target, int error) { return {std::move(target), false, FileErrorText(error)}; }
 ActionResult Done(std::string target) { return {std::move(target), true, {}}; }
 
+void Tell(const ActionChanges& changes, ActionChange::Kind kind, std::string path, std::string to = {}) {
+  if (changes) changes({kind, std::move(path), std::move(to)});
+}
+
+// Tells the changes made in one folder, each under the folder's path and
+// its name.
+class Teller {
+ public:
+  Teller(const ActionChanges& changes, std::string folder) : changes_(changes), folder_(std::move(folder)) {}
+  void operator()(ActionChange::Kind kind, std::string_view name) const {
+    Tell(changes_, kind, JoinPath(folder_, name));
+  }
+
+ private:
+  const ActionChanges& changes_;
+  std::string folder_;
+};
+
 int RenameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to) {
   return ::syscall(SYS_renameat2, fromDir, from, toDir, to, RENAME_NOREPLACE) == 0 ? 0 : errno;
+}
+
+// How a file system says it does not offer a call at all: FUSE ones (and
+// by the kernel's source NFS) refuse the rename flag and unnamed files.
+bool Unsupported(int error) { return error == EINVAL || error == EOPNOTSUPP || error == ENOSYS; }
+// How it refuses hard links: FAT-like ones refuse them outright.
+bool LinksRefused(int error) {
+  return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL || error == EMLINK;
 }
 
 // The user's target folder itself may be a link (a backup disk mounted
@@ -127,7 +165,7 @@ int WithTemporaryName(std::string& name, Make make) {
 // again when this object is.
 class NewFile {
  public:
-  explicit NewFile(int dir) : dir_(dir) {}
+  NewFile(int dir, bool durable, Teller tell) : dir_(dir), durable_(durable), tell_(std::move(tell)) {}
   ~NewFile() {
     if (!temp_.empty()) ::unlinkat(dir_, temp_.c_str(), 0);
   }
@@ -135,55 +173,118 @@ class NewFile {
   NewFile& operator=(const NewFile&) = delete;
 
   int Create() {
-    fd_.Reset(::openat(dir_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    // Readable too: where no name can be given to it, it is copied once more.
+    fd_.Reset(::openat(dir_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
     if (fd_.Valid()) return 0;
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
-    fd_.Reset(CreateOwnTemporary(dir_, temp_, O_WRONLY, 0600));
-    if (fd_.Valid()) return 0;
-    temp_.clear();
-    return errno;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS) return errno;
+    return CreateNamed();
   }
   int Fd() const { return fd_.Get(); }
+  bool Named() const { return !temp_.empty(); }
+  bool Durable() const { return durable_; }
 
   // Gives the file its name; EEXIST when the name is taken.
   int LinkNoReplace(const char* name) {
-    if (!temp_.empty()) {
-      int error = RenameNoReplaceAt(dir_, temp_.c_str(), dir_, name);
-      if (!error) temp_.clear();
-      return error;
-    }
-    return LinkUnnamed(name);
+    if (linksRefused_) return PlaceByCopy(name);
+    int error = temp_.empty() ? LinkUnnamed(name) : NameTemporary(name);
+    if (!error) tell_(ActionChange::FileAppeared, name);
+    if (!LinksRefused(error)) return error;
+    linksRefused_ = true;
+    return PlaceByCopy(name);
   }
 
   // Puts the file in place of whatever file or link stands at name.
   int LinkReplacing(const char* name) {
     if (temp_.empty()) {
-      if (int error = WithTemporaryName(temp_, [this](const char* t) { return LinkUnnamed(t); })) {
+      int error = WithTemporaryName(temp_, [this](const char* t) { return LinkUnnamed(t); });
+      if (error) {
         temp_.clear();
-        return error;
+        if (!LinksRefused(error)) return error;
+        if ((error = CopyIntoNamed())) return error;
       }
     }
     if (::renameat(dir_, temp_.c_str(), dir_, name) != 0) return errno;
     temp_.clear();
+    tell_(ActionChange::FileAppeared, name);
     return 0;
   }
 
  private:
+  int NameTemporary(const char* name) {
+    int error = renameRefused_ ? EINVAL : RenameNoReplaceAt(dir_, temp_.c_str(), dir_, name);
+    if (!error) temp_.clear();
+    if (!Unsupported(error)) return error;
+    renameRefused_ = true;
+    // A link, like the refused rename, fails on a taken name.
+    if (::linkat(dir_, temp_.c_str(), dir_, name, 0) != 0) return errno;
+    ::unlinkat(dir_, temp_.c_str(), 0);
+    temp_.clear();
+    return 0;
+  }
+
+  int CreateNamed() {
+    fd_.Reset(CreateOwnTemporary(dir_, temp_, O_RDWR, 0600));
+    if (fd_.Valid()) return 0;
+    temp_.clear();
+    return errno;
+  }
+
+  // An unnamed file /proc cannot name (no /proc, no capability) is refused
+  // a link as much as on a file system without links.
   int LinkUnnamed(const char* name) {
     std::string self = "/proc/self/fd/" + std::to_string(fd_.Get());
     if (::linkat(AT_FDCWD, self.c_str(), dir_, name, AT_SYMLINK_FOLLOW) == 0) return 0;
     if (errno != ENOENT) return errno;
-    return ::linkat(fd_.Get(), "", dir_, name, AT_EMPTY_PATH) == 0 ? 0 : errno;
+    if (::linkat(fd_.Get(), "", dir_, name, AT_EMPTY_PATH) == 0) return 0;
+    return errno == ENOENT ? EPERM : errno;
+  }
+
+  // The finished content, from its start, into out.
+  int CopyFinished(int from, int out) {
+    struct stat st {};
+    if (::fstat(from, &st) != 0 || ::lseek(from, 0, SEEK_SET) < 0) return errno;
+    if (int error = CopyData(from, out)) return error;
+    if (::fchmod(out, st.st_mode & 0777) != 0) return errno;
+    if (durable_ && ::fsync(out) != 0 && errno != EINVAL) return errno;
+    return 0;
+  }
+
+  int CopyIntoNamed() {
+    UniqueFd unnamed(fd_.Release());
+    if (int error = CreateNamed()) return error;
+    return CopyFinished(unnamed.Get(), fd_.Get());
+  }
+
+  // Where nothing gives a finished file a name, the name is taken
+  // exclusively and the finished copy written into it; a partial one goes.
+  int PlaceByCopy(const char* name) {
+    UniqueFd out(::openat(dir_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out.Valid()) return errno;
+    tell_(ActionChange::FileAppeared, name);
+    struct stat made {};
+    ::fstat(out.Get(), &made);
+    int error = CopyFinished(fd_.Get(), out.Get());
+    if (int closed = out.Close(); !error) error = closed;
+    if (!error) return 0;
+    struct stat now {};
+    if (::fstatat(dir_, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == made.st_dev &&
+        now.st_ino == made.st_ino && ::unlinkat(dir_, name, 0) == 0)
+      tell_(ActionChange::FileVanished, name);
+    return error;
   }
 
   int dir_;
+  bool durable_;
+  bool renameRefused_ = false;
+  bool linksRefused_ = false;
+  Teller tell_;
   UniqueFd fd_;
   std::string temp_;
 };
 
 // Writes a complete copy of a regular file into an unnamed file. Refused
 // when another program is still writing the source or it changed meanwhile.
-int CopyIntoNewFile(int srcDir, const char* srcName, NewFile& copy, bool durable, struct stat& before) {
+int CopyIntoNewFile(int srcDir, const char* srcName, NewFile& copy, struct stat& before) {
   UniqueFd in(OpenRegularFile(srcDir, srcName, false, &before));
   if (!in.Valid()) return errno;
   if (HeldOpenForWriting(in.Get())) return kSourceBeingWritten;
@@ -192,7 +293,9 @@ int CopyIntoNewFile(int srcDir, const char* srcName, NewFile& copy, bool durable
   // Never wider than the source; set-id bits are not carried over, since the
   // copy belongs to whoever runs the program.
   if (::fchmod(copy.Fd(), before.st_mode & 0777) != 0) return errno;
-  if (durable && ::fsync(copy.Fd()) != 0 && errno != EINVAL) return errno;
+  // A file system without unnamed files is often one across a network,
+  // which may tell a failed write only when the data is flushed.
+  if ((copy.Durable() || copy.Named()) && ::fsync(copy.Fd()) != 0 && errno != EINVAL) return errno;
   struct stat after {};
   if (::fstat(in.Get(), &after) != 0) return errno;
   if (!SameContent(before, after)) return kSourceChanged;
@@ -211,13 +314,20 @@ int ReadLinkAt(int dir, const char* name, std::string& target) {
 
 // A link made under a hidden name and renamed over what stands at name, or
 // made at name directly when replace is false (EEXIST when taken).
-int PlaceLink(const std::string& target, int dir, const char* name, bool replace) {
-  if (!replace) return ::symlinkat(target.c_str(), dir, name) == 0 ? 0 : errno;
+int PlaceLink(const std::string& target, int dir, const char* name, bool replace, const Teller& tell) {
+  if (!replace) {
+    if (::symlinkat(target.c_str(), dir, name) != 0) return errno;
+    tell(ActionChange::FileAppeared, name);
+    return 0;
+  }
   std::string temp;
   int error = WithTemporaryName(
       temp, [&](const char* t) { return ::symlinkat(target.c_str(), dir, t) == 0 ? 0 : errno; });
   if (error) return error;
-  if (::renameat(dir, temp.c_str(), dir, name) == 0) return 0;
+  if (::renameat(dir, temp.c_str(), dir, name) == 0) {
+    tell(ActionChange::FileAppeared, name);
+    return 0;
+  }
   error = errno;
   ::unlinkat(dir, temp.c_str(), 0);
   return error;
@@ -246,7 +356,8 @@ std::size_t CountMatchingIn(int dir, std::string_view patterns) {
     }
     while (dirent* e = ::readdir(d)) {
       std::string_view name = e->d_name;
-      if (name == "." || name == "..") continue;
+      // Our own temporary, the copy itself where files cannot be unnamed.
+      if (name == "." || name == ".." || IsOwnTemporaryName(name)) continue;
       struct stat st {};
       if (::fstatat(dir, e->d_name, &st, 0) != 0 || S_ISDIR(st.st_mode)) continue;
       if (::fnmatch(pattern.c_str(), e->d_name, 0) != 0) continue;
@@ -284,7 +395,8 @@ ActionResult Result(const std::string& targetDir, const Placed& placed) {
 
 // Across file systems: a complete, unchanged copy first, then the source.
 ActionResult MoveAcross(const std::string& path, const struct stat& st, int dir, const std::string& targetDir,
-                        const Names& names, const std::string& monitoredPath) {
+                        const Names& names, const std::string& monitoredPath, const ActionChanges& changes) {
+  const Teller tell(changes, targetDir);
   std::string first = JoinPath(targetDir, names.file);
   if (S_ISDIR(st.st_mode)) return Failed(first, EXDEV);
   Placed placed;
@@ -293,10 +405,10 @@ ActionResult MoveAcross(const std::string& path, const struct stat& st, int dir,
     std::string link;
     if (int error = ReadLinkAt(AT_FDCWD, path.c_str(), link)) return Failed(first, error);
     placed = PlaceNumbered(dir, names, monitoredPath,
-                           [&](const char* name) { return PlaceLink(link, dir, name, false); });
+                           [&](const char* name) { return PlaceLink(link, dir, name, false, tell); });
   } else {
-    NewFile copy(dir);
-    if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, true, copied)) return Failed(first, error);
+    NewFile copy(dir, true, tell);
+    if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, copied)) return Failed(first, error);
     placed = PlaceNumbered(dir, names, monitoredPath, [&](const char* name) { return copy.LinkNoReplace(name); });
   }
   if (placed.error) return Result(targetDir, placed);
@@ -308,18 +420,21 @@ ActionResult MoveAcross(const std::string& path, const struct stat& st, int dir,
     return Failed(JoinPath(targetDir, placed.name), kSourceChanged);
   if (::unlink(path.c_str()) != 0) {
     int error = errno;
-    ::unlinkat(dir, placed.name.c_str(), 0);
+    if (::unlinkat(dir, placed.name.c_str(), 0) == 0) tell(ActionChange::FileVanished, placed.name);
     return Failed(JoinPath(targetDir, placed.name), error);
   }
+  Tell(changes, ActionChange::FileVanished, path);
   return Result(targetDir, placed);
 }
 
-// Entries a folder move copied, so that exactly those leave the source.
+// Entries a folder move copied, so that exactly those leave the source: one
+// list, the top folder first, each folder naming its entries by index.
 struct CopiedEntry {
   std::string name;
   struct stat st {};
-  std::vector<CopiedEntry> children;
+  std::vector<std::size_t> children;
 };
+using CopiedTree = std::vector<CopiedEntry>;
 
 // What a folder copy did: how many entries failed, and the first of them.
 struct TreeCopy {
@@ -335,48 +450,114 @@ struct TreeCopy {
   }
 };
 
-void CopyEntries(int src, int dst, const std::string& relative, TreeCopy& copy, std::vector<CopiedEntry>* record);
+bool SameFolder(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// Copies the open source folder to name in dst, making it when it is not
-// there; a link or a file standing at name fails it.
-int CopyFolder(int src, const struct stat& st, int dst, const char* name, const std::string& relative,
-               TreeCopy& copy, std::vector<CopiedEntry>* record) {
-  bool made = false;
-  if (::mkdirat(dst, name, 0700) == 0) {
-    made = true;
-  } else if (errno != EEXIST) {
-    return errno;
+// Every name in the open folder. Read whole before anything below it is
+// opened, so that a walk holds no listing open on the way down.
+int ReadNames(int dir, std::vector<std::string>& names) {
+  int listFd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* d = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+  if (!d) {
+    int error = errno;
+    if (listFd >= 0) ::close(listFd);
+    return error;
   }
-  UniqueFd to;
-  if (int error = OpenFolderBelow(dst, name, to)) return error;
-  CopyEntries(src, to.Get(), relative, copy, record);
-  // Only now: a read-only source folder would have kept its copy empty.
-  if (made) ::fchmod(to.Get(), st.st_mode & 0777);
-  if (copy.durable) ::fsync(to.Get());
-  return 0;
+  for (;;) {
+    errno = 0;
+    dirent* e = ::readdir(d);
+    if (!e) break;
+    std::string_view name = e->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  int error = errno;
+  ::closedir(d);
+  return error;
 }
 
-int CopyEntry(int src, int dst, const char* name, const struct stat& st, const std::string& relative, TreeCopy& copy,
-              CopiedEntry& entry, bool recording) {
+// The folders from the top of a walk down to the one it is in. However deep
+// the walk goes, only the first kHeldLevels and the current one stay open;
+// the way back up from below them is "..", which must lead to the very
+// folder the walk came down from.
+class FolderChain {
+ public:
+  static constexpr std::size_t kHeldLevels = 16;
+
+  // From an open folder, which stays the caller's.
+  int Start(int fd) {
+    Level top;
+    top.fd.Reset(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (!top.fd.Valid() || ::fstat(top.fd.Get(), &top.st) != 0) return errno;
+    seen_.insert(Key(top.st));
+    levels_.push_back(std::move(top));
+    return 0;
+  }
+  int Current() const { return levels_.back().fd.Get(); }
+  const struct stat& CurrentStat() const { return levels_.back().st; }
+  // The way back up was lost: this level can only be dropped.
+  bool Lost() const { return !levels_.back().fd.Valid(); }
+  bool Holds(const struct stat& st) const { return seen_.count(Key(st)) != 0; }
+
+  // Opens the folder name below the current one without following a link
+  // and without going down yet; a folder already on the way down (here or
+  // in other) is met again through a mount, and is not entered.
+  int Open(const char* name, UniqueFd& fd, struct stat& st, const FolderChain* other = nullptr) const {
+    fd.Reset(::openat(Current(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) return errno;
+    if (Holds(st) || (other && other->Holds(st))) return kFolderLoop;
+    return 0;
+  }
+  void Enter(UniqueFd fd, const struct stat& st) {
+    if (levels_.size() > kHeldLevels) levels_.back().fd.Reset();
+    seen_.insert(Key(st));
+    levels_.push_back({std::move(fd), st});
+  }
+  // Back to the parent; kFolderMoved when ".." is no longer it. On any
+  // failure the parent is Lost.
+  int Leave() {
+    UniqueFd child = std::move(levels_.back().fd);
+    Drop();
+    if (!levels_.back().fd.Valid()) {
+      UniqueFd up(::openat(child.Get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      struct stat st {};
+      if (!up.Valid() || ::fstat(up.Get(), &st) != 0) return errno;
+      if (!SameFolder(st, levels_.back().st)) return kFolderMoved;
+      levels_.back().fd = std::move(up);
+    }
+    return 0;
+  }
+  void Drop() {
+    seen_.erase(Key(levels_.back().st));
+    levels_.pop_back();
+  }
+
+ private:
+  struct Level {
+    UniqueFd fd;
+    struct stat st {};
+  };
+  static std::pair<dev_t, ino_t> Key(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+  std::vector<Level> levels_;
+  std::set<std::pair<dev_t, ino_t>> seen_;
+};
+
+// Copies one entry that is not a folder: a link as a link, a regular file
+// whole, replacing a file or link standing at its name.
+int CopyEntry(int src, int dst, const char* name, const struct stat& st, TreeCopy& copy, CopiedEntry& entry,
+              const Teller& tell) {
   struct stat existing {};
   bool exists = ::fstatat(dst, name, &existing, AT_SYMLINK_NOFOLLOW) == 0;
-  if (S_ISDIR(st.st_mode)) {
-    if (exists && !S_ISDIR(existing.st_mode)) return S_ISLNK(existing.st_mode) ? kLinkInTarget : kNotFolderInTarget;
-    UniqueFd from(::openat(src, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!from.Valid()) return errno;
-    return CopyFolder(from.Get(), st, dst, name, relative, copy, recording ? &entry.children : nullptr);
-  }
+  entry.st = st;
   if (S_ISLNK(st.st_mode)) {
     if (exists && S_ISDIR(existing.st_mode)) return EISDIR;
     std::string link;
     if (int error = ReadLinkAt(src, name, link)) return error;
-    return PlaceLink(link, dst, name, exists);
+    return PlaceLink(link, dst, name, exists, tell);
   }
   if (!S_ISREG(st.st_mode)) return kNotRegularFile;
   if (exists && S_ISLNK(existing.st_mode)) return kLinkInTarget;
   if (exists && S_ISDIR(existing.st_mode)) return EISDIR;
-  NewFile file(dst);
-  if (int error = CopyIntoNewFile(src, name, file, copy.durable, entry.st)) return error;
+  NewFile file(dst, copy.durable, tell);
+  if (int error = CopyIntoNewFile(src, name, file, entry.st)) return error;
   int error = exists ? EEXIST : file.LinkNoReplace(name);
   // Something came to stand at the name meanwhile: replaced like a file
   // that was there, a link included, which is removed and never written
@@ -384,28 +565,100 @@ int CopyEntry(int src, int dst, const char* name, const struct stat& st, const s
   return error == EEXIST ? file.LinkReplacing(name) : error;
 }
 
-void CopyEntries(int src, int dst, const std::string& relative, TreeCopy& copy, std::vector<CopiedEntry>* record) {
-  int listFd = ::openat(src, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* d = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-  if (!d) {
-    copy.Fail(relative, errno);
-    if (listFd >= 0) ::close(listFd);
-    return;
-  }
-  while (dirent* e = ::readdir(d)) {
-    std::string_view name = e->d_name;
-    if (name == "." || name == "..") continue;
-    std::string path = relative.empty() ? std::string(name) : relative + "/" + std::string(name);
-    CopiedEntry entry{std::string(name), {}, {}};
-    int error = ::fstatat(src, e->d_name, &entry.st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
-    if (!error) error = CopyEntry(src, dst, e->d_name, entry.st, path, copy, entry, record != nullptr);
-    if (error) {
-      copy.Fail(path, error);
-    } else if (record) {
-      record->push_back(std::move(entry));
+// Copies everything in the open folder src into the open folder dst, which
+// is top in the folder base; made tells whether dst was made for it and so
+// takes src's permissions once filled. With record, what was copied is
+// noted for a move, top folder first.
+void CopyTree(int src, int dst, const std::string& base, const std::string& top, bool made, TreeCopy& copy,
+              CopiedTree* record, const ActionChanges& changes) {
+  struct Frame {
+    std::vector<std::string> names;
+    std::size_t next = 0;
+    std::size_t pathSize = 0;
+    bool made = false;
+    mode_t mode = 0;
+    std::size_t record = 0;
+  };
+  FolderChain from, to;
+  if (int error = from.Start(src); error || (error = to.Start(dst))) return copy.Fail(top, error);
+  std::string path = top;
+  std::vector<Frame> frames(1);
+  frames[0].pathSize = path.size();
+  frames[0].made = made;
+  frames[0].mode = from.CurrentStat().st_mode;
+  if (record) record->push_back({PathFileName(top), from.CurrentStat(), {}});
+  if (int error = ReadNames(src, frames[0].names)) copy.Fail(top, error);
+
+  while (!frames.empty()) {
+    Frame& f = frames.back();
+    path.resize(f.pathSize);
+    if (f.next == f.names.size()) {
+      // Only now: a read-only source folder would have kept its copy empty.
+      if (f.made) ::fchmod(to.Current(), f.mode & 0777);
+      if (copy.durable) ::fsync(to.Current());
+      frames.pop_back();
+      if (frames.empty()) break;
+      int up = from.Leave();
+      if (int dstUp = to.Leave(); !up) up = dstUp;
+      if (!up) continue;
+      copy.Fail(path.substr(0, frames.back().pathSize), up);
+      while (from.Lost() || to.Lost()) {
+        frames.pop_back();
+        from.Drop();
+        to.Drop();
+      }
+      continue;
     }
+    const std::string name = f.names[f.next++];
+    const std::string folder = JoinPath(base, path);
+    path += "/" + name;
+    CopiedEntry entry{name, {}, {}};
+    struct stat st {};
+    int error = ::fstatat(from.Current(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    if (!error && !S_ISDIR(st.st_mode)) {
+      error = CopyEntry(from.Current(), to.Current(), name.c_str(), st, copy, entry, Teller(changes, folder));
+      if (!error && record) {
+        record->at(f.record).children.push_back(record->size());
+        record->push_back(std::move(entry));
+      }
+    } else if (!error) {
+      struct stat existing {};
+      bool exists = ::fstatat(to.Current(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+      UniqueFd srcSub, dstSub;
+      struct stat srcSt {}, dstSt {};
+      bool madeSub = false;
+      if (exists && !S_ISDIR(existing.st_mode)) {
+        error = S_ISLNK(existing.st_mode) ? kLinkInTarget : kNotFolderInTarget;
+      } else if (!(error = from.Open(name.c_str(), srcSub, srcSt, &to))) {
+        if (!exists && ::mkdirat(to.Current(), name.c_str(), 0700) == 0) {
+          madeSub = true;
+          Tell(changes, ActionChange::FolderAppeared, JoinPath(folder, name));
+        } else if (!exists && errno != EEXIST) {
+          error = errno;
+        }
+        if (!error) error = to.Open(name.c_str(), dstSub, dstSt, &from);
+        if (error == ELOOP) error = kLinkInTarget;
+        if (error == ENOTDIR) error = kNotFolderInTarget;
+      }
+      if (!error) {
+        Frame sub;
+        sub.pathSize = path.size();
+        sub.made = madeSub;
+        sub.mode = srcSt.st_mode;
+        if (record) {
+          sub.record = record->size();
+          record->at(f.record).children.push_back(record->size());
+          record->push_back({name, srcSt, {}});
+        }
+        if (int listed = ReadNames(srcSub.Get(), sub.names)) copy.Fail(path, listed);
+        from.Enter(std::move(srcSub), srcSt);
+        to.Enter(std::move(dstSub), dstSt);
+        frames.push_back(std::move(sub));
+        continue;
+      }
+    }
+    if (error) copy.Fail(path, error);
   }
-  ::closedir(d);
 }
 
 ActionResult TreeResult(std::string target, const TreeCopy& copy) {
@@ -415,66 +668,159 @@ ActionResult TreeResult(std::string target, const TreeCopy& copy) {
   return {std::move(target), false, std::move(text)};
 }
 
-// Removes from the open folder exactly the entries that were copied, each
-// only while it is still the same, unchanged file. Returns how many entries
-// stayed.
-std::size_t RemoveCopied(int dir, const std::vector<CopiedEntry>& entries) {
-  std::size_t kept = 0;
-  for (const CopiedEntry& e : entries) {
-    struct stat now {};
-    if (::fstatat(dir, e.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    bool same = now.st_dev == e.st.st_dev && now.st_ino == e.st.st_ino &&
-                (now.st_mode & S_IFMT) == (e.st.st_mode & S_IFMT);
-    if (!same || (S_ISREG(now.st_mode) && !SameContent(now, e.st))) {
-      ++kept;
+// Removes from the open folder parent exactly the entries that were copied,
+// the top folder first in tree and named path, each only while it is still
+// the same, unchanged file. Returns how many entries stayed.
+std::size_t RemoveCopied(int parent, const CopiedTree& tree, const std::string& path,
+                         const ActionChanges& changes) {
+  struct Frame {
+    const std::vector<std::size_t>* entries;
+    std::size_t next = 0;
+    std::size_t kept = 0;
+    std::size_t self = 0;
+    std::string path;
+  };
+  const std::vector<std::size_t> top{0};
+  FolderChain chain;
+  if (tree.empty() || chain.Start(parent) != 0) return 1;
+  std::vector<Frame> frames{{&top, 0, 0, 0, {}}};
+  for (;;) {
+    Frame& f = frames.back();
+    if (f.next == f.entries->size()) {
+      if (frames.size() == 1) return f.kept;
+      Frame done = std::move(f);
+      frames.pop_back();
+      if (chain.Leave() != 0) {
+        frames.back().kept += done.kept + 1;
+        while (chain.Lost()) {
+          std::size_t lost = frames.back().kept + 1;
+          frames.pop_back();
+          chain.Drop();
+          frames.back().kept += lost;
+        }
+        continue;
+      }
+      const CopiedEntry& folder = tree[done.self];
+      struct stat now {};
+      bool removed = ::fstatat(chain.Current(), folder.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                     SameFolder(now, folder.st) && ::unlinkat(chain.Current(), folder.name.c_str(), AT_REMOVEDIR) == 0;
+      if (removed) Tell(changes, ActionChange::FolderVanished, done.path);
+      frames.back().kept += done.kept + (!removed && done.kept == 0 ? 1 : 0);
       continue;
     }
+    std::size_t index = (*f.entries)[f.next++];
+    const CopiedEntry& e = tree[index];
+    struct stat now {};
+    if (::fstatat(chain.Current(), e.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    bool same = SameFolder(now, e.st) && (now.st_mode & S_IFMT) == (e.st.st_mode & S_IFMT);
+    if (!same || (S_ISREG(now.st_mode) && !SameContent(now, e.st))) {
+      ++f.kept;
+      continue;
+    }
+    std::string entryPath = frames.size() == 1 ? path : JoinPath(f.path, e.name);
     if (S_ISDIR(now.st_mode)) {
       UniqueFd sub;
       struct stat opened {};
-      if (OpenFolderBelow(dir, e.name.c_str(), sub) != 0 || ::fstat(sub.Get(), &opened) != 0 ||
-          opened.st_ino != e.st.st_ino) {
-        ++kept;
+      if (chain.Open(e.name.c_str(), sub, opened) != 0 || !SameFolder(opened, e.st)) {
+        ++f.kept;
         continue;
       }
-      std::size_t inside = RemoveCopied(sub.Get(), e.children);
-      kept += inside;
-      if (::unlinkat(dir, e.name.c_str(), AT_REMOVEDIR) != 0 && inside == 0) ++kept;
-    } else if (::unlinkat(dir, e.name.c_str(), 0) != 0) {
-      ++kept;
+      chain.Enter(std::move(sub), opened);
+      frames.push_back({&e.children, 0, 0, index, std::move(entryPath)});
+    } else if (::unlinkat(chain.Current(), e.name.c_str(), 0) != 0) {
+      ++f.kept;
+    } else {
+      Tell(changes, ActionChange::FileVanished, entryPath);
     }
   }
-  return kept;
 }
 
-// Empties the directory name in parent and removes it; links are removed,
-// never followed.
-int RemoveTreeAt(int parent, const char* name) {
-  int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return errno;
-  DIR* d = ::fdopendir(fd);
-  if (!d) {
-    int e = errno;
-    ::close(fd);
-    return e;
-  }
+// Empties the folder name in parent, whose path is path, and removes it;
+// links are removed, never followed. All that can go goes; the first
+// failure is told.
+int RemoveTreeAt(int parent, const char* name, const std::string& path, const ActionChanges& changes) {
+  struct Frame {
+    std::vector<std::string> names;
+    std::size_t next = 0;
+    std::string name;
+    std::string path;
+  };
+  FolderChain chain;
+  if (int error = chain.Start(parent)) return error;
   int first = 0;
-  while (dirent* e = ::readdir(d)) {
-    std::string_view entry = e->d_name;
-    if (entry.empty() || entry == "." || entry == "..") continue;
+  auto fail = [&first](int error) {
+    if (!first) first = error;
+  };
+  std::vector<Frame> frames;
+  // Goes down into the folder sub of the current one.
+  auto enter = [&](const std::string& sub, std::string subPath) {
+    UniqueFd fd;
     struct stat st {};
-    if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    int error = 0;
-    if (S_ISDIR(st.st_mode)) {
-      error = RemoveTreeAt(fd, e->d_name);
-    } else if (::unlinkat(fd, e->d_name, 0) != 0) {
-      error = errno;
+    if (int error = chain.Open(sub.c_str(), fd, st)) return fail(error);
+    Frame frame{{}, 0, sub, std::move(subPath)};
+    if (int error = ReadNames(fd.Get(), frame.names)) fail(error);
+    chain.Enter(std::move(fd), st);
+    frames.push_back(std::move(frame));
+  };
+  enter(name, path);
+  while (!frames.empty()) {
+    Frame& f = frames.back();
+    if (f.next == f.names.size()) {
+      const Frame done = std::move(f);
+      const struct stat doneSt = chain.CurrentStat();
+      frames.pop_back();
+      if (int error = chain.Leave()) {
+        fail(error);
+        while (chain.Lost()) {
+          frames.pop_back();
+          chain.Drop();
+        }
+        continue;
+      }
+      struct stat now {};
+      if (::fstatat(chain.Current(), done.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameFolder(now, doneSt)) {
+        fail(kFolderMoved);
+      } else if (::unlinkat(chain.Current(), done.name.c_str(), AT_REMOVEDIR) != 0) {
+        fail(errno);
+      } else {
+        Tell(changes, ActionChange::FolderVanished, done.path);
+      }
+      continue;
     }
-    if (error && !first) first = error;
+    const std::string entry = f.names[f.next++];
+    std::string entryPath = JoinPath(f.path, entry);
+    struct stat st {};
+    if (::fstatat(chain.Current(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      enter(entry, std::move(entryPath));
+    } else if (::unlinkat(chain.Current(), entry.c_str(), 0) != 0) {
+      fail(errno);
+    } else {
+      Tell(changes, ActionChange::FileVanished, entryPath);
+    }
   }
-  ::closedir(d);
-  if (::unlinkat(parent, name, AT_REMOVEDIR) != 0) return first ? first : errno;
   return first;
+}
+
+// Whether the target, name in the open folder dir, is the source folder or
+// lies inside it, judged on the target's real path: the folders met going up
+// by ".." to the root, compared with the source by device and inode, so that
+// no spelling, link or bind mount hides it.
+int CheckTargetOutside(int dir, const char* name, const struct stat& source) {
+  struct stat st {};
+  if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && SameFolder(st, source)) return kTargetInsideSource;
+  UniqueFd here(::fcntl(dir, F_DUPFD_CLOEXEC, 0));
+  if (!here.Valid() || ::fstat(here.Get(), &st) != 0) return errno;
+  for (;;) {
+    if (SameFolder(st, source)) return kTargetInsideSource;
+    UniqueFd up(::openat(here.Get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat upSt {};
+    if (!up.Valid() || ::fstat(up.Get(), &upSt) != 0) return errno;
+    // The root is its own parent.
+    if (SameFolder(upSt, st)) return 0;
+    here = std::move(up);
+    st = upSt;
+  }
 }
 
 // The folder that holds path, opened, and the last component's name.
@@ -488,6 +834,24 @@ int OpenParent(const std::string& path, UniqueFd& parent, std::string& name) {
   return parent.Valid() ? 0 : errno;
 }
 
+// A file given its new name by a link loses its old one, unless something
+// else stands there by now, which stays.
+ActionResult DropLinkedSource(const std::string& path, int dir, const std::string& targetDir, const Placed& placed,
+                              const ActionChanges& changes) {
+  const std::string target = JoinPath(targetDir, placed.name);
+  struct stat moved {}, now {};
+  if (::fstatat(dir, placed.name.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0 || ::lstat(path.c_str(), &now) != 0 ||
+      now.st_dev != moved.st_dev || now.st_ino != moved.st_ino)
+    return Done(target);
+  if (::unlink(path.c_str()) == 0) {
+    Tell(changes, ActionChange::FileVanished, path);
+    return Done(target);
+  }
+  int error = errno;
+  if (::unlinkat(dir, placed.name.c_str(), 0) == 0) Tell(changes, ActionChange::FileVanished, target);
+  return Failed(target, error);
+}
+
 }  // namespace
 
 void StopCopies(bool stop) { copiesStopped = stop; }
@@ -498,9 +862,12 @@ std::size_t CountMatchingFiles(const std::string& directory, std::string_view pa
   return CountMatchingIn(dir.Get(), patterns);
 }
 
-ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath) {
+ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
+                            const ActionChanges& changes) {
+  const std::string folder = CleanPath(targetDir);
+  const Teller tell(changes, folder);
   Names names = SplitName(path);
-  std::string first = JoinPath(targetDir, names.file);
+  std::string first = JoinPath(folder, names.file);
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return Failed(first, errno);
   if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return Failed(first, S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile);
@@ -511,38 +878,58 @@ ActionResult CopyFileAction(const std::string& path, const std::string& targetDi
     // was never meant to hand out.
     std::string link;
     if (int error = ReadLinkAt(AT_FDCWD, path.c_str(), link)) return Failed(first, error);
-    return Result(targetDir, PlaceNumbered(dir.Get(), names, monitoredPath, [&](const char* name) {
-                    return PlaceLink(link, dir.Get(), name, false);
+    return Result(folder, PlaceNumbered(dir.Get(), names, monitoredPath, [&](const char* name) {
+                    return PlaceLink(link, dir.Get(), name, false, tell);
                   }));
   }
-  NewFile copy(dir.Get());
+  NewFile copy(dir.Get(), false, tell);
   struct stat copied {};
-  if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, false, copied)) return Failed(first, error);
-  return Result(targetDir, PlaceNumbered(dir.Get(), names, monitoredPath,
-                                         [&](const char* name) { return copy.LinkNoReplace(name); }));
+  if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, copied)) return Failed(first, error);
+  return Result(folder, PlaceNumbered(dir.Get(), names, monitoredPath,
+                                      [&](const char* name) { return copy.LinkNoReplace(name); }));
 }
 
-ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath) {
+ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
+                            const ActionChanges& changes) {
+  const std::string folder = CleanPath(targetDir);
   Names names = SplitName(path);
-  std::string first = JoinPath(targetDir, names.file);
+  std::string first = JoinPath(folder, names.file);
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return Failed(first, errno);
   if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode)) return Failed(first, kNotRegularFile);
   UniqueFd dir;
   if (int error = OpenTargetDir(targetDir, dir)) return Failed(first, error);
+  bool renameRefused = false;
+  bool linked = false;
   Placed placed = PlaceNumbered(dir.Get(), names, monitoredPath, [&](const char* name) {
-    return RenameNoReplaceAt(AT_FDCWD, path.c_str(), dir.Get(), name);
+    if (!renameRefused) {
+      int error = RenameNoReplaceAt(AT_FDCWD, path.c_str(), dir.Get(), name);
+      if (!error) Tell(changes, ActionChange::Renamed, path, JoinPath(folder, name));
+      if (!Unsupported(error) || S_ISDIR(st.st_mode)) return error;
+      renameRefused = true;
+    }
+    // A link fails on a taken name as the refused rename would; the old
+    // name goes once the new one stands. Without links, the file is copied.
+    if (::linkat(AT_FDCWD, path.c_str(), dir.Get(), name, 0) == 0) {
+      linked = true;
+      Tell(changes, ActionChange::FileAppeared, JoinPath(folder, name));
+      return 0;
+    }
+    return LinksRefused(errno) ? EXDEV : errno;
   });
-  if (placed.error != EXDEV) return Result(targetDir, placed);
-  return MoveAcross(path, st, dir.Get(), targetDir, names, monitoredPath);
+  if (placed.error == EXDEV) return MoveAcross(path, st, dir.Get(), folder, names, monitoredPath, changes);
+  if (placed.error || !linked) return Result(folder, placed);
+  return DropLinkedSource(path, dir.Get(), folder, placed, changes);
 }
 
-ActionResult DeleteFileAction(const std::string& path) {
+ActionResult DeleteFileAction(const std::string& path, const ActionChanges& changes) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return Failed(path, errno);
   if (S_ISDIR(st.st_mode)) return Failed(path, EISDIR);
   if (!S_ISLNK(st.st_mode) && !(st.st_mode & 0222)) return Failed(path, EACCES);
-  return ::unlink(path.c_str()) == 0 ? Done(path) : Failed(path, errno);
+  if (::unlink(path.c_str()) != 0) return Failed(path, errno);
+  Tell(changes, ActionChange::FileVanished, path);
+  return Done(path);
 }
 
 std::string DirectoryCopyName(const std::string& path) {
@@ -550,9 +937,10 @@ std::string DirectoryCopyName(const std::string& path) {
   return name.empty() ? PathFileName(path, true) : name;
 }
 
-ActionResult CopyDirectoryAction(const std::string& path, const std::string& targetDir) {
+ActionResult CopyDirectoryAction(const std::string& path, const std::string& targetDir, const ActionChanges& changes) {
+  const std::string folder = CleanPath(targetDir);
   std::string name = DirectoryCopyName(path);
-  std::string target = JoinPath(targetDir, name);
+  std::string target = JoinPath(folder, name);
   if (name.empty()) return Failed(target, EINVAL);
   UniqueFd src(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!src.Valid()) return Failed(target, errno);
@@ -561,51 +949,66 @@ ActionResult CopyDirectoryAction(const std::string& path, const std::string& tar
   UniqueFd dst;
   if (int error = OpenTargetDir(targetDir, dst)) return Failed(target, error);
   // A target inside the source would copy itself forever.
-  if (TextFind(target + "/", path + "/") == 1) return Failed(target, EINVAL);
+  if (int error = CheckTargetOutside(dst.Get(), name.c_str(), st)) return Failed(target, error);
+  bool made = ::mkdirat(dst.Get(), name.c_str(), 0700) == 0;
+  if (!made && errno != EEXIST) return Failed(target, errno);
+  if (made) Tell(changes, ActionChange::FolderAppeared, target);
+  UniqueFd to;
+  if (int error = OpenFolderBelow(dst.Get(), name.c_str(), to)) return Failed(target, error);
   TreeCopy copy;
-  if (int error = CopyFolder(src.Get(), st, dst.Get(), name.c_str(), name, copy, nullptr)) return Failed(target, error);
+  CopyTree(src.Get(), to.Get(), folder, name, made, copy, nullptr, changes);
   return TreeResult(target, copy);
 }
 
-ActionResult MoveDirectoryAction(const std::string& path, const std::string& targetDir) {
+ActionResult MoveDirectoryAction(const std::string& path, const std::string& targetDir, const ActionChanges& changes) {
+  const std::string folder = CleanPath(targetDir);
   std::string name = PathFileName(path, true);
-  std::string target = JoinPath(targetDir, name);
+  std::string target = JoinPath(folder, name);
   UniqueFd dst;
   if (int error = OpenTargetDir(targetDir, dst)) return Failed(target, error);
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return Failed(target, errno);
+  // The kernel refuses such a rename, but the copy that follows a refusal would not end.
+  if (S_ISDIR(st.st_mode))
+    if (int error = CheckTargetOutside(dst.Get(), name.c_str(), st)) return Failed(target, error);
   int error = RenameNoReplaceAt(AT_FDCWD, path.c_str(), dst.Get(), name.c_str());
-  if (error != EXDEV) return error ? Failed(target, error) : Done(target);
+  if (!error) {
+    Tell(changes, ActionChange::Renamed, path, target);
+    return Done(target);
+  }
+  if (error != EXDEV && !Unsupported(error)) return Failed(target, error);
 
   UniqueFd parent;
-  CopiedEntry root;
-  if (int e = OpenParent(path, parent, root.name)) return Failed(target, e);
+  std::string sourceName;
+  if (int e = OpenParent(path, parent, sourceName)) return Failed(target, e);
   UniqueFd src;
-  if (int e = OpenFolderBelow(parent.Get(), root.name.c_str(), src)) return Failed(target, e);
-  if (::fstat(src.Get(), &root.st) != 0) return Failed(target, errno);
+  if (int e = OpenFolderBelow(parent.Get(), sourceName.c_str(), src)) return Failed(target, e);
   // The folder is made here, so everything below it is ours to take back.
   if (::mkdirat(dst.Get(), name.c_str(), 0700) != 0) return Failed(target, errno);
+  Tell(changes, ActionChange::FolderAppeared, target);
   TreeCopy copy;
   copy.durable = true;
   UniqueFd to;
   if (int e = OpenFolderBelow(dst.Get(), name.c_str(), to)) return Failed(target, e);
-  CopyEntries(src.Get(), to.Get(), name, copy, &root.children);
-  ::fchmod(to.Get(), root.st.st_mode & 0777);
-  ::fsync(to.Get());
+  CopiedTree copied;
+  CopyTree(src.Get(), to.Get(), folder, name, true, copy, &copied, changes);
   ::fsync(dst.Get());
   if (copy.failures) {
     // A partial copy would block every later attempt: it goes, the source stays.
-    RemoveTreeAt(dst.Get(), name.c_str());
+    RemoveTreeAt(dst.Get(), name.c_str(), target, changes);
     return TreeResult(target, copy);
   }
-  std::size_t kept = RemoveCopied(parent.Get(), {root});
+  copied[0].name = sourceName;
+  std::size_t kept = RemoveCopied(parent.Get(), copied, path, changes);
   if (kept) return {target, false, "源文件夹中 " + std::to_string(kept) + " 项在移动时新出现或被改动, 已留在原处"};
   return Done(target);
 }
 
-ActionResult DeleteDirectoryTree(const std::string& path) {
+ActionResult DeleteDirectoryTree(const std::string& path, const ActionChanges& changes) {
   UniqueFd parent;
   std::string name;
   if (int error = OpenParent(path, parent, name)) return Failed(path, error);
-  int error = RemoveTreeAt(parent.Get(), name.c_str());
+  int error = RemoveTreeAt(parent.Get(), name.c_str(), path, changes);
   return error ? Failed(path, error) : Done(path);
 }
 

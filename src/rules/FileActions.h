@@ -5,8 +5,11 @@
 // Nothing outside the source and the target is ever written, removed or
 // changed: below the target folder nothing is opened through a link, a link
 // standing where something is to be written fails that entry, and what is
-// copied appears under its name only once complete. Anything that is not a
-// regular file, a link or a folder (FIFO, socket, device) is never opened.
+// copied appears under its name only once complete, except on a file system
+// that offers neither a rename refusing to replace nor links: there the name
+// is taken exclusively, filled, and removed again should that fail. Anything
+// that is not a regular file, a link or a folder (FIFO, socket, device) is
+// never opened.
 #include <functional>
 #include <string>
 #include <string_view>
@@ -14,15 +17,17 @@
 namespace vantrel {
 
 struct ActionResult {
-  std::string target;  // the path the action wrote or removed
+  std::string target;  // the path the action wrote or removed, its folder's text cleaned
   bool ok = false;
   std::string error;  // the system's reason when it failed
 };
 
 // One change an action made on disk, told as it is made, so that the
-// change events it causes are known as the program's own. Paths are the
-// action's own paths with the target folder's text cleaned of doubled and
-// trailing separators and "." components.
+// change events it causes are known as the program's own, and so as those
+// events will be: a move that cannot rename links or copies, and tells an
+// appearance and a vanishing. Paths are the action's own paths with the
+// target folder's text cleaned of doubled and trailing separators and "."
+// components; the program's own temporaries are never told.
 struct ActionChange {
   enum Kind { FileAppeared, FolderAppeared, FileVanished, FolderVanished, Renamed };
   Kind kind;
@@ -45,12 +50,14 @@ std::size_t CountMatchingFiles(const std::string& directory, std::string_view pa
 // monitored path's extension and going up until a name is free. A link is
 // copied as a link. A file that changed while it was copied, or that another
 // program still holds open for writing, is not copied.
-ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath);
+ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
+                            const ActionChanges& changes = {});
 // Across file systems the source goes only once its complete copy is in
 // place and the source did not change meanwhile.
-ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath);
+ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
+                            const ActionChanges& changes = {});
 // A file without any write permission bit is read-only and stays.
-ActionResult DeleteFileAction(const std::string& path);
+ActionResult DeleteFileAction(const std::string& path, const ActionChanges& changes = {});
 
 // The name a directory copy takes: the folder's name without its last
 // dot-suffix, or the whole name where that would leave nothing (".cache").
@@ -59,13 +66,15 @@ std::string DirectoryCopyName(const std::string& path);
 // Copies into targetDir/DirectoryCopyName, merging into what is there and
 // replacing files of the same name, each only once its copy is whole; links
 // are copied as links.
-ActionResult CopyDirectoryAction(const std::string& path, const std::string& targetDir);
+ActionResult CopyDirectoryAction(const std::string& path, const std::string& targetDir,
+                                 const ActionChanges& changes = {});
 // Moves to targetDir/<last component>, never replacing anything. Across file
 // systems a failed copy leaves nothing behind in the target, and only what
 // was copied unchanged is removed from the source.
-ActionResult MoveDirectoryAction(const std::string& path, const std::string& targetDir);
+ActionResult MoveDirectoryAction(const std::string& path, const std::string& targetDir,
+                                 const ActionChanges& changes = {});
 // Removes the tree bottom-up without ever following a link out of it and
 // without changing any permission: a file goes when its folder allows it.
-ActionResult DeleteDirectoryTree(const std::string& path);
+ActionResult DeleteDirectoryTree(const std::string& path, const ActionChanges& changes = {});
 
 }  // namespace vantrel

@@ -24,6 +24,12 @@ std::string FileErrorText(int error) {
       return "源文件仍在被其他程序写入";
     case kNotFolderInTarget:
       return "目标位置已有同名的非文件夹项";
+    case kTargetInsideSource:
+      return "目标位于源文件夹之内";
+    case kFolderMoved:
+      return "文件夹在处理时被移走";
+    case kFolderLoop:
+      return "文件夹经挂载又出现在自身之内,不进入";
     default:
       return std::strerror(error);
   }

@@ -14,6 +14,9 @@ enum FileError : int {
   kSourceChanged,
   kSourceBeingWritten,
   kNotFolderInTarget,
+  kTargetInsideSource,  // a folder copied or moved into itself would never end
+  kFolderMoved,         // a folder being walked was moved away meanwhile
+  kFolderLoop,          // a folder reached again below itself, through a mount
 };
 // The text of an errno value or of a FileError.
 std::string FileErrorText(int error);

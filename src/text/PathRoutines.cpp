@@ -32,6 +32,23 @@ std::string JoinPath(std::string_view dir, std::string_view name) {
   return out;
 }
 
+std::string CleanPath(std::string_view path) {
+  if (path.empty()) return {};
+  std::string out = path.front() == '/' ? "/" : "";
+  std::size_t at = 0;
+  while (at <= path.size()) {
+    std::size_t end = path.find('/', at);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view part = path.substr(at, end - at);
+    if (!part.empty() && part != ".") {
+      if (!out.empty() && out.back() != '/') out += '/';
+      out.append(part);
+    }
+    at = end + 1;
+  }
+  return out.empty() ? "." : out;
+}
+
 bool PathWithin(std::string_view path, std::string_view dir) {
   return path.size() >= dir.size() && path.compare(0, dir.size(), dir) == 0 &&
          (path.size() == dir.size() || path[dir.size()] == '/');

@@ -18,6 +18,11 @@ std::string PathExtension(std::string_view fileName);
 // path + "/" + name, without doubling the separator after "/".
 std::string JoinPath(std::string_view dir, std::string_view name);
 
+// The path without doubled or trailing separators and "." components, read
+// as text alone: ".." stays, since a link may stand before it. "" stays "",
+// a relative path that empties becomes ".".
+std::string CleanPath(std::string_view path);
+
 // True when path is dir itself or lies below it.
 bool PathWithin(std::string_view path, std::string_view dir);
 

@@ -5,12 +5,14 @@
 #include "rules/FileActions.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
+#include "text/PathRoutines.h"
 #include "FileHelpers.h"
 #include "TestDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <sys/mount.h>
 
 namespace vantrel {
@@ -66,6 +68,28 @@ TEST_F(FullDiskTest, AFailedFolderMoveTakesBackWhatItWroteSoARetryWorks) {
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(fs::file_size(small_ + "/M/one.bin"), 300u << 10);
   EXPECT_FALSE(fs::exists(d));
+}
+
+TEST_F(FullDiskTest, AFailedFolderMoveTellsWhatItMadeAndThenWhatItTookBack) {
+  std::string d = dir_ + "/in/M";
+  fs::create_directories(d + "/sub");
+  Put(d + "/one.bin", std::string(300 << 10, '1'));
+  Put(d + "/sub/two.bin", std::string(900 << 10, '2'));
+  std::vector<ActionChange> told;
+  ActionResult r = MoveDirectoryAction(d, small_ + "//", [&](const ActionChange& c) { told.push_back(c); });
+  EXPECT_FALSE(r.ok);
+  std::multiset<std::string> appeared, vanished;
+  for (const ActionChange& c : told) {
+    EXPECT_TRUE(PathWithin(c.path, small_ + "/M")) << c.path << ": only the copy is touched";
+    EXPECT_NE(c.kind, ActionChange::Renamed);
+    (c.kind == ActionChange::FileAppeared || c.kind == ActionChange::FolderAppeared ? appeared : vanished).insert(c.path);
+  }
+  EXPECT_GE(appeared.size(), 2u) << "the folder and what fitted";
+  EXPECT_EQ(appeared, vanished) << "all that was made was taken back, and told";
+  ASSERT_FALSE(told.empty());
+  EXPECT_EQ(told.front().kind, ActionChange::FolderAppeared);
+  EXPECT_EQ(told.back().kind, ActionChange::FolderVanished);
+  EXPECT_EQ(told.back().path, small_ + "/M");
 }
 
 TEST_F(FullDiskTest, AFailedFileCopyOrMoveLeavesNothingAndKeepsTheSource) {

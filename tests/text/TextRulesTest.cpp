@@ -67,5 +67,17 @@ TEST(PathRoutines, FileNamesAndExtensions) {
   EXPECT_EQ(JoinPath("/x", "a"), "/x/a");
 }
 
+TEST(PathRoutines, CleanPathDropsDoubledAndTrailingSeparatorsAndDotsButKeepsParents) {
+  EXPECT_EQ(CleanPath("/data//out/"), "/data/out");
+  EXPECT_EQ(CleanPath("//data/./out/."), "/data/out");
+  EXPECT_EQ(CleanPath("/data/in/../out"), "/data/in/../out") << "a link may stand before ..";
+  EXPECT_EQ(CleanPath("/"), "/");
+  EXPECT_EQ(CleanPath("///./"), "/");
+  EXPECT_EQ(CleanPath("./a//b"), "a/b");
+  EXPECT_EQ(CleanPath("./"), ".");
+  EXPECT_EQ(CleanPath(""), "");
+  EXPECT_EQ(CleanPath(".hidden/.x./..."), ".hidden/.x./...") << "only a lone dot is a component to drop";
+}
+
 }  // namespace
 }  // namespace vantrel
