@@ -24,7 +24,7 @@ class Host : public MatchHost {
   void LogAction(const std::string&) override { ++logged; }
   void ShowErrorPrompt(const std::string&, const std::string&) override {}
   bool CausedByUs(const std::string&, const std::string&) override { return false; }
-  void Changed(const OwnChange&) override {}
+  void Changed(const ActionChange&) override {}
   long fired = 0, logged = 0;
 
  private:

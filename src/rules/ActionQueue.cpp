@@ -3,6 +3,7 @@
 #include "text/TextRules.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace vantrel {
 namespace {
@@ -36,12 +37,19 @@ class ActionQueue::JobHost : public MatchHost {
     const bool remembered = queue_.own_.Consume(path, eventName, job_.submitted);
     return remembered || job_.ours;
   }
-  void Changed(const OwnChange& change) override { queue_.own_.Remember(change); }
+  void Changed(const ActionChange& change) override { queue_.own_.Remember(change); }
+  std::size_t FirstRow() const override { return job_.firstRule; }
+  bool PutOff(std::size_t row) override {
+    putOffAt_ = row;
+    return true;
+  }
+  std::optional<std::size_t> PutOffAt() const { return putOffAt_; }
 
  private:
   ActionQueue& queue_;
   const ActionJob& job_;
   bool echoKnown_;
+  std::optional<std::size_t> putOffAt_;
 };
 
 ActionQueue::ActionQueue(ActionOutputs outputs) : outputs_(std::move(outputs)) { StopCopies(false); }
@@ -161,21 +169,34 @@ void ActionQueue::Process(ActionJob job) {
       if (w.file.Path() == path && IsContentEvent(job.eventName)) return;
     lock.unlock();
     if (file.Check(now) == WholeFileWatch::State::BeingWritten) {
-      Report("等待写入完成】" + path);
-      lock.lock();
-      if (waiting_.empty()) nextLook_ = now + kRecheck;
-      // Still unfinished, so that nobody takes the queue for done.
-      ++unfinished_;
-      waiting_.push_back({std::move(job), std::move(file), now, false});
+      Wait(std::move(job), std::move(file), now);
       return;
     }
   }
   Act(job);
 }
 
+void ActionQueue::Wait(ActionJob job, WholeFileWatch file, Clock::time_point now) {
+  Report("等待写入完成】" + file.Path());
+  std::lock_guard lock(mutex_);
+  if (waiting_.empty()) nextLook_ = now + kRecheck;
+  // Still unfinished, so that nobody takes the queue for done.
+  ++unfinished_;
+  waiting_.push_back({std::move(job), std::move(file), now, false});
+}
+
 void ActionQueue::Act(const ActionJob& job) {
   JobHost host(*this, job, true);
   MatchRules(job.path, job.eventName, job.itemName, host, job.newPath);
+  if (auto row = host.PutOffAt()) {
+    ActionJob rest = job;
+    rest.firstRule = *row;
+    WholeFileWatch file(EffectivePath(job.path, job.eventName, job.itemName, job.newPath));
+    const Clock::time_point now = Clock::now();
+    // Seen to change, it waits at least until it has been steady again.
+    file.Check(now);
+    Wait(std::move(rest), std::move(file), now);
+  }
 }
 
 void ActionQueue::LookAtWaiting(Clock::time_point now) {

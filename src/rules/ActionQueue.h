@@ -34,6 +34,9 @@ struct ActionJob {
   // When the window handed it over; our own changes are known as such for
   // the events handed over within a while after them.
   std::chrono::steady_clock::time_point submitted{};
+  // Where its walk of the rules goes on, after a file that was still
+  // written put it off.
+  std::size_t firstRule = 0;
 };
 
 struct ActionOutputs {
@@ -87,6 +90,8 @@ class ActionQueue {
   // Runs the job now, or sets it aside while its file is being written.
   void Process(ActionJob job);
   void Act(const ActionJob& job);
+  // Sets the job aside until its file is whole, and says so in a row.
+  void Wait(ActionJob job, WholeFileWatch file, Clock::time_point now);
   // Runs what became whole; the time of the next look, if anything waits.
   void LookAtWaiting(Clock::time_point now);
   void Report(const std::string& text);

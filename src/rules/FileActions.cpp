@@ -54,7 +54,7 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-ActionResult Failed(std::string target, int error) { return {std::move(target), false, FileErrorText(error)}; }
+ActionResult Failed(std::string target, int error) { return {std::move(target), false, FileErrorText(error), error}; }
 ActionResult Done(std::string target) { return {std::move(target), true, {}}; }
 
 void Tell(const ActionChanges& changes, ActionChange::Kind kind, std::string path, std::string to = {}) {

@@ -20,6 +20,7 @@ struct ActionResult {
   std::string target;  // the path the action wrote or removed, its folder's text cleaned
   bool ok = false;
   std::string error;  // the system's reason when it failed
+  int code = 0;       // its number (errno or a FileError), where there is one
 };
 
 // One change an action made on disk, told as it is made, so that the

@@ -1,6 +1,7 @@
 #include "rules/RuleMatcher.h"
 
 #include "rules/ProgramAction.h"
+#include "text/AtomicFile.h"
 #include "text/Codec.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
@@ -50,40 +51,41 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
   // target lies inside its monitored path would otherwise copy its copies.
   if (host.CausedByUs(eventPath, eventName)) return;
   const std::size_t count = host.RuleCount();
-  for (std::size_t row = 0; row < count && row < host.RuleCount(); ++row) {
+  for (std::size_t row = host.FirstRow(); row < count && row < host.RuleCount(); ++row) {
     const MonitorRule& candidate = host.RuleAt(row);
     if (!RuleFires(candidate, eventPath, eventName)) continue;
-    // A copy: the list may change while an action lets pending work run.
     const MonitorRule rule = candidate;
     const std::string operation = OperationName(rule.actionText);
     const std::string operand = Operand(rule.actionText);
     host.SetLastActionTarget(operand);
     const std::string path = EffectivePath(eventPath, eventName, itemName, newPath);
+    // Remembered once the action is done, so that none of them runs out
+    // while a long action is still making the rest.
+    std::vector<ActionChange> made;
+    const ActionChanges changes = [&made](const ActionChange& c) { made.push_back(c); };
+    auto remember = [&] {
+      for (const ActionChange& c : made) host.Changed(c);
+    };
 
     if (operation == "复制文件" || operation == "移动文件") {
       bool copy = operation == "复制文件";
       if (IsDirectoryEvent(eventName)) {
-        ActionResult r = copy ? CopyDirectoryAction(path, operand) : MoveDirectoryAction(path, operand);
-        // Even a failed folder action may have written part of its tree.
-        host.Changed({OwnChange::Tree, r.target, {}});
-        if (!copy) host.Changed({OwnChange::Tree, path, {}});
+        ActionResult r = copy ? CopyDirectoryAction(path, operand, changes) : MoveDirectoryAction(path, operand, changes);
+        remember();
         host.LogAction(Report(operation, r, r.target));
         return;
       }
-      // Remembered once done: a file appears under its name only at the end,
-      // after the last moment the action lets other work through.
-      ActionResult r = copy ? CopyFileAction(path, operand, rule.monitoredPath)
-                            : MoveFileAction(path, operand, rule.monitoredPath);
-      if (r.ok) host.Changed(copy ? OwnChange{OwnChange::Appeared, r.target, {}} : OwnChange{OwnChange::Moved, path, r.target});
+      ActionResult r = copy ? CopyFileAction(path, operand, rule.monitoredPath, changes)
+                            : MoveFileAction(path, operand, rule.monitoredPath, changes);
+      remember();
+      // A writer came back between the look and the copy: act once it is done.
+      const bool unfinished = r.code == kSourceBeingWritten || r.code == kSourceChanged;
+      if (!r.ok && unfinished && made.empty() && host.PutOff(row)) return;
       host.LogAction(Report(operation, r, r.target));
     } else if (operation == "删除文件") {
       bool tree = TextContains(eventName, "目录");
-      ActionResult r = tree ? DeleteDirectoryTree(path) : DeleteFileAction(path);
-      if (tree) {
-        host.Changed({OwnChange::Tree, path, {}});
-      } else if (r.ok) {
-        host.Changed({OwnChange::Vanished, path, {}});
-      }
+      ActionResult r = tree ? DeleteDirectoryTree(path, changes) : DeleteFileAction(path, changes);
+      remember();
       host.LogAction(Report(operation, r, path));
     } else if (operation == "执行程序") {
       ProgramLaunch launch = RunProgramAction(operand, itemName, path);
@@ -98,40 +100,41 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
 
 void OwnChanges::Forget(Clock::time_point now) {
   std::erase_if(paths_, [&](const auto& entry) { return entry.second.until < now; });
-  std::erase_if(trees_, [&](const auto& entry) { return entry.second < now; });
 }
 
 bool OwnChanges::Empty(Clock::time_point now) {
-  if (paths_.empty() && trees_.empty()) return true;
+  if (paths_.empty()) return true;
   if (now - forgotAt_ >= std::chrono::seconds(1)) {
     Forget(now);
     forgotAt_ = now;
   }
-  return paths_.empty() && trees_.empty();
+  return paths_.empty();
 }
 
-void OwnChanges::Remember(const OwnChange& change, Clock::time_point now) {
+void OwnChanges::Remember(const ActionChange& change, Clock::time_point now) {
   if (change.path.empty()) return;
   // Echoes that never come (a target nobody watches) would pile up: they are
   // let go once run out, looked for at most once a second so that a burst of
   // actions costs no sweep each.
-  if (paths_.size() + trees_.size() > 4096 && now - forgotAt_ >= std::chrono::seconds(1)) {
+  if (paths_.size() > 4096 && now - forgotAt_ >= std::chrono::seconds(1)) {
     Forget(now);
     forgotAt_ = now;
   }
   Clock::time_point until = now + kMemory;
   switch (change.kind) {
-    case OwnChange::Tree:
-      trees_[change.path] = until;
+    case ActionChange::FileAppeared:
+    case ActionChange::FolderAppeared:
+      paths_.emplace(change.path, Expected{true, change.kind == ActionChange::FolderAppeared ? IsFolder : File, {}, until});
       break;
-    case OwnChange::Appeared:
-    case OwnChange::Vanished:
-      paths_.emplace(change.path, Expected{change.kind == OwnChange::Appeared, {}, until});
+    case ActionChange::FileVanished:
+    case ActionChange::FolderVanished:
+      paths_.emplace(change.path,
+                     Expected{false, change.kind == ActionChange::FolderVanished ? IsFolder : File, {}, until});
       break;
-    case OwnChange::Moved:
+    case ActionChange::Renamed:
       // One event may stand for both ends (a rename), or one for each.
-      paths_.emplace(change.path, Expected{false, change.to, until});
-      paths_.emplace(change.to, Expected{true, change.path, until});
+      paths_.emplace(change.path, Expected{false, Either, change.to, until});
+      paths_.emplace(change.to, Expected{true, Either, change.path, until});
       break;
   }
 }
@@ -146,15 +149,15 @@ void OwnChanges::Erase(const std::string& path, const std::string& partner) {
   }
 }
 
-bool OwnChanges::Consume(const std::string& path, const std::string& eventName, Clock::time_point now) {
-  for (const auto& [tree, until] : trees_)
-    if (until >= now && PathWithin(path, tree)) return true;
+bool OwnChanges::Consume(const std::string& path, const std::string& eventName, Clock::time_point handedOver) {
   // A rename event carries the old path: the vanishing end of a move.
-  bool appears = !TextContains(eventName, "删除") && !TextContains(eventName, "重命名");
+  const bool appears = !TextContains(eventName, "删除") && !TextContains(eventName, "重命名");
+  const Folder folder = TextContains(eventName, "目录") ? IsFolder : File;
   auto [from, to] = paths_.equal_range(path);
   for (auto it = from; it != to; ++it) {
-    if (it->second.until < now || it->second.appears != appears) continue;
-    std::string partner = std::move(it->second.partner);
+    const Expected& e = it->second;
+    if (e.until < handedOver || e.appears != appears || (e.folder != Either && e.folder != folder)) continue;
+    std::string partner = e.partner;
     paths_.erase(it);
     if (!partner.empty()) Erase(partner, path);
     return true;

@@ -11,16 +11,6 @@
 
 namespace vantrel {
 
-// One change an action made: a file that appeared (a copy, a move's
-// target), one that vanished (a deletion, a move's source), both ends of a
-// move, or a whole tree (a folder copied, moved or deleted).
-struct OwnChange {
-  enum Kind { Appeared, Vanished, Moved, Tree };
-  Kind kind;
-  std::string path;
-  std::string to;  // Moved: where it went
-};
-
 class MatchHost {
  public:
   virtual ~MatchHost() = default;
@@ -33,7 +23,17 @@ class MatchHost {
   // it answers for is used up.
   virtual bool CausedByUs(const std::string& path, const std::string& eventName) = 0;
   // What an action changed, so that the events it causes fire no rule.
-  virtual void Changed(const OwnChange& change) = 0;
+  virtual void Changed(const ActionChange& change) = 0;
+  // The row the walk begins at: a walk that was put off goes on from there.
+  virtual std::size_t FirstRow() const { return 0; }
+  // The file a rule is to copy or move turned out to be still written (or
+  // changed while copied), before anything of it was placed. True when the
+  // host will walk again from this row once the file is whole; the walk
+  // then stops here. False makes it an ordinary failure.
+  virtual bool PutOff(std::size_t row) {
+    (void)row;
+    return false;
+  }
 };
 
 // The operation name between the first "【" and the first "】" after it,
@@ -51,32 +51,36 @@ bool RuleFires(const MonitorRule& rule, const std::string& eventPath, const std:
 void MatchRules(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
                 MatchHost& host, const std::string& newPath = {});
 
-// The changes our actions made, each used up by the one event it causes, so
-// that anyone's later change at the same path fires rules as usual. A tree
-// covers every event inside it for the time of its memory. What never comes
-// back (an event the filter dropped) is forgotten after that time.
+// The changes our actions made, each used up by the one event it causes
+// (counted per path and kind), so that anyone's later change at the same
+// path, or inside a folder an action made, fires rules as usual. What never
+// comes back (an event the filter dropped) is forgotten once events handed
+// over a while after it have all been seen.
 class OwnChanges {
  public:
   using Clock = std::chrono::steady_clock;
   // Longer than a new file's event may be held back for its writer.
   static constexpr std::chrono::seconds kMemory{8};
-  void Remember(const OwnChange& change, Clock::time_point now = Clock::now());
-  // Whether an event of that name at path is one of ours.
-  bool Consume(const std::string& path, const std::string& eventName, Clock::time_point now = Clock::now());
+  // now: when the action that made the change ended.
+  void Remember(const ActionChange& change, Clock::time_point now = Clock::now());
+  // Whether an event of that name at path, handed over at the time given,
+  // is one of ours.
+  bool Consume(const std::string& path, const std::string& eventName, Clock::time_point handedOver = Clock::now());
   // Nothing is remembered any more (what has run out is forgotten now and
   // then, not at every call).
   bool Empty(Clock::time_point now = Clock::now());
 
  private:
+  enum Folder : std::uint8_t { File, IsFolder, Either };
   struct Expected {
     bool appears;
-    std::string partner;  // the other end of a move, used up with it
+    Folder folder;
+    std::string partner;  // the other end of a rename, used up with it
     Clock::time_point until;
   };
   void Forget(Clock::time_point now);
   void Erase(const std::string& path, const std::string& partner);
   std::multimap<std::string, Expected> paths_;
-  std::map<std::string, Clock::time_point> trees_;
   Clock::time_point forgotAt_{};
 };
 

@@ -23,7 +23,7 @@ class FakeHost : public MatchHost {
   bool CausedByUs(const std::string& path, const std::string& eventName) override {
     return own.Consume(path, eventName);
   }
-  void Changed(const OwnChange& change) override { own.Remember(change); }
+  void Changed(const ActionChange& change) override { own.Remember(change); }
   RuleList rules;
   std::string lastTarget;
   std::vector<std::string> log, prompts;
@@ -115,27 +115,46 @@ TEST_F(RuleMatcherTest, OwnChangesNeverFireARuleAgain) {
   EXPECT_FALSE(fs::exists(dir_ + "/data/bak/a(1).txt"));
 }
 
-TEST(OwnChanges, EachChangeIsUsedUpByItsOwnEventAndTreesLastAWhile) {
+TEST(OwnChanges, EachChangeIsUsedUpByItsOwnEventOfItsKind) {
   OwnChanges own;
   auto now = OwnChanges::Clock::now();
-  own.Remember({OwnChange::Appeared, "/t/a.txt", {}}, now);
-  own.Remember({OwnChange::Tree, "/t/tree", {}}, now);
+  own.Remember({ActionChange::FileAppeared, "/t/a.txt", {}}, now);
+  own.Remember({ActionChange::FolderAppeared, "/t/tree", {}}, now);
+  own.Remember({ActionChange::FileAppeared, "/t/tree/x", {}}, now);
   EXPECT_FALSE(own.Consume("/t/a.txt", "删除文件", now)) << "a deletion is not the copy's appearance";
   EXPECT_FALSE(own.Consume("/t/a.txt.bak", "新建文件", now));
   EXPECT_TRUE(own.Consume("/t/a.txt", "新建文件", now));
   EXPECT_FALSE(own.Consume("/t/a.txt", "新建文件", now)) << "the next creation there is somebody else's";
-  EXPECT_TRUE(own.Consume("/t/tree/x/y", "新建文件", now));
-  EXPECT_TRUE(own.Consume("/t/tree/x/z", "删除文件", now));
-  EXPECT_FALSE(own.Consume("/t/treehouse", "新建文件", now));
-  EXPECT_FALSE(own.Consume("/t/tree/x/y", "新建文件", now + OwnChanges::kMemory + std::chrono::seconds(1)));
+  EXPECT_FALSE(own.Consume("/t/tree", "新建文件", now)) << "a folder was made there, not a file";
+  EXPECT_TRUE(own.Consume("/t/tree", "新建目录", now));
+  EXPECT_FALSE(own.Consume("/t/tree/y", "新建文件", now)) << "nothing covers a whole tree";
+  EXPECT_FALSE(own.Consume("/t/tree/x", "新建文件", now + OwnChanges::kMemory + std::chrono::seconds(1)))
+      << "an event handed over long after is not the echo";
+  EXPECT_TRUE(own.Consume("/t/tree/x", "新建文件", now + OwnChanges::kMemory - std::chrono::seconds(1)));
 
   // A move is one rename event or two events; either way both ends go together.
-  own.Remember({OwnChange::Moved, "/in/scan.pdf", "/out/scan.pdf"}, now);
+  own.Remember({ActionChange::Renamed, "/in/scan.pdf", "/out/scan.pdf"}, now);
   EXPECT_TRUE(own.Consume("/in/scan.pdf", "重命名文件", now));
   EXPECT_FALSE(own.Consume("/out/scan.pdf", "新建文件", now));
-  own.Remember({OwnChange::Moved, "/in/scan.pdf", "/out/scan(1).pdf"}, now);
+  own.Remember({ActionChange::Renamed, "/in/scan.pdf", "/out/scan(1).pdf"}, now);
   EXPECT_TRUE(own.Consume("/out/scan(1).pdf", "新建文件", now));
   EXPECT_FALSE(own.Consume("/in/scan.pdf", "新建文件", now)) << "the scanner's next scan.pdf is new";
+}
+
+// A folder rule acts on D; the user then makes a new folder at the same
+// path: that one is the user's and is acted on too.
+TEST_F(RuleMatcherTest, ANewFolderAtThePathOfOneWeRemovedIsTheUsers) {
+  fs::create_directories(dir_ + "/data/D/inner");
+  host_.rules = {{"新建目录", "/data", "【删除文件】", true}};
+  MatchRules(dir_ + "/data/D", "新建目录", "D", host_);
+  ASSERT_FALSE(fs::exists(dir_ + "/data/D"));
+  // The deletion's own events.
+  MatchRules(dir_ + "/data/D/inner", "删除目录", "inner", host_);
+  MatchRules(dir_ + "/data/D", "删除目录", "D", host_);
+  fs::create_directories(dir_ + "/data/D");
+  MatchRules(dir_ + "/data/D", "新建目录", "D", host_);
+  EXPECT_EQ(host_.log.size(), 2u) << "acted on again";
+  EXPECT_FALSE(fs::exists(dir_ + "/data/D"));
 }
 
 TEST_F(RuleMatcherTest, TheUsersNextFileAtAPathOurActionEmptiedFiresAgain) {
