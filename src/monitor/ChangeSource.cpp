@@ -1,6 +1,7 @@
 #include "monitor/ChangeSource.h"
 
 #include "monitor/FanotifySource.h"
+#include "monitor/HelperSource.h"
 #include "monitor/InotifySource.h"
 #include "text/AtomicFile.h"
 
@@ -270,6 +271,15 @@ bool NamesAnUnnamedFile(std::string_view path) {
   return ::lstat(std::string(path).c_str(), &st) != 0;
 }
 
+std::string HelperBesideProgram() {
+  char self[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  // Never a bare name: that would be looked up in the working folder.
+  if (n <= 0 || self[0] != '/') return {};
+  std::string path(self, static_cast<std::size_t>(n));
+  return path.substr(0, path.rfind('/') + 1) + kWatchHelperName;
+}
+
 std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend backend, std::vector<std::string> roots,
                                                 std::string& error) {
   std::string reasons;
@@ -278,6 +288,9 @@ std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend backend, std::vecto
     std::string why;
     if (source->Start(why)) return source;
     reasons = std::string("fanotify: ") + why;
+    auto helped = std::make_unique<HelperSource>(HelperBesideProgram());
+    if (helped->Start(why)) return helped;
+    reasons += "; fanotify through the watch helper: " + why;
     if (backend == WatchBackend::Fanotify) {
       error = reasons;
       return nullptr;

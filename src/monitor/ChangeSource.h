@@ -112,8 +112,13 @@ bool NamesAnUnnamedFile(std::string_view path);
 
 enum class WatchBackend { Auto, Fanotify, Inotify };
 
-// Auto takes fanotify where this process may use it, else inotify. Null,
-// with the reasons, when no backend can start.
+// The watch helper beside the running program; empty when the program's
+// own path is unknown.
+std::string HelperBesideProgram();
+
+// Auto takes fanotify in this process where it may use it, else through
+// the watch helper where that starts, else inotify; Fanotify the same
+// without inotify. Null, with the reasons, when no backend can start.
 std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend backend, std::vector<std::string> roots,
                                                 std::string& error);
 

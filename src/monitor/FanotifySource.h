@@ -1,7 +1,8 @@
 #pragma once
 // Whole file systems through fanotify in this process: every local file
 // system is marked, so every change anywhere is seen, like a registration on
-// the root of the namespace. Needs CAP_SYS_ADMIN and CAP_DAC_READ_SEARCH.
+// the root of the namespace. Only for a process that may see everything
+// anyway (root); an ordinary user's program reads the watch helper instead.
 #include "monitor/ChangeSource.h"
 #include "monitor/FanotifyReader.h"
 

@@ -1,6 +1,8 @@
-// Both kernel-backed change sources against real temporary directories.
+// The kernel-backed change sources against real temporary directories:
+// inotify, fanotify in this process, and fanotify through the watch helper.
 #include "monitor/ChangeSource.h"
 #include "monitor/FanotifySource.h"
+#include "monitor/HelperSource.h"
 #include "monitor/InotifySource.h"
 #include "text/AtomicFile.h"
 
@@ -41,7 +43,7 @@ std::string MakeTempDir(const char* base) {
   return made ? std::string(made) : std::string();
 }
 
-enum class Backend { Inotify, Fanotify };
+enum class Backend { Inotify, Fanotify, Helper };
 
 class ChangeSourceTest : public ::testing::TestWithParam<Backend> {
  protected:
@@ -63,6 +65,8 @@ class ChangeSourceTest : public ::testing::TestWithParam<Backend> {
     WriteFile(outside_ + "/incoming.txt", "from outside");
     if (GetParam() == Backend::Fanotify) {
       source_ = std::make_unique<FanotifySource>();
+    } else if (GetParam() == Backend::Helper) {
+      source_ = std::make_unique<HelperSource>(VANTREL_WATCH_HELPER);
     } else {
       source_ = std::make_unique<InotifySource>();
       source_->SetRoots({dir_});
@@ -70,6 +74,8 @@ class ChangeSourceTest : public ::testing::TestWithParam<Backend> {
     std::string why;
     if (!source_->Start(why)) {
       if (GetParam() == Backend::Fanotify) GTEST_SKIP() << "fanotify cannot run in this process: " << why;
+      if (GetParam() == Backend::Helper)
+        GTEST_SKIP() << "the watch helper cannot run here (it needs its capabilities, or root): " << why;
       FAIL() << why;
     }
     if (auto* inotify = dynamic_cast<InotifySource*>(source_.get())) WaitFor([&] { return inotify->WatchCount() >= 2; });
@@ -431,8 +437,12 @@ TEST_P(ChangeSourceTest, AChangeAtAPathLongerThanTheSystemNamesIsReportedNotLost
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ChangeSourceTest,
-                         ::testing::Values(Backend::Inotify, Backend::Fanotify),
-                         [](const auto& info) { return info.param == Backend::Inotify ? "inotify" : "fanotify"; });
+                         ::testing::Values(Backend::Inotify, Backend::Fanotify, Backend::Helper),
+                         [](const auto& info) {
+                           return info.param == Backend::Inotify    ? "inotify"
+                                  : info.param == Backend::Fanotify ? "fanotify"
+                                                                    : "helper";
+                         });
 
 TEST(InotifyRoots, FollowTheRootSetWhenItChanges) {
   std::string a = MakeTempDir("/tmp"), b = MakeTempDir("/tmp");
