@@ -150,5 +150,14 @@ TEST_F(VisibleChangesTest, AFolderClosedToTheUserHidesWhatFollowsOnceItsNewRight
   EXPECT_EQ(seen, "create /mine/before\nattrib /mine\n");
 }
 
+TEST_F(VisibleChangesTest, AFolderIsJudgedByWhatItIsNotByTheNameItHadWhenItsChangeWasRead) {
+  // Where the user owns the parent, a private folder can be moved aside and
+  // an open one put under its name before its changes are judged.
+  ASSERT_EQ(::rename(Path("private").c_str(), Path("aside").c_str()), 0);
+  ASSERT_EQ(::mkdir(Path("private").c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(Path("private").c_str(), 0777), 0);
+  EXPECT_EQ(Seen({Change(RawChange::Create, "private", "secret-name")}), "");
+}
+
 }  // namespace
 }  // namespace vantrel
