@@ -96,6 +96,8 @@ class Helper final : private FanotifyReader::Sink {
 
  private:
   void Change(const RawChange& change, std::int64_t) override {
+    // Cannot happen (a folder's path is under PATH_MAX, a name at most 255
+    // bytes), but a record the program would refuse must never be written.
     if (change.path.size() > kMaxRecordPathBytes || change.newPath.size() > kMaxRecordPathBytes) return;
     visible_.Change(change);
     if (out_.size() >= (1u << 16)) Flush();

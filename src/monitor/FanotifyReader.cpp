@@ -372,6 +372,8 @@ void FanotifyReader::HandleEvent(const fanotify_event_metadata& meta, const char
       if (isDir) std::erase_if(dirs_, [&](const auto& entry) { return PathWithin(entry.second, other_); });
       Send(RawChange::Delete, isDir, pid, other_, key_, now);
     } else if (to == Lookup::Found) {
+      // What lay below it may have come within reach of a name.
+      if (isDir) tooLong_.clear();
       Send(RawChange::Appear, isDir, pid, full_, otherKey_, now);
     }
     return;
