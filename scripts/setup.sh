@@ -2,9 +2,11 @@
 # are present. As root it installs what is missing; otherwise it prints the
 # exact command and stops, since nothing can be built without them.
 # The CJK font and Qt's Chinese texts make the interface readable; the desktop
-# file is checked with desktop-file-validate.
+# file is checked with desktop-file-validate. setcap and getcap give the watch
+# helper its capabilities and check them; the test of watching as an ordinary
+# user makes that user (useradd) and runs as it (setpriv).
 VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev git fonts-wqy-zenhei
-  qt6-translations-l10n desktop-file-utils clang libclang-rt-14-dev bindfs)
+  qt6-translations-l10n desktop-file-utils clang libclang-rt-14-dev bindfs libcap2-bin passwd util-linux)
 
 vantrel_missing_packages() {
   local p missing=()

@@ -303,9 +303,10 @@ bool MainWindow::OnMainWindowCreated() {
   if (!RegisterShellWatch()) {
     // Why, and what to do about it: the bare message leaves the user nowhere.
     QString why = QString::fromStdString(sourceError_);
-    if (why.contains("CAP_SYS_ADMIN"))
-      why += "\nfanotify 需要 CAP_SYS_ADMIN: 以 root 运行, 或为程序赋予该能力 (setcap cap_sys_admin,cap_dac_read_search+ep), "
-             "或使用 --watch-backend inotify。";
+    if (why.contains("fanotify"))
+      why += "\n全盘监控需要与程序位于同一目录、带有所需能力的监控助手 vantrel-watch-helper: "
+             "请以 root 身份安装 (sudo cmake --install build), 或以 root 身份运行 scripts/run.sh; "
+             "也可使用 --watch-backend inotify。";
     Dialogs::Tell(this, "提示:", "注册shell监视函数失败！\n" + why, Dialogs::Icon::Error);
     return false;
   }

@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/ProgramDir.h"
 #include "app/SingleInstance.h"
+#include "monitor/Capabilities.h"
 #include "support/Dialogs.h"
 
 #include <QSocketNotifier>
@@ -27,6 +28,10 @@ void OnSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The program and its rules run with the user's own rights: capabilities
+  // given to it (as an earlier set-up advised) would let every copy rule read
+  // what its user may not. Only the watch helper carries any.
+  if (::getuid() != 0) LimitCapabilities({}, {});
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);

@@ -1,12 +1,15 @@
 #include "monitor/ChangeSource.h"
 
 #include "monitor/FanotifySource.h"
+#include "monitor/HelperSource.h"
 #include "monitor/InotifySource.h"
+#include "text/AtomicFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <pthread.h>
 #include <stdexcept>
@@ -47,7 +50,17 @@ std::string ReadFromStart(int fd) {
   return text;
 }
 
+// No system call takes a path of PATH_MAX bytes or more: nothing could act
+// on what it names.
+bool TooLongToName(std::string_view path) { return path.size() >= PATH_MAX; }
+
 }  // namespace
+
+std::string_view KernelSource::NameableAncestor(std::string_view path) {
+  std::size_t slash = path.rfind('/', PATH_MAX - 1);
+  if (slash == std::string_view::npos) return {};
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
 
 KernelSource::KernelSource()
     : stopFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
@@ -68,8 +81,11 @@ std::int64_t KernelSource::NowMs() {
 bool KernelSource::Start(std::string& error) {
   if (running_) return true;
   if (!Open(error)) return false;
-  mountsFd_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-  mounts_ = mountsFd_ >= 0 ? ParseMountInfo(ReadFromStart(mountsFd_)) : std::vector<MountEntry>{};
+  if (FollowsMounts()) {
+    mountsFd_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    mounts_ = mountsFd_ >= 0 ? ParseMountInfo(ReadFromStart(mountsFd_)) : std::vector<MountEntry>{};
+  }
+  kernelEnded_ = false;
   running_ = true;
   thread_ = std::thread([this] { Loop(); });
   return true;
@@ -112,21 +128,106 @@ void KernelSource::Emit(std::uint32_t code, std::string item1, std::optional<std
   batch_.push_back(std::move(n));
 }
 
+void KernelSource::FlushBatch() {
+  if (tooLong_) {
+    ReportProblem({SourceReport::PathTooLong, tooLong_, tooLongAncestor_});
+    tooLong_ = 0;
+    tooLongAncestor_.clear();
+  }
+  queue_.Push(batch_);
+}
+
+void KernelSource::CountTooLong(std::size_t count, std::string_view ancestor) {
+  tooLong_ += count;
+  if (!ancestor.empty() || tooLongAncestor_.empty()) tooLongAncestor_.assign(ancestor);
+}
+
+void KernelSource::Consume(const RawChange& c, std::int64_t now) {
+  if (c.kind == RawChange::DriveAdded || c.kind == RawChange::DriveRemoved) {
+    Emit(c.kind == RawChange::DriveAdded ? SHCNE_DRIVEADD : SHCNE_DRIVEREMOVED, std::string(c.path));
+    return;
+  }
+  auto leftOut = [&](std::string_view path) {
+    if (TooLongToName(path)) {
+      CountTooLong(1, NameableAncestor(path));
+      return true;
+    }
+    // The program's own temporaries are its own business.
+    return NamesOwnTemporary(path);
+  };
+  RawChange::Kind kind = c.kind;
+  std::string_view path = c.path;
+  if (kind == RawChange::Rename) {
+    const bool oldOut = leftOut(c.path), newOut = leftOut(c.newPath);
+    if (oldOut && newOut) return;
+    if (oldOut) {
+      // What is still being written inside a folder follows it to its name.
+      if (c.isDir && !TooLongToName(c.path)) tracker_.MoveTree(c.path, c.newPath);
+      kind = RawChange::Appear;
+      path = c.newPath;
+    } else if (newOut) {
+      kind = RawChange::Delete;
+    }
+  } else if (leftOut(path)) {
+    return;
+  }
+  const std::int32_t pid = c.pid;
+  const bool dir = c.isDir;
+  switch (kind) {
+    case RawChange::Create:
+      if (dir) {
+        Emit(SHCNE_MKDIR, std::string(path), std::nullopt, pid);
+      } else {
+        tracker_.Created(path, now, pid);
+      }
+      break;
+    case RawChange::Modify:
+      if (!dir && !NamesAnUnnamedFile(path)) tracker_.Written(path, now, pid);
+      break;
+    case RawChange::CloseWrite:
+      if (!dir && !NamesAnUnnamedFile(path)) tracker_.Closed(path, pid);
+      break;
+    case RawChange::Attrib:
+      if (dir) {
+        Emit(SHCNE_ATTRIBUTES, std::string(path), std::nullopt, pid);
+      } else if (!NamesAnUnnamedFile(path)) {
+        tracker_.AttributesChanged(path, pid);
+      }
+      break;
+    case RawChange::Delete:
+      tracker_.Settle(path);
+      Emit(dir ? SHCNE_RMDIR : SHCNE_DELETE, std::string(path), std::nullopt, pid);
+      break;
+    case RawChange::Appear:
+      if (dir) {
+        Emit(SHCNE_MKDIR, std::string(path), std::nullopt, pid);
+      } else {
+        tracker_.Settle(path);
+        Emit(SHCNE_CREATE, std::string(path), std::nullopt, pid);
+      }
+      break;
+    case RawChange::Rename:
+      if (dir) {
+        tracker_.MoveTree(path, c.newPath);
+        Emit(SHCNE_RENAMEFOLDER, std::string(path), std::string(c.newPath), pid);
+      } else {
+        tracker_.Settle(path);
+        tracker_.Settle(c.newPath);
+        Emit(SHCNE_RENAMEITEM, std::string(path), std::string(c.newPath), pid);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
 void KernelSource::CheckMounts() {
   std::vector<MountEntry> now = ParseMountInfo(ReadFromStart(mountsFd_));
-  std::vector<std::string> added = AddedMountPoints(mounts_, now);
-  std::vector<std::string> removed = AddedMountPoints(now, mounts_);
-  auto local = [](const std::vector<MountEntry>& table, const std::string& point) {
-    return std::any_of(table.begin(), table.end(), [&](const MountEntry& m) {
-      return m.mountPoint == point && IsLocalFileSystemType(m.type);
-    });
-  };
-  for (const std::string& p : removed)
-    if (local(mounts_, p)) Emit(SHCNE_DRIVEREMOVED, p);
-  for (const std::string& p : added)
-    if (local(now, p)) Emit(SHCNE_DRIVEADD, p);
+  DriveChanges changes = CompareMounts(mounts_, now);
+  for (const std::string& p : changes.localRemoved) Emit(SHCNE_DRIVEREMOVED, p);
+  for (const std::string& p : changes.localAdded) Emit(SHCNE_DRIVEADD, p);
   mounts_ = std::move(now);
-  OnMountsChanged(added, removed);
+  OnMountsChanged(changes.added, changes.removed);
 }
 
 void KernelSource::Loop() {
@@ -153,20 +254,30 @@ void KernelSource::Loop() {
     if (fds[2].revents) Drain(wakeFd_);
     if (count == 4 && fds[3].revents) CheckMounts();
     if (fds[1].revents) ReadKernel(NowMs());
+    if (kernelEnded_) fds[1].fd = -1;
   }
   tracker_.SettleAll();
   FlushBatch();
   cpuAtExit_ = ThreadCpuSeconds(CLOCK_THREAD_CPUTIME_ID);
 }
 
-bool NamesAnUnnamedFile(const std::string& path) {
+bool NamesAnUnnamedFile(std::string_view path) {
   std::size_t slash = path.rfind('/');
-  std::string_view name = std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
+  std::string_view name = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
   if (name.size() < 2 || name[0] != '#') return false;
   for (char c : name.substr(1))
     if (c < '0' || c > '9') return false;
   struct stat st {};
-  return ::lstat(path.c_str(), &st) != 0;
+  return ::lstat(std::string(path).c_str(), &st) != 0;
+}
+
+std::string HelperBesideProgram() {
+  char self[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  // Never a bare name: that would be looked up in the working folder.
+  if (n <= 0 || self[0] != '/') return {};
+  std::string path(self, static_cast<std::size_t>(n));
+  return path.substr(0, path.rfind('/') + 1) + kWatchHelperName;
 }
 
 std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend backend, std::vector<std::string> roots,
@@ -177,6 +288,9 @@ std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend backend, std::vecto
     std::string why;
     if (source->Start(why)) return source;
     reasons = std::string("fanotify: ") + why;
+    auto helped = std::make_unique<HelperSource>(HelperBesideProgram());
+    if (helped->Start(why)) return helped;
+    reasons += "; fanotify through the watch helper: " + why;
     if (backend == WatchBackend::Fanotify) {
       error = reasons;
       return nullptr;

@@ -4,6 +4,7 @@
 // into memory; the GUI thread takes the notifications from Queue() in order.
 #include "monitor/MountTable.h"
 #include "monitor/NotificationQueue.h"
+#include "monitor/RawChange.h"
 #include "monitor/WriteTracker.h"
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -35,7 +37,7 @@ class ChangeSource {
 };
 
 // Common part of the kernel-backed sources: the reader thread, its poll
-// loop, the mount table and the write tracker.
+// loop, the mount table, and the one way raw changes become notifications.
 class KernelSource : public ChangeSource {
  public:
   ~KernelSource() override;
@@ -62,11 +64,24 @@ class KernelSource : public ChangeSource {
   virtual void OnTick(std::int64_t now) { tracker_.Expire(now); }
   // Called after the reader thread has ended.
   virtual void Close() = 0;
+  // False where the source learns of mounts from elsewhere.
+  virtual bool FollowsMounts() const { return true; }
 
+  // Every source's raw changes take this way, so that what is held back,
+  // what is left out (the program's own temporaries, files with no name,
+  // paths too long to name) and what a rename becomes when one of its sides
+  // is left out are the same whichever interface saw the change.
+  void Consume(const RawChange& change, std::int64_t now);
+  // Changes at paths too long to name, told with the next batch.
+  void CountTooLong(std::size_t count, std::string_view ancestor);
+  // The longest leading folder of a path that can be named.
+  static std::string_view NameableAncestor(std::string_view path);
   void Emit(std::uint32_t code, std::string item1, std::optional<std::string> item2 = std::nullopt,
             std::int32_t pid = 0);
-  void FlushBatch() { queue_.Push(batch_); }
+  void FlushBatch();
   void ReportProblem(SourceReport report) { queue_.Report(std::move(report)); }
+  // The kernel descriptor has nothing more to give; it is no longer polled.
+  void KernelFdEnded() { kernelEnded_ = true; }
 
   std::vector<ChangeNotification> batch_;
   WriteTracker tracker_{batch_};
@@ -85,17 +100,25 @@ class KernelSource : public ChangeSource {
   bool rootsDirty_ = false;
   std::atomic<bool> running_{false};
   std::atomic<double> cpuAtExit_{0.0};
+  bool kernelEnded_ = false;
+  std::size_t tooLong_ = 0;
+  std::string tooLongAncestor_;
 };
 
 // Writes to a file that has no name yet (O_TMPFILE) are reported under a
 // made-up "#inode" name that nothing on disk has: no change anybody could
 // see. True for such a path.
-bool NamesAnUnnamedFile(const std::string& path);
+bool NamesAnUnnamedFile(std::string_view path);
 
 enum class WatchBackend { Auto, Fanotify, Inotify };
 
-// Auto takes fanotify where this process may use it, else inotify. Null,
-// with the reasons, when no backend can start.
+// The watch helper beside the running program; empty when the program's
+// own path is unknown.
+std::string HelperBesideProgram();
+
+// Auto takes fanotify in this process where it may use it, else through
+// the watch helper where that starts, else inotify; Fanotify the same
+// without inotify. Null, with the reasons, when no backend can start.
 std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend backend, std::vector<std::string> roots,
                                                 std::string& error);
 

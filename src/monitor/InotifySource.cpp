@@ -22,6 +22,15 @@ constexpr std::uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED
 // that wakes between them.
 constexpr std::int64_t kMovePairingMs = 5;
 
+RawChange Raw(RawChange::Kind kind, bool isDir, std::string_view path, std::string_view newPath = {}) {
+  RawChange c;
+  c.kind = kind;
+  c.isDir = isDir;
+  c.path = path;
+  c.newPath = newPath;
+  return c;
+}
+
 std::string WatchLimit() {
   std::string text;
   ReadWholeFile("/proc/sys/fs/inotify/max_user_watches", text);
@@ -44,6 +53,7 @@ void InotifySource::Close() {
   fd_ = -1;
   paths_.clear();
   wds_.clear();
+  tooLongFolders_.clear();
   watchCount_ = 0;
 }
 
@@ -116,10 +126,10 @@ void InotifySource::Handle(std::uint32_t wdBits, std::uint32_t mask, std::uint32
     if (!IsRoot(dir)) return;
     if (mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
       std::string root = dir;  // ForgetTree drops the entry dir refers to
-      Emit(SHCNE_RMDIR, root);
+      Consume(Raw(RawChange::Delete, true, root), now);
       ForgetTree(root);
     } else if (mask & IN_ATTRIB) {
-      Emit(SHCNE_ATTRIBUTES, dir);
+      Consume(Raw(RawChange::Attrib, true, dir), now);
     }
     return;
   }
@@ -128,25 +138,23 @@ void InotifySource::Handle(std::uint32_t wdBits, std::uint32_t mask, std::uint32
   full_.append(name);
   const std::string& full = full_;
   if (!moves_.empty() && !(mask & IN_MOVED_TO)) ExpireMoves(now, full);
-  if ((mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB)) && NamesAnUnnamedFile(full)) return;
 
   if (mask & IN_CREATE) {
     if (!scanned_.empty() && scanned_.erase(full)) return;
     if (isDir) {
       std::string path = full;
-      Emit(SHCNE_MKDIR, path);
+      Consume(Raw(RawChange::Create, true, path), now);
       WatchTree(path, true, now);
     } else {
-      tracker_.Created(full, now, 0);
+      Consume(Raw(RawChange::Create, false, full), now);
     }
   } else if (mask & IN_MODIFY) {
-    tracker_.Written(full, now, 0);
+    Consume(Raw(RawChange::Modify, false, full), now);
   } else if (mask & IN_CLOSE_WRITE) {
-    tracker_.Closed(full, 0);
+    Consume(Raw(RawChange::CloseWrite, false, full), now);
   } else if (mask & IN_DELETE) {
     scanned_.erase(full);
-    tracker_.Settle(full);
-    Emit(isDir ? SHCNE_RMDIR : SHCNE_DELETE, full);
+    Consume(Raw(RawChange::Delete, isDir, full), now);
   } else if (mask & IN_MOVED_FROM) {
     scanned_.erase(full);
     moves_.push_back({cookie, full, isDir, now});
@@ -155,13 +163,8 @@ void InotifySource::Handle(std::uint32_t wdBits, std::uint32_t mask, std::uint32
     std::string path = full;
     if (move == moves_.end()) {
       // Moved in from outside the watched folders.
-      if (isDir) {
-        Emit(SHCNE_MKDIR, path);
-        WatchTree(path, false, now);
-      } else {
-        tracker_.Settle(path);
-        Emit(SHCNE_CREATE, path);
-      }
+      Consume(Raw(RawChange::Appear, isDir, path), now);
+      if (isDir) WatchTree(path, false, now);
       return;
     }
     Move from = std::move(*move);
@@ -172,26 +175,16 @@ void InotifySource::Handle(std::uint32_t wdBits, std::uint32_t mask, std::uint32
       } else {
         WatchTree(path, false, now);
       }
-      tracker_.MoveTree(from.path, path);
-      Emit(SHCNE_RENAMEFOLDER, from.path, path);
-    } else {
-      tracker_.Settle(from.path);
-      tracker_.Settle(path);
-      Emit(SHCNE_RENAMEITEM, from.path, path);
     }
+    Consume(Raw(RawChange::Rename, isDir, from.path, path), now);
   } else if (mask & IN_ATTRIB) {
-    if (isDir) {
-      Emit(SHCNE_ATTRIBUTES, full);
-    } else {
-      tracker_.AttributesChanged(full, 0);
-    }
+    Consume(Raw(RawChange::Attrib, isDir, full), now);
   }
 }
 
-void InotifySource::MovedOut(const Move& move) {
-  tracker_.Settle(move.path);
+void InotifySource::MovedOut(const Move& move, std::int64_t now) {
   if (move.isDir) ForgetTree(move.path);
-  Emit(move.isDir ? SHCNE_RMDIR : SHCNE_DELETE, move.path);
+  Consume(Raw(RawChange::Delete, move.isDir, move.path), now);
 }
 
 void InotifySource::ExpireMoves(std::int64_t now, std::string_view path) {
@@ -200,7 +193,7 @@ void InotifySource::ExpireMoves(std::int64_t now, std::string_view path) {
     if (m.at + kMovePairingMs > now && m.path != path) break;
     Move move = std::move(moves_.front());
     moves_.pop_front();
-    MovedOut(move);
+    MovedOut(move, now);
   }
 }
 
@@ -228,6 +221,10 @@ bool InotifySource::AddWatch(const std::string& dir) {
         limitReported_ = true;
         ReportProblem({SourceReport::WatchLimit, 1, WatchLimit()});
       }
+    } else if (errno == ENAMETOOLONG) {
+      // Once per folder: rescans after an overflow meet it again.
+      if (tooLongFolders_.size() >= 100000) tooLongFolders_.clear();
+      if (tooLongFolders_.insert(dir).second) CountTooLong(1, NameableAncestor(dir));
     }
     return false;
   }
@@ -263,11 +260,7 @@ void InotifySource::WatchTree(const std::string& top, bool reportContents, std::
       }
       std::string path = JoinPath(dir, name);
       if (reportContents) {
-        if (isDir) {
-          Emit(SHCNE_MKDIR, path);
-        } else {
-          tracker_.Created(path, now, 0);
-        }
+        Consume(Raw(RawChange::Create, isDir, path), now);
         scanned_.insert(path);
       }
       if (isDir && AddWatch(path)) pending.push_back(std::move(path));

@@ -46,7 +46,7 @@ class InotifySource final : public KernelSource {
   void WatchTree(const std::string& dir, bool reportContents, std::int64_t now);
   void ForgetTree(const std::string& dir);
   void RenameTree(const std::string& from, const std::string& to);
-  void MovedOut(const Move& move);
+  void MovedOut(const Move& move, std::int64_t now);
   void ExpireMoves(std::int64_t now, std::string_view path);
   bool IsRoot(std::string_view dir) const;
 
@@ -59,6 +59,8 @@ class InotifySource final : public KernelSource {
   std::deque<Move> moves_;
   // Items a scan reported whose own create events may still be queued.
   PathSet scanned_;
+  // Folders too deep to watch, told of once each.
+  PathSet tooLongFolders_;
   bool limitReported_ = false;
   bool watchLimitHit_ = false;
   std::string full_;

@@ -92,6 +92,22 @@ std::vector<std::string> NormaliseRoots(std::vector<std::string> roots) {
   return kept;
 }
 
+DriveChanges CompareMounts(const std::vector<MountEntry>& before, const std::vector<MountEntry>& after) {
+  DriveChanges changes;
+  changes.added = AddedMountPoints(before, after);
+  changes.removed = AddedMountPoints(after, before);
+  auto local = [](const std::vector<MountEntry>& table, const std::string& point) {
+    return std::any_of(table.begin(), table.end(), [&](const MountEntry& m) {
+      return m.mountPoint == point && IsLocalFileSystemType(m.type);
+    });
+  };
+  for (const std::string& p : changes.removed)
+    if (local(before, p)) changes.localRemoved.push_back(p);
+  for (const std::string& p : changes.added)
+    if (local(after, p)) changes.localAdded.push_back(p);
+  return changes;
+}
+
 std::vector<std::string> WholeDiskRoots(const std::string& home, const std::vector<MountEntry>& mounts) {
   std::vector<std::string> roots;
   if (!home.empty()) roots.push_back(home);

@@ -29,6 +29,14 @@ bool IsRemovableMountPoint(std::string_view mountPoint);
 std::vector<std::string> AddedMountPoints(const std::vector<MountEntry>& before,
                                           const std::vector<MountEntry>& after);
 
+// The local file systems that came and went between two readings of the
+// table, as the drive changes to report.
+struct DriveChanges {
+  std::vector<std::string> added, removed;  // every mount point
+  std::vector<std::string> localAdded, localRemoved;
+};
+DriveChanges CompareMounts(const std::vector<MountEntry>& before, const std::vector<MountEntry>& after);
+
 // The directories that whole-disk mode watches when only a per-directory
 // change source is available.
 std::vector<std::string> WholeDiskRoots(const std::string& home, const std::vector<MountEntry>& mounts);

@@ -294,6 +294,28 @@ TEST_F(MainWindowTest, RegistrationFailureIsReportedAndEndsStartUp) {
   EXPECT_EQ(shown[0].icon, Dialogs::Icon::Error);
 }
 
+TEST_F(MainWindowTest, WhenWholeDiskWatchingCannotStartTheMessageSaysHowToInstallTheHelper) {
+  for (const char* error : {"fanotify: fanotify_init: Operation not permitted (needs CAP_SYS_ADMIN); fanotify through "
+                            "the watch helper: lacks CAP_SYS_ADMIN and CAP_DAC_READ_SEARCH",
+                            "inotify: inotify_init1: Too many open files"}) {
+    MainWindow::Options options;
+    options.sourceFactory = [error](std::string& why) -> std::unique_ptr<ChangeSource> {
+      why = error;
+      return nullptr;
+    };
+    window_ = std::make_unique<MainWindow>(options);
+    EXPECT_FALSE(window_->OnMainWindowCreated());
+    auto shown = Dialogs::TakeShown();
+    ASSERT_EQ(shown.size(), 1u);
+    const QString text = shown[0].text;
+    EXPECT_TRUE(text.contains(error)) << text.toStdString();
+    EXPECT_FALSE(text.contains("setcap")) << "the program itself is never to be given capabilities";
+    const bool advised = text.contains("sudo cmake --install build") && text.contains("scripts/run.sh") &&
+                         text.contains("--watch-backend inotify");
+    EXPECT_EQ(advised, std::string(error).rfind("fanotify", 0) == 0) << text.toStdString();
+  }
+}
+
 TEST_F(MainWindowTest, EveryNotificationReachesTheWindowInOrder) {
   Start();
   std::vector<ChangeEvent> seen;

@@ -1,13 +1,23 @@
 #!/usr/bin/env bash
-# An install lays out the program, a valid desktop file and a scalable icon
-# in their XDG places.
+# An install lays out the program, its watch helper, a valid desktop file and
+# a scalable icon in their XDG places; as root, the helper alone gets its two
+# capabilities.
 set -u
 build=$1
 dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
-DESTDIR="$dest" cmake --install "$build" --prefix /usr/local >/dev/null || fail "cmake --install failed"
+DESTDIR="$dest" cmake --install "$build" --prefix /usr/local >"$dest/install.log" 2>&1 || fail "cmake --install failed: $(cat "$dest/install.log")"
 [ -x "$dest/usr/local/bin/vantrel" ] || fail "no program in bin/"
+[ -x "$dest/usr/local/bin/vantrel-watch-helper" ] || fail "no watch helper beside the program in bin/"
+if [ "$(id -u)" -eq 0 ]; then
+  command -v getcap >/dev/null || fail "getcap is missing (libcap2-bin)"
+  caps=$(getcap "$dest/usr/local/bin/vantrel-watch-helper")
+  [ "${caps##* }" = "cap_dac_read_search,cap_sys_admin=ep" ] || fail "helper capabilities: '$caps'"
+  [ -z "$(getcap "$dest/usr/local/bin/vantrel")" ] || fail "the program itself has capabilities"
+else
+  grep -q "has no capabilities" "$dest/install.log" || fail "an install without root does not say the helper lacks its capabilities"
+fi
 desktop="$dest/usr/local/share/applications/vantrel.desktop"
 [ -f "$desktop" ] || fail "no desktop file"
 [ -f "$dest/usr/local/share/icons/hicolor/scalable/apps/vantrel.svg" ] || fail "no scalable icon"
@@ -18,4 +28,4 @@ else
   fail "desktop-file-validate is missing (desktop-file-utils)"
 fi
 "$dest/usr/local/bin/vantrel" --help | grep -q -- "--watch-backend" || fail "--help"
-echo "install: bin, desktop file and icon in place"
+echo "install: bin with the watch helper, desktop file and icon in place"

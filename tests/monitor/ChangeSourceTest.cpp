@@ -1,7 +1,10 @@
-// Both kernel-backed change sources against real temporary directories.
+// The kernel-backed change sources against real temporary directories:
+// inotify, fanotify in this process, and fanotify through the watch helper.
 #include "monitor/ChangeSource.h"
 #include "monitor/FanotifySource.h"
+#include "monitor/HelperSource.h"
 #include "monitor/InotifySource.h"
+#include "text/AtomicFile.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <limits.h>
 #include <map>
 #include <poll.h>
 #include <set>
@@ -39,7 +43,9 @@ std::string MakeTempDir(const char* base) {
   return made ? std::string(made) : std::string();
 }
 
-class ChangeSourceTest : public ::testing::TestWithParam<WatchBackend> {
+enum class Backend { Inotify, Fanotify, Helper };
+
+class ChangeSourceTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
     dir_ = MakeTempDir("/tmp");
@@ -57,15 +63,19 @@ class ChangeSourceTest : public ::testing::TestWithParam<WatchBackend> {
       }
     }
     WriteFile(outside_ + "/incoming.txt", "from outside");
-    if (GetParam() == WatchBackend::Fanotify) {
+    if (GetParam() == Backend::Fanotify) {
       source_ = std::make_unique<FanotifySource>();
+    } else if (GetParam() == Backend::Helper) {
+      source_ = std::make_unique<HelperSource>(VANTREL_WATCH_HELPER);
     } else {
       source_ = std::make_unique<InotifySource>();
       source_->SetRoots({dir_});
     }
     std::string why;
     if (!source_->Start(why)) {
-      if (GetParam() == WatchBackend::Fanotify) GTEST_SKIP() << "fanotify cannot run in this process: " << why;
+      if (GetParam() == Backend::Fanotify) GTEST_SKIP() << "fanotify cannot run in this process: " << why;
+      if (GetParam() == Backend::Helper)
+        GTEST_SKIP() << "the watch helper cannot run here (it needs its capabilities, or root): " << why;
       FAIL() << why;
     }
     if (auto* inotify = dynamic_cast<InotifySource*>(source_.get())) WaitFor([&] { return inotify->WatchCount() >= 2; });
@@ -78,7 +88,8 @@ class ChangeSourceTest : public ::testing::TestWithParam<WatchBackend> {
     fs::remove_all(outside_, ec);
   }
 
-  bool Fanotify() const { return GetParam() == WatchBackend::Fanotify; }
+  // Whole file systems are watched.
+  bool Fanotify() const { return GetParam() != Backend::Inotify; }
 
   static void WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
     auto end = Clock::now() + limit;
@@ -94,6 +105,7 @@ class ChangeSourceTest : public ::testing::TestWithParam<WatchBackend> {
       ::poll(&p, 1, 20);
       std::vector<ChangeNotification> batch;
       source_->Queue().TakeAll(batch);
+      for (SourceReport& r : source_->Queue().TakeReports()) reports_.push_back(std::move(r));
       for (auto& n : batch) {
         auto mine = [&](const std::optional<std::string>& item) {
           return item && (item->rfind(dir_, 0) == 0 || item->rfind(outside_, 0) == 0);
@@ -134,8 +146,16 @@ class ChangeSourceTest : public ::testing::TestWithParam<WatchBackend> {
   }
 
   std::string dir_, outside_;
+  std::size_t Reported(SourceReport::Kind kind) const {
+    std::size_t n = 0;
+    for (const auto& r : reports_)
+      if (r.kind == kind) n += r.count;
+    return n;
+  }
+
   std::unique_ptr<ChangeSource> source_;
   std::vector<ChangeNotification> got_;
+  std::vector<SourceReport> reports_;
 };
 
 TEST_P(ChangeSourceTest, NewFileIsReportedOnceItsWriterClosesIt) {
@@ -347,8 +367,82 @@ TEST_P(ChangeSourceTest, MountingAFileSystemIsADriveEvent) {
   Expect(SHCNE_DRIVEREMOVED, point);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, ChangeSourceTest, ::testing::Values(WatchBackend::Inotify, WatchBackend::Fanotify),
-                         [](const auto& info) { return info.param == WatchBackend::Inotify ? "inotify" : "fanotify"; });
+TEST_P(ChangeSourceTest, OwnTemporariesAreNotListedAndTheirRenamesAreCreationsOrDeletions) {
+  // How the program writes: under a temporary name, then renamed into place.
+  const std::string temp = dir_ + "/" + OwnTemporaryName();
+  WriteFile(temp, "whole content");
+  ASSERT_EQ(::chmod(temp.c_str(), 0600), 0);
+  ASSERT_EQ(::rename(temp.c_str(), (dir_ + "/placed.txt").c_str()), 0);
+  Expect(SHCNE_CREATE, dir_ + "/placed.txt");
+
+  const std::string tempDir = dir_ + "/" + OwnTemporaryName();
+  fs::create_directory(tempDir);
+  ASSERT_EQ(::rename(tempDir.c_str(), (dir_ + "/placed-dir").c_str()), 0);
+  Expect(SHCNE_MKDIR, dir_ + "/placed-dir");
+
+  WriteFile(dir_ + "/replaced.txt", "r");
+  Expect(SHCNE_CREATE, dir_ + "/replaced.txt");
+  const std::string aside = dir_ + "/" + OwnTemporaryName();
+  ASSERT_EQ(::rename((dir_ + "/replaced.txt").c_str(), aside.c_str()), 0);
+  Expect(SHCNE_DELETE, dir_ + "/replaced.txt");
+  ASSERT_EQ(::unlink(aside.c_str()), 0);
+
+  // A name that only looks alike is the user's own.
+  WriteFile(dir_ + "/.vantrel-short", "s");
+  Expect(SHCNE_CREATE, dir_ + "/.vantrel-short");
+  for (const auto& c : got_) {
+    EXPECT_FALSE(c.item1 && NamesOwnTemporary(*c.item1)) << Describe();
+    EXPECT_FALSE(c.item2 && NamesOwnTemporary(*c.item2)) << Describe();
+  }
+  EXPECT_EQ(got_.size(), 5u) << "nothing but the five above" << Describe();
+}
+
+// Makes a chain of folders below top whose last one lies deeper than the
+// kernel can name, and a file in it; the path of that file.
+std::string MakeTooDeepFile(const std::string& top) {
+  const std::string name(200, 'd');
+  std::string path = top;
+  int fd = ::open(top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  while (fd >= 0 && path.size() <= PATH_MAX + 200) {
+    if (::mkdirat(fd, name.c_str(), 0755) != 0) break;
+    int next = ::openat(fd, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+    path += "/" + name;
+  }
+  if (fd < 0) return {};
+  int file = ::openat(fd, "deep.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ::close(fd);
+  if (file < 0) return {};
+  [[maybe_unused]] ssize_t n = ::write(file, "deep", 4);
+  ::close(file);
+  return path + "/deep.txt";
+}
+
+TEST_P(ChangeSourceTest, AChangeAtAPathLongerThanTheSystemNamesIsReportedNotLost) {
+  const std::string deep = MakeTooDeepFile(dir_);
+  ASSERT_GT(deep.size(), static_cast<std::size_t>(PATH_MAX));
+  Collect([&] { return Reported(SourceReport::PathTooLong) > 0; });
+  ASSERT_GT(Reported(SourceReport::PathTooLong), 0u) << Describe();
+  for (const auto& r : reports_) {
+    if (r.kind != SourceReport::PathTooLong) continue;
+    // The deepest folder that has a name, so the user knows where to look.
+    EXPECT_EQ(deep.rfind(r.detail, 0), 0u) << r.detail;
+    EXPECT_GT(r.detail.size(), dir_.size()) << r.detail;
+    EXPECT_LT(r.detail.size(), static_cast<std::size_t>(PATH_MAX));
+  }
+  for (const auto& c : got_) EXPECT_LT(c.item1->size(), static_cast<std::size_t>(PATH_MAX)) << "listed";
+  // Deeper than the file-system library walks by name.
+  EXPECT_EQ(std::system(("rm -rf '" + dir_ + "/" + std::string(200, 'd') + "'").c_str()), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ChangeSourceTest,
+                         ::testing::Values(Backend::Inotify, Backend::Fanotify, Backend::Helper),
+                         [](const auto& info) {
+                           return info.param == Backend::Inotify    ? "inotify"
+                                  : info.param == Backend::Fanotify ? "fanotify"
+                                                                    : "helper";
+                         });
 
 TEST(InotifyRoots, FollowTheRootSetWhenItChanges) {
   std::string a = MakeTempDir("/tmp"), b = MakeTempDir("/tmp");

@@ -1,0 +1,101 @@
+#pragma once
+// Reads fanotify for whole local file systems and turns its events into raw
+// changes with paths: it marks every local file system (and those mounted
+// later), names directory handles through a cache kept current from the
+// events, and holds back events in folders removed before they were read
+// until the folders' own removal tells their paths. Used by the in-process
+// source and by the watch helper alike; it needs CAP_SYS_ADMIN to mark and
+// CAP_DAC_READ_SEARCH to open handles.
+#include "monitor/MountTable.h"
+#include "monitor/RawChange.h"
+#include "monitor/SourceReport.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct file_handle;
+struct fanotify_event_metadata;
+
+namespace vantrel {
+
+class FanotifyReader {
+ public:
+  class Sink {
+   public:
+    virtual ~Sink() = default;
+    virtual void Change(const RawChange& change, std::int64_t now) = 0;
+    // Overflows and changes that never learnt a path.
+    virtual void Report(const SourceReport& report) = 0;
+    // A change in a folder whose handle opens but whose path is longer than
+    // the kernel names; ancestor is the deepest folder above it that has a
+    // name (empty when none has).
+    virtual void TooLong(std::string_view folder, const std::string& ancestor) = 0;
+  };
+
+  explicit FanotifyReader(Sink& sink) : sink_(sink) {}
+  ~FanotifyReader() { Close(); }
+  FanotifyReader(const FanotifyReader&) = delete;
+  FanotifyReader& operator=(const FanotifyReader&) = delete;
+
+  // False, with the reason, unless at least one file system is marked and
+  // handles can be opened.
+  bool Open(std::vector<MountEntry> mounts, std::string& error);
+  void Close();
+  int Fd() const { return fd_; }
+
+  void Read(std::int64_t now);
+  // Marks file systems mounted since, forgets those gone.
+  void MountsChanged(std::vector<MountEntry> mounts, const std::vector<std::string>& added,
+                     const std::vector<std::string>& removed);
+  std::optional<std::int64_t> NextDeadline() const;
+  void Tick(std::int64_t now);
+
+  // The folder a key of a raw change names, opened with O_PATH; -1 once it
+  // is gone.
+  int OpenFolder(std::string_view key) const;
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  template <typename Value>
+  using Map = std::unordered_map<std::string, Value, Hash, std::equal_to<>>;
+  struct FidRecord;
+  struct Deferred {
+    std::string event;
+    std::int64_t since;
+  };
+  enum class Lookup { Found, Gone, TooLong };
+
+  std::size_t MarkFileSystems(std::string* firstError);
+  void HandleEvent(const fanotify_event_metadata& meta, const char* event, std::int64_t now);
+  // The path of a directory handle, from the cache or by opening the handle.
+  Lookup ResolveDirectory(std::string_view key, const std::string** path);
+  int OpenHandle(std::string_view key) const;
+  void RenameCachedTree(const std::string& from, const std::string& to);
+  void Defer(const std::string& dirKey, const fanotify_event_metadata& meta, const char* event, std::int64_t now);
+  void ReplayDeferred(const std::string& dirKey, const std::string& dirPath);
+  void Send(RawChange::Kind kind, bool isDir, std::int32_t pid, std::string_view path, std::string_view folder,
+            std::int64_t now, std::string_view newPath = {}, std::string_view newFolder = {});
+
+  Sink& sink_;
+  int fd_ = -1;
+  std::vector<MountEntry> mounts_;
+  // File system id to the mount point its handles are opened through.
+  std::unordered_map<std::string, std::string> fileSystems_;
+  // Directory handle (fsid, type, handle bytes) to its current path, kept
+  // current from the events: a handle of a deleted directory no longer opens.
+  Map<std::string> dirs_;
+  // Directories too deep to be named, with their deepest named ancestor.
+  Map<std::string> tooLong_;
+  Map<std::vector<Deferred>> deferred_;
+  std::int64_t oldestDeferred_ = 0;
+  std::string full_, other_, key_, otherKey_, childKey_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,202 @@
+#include "monitor/HelperSource.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace vantrel {
+namespace {
+
+std::int64_t Now() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Exactly n bytes before the deadline; false on end, error or time out.
+bool ReadExactly(int fd, char* out, std::size_t n, std::int64_t deadline, std::string& why) {
+  while (n > 0) {
+    pollfd p{fd, POLLIN, 0};
+    int wait = static_cast<int>(std::max<std::int64_t>(deadline - Now(), 0));
+    int rc = ::poll(&p, 1, wait);
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc == 0) return why = "no answer in time", false;
+    ssize_t got = ::read(fd, out, n);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got <= 0) return why = got == 0 ? "it ended without a word" : std::strerror(errno), false;
+    out += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool HelperSource::Open(std::string& error) {
+  ended_ = false;
+  records_ = HelperRecordReader();
+  if (helper_.empty() || helper_[0] != '/') {
+    error = "the program's own folder is unknown";
+    return false;
+  }
+  if (::access(helper_.c_str(), X_OK) != 0) {
+    error = helper_ + ": " + std::strerror(errno);
+    return false;
+  }
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    error = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&files, pipeFds[1], 1);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  // It must die of a write to a closed pipe, whatever this process ignores.
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  char* argv[] = {const_cast<char*>(kWatchHelperName), nullptr};
+  char* envp[] = {nullptr};
+  int rc = posix_spawn(&pid_, helper_.c_str(), &files, &attr, argv, envp);
+  posix_spawn_file_actions_destroy(&files);
+  posix_spawnattr_destroy(&attr);
+  ::close(pipeFds[1]);
+  fd_ = pipeFds[0];
+  if (rc != 0) {
+    pid_ = -1;
+    error = helper_ + ": " + std::strerror(rc);
+    Close();
+    return false;
+  }
+  // Exactly one record, so that nothing after it is read before the reader
+  // thread runs.
+  const std::int64_t deadline = Now() + startTimeoutMs_;
+  char head[4];
+  std::string why;
+  HelperRecord first;
+  if (ReadExactly(fd_, head, sizeof head, deadline, why)) {
+    std::string record(head, sizeof head);
+    std::uint32_t length = 0;
+    for (int i = 3; i >= 0; --i) length = (length << 8) | static_cast<unsigned char>(head[i]);
+    if (length <= kMaxRecordBytes) {
+      record.resize(sizeof head + length);
+      if (ReadExactly(fd_, record.data() + sizeof head, length, deadline, why)) {
+        records_.Feed(record);
+        if (records_.Next(first, why) != HelperRecordReader::Result::Record) first.type = HelperRecord::Change;
+      }
+    } else {
+      why = "record length " + std::to_string(length);
+    }
+  }
+  if (why.empty() && first.type == HelperRecord::Ready) {
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    return true;
+  }
+  if (why.empty()) why = first.type == HelperRecord::Failed ? first.reason : "it did not say it was ready";
+  error = helper_ + ": " + why;
+  Close();
+  return false;
+}
+
+std::string HelperSource::Reap(int waitMs) {
+  if (pid_ <= 0) return {};
+  int status = 0;
+  pid_t done = 0;
+  for (int waited = 0;; waited += 10) {
+    done = ::waitpid(pid_, &status, WNOHANG);
+    if (done != 0 && !(done < 0 && errno == EINTR)) break;
+    if (waited >= waitMs) {
+      ::kill(pid_, SIGKILL);
+      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      }
+      done = pid_;
+      break;
+    }
+    ::usleep(10000);
+  }
+  pid_ = -1;
+  if (done < 0) return {};
+  if (WIFEXITED(status)) return "退出码 " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return "信号 " + std::to_string(WTERMSIG(status));
+  return {};
+}
+
+void HelperSource::End(const std::string& why, bool stopIt) {
+  ended_ = true;
+  KernelFdEnded();
+  if (stopIt && pid_ > 0) ::kill(pid_, SIGTERM);
+  std::string how = Reap(1000);
+  // What came before the end is delivered before the word of it.
+  FlushBatch();
+  ReportProblem({SourceReport::SourceEnded, 1, "监控助手" + why + (how.empty() ? "" : " (" + how + ")")});
+}
+
+void HelperSource::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  // The closed pipe ends it; the signal only makes sure.
+  if (pid_ > 0) ::kill(pid_, SIGTERM);
+  Reap(2000);
+}
+
+void HelperSource::Take(const HelperRecord& record, std::int64_t now) {
+  switch (record.type) {
+    case HelperRecord::Change:
+      Consume(record.AsChange(), now);
+      break;
+    case HelperRecord::Report:
+      if (record.report.kind == SourceReport::PathTooLong) {
+        CountTooLong(record.report.count, record.report.detail);
+      } else {
+        ReportProblem(record.report);
+      }
+      break;
+    case HelperRecord::Failed:
+      End("出错: " + record.reason, true);
+      break;
+    case HelperRecord::Ready:
+      End("发来了无法解读的数据: ready twice", true);
+      break;
+  }
+}
+
+void HelperSource::ReadKernel(std::int64_t now) {
+  char buf[64 * 1024];
+  while (!ended_) {
+    ssize_t n = ::read(fd_, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) break;
+    if (n <= 0) {
+      End(n == 0 ? "已退出" : std::string("的管道出错: ") + std::strerror(errno), n != 0);
+      break;
+    }
+    records_.Feed(std::string_view(buf, static_cast<std::size_t>(n)));
+    HelperRecord record;
+    std::string why;
+    for (;;) {
+      HelperRecordReader::Result result = records_.Next(record, why);
+      if (result == HelperRecordReader::Result::NeedMore) break;
+      if (result == HelperRecordReader::Result::Malformed) {
+        End("发来了无法解读的数据: " + why, true);
+        break;
+      }
+      Take(record, now);
+      if (ended_) break;
+    }
+    if (batch_.size() >= 4096) FlushBatch();
+  }
+}
+
+}  // namespace vantrel

@@ -1,0 +1,186 @@
+// The program's side of the watch helper's pipe. Stand-in helpers say what
+// a broken or hostile helper might; none of it may crash the program, hang
+// it or pass for a change, and the real helper without its capabilities is
+// not taken.
+#include "monitor/HelperRecords.h"
+#include "monitor/HelperSource.h"
+
+#include "../TestDir.h"
+#include "text/AtomicFile.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <grp.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class HelperSourceTest : public ::testing::Test {
+ protected:
+  // A helper that writes these bytes and then does what `then` says.
+  std::string FakeHelper(const std::string& bytes, const std::string& then = "exit 0") {
+    const std::string data = dir_.Path() + "/bytes" + std::to_string(++made_);
+    const std::string script = dir_.Path() + "/helper" + std::to_string(made_);
+    EXPECT_TRUE(WriteFileAtomically(data, bytes));
+    EXPECT_TRUE(WriteFileAtomically(script, "#!/bin/sh\n/bin/cat '" + data + "'\n" + then + "\n"));
+    ::chmod(script.c_str(), 0755);
+    return script;
+  }
+
+  static std::string Ready() {
+    std::string s;
+    AppendReadyRecord(s);
+    return s;
+  }
+
+  // What reaches the program until a report comes or the time is up.
+  void Collect(ChangeSource& source, std::chrono::milliseconds limit = 3000ms) {
+    auto end = Clock::now() + limit;
+    while (reports_.empty() && Clock::now() < end) {
+      pollfd p{source.Queue().ReadyFd(), POLLIN, 0};
+      ::poll(&p, 1, 20);
+      source.Queue().TakeAll(got_);
+      for (auto& r : source.Queue().TakeReports()) reports_.push_back(r);
+    }
+  }
+
+  TestDir dir_;
+  int made_ = 0;
+  std::vector<ChangeNotification> got_;
+  std::vector<SourceReport> reports_;
+};
+
+TEST_F(HelperSourceTest, AHelperThatCannotWatchIsNotTakenAndSaysWhy) {
+  std::string failed;
+  AppendFailedRecord(failed, "lacks CAP_SYS_ADMIN");
+  std::string truncated = Ready().substr(0, 3);
+  struct Case {
+    std::string helper;
+    const char* said;
+  };
+  const std::vector<Case> cases = {
+      {FakeHelper(failed), "lacks CAP_SYS_ADMIN"},
+      {FakeHelper(""), "without a word"},
+      {FakeHelper(truncated), "without a word"},
+      {FakeHelper("\xff\xff\xff\xff"), "record length"},
+      {FakeHelper(std::string("\x05\x00\x00\x00\x09zzzz", 9)), "unknown record type"},
+      {dir_.Path() + "/missing", "No such file"},
+      {"vantrel-watch-helper", "folder is unknown"},
+  };
+  for (const Case& c : cases) {
+    HelperSource source(c.helper);
+    std::string why;
+    auto start = Clock::now();
+    EXPECT_FALSE(source.Start(why)) << c.helper;
+    EXPECT_NE(why.find(c.said), std::string::npos) << why;
+    EXPECT_LT(Clock::now() - start, 2s) << "a helper that ended is not waited for";
+  }
+}
+
+TEST_F(HelperSourceTest, AHelperThatNeverAnswersIsGivenUpAfterItsTime) {
+  HelperSource source(FakeHelper("", "exec /bin/sleep 60"), 500);
+  std::string why;
+  auto start = Clock::now();
+  EXPECT_FALSE(source.Start(why));
+  EXPECT_NE(why.find("no answer"), std::string::npos) << why;
+  EXPECT_LT(Clock::now() - start, 3s);
+}
+
+TEST_F(HelperSourceTest, ChangesPassUntilTheHelperEndsOrSaysSomethingMalformed) {
+  std::string change;
+  RawChange gone;
+  gone.kind = RawChange::Delete;
+  gone.path = "/tmp/gone.txt";
+  AppendChangeRecord(change, gone);
+  struct Case {
+    std::string after;  // what follows the ready record and one change
+    const char* said;
+    std::string then = "exec /bin/sleep 60";  // a helper that went on would never be reaped
+  };
+  const std::vector<Case> cases = {
+      {"", "已退出 (退出码 3)", "exit 3"},
+      {change.substr(0, 9), "已退出", "exit 0"},
+      {"\xff\xff\xff\x7f", "无法解读"},
+      // A path said to be 16 bytes long in a record that holds two.
+      {std::string("\x0d\x00\x00\x00\x03\x04\x00", 7) + std::string(4, '\0') + std::string("\x10\x00\x00\x00/a", 6),
+       "无法解读"},
+      {Ready(), "无法解读"},
+  };
+  for (const Case& c : cases) {
+    got_.clear();
+    reports_.clear();
+    HelperSource source(FakeHelper(Ready() + change + c.after, c.then));
+    std::string why;
+    ASSERT_TRUE(source.Start(why)) << why;
+    Collect(source);
+    ASSERT_EQ(got_.size(), 1u) << c.said;
+    EXPECT_EQ(got_[0].code, SHCNE_DELETE);
+    EXPECT_EQ(got_[0].item1, "/tmp/gone.txt");
+    ASSERT_EQ(reports_.size(), 1u) << c.said;
+    EXPECT_EQ(reports_[0].kind, SourceReport::SourceEnded);
+    EXPECT_NE(reports_[0].detail.find(c.said), std::string::npos) << reports_[0].detail;
+    // The ended pipe is no longer polled: the reader sleeps.
+    double cpu = source.ReaderCpuSeconds();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LT(source.ReaderCpuSeconds() - cpu, 0.05) << c.said;
+    auto stop = Clock::now();
+    source.Stop();
+    EXPECT_LT(Clock::now() - stop, 2s);
+  }
+}
+
+TEST_F(HelperSourceTest, StoppingEndsAHelperThatStillRuns) {
+  HelperSource source(FakeHelper(Ready(), "exec /bin/sleep 60"));
+  std::string why;
+  ASSERT_TRUE(source.Start(why)) << why;
+  auto stop = Clock::now();
+  source.Stop();
+  EXPECT_LT(Clock::now() - stop, 2s);
+  Collect(source, 200ms);
+  EXPECT_TRUE(reports_.empty()) << "a stop asked for is no loss";
+}
+
+TEST_F(HelperSourceTest, TheRealHelperRunByAnOrdinaryUserWithoutItsCapabilitiesIsNotTaken) {
+  if (::getuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  char caps[64];
+  if (::getxattr(VANTREL_WATCH_HELPER, "security.capability", caps, sizeof caps) >= 0)
+    GTEST_SKIP() << "this build's helper has been given its capabilities";
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::close(out[0]);
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+      ::_exit(3);
+    HelperSource source(VANTREL_WATCH_HELPER);
+    std::string why;
+    bool started = source.Start(why);
+    why = (started ? "started " : "refused ") + why;
+    [[maybe_unused]] ssize_t n = ::write(out[1], why.data(), why.size());
+    ::_exit(0);
+  }
+  ::close(out[1]);
+  std::string said;
+  char buf[512];
+  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) said.append(buf, static_cast<std::size_t>(n));
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  if (said.find("Permission denied") != std::string::npos) GTEST_SKIP() << "the build is out of that user's reach: " << said;
+  EXPECT_EQ(said.rfind("refused ", 0), 0u) << said;
+  EXPECT_NE(said.find("CAP_SYS_ADMIN"), std::string::npos) << said;
+}
+
+}  // namespace
+}  // namespace vantrel
