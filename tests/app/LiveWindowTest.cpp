@@ -325,6 +325,19 @@ TEST_P(LiveWindowTest, ASlowDownloadIsCopiedAndMovedOnceWhenWhole) {
   EXPECT_EQ(RowsOf("等待写入完成", in + "/download.iso"), 1u) << "the list shows that it waits\n" << Rows();
 }
 
+// A folder rule removes D; the user makes D again a moment later: the new
+// folder is the user's, not an echo of the removal, and the rule acts again.
+TEST_P(LiveWindowTest, AFolderMadeAgainWhereARuleRemovedOneIsActedOn) {
+  std::string in = Files() + "/in";
+  fs::create_directories(in);
+  window_->AddRule("新建目录", in, "【删除文件】");
+  Watching(in);
+  Shell("mkdir -p '" + in + "/D/inner' && echo x > '" + in + "/D/inner/f'");
+  ASSERT_TRUE(RunUntil([&] { return !fs::exists(in + "/D"); })) << Rows();
+  Shell("mkdir '" + in + "/D'");
+  EXPECT_TRUE(RunUntil([&] { return !fs::exists(in + "/D"); })) << "the second D was left alone\n" << Rows();
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, LiveWindowTest, ::testing::Values(WatchBackend::Inotify, WatchBackend::Fanotify),
                          [](const auto& info) { return info.param == WatchBackend::Inotify ? "inotify" : "fanotify"; });
 
