@@ -17,6 +17,8 @@ constexpr int kUnknownErrorCode = 2;
 }  // namespace
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+  // The dialogs' own texts (file types, sizes) in the interface's language.
+  QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
   if (qtTexts_.load(QLocale(QLocale::Chinese, QLocale::China), "qtbase", "_",
                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
     installTranslator(&qtTexts_);

@@ -1,5 +1,7 @@
 #include "monitor/HelperSource.h"
 
+#include "text/AtomicFile.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -179,7 +181,7 @@ void HelperSource::ReadKernel(std::int64_t now) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) break;
     if (n <= 0) {
-      End(n == 0 ? "已退出" : std::string("的管道出错: ") + std::strerror(errno), n != 0);
+      End(n == 0 ? "已退出" : std::string("的管道出错: ") + FileErrorText(errno), n != 0);
       break;
     }
     records_.Feed(std::string_view(buf, static_cast<std::size_t>(n)));

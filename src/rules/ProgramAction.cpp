@@ -1,5 +1,6 @@
 #include "rules/ProgramAction.h"
 
+#include "text/AtomicFile.h"
 #include "text/TextRules.h"
 
 #include <algorithm>
@@ -122,7 +123,7 @@ ProgramLaunch RunProgramAction(const std::string& operand, const std::string& it
   posix_spawn_file_actions_destroy(&files);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) {
-    launch.error = std::strerror(rc);
+    launch.error = FileErrorText(rc);
     return launch;
   }
   launch.started = true;

@@ -1,6 +1,7 @@
 #include "support/FileDialogs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace vantrel {
@@ -17,6 +18,22 @@ State& S() {
   static State state;
   return state;
 }
+
+// Chooses a file or a folder: a folder that is selected or typed is taken
+// as the answer when the choose button is pressed, while double-clicking a
+// folder still opens it.
+class PathDialog : public QFileDialog {
+ public:
+  using QFileDialog::QFileDialog;
+  void accept() override {
+    const QStringList chosen = selectedFiles();
+    if (fileMode() == AnyFile && chosen.size() == 1 && QFileInfo(chosen.first()).isDir()) {
+      QDialog::accept();
+      return;
+    }
+    QFileDialog::accept();
+  }
+};
 
 }  // namespace
 
@@ -63,11 +80,20 @@ QString FileDialogs::BrowseForPath(QWidget* parent, const BrowseRequest& request
     S().nextBrowse.reset();
     return path;
   }
-  QFileDialog dialog(parent, request.title.isEmpty() ? QString("请选择一个文件夹") : request.title,
-                     request.initialPath);
-  // A file or a folder: any existing entry may be chosen, a folder by its name.
+  PathDialog dialog(parent, request.title.isEmpty() ? QString("请选择一个文件夹") : request.title);
+  // Ours, so that a folder can be the answer where files are shown too.
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   dialog.setFileMode(request.includeFiles ? QFileDialog::AnyFile : QFileDialog::Directory);
   if (!request.includeFiles) dialog.setOption(QFileDialog::ShowDirsOnly, true);
+  dialog.setLabelText(QFileDialog::Accept, "选择");
+  // At the current value: a folder opens, a file is selected in its folder.
+  const QFileInfo start(request.initialPath);
+  if (start.isDir()) {
+    dialog.setDirectory(start.absoluteFilePath());
+  } else {
+    dialog.setDirectory(start.absolutePath());
+    if (start.exists()) dialog.selectFile(start.fileName());
+  }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
 }

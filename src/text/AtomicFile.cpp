@@ -7,6 +7,7 @@
 #include <random>
 #include <sys/file.h>
 #include <unistd.h>
+#include <utility>
 
 namespace vantrel {
 
@@ -31,8 +32,27 @@ std::string FileErrorText(int error) {
     case kFolderLoop:
       return "文件夹经挂载又出现在自身之内,不进入";
     default:
-      return std::strerror(error);
+      break;
   }
+  // The interface is Chinese: the system's common reasons in our own words,
+  // any other by its number.
+  static const std::pair<int, const char*> kSystem[] = {
+      {EPERM, "不允许的操作"},         {ENOENT, "没有那个文件或目录"},   {EIO, "输入/输出错误"},
+      {EBADF, "无效的文件描述符"},     {EAGAIN, "资源暂时不可用"},       {ENOMEM, "内存不足"},
+      {EACCES, "权限不够"},            {EBUSY, "设备或资源忙"},          {EEXIST, "文件已存在"},
+      {EXDEV, "不能跨文件系统链接"},   {ENODEV, "没有那个设备"},         {ENOTDIR, "不是文件夹"},
+      {EISDIR, "是一个文件夹"},        {EINVAL, "无效的参数"},           {ENFILE, "系统中打开的文件过多"},
+      {EMFILE, "打开的文件过多"},      {ETXTBSY, "文件正被执行"},        {EFBIG, "文件过大"},
+      {ENOSPC, "磁盘空间不足"},        {EROFS, "只读文件系统"},          {EMLINK, "链接过多"},
+      {ENAMETOOLONG, "文件名过长"},    {ENOTEMPTY, "文件夹不是空的"},    {ELOOP, "符号链接的层数过多"},
+      {ENOSYS, "功能未实现"},          {EOPNOTSUPP, "不支持的操作"},     {ECANCELED, "操作已取消"},
+      {EDQUOT, "超出磁盘限额"},        {ESTALE, "文件句柄已失效"},       {ENXIO, "没有那个设备或地址"},
+      {ETIMEDOUT, "超时"},             {EINTR, "被中断"},                {ENOEXEC, "不是可执行的程序"},
+      {E2BIG, "参数过长"},             {ENOTCONN, "连接已断开"},         {EHOSTDOWN, "主机已关闭"},
+  };
+  for (const auto& [number, text] : kSystem)
+    if (number == error) return text;
+  return "系统错误 " + std::to_string(error);
 }
 
 int OpenRegularFile(int dirfd, const char* name, bool followLinks, struct stat* st) {

@@ -61,8 +61,9 @@ std::string ReplaceLastComponent(std::string_view path, std::string_view newName
 }
 
 std::string NewPathOfRename(std::string_view oldPath, std::string_view newName, std::string_view newPath) {
-  auto folder = [](std::string_view p) { return p.substr(0, p.rfind('/') == std::string_view::npos ? 0 : p.rfind('/')); };
-  if (!newPath.empty() && folder(newPath) != folder(oldPath)) return std::string(newPath);
+  // The kernel's own bytes of the new path, whatever their encoding: a name
+  // rebuilt from text can name a file that is not there.
+  if (!newPath.empty()) return std::string(newPath);
   return ReplaceLastComponent(oldPath, newName);
 }
 

@@ -31,8 +31,8 @@ bool PathWithin(std::string_view path, std::string_view dir);
 // the old name is replaced, without regard to letter case.
 std::string ReplaceLastComponent(std::string_view path, std::string_view newName);
 
-// Where a renamed item now is: the new path itself when the rename moved it
-// into another folder, else the old path shown with its new name.
+// Where a renamed item now is: the new path itself where the change source
+// told it, else the old path shown with its new name.
 std::string NewPathOfRename(std::string_view oldPath, std::string_view newName, std::string_view newPath);
 
 }  // namespace vantrel

@@ -16,6 +16,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QFileDialog>
+#include <QShortcut>
+#include <QTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -346,6 +349,65 @@ TEST_F(RuleEditorTest, TheEditorOpensOverTheMainWindow) {
   Menu("添加监控");
   QPoint editor = Editor()->frameGeometry().center(), main = window_->frameGeometry().center();
   EXPECT_LE((editor - main).manhattanLength(), 4) << "centred over the window it belongs to";
+}
+
+// The real dialog behind the monitored path's 选择: a folder is what people
+// watch, so a folder is an answer even though files are shown beside it.
+TEST_F(RuleEditorTest, TheMonitoredPathsPickerChoosesAFolder) {
+  const QString folder = QString::fromStdString(Home()) + "/watched";
+  ASSERT_TRUE(QDir().mkpath(folder));
+  Menu("添加监控");
+  bool dialogSeen = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    dialogSeen = true;
+    EXPECT_EQ(dialog->windowTitle(), "选择需要监控的文件/文件夹");
+    dialog->setDirectory(QString::fromStdString(Home()));
+    dialog->selectFile(folder);
+    QMetaObject::invokeMethod(dialog, "accept");
+    // A dialog that took the folder for a place to open would still be up.
+    QTimer::singleShot(500, dialog, [dialog] { dialog->reject(); });
+  });
+  Get<QPushButton>("按钮1")->click();
+  ASSERT_TRUE(dialogSeen);
+  EXPECT_EQ(Get<QLineEdit>("编辑框1")->text(), folder);
+}
+
+// The Menu key and Shift+F10 open a list's menu at its current row, not
+// wherever the pointer happens to be.
+TEST_F(RuleEditorTest, TheKeyboardOpensTheRuleListsMenuAtItsCurrentRow) {
+  for (int i = 0; i < 5; ++i) window_->AddRule("新建文件", "/r" + std::to_string(i), "【删除文件】");
+  auto* view = window_->findChild<QTreeView*>("超级列表框2");
+  auto* menu = window_->findChild<QMenu*>("列表右键");
+  view->setFocus();
+  view->setCurrentIndex(view->model()->index(3, 0));
+  QCursor::setPos(0, 0);
+  const QPoint row = view->viewport()->mapToGlobal(view->visualRect(view->currentIndex()).center());
+  for (bool shiftF10 : {false, true}) {
+    if (shiftF10) {
+      QShortcut* shortcut = nullptr;
+      for (QShortcut* s : view->findChildren<QShortcut*>())
+        if (s->key() == QKeySequence(Qt::SHIFT | Qt::Key_F10)) shortcut = s;
+      ASSERT_NE(shortcut, nullptr) << "Shift+F10 is bound on the list";
+      emit shortcut->activated();
+    } else {
+      QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(5, 5), view->mapToGlobal(QPoint(5, 5)));
+      QApplication::sendEvent(view, &key);
+    }
+    QApplication::processEvents();
+    ASSERT_TRUE(menu->isVisible()) << (shiftF10 ? "Shift+F10" : "Menu key");
+    EXPECT_LE(std::abs(menu->pos().y() - row.y()), 26) << "at the current row";
+    EXPECT_TRUE(menu->findChild<QAction*>("修改选中")->isEnabled());
+    menu->hide();
+  }
+  view->clearSelection();
+  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), view->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(view->viewport(), &click);
+  QApplication::processEvents();
+  EXPECT_FALSE(menu->findChild<QAction*>("修改选中")->isEnabled()) << "nothing selected, nothing to modify";
+  EXPECT_FALSE(menu->findChild<QAction*>("删除选中")->isEnabled());
+  menu->hide();
 }
 
 }  // namespace

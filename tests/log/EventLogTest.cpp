@@ -1,5 +1,6 @@
 #include "log/Clock.h"
 #include "log/EventLog.h"
+#include "rules/RuleMatcher.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
 #include "text/IniFile.h"
@@ -86,6 +87,15 @@ TEST_F(EventLogTest, RenameRowsShowTheOldNameAndTheNewPath) {
   EXPECT_EQ(list_.Cell(2, 3), "/w/sub/t2") << "moved into another folder: where it really went";
   events_.AddEventRow("b.txt", "重命名文件", "/w/a.txt", "/w/b.txt");
   EXPECT_EQ(list_.Cell(3, 3), "/w/b.txt");
+}
+
+// A name made on Windows is GB18030 bytes; its rename must still show, and
+// hand the rules, the path that is on disk.
+TEST_F(EventLogTest, ARenameOfAGb18030NameShowsTheRealNewPath) {
+  const std::string oldName = Utf8ToGb18030("报告.txt"), newName = Utf8ToGb18030("报告.txt.r");
+  events_.AddEventRow(newName, "重命名文件", "/w/" + oldName, "/w/" + newName);
+  EXPECT_EQ(list_.Cell(0, 3), "/w/" + newName);
+  EXPECT_EQ(EffectivePath("/w/" + oldName, "重命名文件", newName, "/w/" + newName), "/w/" + newName);
 }
 
 TEST_F(EventLogTest, SwitchesAreReadAtTheMomentOfEachRow) {

@@ -65,7 +65,7 @@ TEST_F(FileActionsTest, FailuresCarryTheSystemsReason) {
   std::string in = Put(dir_ + "/in/a.txt");
   ActionResult r = CopyFileAction(in, dir_ + "/missing", dir_ + "/in");
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.error, "No such file or directory");
+  EXPECT_EQ(r.error, "没有那个文件或目录");
   r = MoveFileAction(dir_ + "/in/none.txt", dir_ + "/out", dir_ + "/in");
   EXPECT_FALSE(r.ok);
 }

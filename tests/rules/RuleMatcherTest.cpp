@@ -75,9 +75,9 @@ TEST_F(RuleMatcherTest, FailedActionsSaySoAndWhy) {
                  {"删除文件", "/data", "【删除文件】ignored", true}};
   MatchRules(dir_ + "/data/gone.txt", "新建文件", "gone.txt", host_);
   ASSERT_EQ(host_.log.size(), 1u);
-  EXPECT_EQ(host_.log[0], "复制文件失败】" + dir_ + "/missing/gone.txt (No such file or directory)");
+  EXPECT_EQ(host_.log[0], "复制文件失败】" + dir_ + "/missing/gone.txt (没有那个文件或目录)") << "in the words of the interface";
   MatchRules(dir_ + "/data/gone.txt", "删除文件", "gone.txt", host_);
-  EXPECT_EQ(host_.log[1], "删除文件失败】" + dir_ + "/data/gone.txt (No such file or directory)");
+  EXPECT_EQ(host_.log[1], "删除文件失败】" + dir_ + "/data/gone.txt (没有那个文件或目录)");
 }
 
 TEST_F(RuleMatcherTest, DirectoryCopyAndBadExecuteEndTheWalk) {
