@@ -2,6 +2,9 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QStringList>
 
 namespace vantrel {
@@ -17,6 +20,30 @@ struct State {
 State& S() {
   static State state;
   return state;
+}
+
+// The file list's sizes and dates in the interface's language: the list
+// formats them in the system's locale, which is not the interface's.
+class ChineseColumns : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+  QVariant data(const QModelIndex& index, int role) const override {
+    auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
+    if (role != Qt::DisplayRole || !files || (index.column() != 1 && index.column() != 3))
+      return QIdentityProxyModel::data(index, role);
+    const QModelIndex source = mapToSource(index);
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    if (index.column() == 3) return chinese.toString(files->lastModified(source), "yyyy/M/d HH:mm");
+    if (files->isDir(source)) return QString();
+    return chinese.formattedDataSize(files->size(source), 1, QLocale::DataSizeTraditionalFormat);
+  }
+};
+
+// Our own dialog rather than the desktop's, so that it speaks the
+// interface's language whatever the system's locale.
+void Prepare(QFileDialog& dialog) {
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setProxyModel(new ChineseColumns(&dialog));
 }
 
 // Chooses a file or a folder: a folder that is selected or typed is taken
@@ -58,6 +85,7 @@ QString FileDialogs::ShowSaveDialog(QWidget* parent, const SaveRequest& request)
     return path;
   }
   QFileDialog dialog(parent, request.title, request.initialDirectory, DialogFilter(request.filter));
+  Prepare(dialog);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.selectFile(request.defaultName);
@@ -82,7 +110,7 @@ QString FileDialogs::BrowseForPath(QWidget* parent, const BrowseRequest& request
   }
   PathDialog dialog(parent, request.title.isEmpty() ? QString("请选择一个文件夹") : request.title);
   // Ours, so that a folder can be the answer where files are shown too.
-  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  Prepare(dialog);
   dialog.setFileMode(request.includeFiles ? QFileDialog::AnyFile : QFileDialog::Directory);
   if (!request.includeFiles) dialog.setOption(QFileDialog::ShowDirsOnly, true);
   dialog.setLabelText(QFileDialog::Accept, "选择");

@@ -1,6 +1,7 @@
 #include "tray/TrayIcon.h"
 
 #include "text/Codec.h"
+#include "tray/PromptBalloon.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -118,21 +119,22 @@ void TrayIcon::ShowPending() {
     presenter_(prompt);
     return;
   }
+  // The desktop's notification service first: it places prompts the way
+  // the desktop's other programs' are placed.
+  if (Notify(prompt)) return;
   if (icon_ && icon_->isVisible()) {
-    icon_->showMessage(prompt.title, prompt.text,
-                       prompt.icon == Error ? QSystemTrayIcon::Critical : QSystemTrayIcon::Information, kTimeoutMs);
+    if (!balloon_) balloon_ = new PromptBalloon(window_);
+    balloon_->Show(prompt.title, prompt.text, prompt.icon == Error, icon_->geometry(), kTimeoutMs);
     return;
   }
-  Notify(prompt);
+  if (fallback_) fallback_(prompt);
 }
 
-void TrayIcon::Notify(const Prompt& prompt) {
+bool TrayIcon::Notify(const Prompt& prompt) {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected() || !bus.interface() ||
-      !bus.interface()->isServiceRegistered("org.freedesktop.Notifications").value()) {
-    if (fallback_) fallback_(prompt);
-    return;
-  }
+      !bus.interface()->isServiceRegistered("org.freedesktop.Notifications").value())
+    return false;
   QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
                                                      "org.freedesktop.Notifications", "Notify");
   call << QString("Vantrel") << notificationId_
@@ -145,6 +147,7 @@ void TrayIcon::Notify(const Prompt& prompt) {
     if (!reply.isError()) notificationId_ = reply.value();
     w->deleteLater();
   });
+  return true;
 }
 
 std::vector<TrayIcon::Prompt> TrayIcon::TakeIssuedPrompts() {

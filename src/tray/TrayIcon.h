@@ -1,7 +1,8 @@
 #pragma once
-// The notification-area icon and its prompts. Without a system tray the
-// prompts go to the desktop's notification service, or nowhere when there is
-// none; the icon is added as soon as a tray appears.
+// The notification-area icon and its prompts. Prompts go to the desktop's
+// notification service; where there is none, to a balloon by the icon; where
+// there is no tray either, to a fallback (the window's status line). The icon
+// is added as soon as a tray appears.
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -56,13 +57,15 @@ class TrayIcon : public QObject {
  private:
   void CreateIcon();
   void ShowPending();
-  void Notify(const Prompt& prompt);
+  // To the desktop's notification service; false where there is none.
+  bool Notify(const Prompt& prompt);
 
   QWidget* window_ = nullptr;
   QMenu* menu_ = nullptr;
   QString tip_;
   QSystemTrayIcon* icon_ = nullptr;
   QTimer* trayWatch_ = nullptr;
+  class PromptBalloon* balloon_ = nullptr;
   // Kept as given: of a pass's many prompts only the last is shown, so it
   // alone is cut to size and converted.
   struct PendingPrompt {

@@ -334,6 +334,21 @@ TEST_F(MainWindowTest, EveryNotificationReachesTheWindowInOrder) {
   EXPECT_EQ(seen[2000].name, "new");
 }
 
+// A desktop with neither a tray nor a notification service (the offscreen
+// platform here has neither): a prompt still reaches the window.
+TEST_F(MainWindowTest, WithoutATrayOrNotificationServicePromptsReachTheStatusLine) {
+  ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+  Start();
+  WriteConfig("[监控设置]\r\n自定义路径=假\r\n全盘监控=真\r\n");
+  window_.reset();
+  Start();
+  source_->Inject({{SHCNE_CREATE, "/tmp/arrived.txt", std::nullopt, 0}});
+  auto* status = Find<QLabel>("状态栏");
+  for (int i = 0; i < 100 && !status->text().contains("arrived.txt"); ++i)
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_TRUE(status->text().contains("新建文件 【arrived.txt】")) << status->text().toStdString();
+}
+
 TEST_F(MainWindowTest, AnExceptionInAHandlerReachesTheRuntimeErrorHandler) {
   Start();
   QTimer::singleShot(0, window_.get(), [] { throw RuntimeError(7, "boom"); });

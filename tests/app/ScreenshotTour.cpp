@@ -7,9 +7,11 @@
 #include "monitor/ScriptedSource.h"
 #include "ui/RuleEditorWindow.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -86,7 +88,6 @@ int main(int argc, char** argv) {
 
   window.OpenRuleEditorForAdd();
   vantrel::RuleEditorWindow& editor = window.RuleEditor();
-  editor.move(window.geometry().topLeft() + QPoint(260, 200));
   const char* radios[][2] = {{"单选框_复制", "3-editor-copy"},
                              {"单选框_移动", "4-editor-move"},
                              {"单选框_删除", "5-editor-delete"},
@@ -103,14 +104,38 @@ int main(int argc, char** argv) {
   ok = Shoot(out, "7-editor-modify") && ok;
 
   // A validation message: a real, modal box, pictured and closed from a timer.
+  editor.close();
   window.OpenRuleEditorForAdd();
   editor.findChild<QRadioButton*>("单选框_复制")->click();
-  editor.findChild<QLineEdit*>("编辑框1")->setText(vantrel::RuleEditorWindow::kCueText);
+  editor.findChild<QLineEdit*>("编辑框1")->clear();
   QTimer::singleShot(800, [&] {
     ok = Shoot(out, "8-validation-message") && ok;
     if (QWidget* box = QApplication::activeModalWidget()) box->close();
   });
   QMetaObject::invokeMethod(&editor, [&] { editor.Submit(); }, Qt::QueuedConnection);
   Settle(1500);
+
+  // What a person sees after adding a rule: the editor and the main window
+  // both say so, tray or not.
+  editor.findChild<QComboBox*>("组合框1")->setCurrentIndex(2);
+  editor.findChild<QLineEdit*>("编辑框1")->setText(QString::fromStdString(in));
+  editor.findChild<QLineEdit*>("编辑框2")->setText(QString::fromStdString(backup));
+  QTimer::singleShot(500, [] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+      for (QAbstractButton* button : box->buttons())
+        if (box->buttonRole(button) == QMessageBox::AcceptRole || box->buttonRole(button) == QMessageBox::YesRole)
+          button->click();
+  });
+  QMetaObject::invokeMethod(&editor, [&] { editor.Submit(); }, Qt::QueuedConnection);
+  Settle(1500);
+  ok = Shoot(out, "9-after-add") && ok;
+
+  // The monitored path's picker, which takes a folder or a file.
+  QTimer::singleShot(1000, [&] {
+    ok = Shoot(out, "10-path-picker") && ok;
+    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  });
+  QMetaObject::invokeMethod(editor.findChild<QPushButton*>("按钮1"), "click", Qt::QueuedConnection);
+  Settle(2000);
   return ok ? 0 : 1;
 }
