@@ -321,8 +321,16 @@ bool MainWindow::OnMainWindowCreated() {
   actions_->SetLastActionTarget(ProgramDir());
   tray_->Add(this, windowTitle(), 托盘右键);
   // Where neither a tray nor a notification service shows a prompt.
+  // A burst of changes prompts for each: the line shows the latest a few
+  // times a second rather than redrawing for every one.
   tray_->SetFallback([this](const TrayIcon::Prompt& p) {
-    ShowStatus((p.title + " " + p.text).toStdString(), p.icon == TrayIcon::Error);
+    fallbackPrompt_ = p;
+    if (!fallbackTimer_.isActive()) fallbackTimer_.start();
+  });
+  fallbackTimer_.setSingleShot(true);
+  fallbackTimer_.setInterval(kStatusFrameMs);
+  connect(&fallbackTimer_, &QTimer::timeout, this, [this] {
+    ShowStatus((fallbackPrompt_.title + " " + fallbackPrompt_.text).toStdString(), fallbackPrompt_.icon == TrayIcon::Error);
   });
   connect(tray_, &TrayIcon::Clicked, this, [this] { ShowMainWindow(); });
   WatchSettingsFile();

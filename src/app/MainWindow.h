@@ -8,7 +8,9 @@
 #include "monitor/EventFilter.h"
 #include "monitor/ShellEvents.h"
 #include "rules/ActionQueue.h"
+#include "tray/TrayIcon.h"
 
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <deque>
@@ -243,6 +245,10 @@ class MainWindow : public QWidget, public DispatchHost, public EventLogHost {
   bool programSetsBoxes_ = false;
   // Why no change source could start, for the message that says so.
   std::string sourceError_;
+  // The latest prompt nothing else could show, for the status line.
+  static constexpr int kStatusFrameMs = 100;
+  TrayIcon::Prompt fallbackPrompt_;
+  QTimer fallbackTimer_;
   // Losses of the change source, told at most once a minute.
   LossNotices losses_;
   QTimer* lossTimer_ = nullptr;

@@ -14,6 +14,13 @@ bool IsFolderEvent(const std::string& eventName) { return TextContains(eventName
 // written each of them would only start the same action again.
 bool IsContentEvent(const std::string& eventName) { return eventName == "新建文件" || eventName == "更新文件"; }
 
+// A copy or move looks for a writer itself, before it copies a byte, and
+// puts its job off when it finds one: the job need not look first.
+bool LooksForWritersItself(const MonitorRule& rule) {
+  const std::string operation = OperationName(rule.actionText);
+  return operation == "复制文件" || operation == "移动文件";
+}
+
 }  // namespace
 
 // What MatchRules needs, for one job on the queue's thread.
@@ -168,7 +175,8 @@ void ActionQueue::Process(ActionJob job) {
     for (const Waiting& w : waiting_)
       if (w.file.Path() == path && IsContentEvent(job.eventName)) return;
     lock.unlock();
-    if (file.Check(now) == WholeFileWatch::State::BeingWritten) {
+    const bool actionLooks = job.firstRule < job.rules.size() && LooksForWritersItself(job.rules[job.firstRule]);
+    if (!actionLooks && file.Check(now) == WholeFileWatch::State::BeingWritten) {
       Wait(std::move(job), std::move(file), now);
       return;
     }

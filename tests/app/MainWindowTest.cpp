@@ -19,7 +19,9 @@
 #include <QGroupBox>
 #include <QMenu>
 #include <QScreen>
+#include <QElapsedTimer>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTableView>
@@ -344,8 +346,12 @@ TEST_F(MainWindowTest, WithoutATrayOrNotificationServicePromptsReachTheStatusLin
   Start();
   source_->Inject({{SHCNE_CREATE, "/tmp/arrived.txt", std::nullopt, 0}});
   auto* status = Find<QLabel>("状态栏");
-  for (int i = 0; i < 100 && !status->text().contains("arrived.txt"); ++i)
+  QElapsedTimer waited;
+  waited.start();
+  while (!status->text().contains("arrived.txt") && waited.elapsed() < 3000) {
     QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(5);
+  }
   EXPECT_TRUE(status->text().contains("新建文件 【arrived.txt】")) << status->text().toStdString();
 }
 

@@ -152,6 +152,29 @@ TEST_F(RulesWindowTest, ACopyRuleFiresOnceAndItsOwnCopyFiresNothing) {
   EXPECT_EQ(window_->LastActionTarget(), Files() + "/in/bak");
 }
 
+// A name made on Windows (GB18030 bytes) renamed: the row shows the path
+// that is really on disk and the rule acts on it; a failure says why in
+// the interface's language.
+TEST_F(RulesWindowTest, ARenamedGb18030NameIsShownAndActedOnWhereItIs) {
+  Start();
+  const std::string in = Files() + "/in", out = Files() + "/out";
+  window_->AddRule("重命名文件", in, "【复制文件】" + out);
+  const std::string oldPath = in + "/" + Utf8ToGb18030("报告.txt"), newPath = in + "/" + Utf8ToGb18030("报告.txt.r");
+  WriteInPlace(newPath, "report");
+  Feed({{SHCNE_RENAMEITEM, oldPath, newPath, 0}});
+  EventList& rows = window_->EventRows();
+  ASSERT_EQ(rows.RowCount(), 2u);
+  EXPECT_EQ(rows.Cell(0, 3), newPath);
+  EXPECT_EQ(rows.Cell(1, 2), "复制文件") << std::string(rows.Cell(1, 3));
+  EXPECT_EQ(Read(out + "/" + Utf8ToGb18030("报告.txt.r")), "report");
+
+  SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 10, 0}; });
+  Feed({{SHCNE_RENAMEITEM, in + "/gone.txt", in + "/gone2.txt", 0}});
+  ASSERT_EQ(rows.RowCount(), 4u);
+  EXPECT_EQ(rows.Cell(3, 2), "复制文件失败");
+  EXPECT_NE(std::string(rows.Cell(3, 3)).find("(没有那个文件或目录)"), std::string::npos) << std::string(rows.Cell(3, 3));
+}
+
 // The rule list's menu, each command followed by its save.
 class RuleCommandsTest : public RulesWindowTest {
  protected:
