@@ -4,7 +4,7 @@
 // files made by another process, as a user's files are (changes made by the
 // program's own process never fire its rules).
 #include "app/MainWindow.h"
-#include "app/ProgramDir.h"
+#include "engine/ProgramDir.h"
 #include "rules/RuleFile.h"
 #include "text/AtomicFile.h"
 

@@ -17,7 +17,7 @@
 // the first tenth.
 #include "app/Application.h"
 #include "app/MainWindow.h"
-#include "app/ProgramDir.h"
+#include "engine/ProgramDir.h"
 #include "log/Clock.h"
 #include "log/EventLog.h"
 #include "log/LogOutput.h"

@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/RuntimeError.h"
+#include "support/Dialogs.h"
 
 #include <QLibraryInfo>
 #include <QLocale>
@@ -25,6 +26,10 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 void Application::SetErrorHandler(ErrorHandler handler) { Handler() = std::move(handler); }
+
+void Application::ShowRuntimeError(int code, const QString& message) {
+  Dialogs::Tell(nullptr, "提示:", QString("错误代码:%1\n错误信息:%2").arg(code).arg(message), Dialogs::Icon::Error);
+}
 
 bool Application::notify(QObject* receiver, QEvent* event) {
   if (!Handler()) return QApplication::notify(receiver, event);

@@ -15,6 +15,8 @@ class Application : public QApplication {
   Application(int& argc, char** argv);
   bool notify(QObject* receiver, QEvent* event) override;
   static void SetErrorHandler(ErrorHandler handler);
+  // The message box that tells an error's code and text.
+  static void ShowRuntimeError(int code, const QString& message);
 
  private:
   QTranslator qtTexts_;

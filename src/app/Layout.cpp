@@ -1,5 +1,8 @@
 #include "app/Layout.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <cmath>
 
 namespace vantrel {
@@ -44,6 +47,22 @@ int TaskbarThickness(const QRect& screen, const QRect& available) {
   if (available.top() == screen.top() && available.bottom() == screen.bottom())
     return screen.width() - available.width();
   return 0;
+}
+
+DisplayMode CurrentDisplayMode() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return {};
+  auto clip = [](double v) { return static_cast<std::uint16_t>(static_cast<long long>(v) & 0xFFFF); };
+  QSize size = screen->size();
+  return {clip(screen->depth()), clip(size.width()), clip(size.height()), clip(screen->refreshRate())};
+}
+
+int PrimaryTaskbarThickness() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return 0;
+  DisplayMode mode = CurrentDisplayMode();
+  QRect full(screen->geometry().topLeft(), QSize(mode.width, mode.height));
+  return TaskbarThickness(full, screen->availableGeometry());
 }
 
 }  // namespace vantrel

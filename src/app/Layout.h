@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <cstdint>
 #include <vector>
 
 class QWidget;
@@ -33,5 +34,12 @@ CheckBoxPlacement PlaceCheckBoxes(const QSize& group1, const QSize& group2);
 // Height of a panel along an edge of the screen, from the screen and the part
 // of it windows may use; 0 when no edge is taken across its whole length.
 int TaskbarThickness(const QRect& screen, const QRect& available);
+
+struct DisplayMode {
+  std::uint16_t bitsPerPixel = 0, width = 0, height = 0, frequency = 0;
+};
+// The primary screen's mode, and the thickness of its panel along an edge.
+DisplayMode CurrentDisplayMode();
+int PrimaryTaskbarThickness();
 
 }  // namespace vantrel

@@ -80,6 +80,10 @@ class EventLog {
   std::uint64_t coloursGeneration_ = 0;
 };
 
+// The folder of the path a row names, for opening it: an action row's text
+// after its last "】", up to and including the last "/".
+std::string RowFolder(const EventList& list, std::size_t row);
+
 // The whole list as the export writes it, one line per row.
 std::string ExportText(const EventList& list);
 

@@ -25,6 +25,8 @@ class ListColourStore {
   void SetRowColours(std::size_t row, const std::array<CellColour, kColumns>& colours);
   // Nothing for a cell that never received a colour: the list's own colours apply.
   std::optional<CellColour> CellColourAt(std::size_t row, int column) const;
+  // The rows go (the list was cleared); the colourings known so far stay.
+  void Clear() { rows_.clear(); }
   void SetRowHeight(int pixels) { rowHeight_ = pixels; }
   int RowHeight() const { return rowHeight_; }
 

@@ -7,6 +7,7 @@
 #include "text/TextRules.h"
 
 #include <QCheckBox>
+#include <algorithm>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDir>
@@ -340,17 +341,22 @@ void RuleEditorWindow::Submit() {
       OpenForAdd();
       return refuse("要修改的监控已被删除, 修改未保存。");
     }
-    if (!host_.replaceRule(modifying_.row(), event.toStdString(), path.toStdString(), action.toStdString())) return;
+    if (!host_.rules->Replace(static_cast<std::size_t>(modifying_.row()), event.toStdString(), path.toStdString(),
+                              action.toStdString()))
+      return;
     OpenForAdd();
     // Done with this rule: the editor goes, so that 添加 cannot repeat it.
     close();
     host_.prompt("修改事件成功!", path.toStdString());
     return;
   }
-  if (host_.hasRule && host_.hasRule(event.toStdString(), path.toStdString(), action.toStdString()) &&
-      !Dialogs::Ask(this, "添加提示:", "监控列表中已有相同的监控, 是否仍要添加?"))
-    return;
-  host_.addRule(event.toStdString(), path.toStdString(), action.toStdString());
+  const MonitorRule wanted{event.toStdString(), path.toStdString(), action.toStdString()};
+  const RuleList& rules = host_.rules->Rules();
+  const bool listed = std::any_of(rules.begin(), rules.end(), [&](const MonitorRule& r) {
+    return r.eventName == wanted.eventName && r.monitoredPath == wanted.monitoredPath && r.actionText == wanted.actionText;
+  });
+  if (listed && !Dialogs::Ask(this, "添加提示:", "监控列表中已有相同的监控, 是否仍要添加?")) return;
+  host_.rules->Add(wanted.eventName, wanted.monitoredPath, wanted.actionText);
 }
 
 }  // namespace vantrel

@@ -3,7 +3,7 @@
 // path and an action, and adds it to the rule list or writes it over the
 // row being modified. Paths come from the pickers or from files dropped on
 // the window.
-#include "rules/RuleFile.h"
+#include "engine/RuleStore.h"
 
 #include <QPersistentModelIndex>
 #include <QWidget>
@@ -28,12 +28,8 @@ class RuleEditorWindow : public QWidget {
     // A prompt that follows the user's own command in the editor: besides
     // the balloon it is shown in the editor's status line.
     std::function<void(const std::string& title, const std::string& text)> prompt;
-    std::function<void(const std::string& event, const std::string& path, const std::string& action)> addRule;
-    // False when the rule list may not change now (it said why).
-    std::function<bool(int row, const std::string& event, const std::string& path, const std::string& action)>
-        replaceRule;
-    // Whether the list already holds this very rule.
-    std::function<bool(const std::string& event, const std::string& path, const std::string& action)> hasRule;
+    // The rules the editor adds to and modifies.
+    RuleStore* rules = nullptr;
   };
   // Shown in an empty path box; a deletion rule with no target stores it as
   // its operand, as earlier versions did.

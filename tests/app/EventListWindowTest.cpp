@@ -2,7 +2,7 @@
 // prompts, the log file and the list's commands.
 #include "app/EventListModel.h"
 #include "app/MainWindow.h"
-#include "app/ProgramDir.h"
+#include "engine/ProgramDir.h"
 #include "log/Clock.h"
 #include "monitor/ScriptedSource.h"
 #include "FileHelpers.h"

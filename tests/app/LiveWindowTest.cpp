@@ -2,7 +2,7 @@
 // way programs change them: what happens on disk reaches the list and the
 // rules, and the rules' own actions silence nobody.
 #include "app/MainWindow.h"
-#include "app/ProgramDir.h"
+#include "engine/ProgramDir.h"
 #include "FileHelpers.h"
 #include "log/EventList.h"
 #include "log/EventLog.h"

@@ -1,6 +1,5 @@
-#include "app/ChangeIntake.h"
 #include "app/MainWindow.h"
-#include "app/ProgramDir.h"
+#include "engine/ProgramDir.h"
 #include "app/RuntimeError.h"
 #include "monitor/ScriptedSource.h"
 #include "WindowTestSupport.h"

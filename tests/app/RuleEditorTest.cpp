@@ -1,7 +1,7 @@
 // The rule editor as the user meets it: its controls, checks, pickers,
 // drops, and what each add or modify leaves in data.jl.
 #include "app/MainWindow.h"
-#include "app/ProgramDir.h"
+#include "engine/ProgramDir.h"
 #include "FileHelpers.h"
 #include "rules/RuleFile.h"
 #include "support/Dialogs.h"

@@ -2,7 +2,7 @@
 // on accepted events and listed as action rows.
 #include "app/EventListModel.h"
 #include "app/MainWindow.h"
-#include "app/ProgramDir.h"
+#include "engine/ProgramDir.h"
 #include "log/Clock.h"
 #include "monitor/ScriptedSource.h"
 #include "FileHelpers.h"
@@ -18,7 +18,7 @@
 #include <QDir>
 #include <QCheckBox>
 #include <QMenu>
-#include <QStandardItemModel>
+#include <QAbstractItemModel>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <filesystem>
@@ -55,7 +55,7 @@ class RulesWindowTest : public ::testing::Test {
     window_->Tray().RecordPromptsForTesting(true);
     ASSERT_TRUE(window_->OnMainWindowCreated());
     window_->show();
-    rules_ = static_cast<QStandardItemModel*>(window_->findChild<QTreeView*>("超级列表框2")->model());
+    rules_ = window_->findChild<QTreeView*>("超级列表框2")->model();
   }
   void Feed(std::vector<ChangeNotification> batch) {
     source_->Inject(std::move(batch));
@@ -69,7 +69,7 @@ class RulesWindowTest : public ::testing::Test {
   QTemporaryDir home_, files_;
   std::unique_ptr<MainWindow> window_;
   ScriptedSource* source_ = nullptr;
-  QStandardItemModel* rules_ = nullptr;
+  QAbstractItemModel* rules_ = nullptr;
 };
 
 TEST_F(RulesWindowTest, RulesOfAnEarlierFileLoadAndFollowTheModeSwitch) {
@@ -80,12 +80,12 @@ TEST_F(RulesWindowTest, RulesOfAnEarlierFileLoadAndFollowTheModeSwitch) {
   ASSERT_TRUE(WriteFileAtomically(Home() + "/config.ini", Utf8ToGb18030("[监控设置]\r\n全盘监控=真\r\n自定义路径=假\r\n")));
   Start();
   ASSERT_EQ(rules_->rowCount(), 3);
-  EXPECT_EQ(rules_->item(0, 2)->text().toStdString(), "【复制文件】" + Files() + "/out");
-  EXPECT_EQ(rules_->item(1, 0)->checkState(), Qt::Unchecked);
-  EXPECT_EQ(rules_->item(2, 0)->checkState(), Qt::Checked);
+  EXPECT_EQ(rules_->index(0, 2).data().toString().toStdString(), "【复制文件】" + Files() + "/out");
+  EXPECT_EQ(static_cast<Qt::CheckState>(rules_->index(1, 0).data(Qt::CheckStateRole).toInt()), Qt::Unchecked);
+  EXPECT_EQ(static_cast<Qt::CheckState>(rules_->index(2, 0).data(Qt::CheckStateRole).toInt()), Qt::Checked);
 
   window_->findChild<QCheckBox*>("选择框_自定义")->click();
-  EXPECT_EQ(rules_->item(2, 0)->checkState(), Qt::Unchecked) << "global-path rules are off in custom-path mode";
+  EXPECT_EQ(static_cast<Qt::CheckState>(rules_->index(2, 0).data(Qt::CheckStateRole).toInt()), Qt::Unchecked) << "global-path rules are off in custom-path mode";
   RuleList saved = Saved();
   ASSERT_EQ(saved.size(), 3u);
   EXPECT_FALSE(saved[2].enabled);
@@ -95,12 +95,12 @@ TEST_F(RulesWindowTest, RulesOfAnEarlierFileLoadAndFollowTheModeSwitch) {
       << "the rule path /x names no folder below the root, so the whole-disk roots are watched for it";
 
   window_->Tray().TakeIssuedPrompts();
-  rules_->item(2, 0)->setCheckState(Qt::Checked);
-  EXPECT_EQ(rules_->item(2, 0)->checkState(), Qt::Unchecked);
+  rules_->setData(rules_->index(2, 0), Qt::Checked, Qt::CheckStateRole);
+  EXPECT_EQ(static_cast<Qt::CheckState>(rules_->index(2, 0).data(Qt::CheckStateRole).toInt()), Qt::Unchecked);
   auto prompts = window_->Tray().TakeIssuedPrompts();
   ASSERT_EQ(prompts.size(), 1u);
   EXPECT_EQ(prompts[0].text, "当前监控路径为自定义,无法打开全局路径!");
-  rules_->item(1, 0)->setCheckState(Qt::Checked);
+  rules_->setData(rules_->index(1, 0), Qt::Checked, Qt::CheckStateRole);
   EXPECT_TRUE(Saved()[1].enabled) << "a tick by the user is saved at once";
 }
 
@@ -108,8 +108,8 @@ TEST_F(RulesWindowTest, AddingARulePromptsSavesAndKeepsGlobalRulesOffInCustomMod
   Start();
   window_->AddRule("新建文件", std::string(GlobalPathMarker), "【删除文件】");
   window_->AddRule("新建文件", Files() + "/in", "【复制文件】" + Files() + "/out");
-  EXPECT_EQ(rules_->item(0, 0)->checkState(), Qt::Unchecked);
-  EXPECT_EQ(rules_->item(1, 0)->checkState(), Qt::Checked);
+  EXPECT_EQ(static_cast<Qt::CheckState>(rules_->index(0, 0).data(Qt::CheckStateRole).toInt()), Qt::Unchecked);
+  EXPECT_EQ(static_cast<Qt::CheckState>(rules_->index(1, 0).data(Qt::CheckStateRole).toInt()), Qt::Checked);
   auto prompts = window_->Tray().TakeIssuedPrompts();
   ASSERT_EQ(prompts.size(), 2u);
   EXPECT_EQ(prompts[1].title, "添加监控成功!");
@@ -318,15 +318,15 @@ TEST_F(RulesWindowTest, RulesOfOtherVersionsAreListedKeptByteForByteAndNeverAct)
   EXPECT_FALSE(fs::exists(Home() + "/.vantrel-Ab12Cd34"));
   EXPECT_EQ(Read(Home() + "/data.jl.backup"), "mine");
   ASSERT_EQ(rules_->rowCount(), 3);
-  EXPECT_EQ(rules_->item(0, 2)->text().toStdString(), "【复制文件】" + out + "｜2024");
+  EXPECT_EQ(rules_->index(0, 2).data().toString().toStdString(), "【复制文件】" + out + "｜2024");
 
   ASSERT_TRUE(WriteFileAtomically(in + "/a.txt", "a"));
   Feed({{SHCNE_CREATE, in + "/a.txt", std::nullopt, 0}});
   EXPECT_EQ(window_->EventRows().RowCount(), 1u) << "listed, but no rule acted";
   EXPECT_TRUE(fs::is_empty(out));
 
-  rules_->item(2, 0)->setCheckState(Qt::Checked);
-  rules_->item(2, 0)->setCheckState(Qt::Unchecked);
+  rules_->setData(rules_->index(2, 0), Qt::Checked, Qt::CheckStateRole);
+  rules_->setData(rules_->index(2, 0), Qt::Unchecked, Qt::CheckStateRole);
   EXPECT_EQ(PlainRuleFile(Home() + "/data.jl"), plain) << "every line saved back as it was";
 }
 

@@ -3,7 +3,7 @@
 // server with a window manager and a tray.
 #include "app/Application.h"
 #include "app/MainWindow.h"
-#include "app/ProgramDir.h"
+#include "engine/ProgramDir.h"
 #include "monitor/ScriptedSource.h"
 #include "ui/RuleEditorWindow.h"
 

@@ -15,4 +15,7 @@ void SetProgramDirForTesting(const std::string& dir);
 
 std::string ConfigFilePath();
 
+// The user's home folder.
+std::string UserHome();
+
 }  // namespace vantrel

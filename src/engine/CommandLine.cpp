@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "engine/CommandLine.h"
 
 namespace vantrel {
 

@@ -1,0 +1,379 @@
+#include "engine/Engine.h"
+
+#include "engine/ProgramDir.h"
+#include "log/FormatTime.h"
+#include "monitor/Decode.h"
+#include "monitor/MountTable.h"
+#include "text/AtomicFile.h"
+#include "text/Codec.h"
+#include "text/IniFile.h"
+#include "text/PathRoutines.h"
+#include "text/TextRules.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <set>
+#include <stdexcept>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace vantrel {
+
+Engine::Engine(Options options, EngineFace face)
+    : options_(std::move(options)),
+      face_(std::move(face)),
+      settings_(options_.home + "/config.ini"),
+      rules_(options_.home + "/data.jl",
+             RuleStore::Host{[this] { return settings_.Get().CustomPathMode(); },
+                             [this] { return settings_.Get().wholeDisk; },
+                             [this](const std::string& title, const std::string& text, bool error) {
+                               Prompt(title, text, error ? PromptKind::Error : PromptKind::Info);
+                             },
+                             [this](const std::string& caption, const std::string& question) {
+                               return face_.ask ? face_.ask(caption, question, false) : false;
+                             },
+                             [this] { UpdateWatchRoots(); }}),
+      log_(std::make_unique<LogOutput>(options_.home)),
+      eventLog_(std::make_unique<EventLog>(events_, colours_, *log_, static_cast<EventLogHost&>(*this))),
+      reportsFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (reportsFd_ < 0) throw std::runtime_error("eventfd failed");
+  eventLog_->SetConsoleMirror(options_.console);
+  // Reports of the actions come back on the face's thread, in order.
+  actions_ = std::make_unique<ActionQueue>(ActionOutputs{
+      [this](const std::string& report) { PostActionReport({ActionReport::Row, report, {}}); },
+      [this](const std::string& title, const std::string& text) { PostActionReport({ActionReport::Error, title, text}); },
+      [this](const std::string& type, const std::string& text) { PostActionReport({ActionReport::Notice, type, text}); }});
+}
+
+Engine::~Engine() {
+  Stop();
+  ::close(reportsFd_);
+}
+
+bool Engine::StartSource(std::string& error) {
+  if (source_) return true;
+  settings_.Load();
+  if (options_.sourceFactory) {
+    source_ = options_.sourceFactory(WatchRoots(), error);
+  } else {
+    source_ = StartChangeSource(options_.backend, WatchRoots(), error);
+  }
+  return source_ != nullptr;
+}
+
+void Engine::Start() {
+  // The day of start-up names the log folder for the whole run.
+  log_->SetLogFile(options_.home + "/log/" + FormatTime(std::nullopt, 3, 1, 2), "log.txt");
+  // What saves cut short by a kill left behind; ours alone, by their names.
+  RemoveStaleTemporaries(options_.home);
+  actions_->SetLastActionTarget(options_.home);
+  LoadSettings();
+  TellActionsNotDoneLastTime();
+}
+
+void Engine::LoadSettings() {
+  if (int error = settings_.Load()) {
+    Prompt("提示:",
+           "无法读取设置文件 " + settings_.File() + " (" + FileErrorText(error) + "), 使用默认设置, 文件保持原样。",
+           PromptKind::Error);
+  }
+  if (face_.settingsChanged) face_.settingsChanged();
+  rules_.Load();
+  // Copies a kill cut short in the rules' target folders.
+  std::set<std::string> targets;
+  for (const MonitorRule& rule : rules_.Rules()) {
+    const std::string operation = OperationName(rule.actionText);
+    if (operation == "复制文件" || operation == "移动文件") targets.insert(Operand(rule.actionText));
+  }
+  for (const std::string& target : targets)
+    if (!target.empty()) RemoveStaleTemporaries(target);
+  UpdateWatchRoots();
+}
+
+void Engine::Reload() {
+  SettingsFilesChanged();
+  LoadSettings();
+}
+
+void Engine::Stop() {
+  if (stopped_ || !actions_) return;
+  stopped_ = true;
+  actions_->Stop();
+  // Changes still on their way are listed; their rules no longer run.
+  if (source_) {
+    source_->Stop();
+    DrainSource();
+  }
+  while (TakeActionReports(Clock::time_point::max())) {
+  }
+  std::vector<ActionJob> notDone = actions_->TakeNotDone();
+  for (const ActionJob& job : notDone)
+    eventLog_->RecordNotice("未执行", job.eventName + " " + EffectivePath(job.path, job.eventName, job.itemName, job.newPath) +
+                                          " (程序退出时规则尚未执行)");
+  if (!notDone.empty()) WriteSetting(settings_.File(), "上次退出", "未执行", std::to_string(notDone.size()));
+  source_.reset();
+}
+
+void Engine::TellActionsNotDoneLastTime() {
+  const std::int64_t count = LeadingInteger(ReadSetting(settings_.File(), "上次退出", "未执行", "0"));
+  if (count <= 0) return;
+  eventLog_->LogNotice("未执行", "上次退出时有 " + std::to_string(count) + " 个事件的规则尚未执行, 已记入日志 " +
+                                     log_->Directory() + log_->FileName());
+  WriteSetting(settings_.File(), "上次退出", "未执行", "0");
+}
+
+// The face's loop.
+
+std::vector<int> Engine::WakeFds() const {
+  std::vector<int> fds{reportsFd_};
+  if (source_) fds.push_back(source_->Queue().ReadyFd());
+  return fds;
+}
+
+std::optional<Engine::Clock::time_point> Engine::NextDeadline() const { return losses_.Due(); }
+
+bool Engine::Work(std::chrono::milliseconds budget) {
+  const Clock::time_point start = Clock::now();
+  // Thousands of small copies report faster than rows are made: a share of
+  // the turn at a time, so that the face goes on answering in between.
+  TakeActionReports(start + budget / 2);
+  TakeChanges(start + budget);
+  if (auto due = losses_.Due(); due && *due <= Clock::now()) TellLosses(losses_.Take());
+  std::lock_guard lock(reportsMutex_);
+  return next_ < taken_.size() || !takenReports_.empty() || !postedReports_.empty();
+}
+
+void Engine::DrainSource() {
+  if (!source_) return;
+  while (TakeChanges(Clock::time_point::max()) && next_ < taken_.size()) {
+  }
+}
+
+bool Engine::TakeChanges(Clock::time_point deadline) {
+  if (!source_) return false;
+  if (next_ == taken_.size()) {
+    taken_.clear();
+    next_ = 0;
+  }
+  source_->Queue().TakeAll(taken_);
+  for (const SourceReport& report : source_->Queue().TakeReports()) OnSourceReport(report);
+  if (next_ == taken_.size()) return false;
+  while (next_ < taken_.size()) {
+    ChangeNotification n = std::move(taken_[next_++]);
+    OnChangeNotification(n);
+    if (Clock::now() >= deadline) break;
+  }
+  return true;
+}
+
+void Engine::FinishPendingActions() {
+  if (!actions_) return;
+  actions_->WaitIdle();
+  while (TakeActionReports(Clock::time_point::max())) {
+  }
+}
+
+void Engine::PostActionReport(ActionReport report) {
+  bool first;
+  {
+    std::lock_guard lock(reportsMutex_);
+    first = postedReports_.empty();
+    postedReports_.push_back(std::move(report));
+  }
+  if (first) {
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(reportsFd_, &one, sizeof one);
+  }
+}
+
+bool Engine::TakeActionReports(Clock::time_point deadline) {
+  {
+    std::lock_guard lock(reportsMutex_);
+    std::uint64_t value;
+    [[maybe_unused]] ssize_t n = ::read(reportsFd_, &value, sizeof value);
+    for (ActionReport& r : postedReports_) takenReports_.push_back(std::move(r));
+    postedReports_.clear();
+  }
+  if (takenReports_.empty()) return false;
+  do {
+    ActionReport r = std::move(takenReports_.front());
+    takenReports_.pop_front();
+    switch (r.kind) {
+      case ActionReport::Row:
+        LogAction(r.text);
+        break;
+      case ActionReport::Error:
+        Prompt(r.text, r.detail, PromptKind::Error);
+        break;
+      case ActionReport::Notice:
+        eventLog_->LogNotice(r.text, r.detail);
+        break;
+    }
+  } while (!takenReports_.empty() && Clock::now() < deadline);
+  return true;
+}
+
+void Engine::LogAction(const std::string& report) {
+  eventLog_->LogAction(report);
+  if (face_.actionReported) face_.actionReported(report);
+}
+
+void Engine::OnSourceReport(const SourceReport& report) {
+  if (face_.sourceReported) face_.sourceReported(SourceReportText(report));
+  TellLosses(losses_.Add(report));
+}
+
+void Engine::TellLosses(const std::optional<std::string>& text) {
+  if (text) eventLog_->LogNotice("变动丢失", *text);
+}
+
+void Engine::OnChangeNotification(const ChangeNotification& n) {
+  std::optional<ChangeEvent> event = DecodeNotification(n);
+  if (!event) return;
+  if (n.code == SHCNE_DRIVEADD || n.code == SHCNE_DRIVEREMOVED) UpdateWatchRoots();
+  // A folder made or removed on the way to a rule's folder moves the watch
+  // down to it, or back up.
+  if (n.code == SHCNE_MKDIR || n.code == SHCNE_RMDIR || n.code == SHCNE_RENAMEFOLDER) {
+    const std::string& folder = n.code == SHCNE_RENAMEFOLDER && n.item2 ? *n.item2 : event->path;
+    const RuleList& rules = rules_.Rules();
+    if (std::any_of(rules.begin(), rules.end(), [&](const MonitorRule& r) { return PathWithin(r.monitoredPath, folder); }))
+      UpdateWatchRoots();
+  }
+  if (observer_) observer_(*event);
+  std::int32_t outer = currentEventPid_;
+  currentEventPid_ = n.pid;
+  DispatchChangeEvent(*event, *this);
+  currentEventPid_ = outer;
+}
+
+std::vector<std::string> Engine::WatchRoots() const {
+  auto whole = [] { return WholeDiskRoots(UserHome(), ReadMountTable()); };
+  // With both boxes ticked the custom-path box decides.
+  const Settings& s = settings_.Get();
+  if (s.customPath || !s.wholeDisk) {
+    std::vector<std::string> paths;
+    for (const MonitorRule& rule : rules_.Rules()) paths.push_back(rule.monitoredPath);
+    return CustomPathRoots(paths, GlobalPathMarker, whole);
+  }
+  return whole();
+}
+
+void Engine::UpdateWatchRoots() {
+  if (source_) source_->SetRoots(WatchRoots());
+}
+
+// What the filter and the event log read.
+
+std::string Engine::TypeBoxCaption(TypeBox box) const { return TypeCaption(box); }
+
+bool Engine::TypeBoxTicked(TypeBox box) const { return settings_.Get().types[box]; }
+
+bool Engine::CustomPathMode() const { return settings_.Get().CustomPathMode(); }
+
+std::string Engine::ProgramDirectory() const { return options_.home; }
+
+std::string Engine::LastActionTarget() const { return actions_ ? actions_->LastActionTarget() : std::string(); }
+
+bool Engine::RowListed(std::string_view time, std::string_view eventName, std::string_view path) const {
+  return events_.LatestSecondRepeats(time, eventName, path);
+}
+
+void Engine::AddEventRow(const std::string& name, const std::string& eventName, const std::string& path,
+                         const std::string& newPath) {
+  // A face that shows no list keeps few rows; the repeat test only asks
+  // about the current second, so the list goes only when a second begins.
+  if (options_.rowLimit && events_.RowCount() >= options_.rowLimit &&
+      events_.Cell(events_.RowCount() - 1, 0) != FormatTime(std::nullopt, 1, 0, 2)) {
+    events_.Clear();
+    colours_.Clear();
+  }
+  eventLog_->AddEventRow(name, eventName, path, newPath);
+}
+
+void Engine::MatchRules(const std::string& path, const std::string& eventName, const std::string& name,
+                        const std::string& newPath) {
+  if (!actions_) return;
+  ActionJob job;
+  for (const MonitorRule& rule : rules_.Rules())
+    if (RuleFires(rule, path, eventName)) job.rules.push_back(rule);
+  job.ours = currentEventPid_ != 0 && currentEventPid_ == static_cast<std::int32_t>(::getpid());
+  if (!actions_->Wanted(job)) return;
+  job.path = path;
+  job.eventName = eventName;
+  job.itemName = name;
+  job.newPath = newPath;
+  actions_->Submit(std::move(job));
+}
+
+void Engine::Prompt(const std::string& title, const std::string& text, PromptKind kind) {
+  if (face_.prompt) face_.prompt(title, text, kind);
+}
+
+void Engine::ShowPrompt(const std::string& title, const std::string& text) { Prompt(title, text, PromptKind::Event); }
+
+void Engine::ShowErrorPrompt(const std::string& title, const std::string& text) {
+  Prompt(title, text, PromptKind::Error);
+}
+
+void Engine::RowsAppended() {
+  if (face_.rowsAppended) face_.rowsAppended();
+}
+
+void Engine::RowsRecoloured() {
+  if (face_.rowsRecoloured) face_.rowsRecoloured();
+}
+
+// Commands.
+
+void Engine::Tell(bool written) {
+  if (written) return;
+  Prompt("提示:", "保存设置失败: " + settings_.File() + " (" + FileErrorText(errno) + ")", PromptKind::Error);
+}
+
+void Engine::SetType(TypeBox box, bool on) { Tell(settings_.SetType(box, on)); }
+
+void Engine::SetPrompts(bool on) { Tell(settings_.SetPrompts(on)); }
+
+void Engine::SetSaveLog(bool on) { Tell(settings_.SetSaveLog(on)); }
+
+void Engine::SetWholeDisk(bool on) {
+  Tell(settings_.SetWholeDisk(on));
+  if (rules_.ChangeAllowed()) {
+    if (!on) rules_.UntickGlobalPathRules();
+    rules_.Save();
+  }
+  if (face_.settingsChanged) face_.settingsChanged();
+  UpdateWatchRoots();
+}
+
+void Engine::SetCustomPath(bool on) {
+  Tell(settings_.SetCustomPath(on));
+  if (rules_.ChangeAllowed()) {
+    if (on) rules_.UntickGlobalPathRules();
+    rules_.Save();
+  }
+  if (face_.settingsChanged) face_.settingsChanged();
+  UpdateWatchRoots();
+}
+
+void Engine::SetColour(const char* key, std::uint32_t colour) {
+  Tell(settings_.SetColour(key, colour));
+  eventLog_->RecolourRows();
+}
+
+void Engine::SaveWindowSize(int width, int height) { settings_.SetWindowSize(width, height); }
+
+bool Engine::ExportList(const std::string& path, std::string& error) {
+  if (WriteFileAtomically(path, Utf8ToGb18030(ExportText(events_)))) return true;
+  error = FileErrorText(errno);
+  return false;
+}
+
+void Engine::ClearEvents() {
+  events_.Clear();
+  colours_.Clear();
+}
+
+void Engine::SettingsFilesChanged() { vantrel::SettingsFilesChanged(); }
+
+}  // namespace vantrel

@@ -1,0 +1,196 @@
+#pragma once
+// Everything between the kernel and what a person sees: the change source,
+// decoding, the filter and repeat test, the event list with its colours, the
+// log, the rules with data.jl, matching, the action queue with its memory of
+// our own changes, and the settings with config.ini. A face (the window, the
+// headless program) shows it and drives it: it calls Work on its own thread
+// whenever one of WakeFds is readable or NextDeadline has come, and hears of
+// what happened through EngineFace, on that same thread, in order.
+#include "engine/RuleStore.h"
+#include "engine/Settings.h"
+#include "log/EventList.h"
+#include "log/EventLog.h"
+#include "log/ListColourStore.h"
+#include "log/LogOutput.h"
+#include "monitor/ChangeSource.h"
+#include "monitor/EventFilter.h"
+#include "monitor/SourceReport.h"
+#include "rules/ActionQueue.h"
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+enum class PromptKind {
+  Event,  // a listed change, while prompts are on
+  Info,   // the answer to the user's own command
+  Error,  // something failed or was lost: shown whatever the settings
+};
+
+// What the engine tells its face. Every member may be left empty.
+struct EngineFace {
+  std::function<void()> rowsAppended;
+  std::function<void()> rowsRecoloured;
+  std::function<void(const std::string& title, const std::string& text, PromptKind kind)> prompt;
+  // A question; a face that cannot ask takes the default answer.
+  std::function<bool(const std::string& caption, const std::string& question, bool defaultAnswer)> ask;
+  // An action was done (its row is appended too): the report's text.
+  std::function<void(const std::string& report)> actionReported;
+  // The change source lost changes (its notice is appended too).
+  std::function<void(const std::string& text)> sourceReported;
+  // Settings changed other than through the face's own command (a mode box
+  // switches its partner, the file was read again).
+  std::function<void()> settingsChanged;
+};
+
+class Engine : private DispatchHost, private EventLogHost {
+ public:
+  using Clock = std::chrono::steady_clock;
+  using SourceFactory =
+      std::function<std::unique_ptr<ChangeSource>(const std::vector<std::string>& roots, std::string& error)>;
+  struct Options {
+    std::string home;
+    WatchBackend backend = WatchBackend::Auto;
+    // Tests give a source of their own; otherwise the backend decides.
+    SourceFactory sourceFactory;
+    // Every record also to standard error.
+    bool console = false;
+    // Rows kept in memory (0: all). A face that shows no list keeps few;
+    // the repeat test only ever looks at the current second's rows.
+    std::size_t rowLimit = 0;
+  };
+  // How long one turn of Work may take before the face's loop gets a say.
+  static constexpr std::chrono::milliseconds kSlice{10};
+
+  Engine(Options options, EngineFace face);
+  ~Engine() override;
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  // The change source; false, with the reason, when none can run.
+  bool StartSource(std::string& error);
+  // The rest of the start: the log file, leftovers of interrupted saves and
+  // copies, the settings, the rules, and what the last run left undone.
+  void Start();
+  // The program ends: the copy in hand is given up, everything done gets its
+  // row and record, changes still on their way are listed, and what never
+  // began is written to the log as not done (the next start tells how many).
+  void Stop();
+
+  std::vector<int> WakeFds() const;
+  std::optional<Clock::time_point> NextDeadline() const;
+  // Does what waits, for about the given time; true when more remains.
+  bool Work(std::chrono::milliseconds budget = kSlice);
+  // Takes whatever the source has now and handles all of it; for tests.
+  void DrainSource();
+  // Blocks until every action asked for so far is done and listed.
+  void FinishPendingActions();
+  // One change, as if from the source.
+  void OnChangeNotification(const ChangeNotification& n);
+  void SetEventObserver(std::function<void(const ChangeEvent&)> observer) { observer_ = std::move(observer); }
+
+  const std::string& Home() const { return options_.home; }
+  EventList& Events() { return events_; }
+  const ListColourStore& Colours() const { return colours_; }
+  ListColourStore& Colours() { return colours_; }
+  EventLog& Log() { return *eventLog_; }
+  LogOutput& LogFile() { return *log_; }
+  RuleStore& Rules() { return rules_; }
+  const Settings& CurrentSettings() const { return settings_.Get(); }
+  SettingsStore& SettingsFile() { return settings_; }
+  ChangeSource* Source() { return source_.get(); }
+  std::string LastActionTarget() const override;
+  // The folders a per-folder source must watch in the current mode.
+  std::vector<std::string> WatchRoots() const;
+
+  // The user's commands. Each setting is written at once; a failed write is
+  // told.
+  void SetType(TypeBox box, bool on);
+  void SetPrompts(bool on);
+  void SetSaveLog(bool on);
+  void SetWholeDisk(bool on);
+  void SetCustomPath(bool on);
+  void SetColour(const char* key, std::uint32_t colour);
+  void SaveWindowSize(int width, int height);
+  // False with the reason when the file could not be written.
+  bool ExportList(const std::string& path, std::string& error);
+  void ClearEvents();
+  // config.ini changed under the program.
+  void SettingsFilesChanged();
+  // data.jl and config.ini as they are on disk now.
+  void Reload();
+  // An action's row and record, as the action queue reports them.
+  void LogAction(const std::string& report);
+
+ private:
+  // DispatchHost
+  std::string TypeBoxCaption(TypeBox box) const override;
+  bool TypeBoxTicked(TypeBox box) const override;
+  bool CustomPathMode() const override;
+  std::string ProgramDirectory() const override;
+  std::size_t MonitoredPathCount() const override { return rules_.Rules().size(); }
+  const std::string& MonitoredPathAt(std::size_t row) const override { return rules_.Rules()[row].monitoredPath; }
+  bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const override;
+  void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path,
+                   const std::string& newPath) override;
+  void MatchRules(const std::string& path, const std::string& eventName, const std::string& name,
+                  const std::string& newPath) override;
+  // EventLogHost
+  bool PromptsOn() const override { return settings_.Get().prompts; }
+  bool SaveLogOn() const override { return settings_.Get().saveLog; }
+  std::string ConfigFile() const override { return settings_.File(); }
+  void ShowPrompt(const std::string& title, const std::string& text) override;
+  void ShowErrorPrompt(const std::string& title, const std::string& text) override;
+  void RowsAppended() override;
+  void RowsRecoloured() override;
+
+  struct ActionReport {
+    enum Kind { Row, Error, Notice } kind;
+    std::string text;    // the row's report, or the prompt's or notice's title
+    std::string detail;  // the prompt's or notice's text
+  };
+  // Called on the queue's thread.
+  void PostActionReport(ActionReport report);
+  // Lists what was posted until the deadline; false when there was nothing.
+  bool TakeActionReports(Clock::time_point deadline);
+  bool TakeChanges(Clock::time_point deadline);
+  void OnSourceReport(const SourceReport& report);
+  void TellLosses(const std::optional<std::string>& text);
+  void UpdateWatchRoots();
+  void LoadSettings();
+  void TellActionsNotDoneLastTime();
+  void Prompt(const std::string& title, const std::string& text, PromptKind kind);
+  void Tell(bool written);
+
+  Options options_;
+  EngineFace face_;
+  SettingsStore settings_;
+  RuleStore rules_;
+  EventList events_;
+  ListColourStore colours_;
+  std::unique_ptr<LogOutput> log_;
+  std::unique_ptr<EventLog> eventLog_;
+  std::unique_ptr<ChangeSource> source_;
+  std::vector<ChangeNotification> taken_;
+  std::size_t next_ = 0;
+  // Rules fire here, in the order of their events; their actions run on the
+  // queue's own thread.
+  std::unique_ptr<ActionQueue> actions_;
+  int reportsFd_ = -1;
+  std::mutex reportsMutex_;
+  std::vector<ActionReport> postedReports_;
+  std::deque<ActionReport> takenReports_;
+  std::int32_t currentEventPid_ = 0;
+  LossNotices losses_;
+  std::function<void(const ChangeEvent&)> observer_;
+  bool stopped_ = false;
+};
+
+}  // namespace vantrel
