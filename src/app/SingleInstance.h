@@ -20,6 +20,8 @@ class SingleInstance : public QObject {
   bool Acquire();
   // For a later copy: asks the running one to bring its window forward.
   void AskFirstToComeForward() const;
+  // After a refused Acquire: which program runs on the home.
+  const std::string& RunningKind() const { return guard_.RunningKind(); }
   // While a debugger is attached the guard is not used.
   static bool DebuggerAttached();
 

@@ -61,7 +61,11 @@ int main(int argc, char** argv) {
 
   SingleInstance instance(ProgramDir());
   if (!SingleInstance::DebuggerAttached() && !instance.Acquire()) {
-    Dialogs::Tell(nullptr, "友情提醒:", "程序已运行,无需重复运行!", Dialogs::Icon::Information);
+    // Which program holds the home: the window, or the one without a window.
+    const std::string running = instance.RunningKind().empty() ? "vantrel" : instance.RunningKind();
+    Dialogs::Tell(nullptr, "友情提醒:",
+                  QString::fromStdString("程序已运行,无需重复运行!\n(" + running + " 正在使用 " + ProgramDir() + ")"),
+                  Dialogs::Icon::Information);
     instance.AskFirstToComeForward();
     return 0;
   }

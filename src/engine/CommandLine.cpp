@@ -23,6 +23,22 @@ const char* const kUsage =
     "Without a display it runs on the offscreen platform. SIGINT and SIGTERM end it\n"
     "the way the tray's \"退出程序\" does.\n";
 
+const char* const kHeadlessUsage =
+    "usage: vantrel-headless [--home DIR] [--watch-backend auto|fanotify|inotify] [--console]\n"
+    "\n"
+    "Carries out the rules of Vantrel's rule list without a window, for machines\n"
+    "and sessions without a desktop: the same home, rules, settings and log as\n"
+    "vantrel, and only one of the two runs on one home.\n"
+    "\n"
+    "  --home DIR            where config.ini, data.jl and log/ live\n"
+    "  --watch-backend B     as for vantrel\n"
+    "  --console             every event, action and error also to standard error\n"
+    "  -h, --help            this text\n"
+    "\n"
+    "Prompts go to standard error and the system log; questions take their\n"
+    "default answer. SIGINT and SIGTERM end it the way \"退出程序\" ends the\n"
+    "window; SIGHUP reads data.jl and config.ini again.\n";
+
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error) {
   CommandLine line;
   for (std::size_t i = 0; i < args.size(); ++i) {

@@ -16,6 +16,7 @@ struct CommandLine {
 
 // What --help prints.
 extern const char* const kUsage;
+extern const char* const kHeadlessUsage;
 
 // Parses the program's own options (Qt has taken its own by then). On a
 // mistake returns nothing and sets error to a one-line message.

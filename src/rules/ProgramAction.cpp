@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
@@ -111,8 +112,14 @@ ProgramLaunch RunProgramAction(const std::string& operand, const std::string& it
   posix_spawn_file_actions_init(&files);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
-  // Its own session, so it outlives us and takes no signals meant for us.
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+  // Its own session, so it outlives us and takes no signals meant for us;
+  // the signals we take as events are its own again.
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   if (hidden) {
     posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);

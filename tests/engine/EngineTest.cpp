@@ -1,0 +1,156 @@
+// The engine without any face: a scripted stream of changes on a real tree
+// gives the rows, the log records, the repeat test's drops, the rules'
+// actions, and our own changes' echoes used up.
+#include "engine/Engine.h"
+#include "log/Clock.h"
+#include "monitor/ScriptedSource.h"
+#include "rules/RuleFile.h"
+#include "text/Codec.h"
+#include "text/IniFile.h"
+#include "FileHelpers.h"
+#include "TestDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetClockForTesting([this] { return now_; });
+    fs::create_directories(home_);
+    fs::create_directories(in_ + "/bak");
+    fs::create_directories(out_);
+    ASSERT_TRUE(WriteFileAtomically(home_ + "/config.ini", Utf8ToGb18030("[监控设置]\r\n保存日志=真\r\n")));
+  }
+  void TearDown() override { SetClockForTesting(nullptr); }
+
+  void Start(std::size_t rowLimit = 0) {
+    Engine::Options options;
+    options.home = home_;
+    options.rowLimit = rowLimit;
+    options.sourceFactory = [this](const std::vector<std::string>&, std::string&) {
+      auto made = std::make_unique<ScriptedSource>();
+      source_ = made.get();
+      return made;
+    };
+    EngineFace face;
+    face.prompt = [this](const std::string& title, const std::string& text, PromptKind kind) {
+      prompts_.push_back({title, text, kind});
+    };
+    face.actionReported = [this](const std::string& report) { actions_.push_back(report); };
+    engine_ = std::make_unique<Engine>(std::move(options), std::move(face));
+    std::string error;
+    ASSERT_TRUE(engine_->StartSource(error)) << error;
+    engine_->Start();
+  }
+  // Feeds changes and lets the engine handle them and their actions.
+  void Feed(std::vector<ChangeNotification> batch) {
+    source_->Inject(std::move(batch));
+    engine_->DrainSource();
+    engine_->FinishPendingActions();
+  }
+  std::string LogText() { return Gb18030ToUtf8(Read(home_ + "/log/20210801/log.txt")); }
+
+  struct Prompted {
+    std::string title, text;
+    PromptKind kind;
+  };
+  TestDir temp_;
+  std::string home_ = temp_.Path() + "/home", in_ = temp_.Path() + "/in", out_ = temp_.Path() + "/out";
+  LocalDateTime now_{2021, 8, 1, 13, 5, 9, 0};
+  std::unique_ptr<Engine> engine_;
+  ScriptedSource* source_ = nullptr;
+  std::vector<Prompted> prompts_;
+  std::vector<std::string> actions_;
+};
+
+TEST_F(EngineTest, AStreamGivesRowsRecordsDropsAndActionsAndOurEchoesFireNothing) {
+  Start();
+  // The copies land inside the watched folder, the case where a rule would
+  // copy its own copies again.
+  engine_->Rules().Add("新建文件", in_, "【复制文件】" + in_ + "/bak");
+  Put(in_ + "/a.txt", "a");
+  Feed({{SHCNE_CREATE, in_ + "/a.txt", std::nullopt, 0}});
+  Feed({{SHCNE_CREATE, in_ + "/a.txt", std::nullopt, 0}});  // the same second: a repeat
+  EXPECT_EQ(Read(in_ + "/bak/a.txt"), "a");
+  ASSERT_EQ(actions_.size(), 1u);
+  EXPECT_EQ(actions_[0], "复制文件】" + in_ + "/bak/a.txt");
+
+  now_.second = 10;
+  Feed({{SHCNE_CREATE, in_ + "/bak/a.txt", std::nullopt, 0}});  // the copy's own echo
+  EXPECT_EQ(actions_.size(), 1u) << "our own change fires no rule";
+  EXPECT_FALSE(fs::exists(in_ + "/bak/a(1).txt"));
+  Put(in_ + "/bak/a.txt.2", "x");
+  now_.second = 11;
+  Feed({{SHCNE_CREATE, in_ + "/bak/a.txt", std::nullopt, 0}});  // somebody else's, later
+  EXPECT_EQ(actions_.size(), 2u) << "the echo was used up: the next change there is the user's";
+
+  EventList& rows = engine_->Events();
+  ASSERT_EQ(rows.RowCount(), 5u) << "three events (the repeat dropped) and two actions";
+  EXPECT_EQ(rows.Cell(0, 2), "新建文件");
+  EXPECT_EQ(rows.Cell(1, 1), "【执行操作】");
+  const std::string log = LogText();
+  EXPECT_NE(log.find("2021-08-01 13:05:09.000 信息: ┃ a.txt ┃ 新建文件 ┃ " + in_ + "/a.txt\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("【执行操作】 ┃ 复制文件】" + in_ + "/bak/a.txt\r\n"), std::string::npos) << log;
+}
+
+TEST_F(EngineTest, TheModeSwitchWritesBothKeysAndTurnsGlobalRulesOff) {
+  Start();
+  engine_->SetWholeDisk(true);
+  engine_->Rules().Add("新建文件", std::string(GlobalPathMarker), "【删除文件】");
+  ASSERT_TRUE(engine_->Rules().Rules()[0].enabled);
+  engine_->SetCustomPath(true);
+  EXPECT_FALSE(engine_->Rules().Rules()[0].enabled);
+  EXPECT_FALSE(LoadRuleFile(home_ + "/data.jl")[0].enabled) << "saved at once";
+  EXPECT_EQ(ReadSetting(home_ + "/config.ini", "监控设置", "全盘监控", ""), "假");
+  EXPECT_EQ(ReadSetting(home_ + "/config.ini", "监控设置", "自定义路径", ""), "真");
+  engine_->Rules().SetEnabledByUser(0, true);
+  EXPECT_FALSE(engine_->Rules().Rules()[0].enabled) << "a global-path rule stays off in custom-path mode";
+  ASSERT_FALSE(prompts_.empty());
+  EXPECT_EQ(prompts_.back().text, "当前监控路径为自定义,无法打开全局路径!");
+  EXPECT_EQ(prompts_.back().kind, PromptKind::Info);
+}
+
+// A face that shows no list keeps few rows, and the repeat test loses
+// nothing by it: the list goes only when a new second begins.
+TEST_F(EngineTest, ALimitedListStillDropsRepeatsOfTheCurrentSecond) {
+  Start(3);
+  engine_->SetWholeDisk(true);
+  for (int i = 0; i < 3; ++i) Feed({{SHCNE_CREATE, "/data/f" + std::to_string(i), std::nullopt, 0}});
+  Feed({{SHCNE_CREATE, "/data/f0", std::nullopt, 0}});
+  EXPECT_EQ(engine_->Events().RowCount(), 3u) << "a repeat in the same second, limit or not";
+  now_.second = 10;
+  Feed({{SHCNE_CREATE, "/data/f0", std::nullopt, 0}});
+  EXPECT_EQ(engine_->Events().RowCount(), 1u) << "a new second, and the list was past its limit";
+  Feed({{SHCNE_CREATE, "/data/f0", std::nullopt, 0}});
+  EXPECT_EQ(engine_->Events().RowCount(), 1u);
+  const std::string log = LogText();
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2 * 4) << "every listed row was logged";
+}
+
+TEST_F(EngineTest, ReloadTakesTheRulesAndSettingsAsTheFilesNowHoldThem) {
+  Start();
+  SaveRuleFile(home_ + "/data.jl", {{"新建文件", in_, "【复制文件】" + out_, true}});
+  ASSERT_TRUE(WriteSetting(home_ + "/config.ini", "监控类型", "新建文件", "假"));
+  engine_->Reload();
+  ASSERT_EQ(engine_->Rules().Rules().size(), 1u);
+  EXPECT_FALSE(engine_->CurrentSettings().types[DispatchHost::创建文件]);
+  Put(in_ + "/b.txt", "b");
+  Feed({{SHCNE_CREATE, in_ + "/b.txt", std::nullopt, 0}});
+  EXPECT_EQ(engine_->Events().RowCount(), 0u) << "new files are no longer listed";
+  ASSERT_TRUE(WriteSetting(home_ + "/config.ini", "监控类型", "新建文件", "真"));
+  engine_->Reload();
+  now_.second = 10;
+  Feed({{SHCNE_CREATE, in_ + "/b.txt", std::nullopt, 0}});
+  EXPECT_EQ(Read(out_ + "/b.txt"), "b");
+}
+
+}  // namespace
+}  // namespace vantrel

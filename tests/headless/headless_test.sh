@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The program without a window on real folders, with each change source:
+# a copy rule and a program rule act, SIGHUP picks up a rule added to
+# data.jl meanwhile, SIGTERM during a large copy leaves nothing half-made and
+# ends with 0, the window and this program share one guard, and no Qt
+# library is linked.
+set -u
+exe=$1
+write_rules=$2
+window=$3
+work=$(mktemp -d)
+trap 'kill -9 $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+export XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+fail() { echo "FAIL: $*"; [ -f "$work/err" ] && tail -20 "$work/err"; exit 1; }
+
+if ldd "$exe" | grep -qi 'libQt'; then fail "the program links Qt: $(ldd "$exe" | grep -i qt)"; fi
+
+# Waits until the console shows a record with the text.
+wait_for() {
+  for _ in $(seq 200); do
+    grep -q -- "$1" "$work/err" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  return 1
+}
+# The console mirrors the log's GB18030 records as the terminal's UTF-8.
+logged() { iconv -f GB18030 -t UTF-8 "$1" 2>/dev/null | tr -d '\r'; }
+
+for backend in inotify fanotify; do
+  home="$work/home-$backend" in="$work/in-$backend" out="$work/out-$backend" ran="$work/ran-$backend"
+  mkdir -p "$home" "$in" "$out" "$out-2" "$ran"
+  printf '[\xbc\xe0\xbf\xd8\xc9\xe8\xd6\xc3]\r\n\xb1\xa3\xb4\xe6\xc8\xd5\xd6\xbe=\xd5\xe6\r\n' >"$home/config.ini"
+  "$write_rules" "$home/data.jl" 新建文件 "$in" "【复制文件】$out" 新建文件 "$in" "【执行程序】/usr/bin/touch§$ran/#文件名§1" ||
+    fail "cannot write data.jl"
+  : >"$work/err"
+  "$exe" --home "$home" --watch-backend "$backend" --console 2>"$work/err" &
+  pid=$!
+  sleep 0.5
+  if ! kill -0 "$pid" 2>/dev/null; then
+    [ "$backend" = fanotify ] && grep -q fanotify "$work/err" && { echo "note: fanotify cannot run here; skipped"; continue; }
+    fail "$backend: the program did not stay up"
+  fi
+  # The watch is in place once a probe folder's creation is recorded.
+  for i in $(seq 20); do
+    mkdir "$in/.probe$i"
+    wait_for ".probe$i" && break
+  done
+  wait_for ".probe" || fail "$backend: changes never reached the program"
+
+  echo "report" >"$in/a.txt"
+  for _ in $(seq 200); do [ -f "$out/a.txt" ] && [ -f "$ran/a.txt" ] && break; sleep 0.05; done
+  [ "$(cat "$out/a.txt" 2>/dev/null)" = report ] || fail "$backend: the copy rule did not act"
+  [ -f "$ran/a.txt" ] || fail "$backend: the program rule did not act"
+  [ "$(cat "$in/a.txt")" = report ] || fail "$backend: the source changed"
+
+  # A rule added to data.jl while it runs counts after SIGHUP.
+  "$write_rules" "$home/data.jl" 新建文件 "$in" "【复制文件】$out" 新建文件 "$in" "【复制文件】$out-2"
+  kill -HUP "$pid"
+  sleep 0.3
+  echo "second" >"$in/b.txt"
+  for _ in $(seq 200); do [ -f "$out-2/b.txt" ] && break; sleep 0.05; done
+  [ "$(cat "$out-2/b.txt" 2>/dev/null)" = second ] || fail "$backend: the rule added meanwhile did not act after SIGHUP"
+  kill -0 "$pid" || fail "$backend: SIGHUP ended the program"
+
+  # One guard for both faces: the window refuses to start on this home and
+  # says which program runs there.
+  "$window" --home "$home" --watch-backend inotify >/dev/null 2>"$work/second"
+  grep -q "程序已运行,无需重复运行!" "$work/second" || fail "$backend: the window started beside the headless program"
+  grep -q "vantrel-headless" "$work/second" || fail "$backend: the notice does not say which is running: $(cat "$work/second")"
+
+  # SIGTERM during a large copy: nothing half-made stays, and the end is 0.
+  head -c 1500000000 /dev/zero >"$in/big.bin"
+  wait_for "big.bin" || fail "$backend: the large file was not listed"
+  sleep 0.2
+  kill -TERM "$pid"
+  wait "$pid"
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "$backend: exit code $rc after SIGTERM"
+  if [ -e "$out/big.bin" ]; then
+    [ "$(stat -c %s "$out/big.bin")" -eq 1500000000 ] || fail "$backend: a half-made copy was left"
+    echo "note: $backend: the large copy was done before the end came"
+  fi
+  left=$(find "$out" "$out-2" -name '.vantrel-*' | wc -l)
+  [ "$left" -eq 0 ] || fail "$backend: $left temporaries left behind"
+  [ "$(stat -c %s "$in/big.bin")" -eq 1500000000 ] || fail "$backend: the source changed"
+  log="$home/log/$(date +%Y%m%d)/log.txt"
+  logged "$log" | grep -q "复制文件】$out/a.txt" || fail "$backend: no log record of the copy"
+  rm -f "$in/big.bin"
+done
+
+# And the other way round: the headless program refuses a home the window has.
+home="$work/home-window"
+mkdir -p "$home"
+"$window" --home "$home" --watch-backend inotify >/dev/null 2>&1 &
+wpid=$!
+sleep 1.5
+"$exe" --home "$home" --watch-backend inotify 2>"$work/second"
+rc=$?
+kill -TERM "$wpid"; wait "$wpid"
+[ "$rc" -eq 0 ] || fail "the second start on the window's home ended with $rc"
+grep -q "程序已运行,无需重复运行! (vantrel 正在使用" "$work/second" || fail "no notice naming the window: $(cat "$work/second")"
+echo "headless: both change sources, SIGHUP, SIGTERM, one guard, no Qt"
