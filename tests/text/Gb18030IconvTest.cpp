@@ -16,23 +16,8 @@ namespace vantrel {
 namespace {
 
 std::string Utf8(char32_t cp) {
-  std::string s;
-  if (cp < 0x80) {
-    s += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    s += static_cast<char>(0xC0 | (cp >> 6));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    s += static_cast<char>(0xE0 | (cp >> 12));
-    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    s += static_cast<char>(0xF0 | (cp >> 18));
-    s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-  return s;
+  if (cp < 0x10000) return WideToAnsi(std::u16string(1, static_cast<char16_t>(cp)));
+  return WideToAnsi(std::u16string{static_cast<char16_t>(0xD7C0 + (cp >> 10)), static_cast<char16_t>(0xDC00 | (cp & 0x3FF))});
 }
 
 // What the codec did when it was iconv: an input byte that starts no valid
@@ -90,6 +75,7 @@ std::string Hex(std::string_view bytes) {
 TEST(Gb18030AgainstIconv, EveryScalarValueEncodesAsIconvDoesAndDecodesBack) {
   Iconv encoder("GB18030", "UTF-8");
   ASSERT_TRUE(encoder.Opened());
+  ASSERT_EQ(Utf8(0x10FFFF), "\xF4\x8F\xBF\xBF");
   std::size_t checked = 0, unencodable = 0;
   std::vector<std::string> differences;
   for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
