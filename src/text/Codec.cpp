@@ -1,71 +1,182 @@
 #include "text/Codec.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <iconv.h>
-#include <stdexcept>
+#include <cstdint>
+#include <iterator>
 
 namespace vantrel {
 namespace {
 
-// iconv descriptors are costly to open and not safe to share between
-// threads, so each thread keeps its own pair.
-class Converter {
- public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv_open failed");
-  }
-  ~Converter() { iconv_close(cd_); }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
+// Our own tables rather than the system's converters: Windows has no GB18030
+// converter that matches glibc's (code page 936 maps 106 sequences to the
+// Private Use Area, and Wine has no 54936 at all), and the stored files must
+// have the same bytes whichever system wrote them.
+namespace gb {
+#include "text/Gb18030Table.inc"
+}  // namespace gb
 
-  // False when the input holds anything that is not valid in the source encoding.
-  bool ConvertStrict(std::string_view in, std::string& out) {
-    out.assign(in.size() * 3 + 16, '\0');
-    char* src = const_cast<char*>(in.data());
-    std::size_t srcLeft = in.size();
-    char* dst = out.data();
-    std::size_t dstLeft = out.size();
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1) ||
-        iconv(cd_, nullptr, nullptr, &dst, &dstLeft) == static_cast<std::size_t>(-1))
-      return false;
-    out.resize(out.size() - dstLeft);
-    return true;
-  }
+constexpr char32_t kNotText = 0xFFFFFFFF;
+// Linear index of 0x90308130, the four-byte form of U+10000.
+constexpr std::uint32_t kSupplementaryLinear = 189000;
 
-  std::string Convert(std::string_view in, std::string_view replacement) {
-    std::string out;
-    out.resize(in.size() * 2 + 16);
-    char* src = const_cast<char*>(in.data());
-    std::size_t srcLeft = in.size();
-    std::size_t used = 0;
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    while (srcLeft > 0) {
-      if (out.size() - used < 16) out.resize(out.size() * 2);
-      char* dst = out.data() + used;
-      std::size_t dstLeft = out.size() - used;
-      std::size_t rc = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
-      used = out.size() - dstLeft;
-      if (rc != static_cast<std::size_t>(-1)) break;
-      if (errno == E2BIG) {
-        out.resize(out.size() * 2);
-      } else {
-        // EILSEQ or a truncated sequence at the end: replace one byte and go on.
-        if (out.size() - used < replacement.size()) out.resize(out.size() * 2 + replacement.size());
-        out.replace(used, replacement.size(), replacement);
-        used += replacement.size();
-        ++src;
-        --srcLeft;
+// Decodes one UTF-8 sequence at p; advances past it, or by one byte when it
+// is not well-formed (kNotText), so that the next byte is read for itself.
+char32_t DecodeUtf8(const unsigned char*& p, const unsigned char* end) {
+  const unsigned c = p[0];
+  if (c < 0x80) {
+    ++p;
+    return c;
+  }
+  const auto avail = end - p;
+  auto cont = [&](int k) { return (p[k] & 0xC0) == 0x80; };
+  if (c >= 0xC2 && c <= 0xDF) {
+    if (avail >= 2 && cont(1)) {
+      char32_t cp = (c & 0x1F) << 6 | (p[1] & 0x3F);
+      p += 2;
+      return cp;
+    }
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    if (avail >= 3 && cont(1) && cont(2)) {
+      char32_t cp = (c & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F);
+      if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
+        p += 3;
+        return cp;
       }
     }
-    out.resize(used);
-    return out;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    if (avail >= 4 && cont(1) && cont(2) && cont(3)) {
+      char32_t cp = (c & 0x07) << 18 | (p[1] & 0x3F) << 12 | (p[2] & 0x3F) << 6 | (p[3] & 0x3F);
+      if (cp >= 0x10000 && cp <= 0x10FFFF) {
+        p += 4;
+        return cp;
+      }
+    }
   }
+  ++p;
+  return kNotText;
+}
 
- private:
-  iconv_t cd_;
-};
+char* PutUtf8(char* out, char32_t cp) {
+  if (cp < 0x80) {
+    *out++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return out;
+}
+
+char* PutTwoBytes(char* out, std::uint16_t code) {
+  *out++ = static_cast<char>(code >> 8);
+  *out++ = static_cast<char>(code & 0xFF);
+  return out;
+}
+
+char* PutFourBytes(char* out, std::uint32_t linear) {
+  out[3] = static_cast<char>(0x30 + linear % 10);
+  linear /= 10;
+  out[2] = static_cast<char>(0x81 + linear % 126);
+  linear /= 126;
+  out[1] = static_cast<char>(0x30 + linear % 10);
+  out[0] = static_cast<char>(0x81 + linear / 10);
+  return out + 4;
+}
+
+// Writes the GB18030 form of cp (never more than two bytes per UTF-8 byte it
+// came from); '?' for what is no text or has no form.
+char* PutGb18030(char* out, char32_t cp) {
+  if (cp <= 0xFFFF) {
+    std::uint16_t code = gb::kEncodePages[gb::kEncodePageIndex[cp >> gb::kEncodePageBits] << gb::kEncodePageBits |
+                                          (cp & ((1u << gb::kEncodePageBits) - 1))];
+    if (code != 0) return PutTwoBytes(out, code);
+    auto next = std::upper_bound(std::begin(gb::kFourByteRanges), std::end(gb::kFourByteRanges), cp,
+                                 [](char32_t c, const gb::FourByteRange& r) { return c < r.first; });
+    if (next != std::begin(gb::kFourByteRanges)) {
+      const gb::FourByteRange& r = *(next - 1);
+      if (cp - r.first < r.count) return PutFourBytes(out, r.linear + (cp - r.first));
+    }
+  } else if (cp <= 0x10FFFF) {
+    for (std::size_t k = 0; k < std::size(gb::kWideTwoByte); ++k)
+      if (gb::kWideTwoByte[k] == cp) return PutTwoBytes(out, gb::kWideTwoByteCode[k]);
+    return PutFourBytes(out, kSupplementaryLinear + (cp - 0x10000));
+  }
+  *out++ = '?';
+  return out;
+}
+
+char32_t FourByteBmp(std::uint32_t linear) {
+  auto next = std::upper_bound(std::begin(gb::kRangesByLinear), std::end(gb::kRangesByLinear), linear,
+                               [](std::uint32_t l, std::uint8_t i) { return l < gb::kFourByteRanges[i].linear; });
+  if (next == std::begin(gb::kRangesByLinear)) return kNotText;
+  const gb::FourByteRange& r = gb::kFourByteRanges[*(next - 1)];
+  return linear - r.linear < r.count ? r.first + (linear - r.linear) : kNotText;
+}
+
+// Decodes one GB18030 sequence at p; advances past it, or past the lead
+// byte alone when it is not valid (kNotText). Taking one byte keeps what
+// follows a bad lead, e.g. the space of "\x81 ", and a corrupt four-byte
+// sequence's digits, as the system converters do on Linux; code page 936
+// on Windows would swallow them.
+char32_t DecodeGb18030(const unsigned char*& p, const unsigned char* end) {
+  const unsigned lead = p[0];
+  if (lead < 0x80) {
+    ++p;
+    return lead;
+  }
+  if (lead >= 0x81 && lead <= 0xFE && end - p >= 2) {
+    const unsigned second = p[1];
+    if (second >= 0x40 && second <= 0xFE && second != 0x7F) {
+      unsigned entry = gb::kTwoByteToUnicode[(lead - 0x81) * gb::kTrailsPerLead + second - 0x40 - (second > 0x7F)];
+      if (entry >= 0xD800 && entry <= 0xDFFF) entry = gb::kWideTwoByte[entry - 0xD800];
+      if (entry != 0) {
+        p += 2;
+        return entry;
+      }
+    } else if (second >= 0x30 && second <= 0x39 && end - p >= 4 && p[2] >= 0x81 && p[2] <= 0xFE && p[3] >= 0x30 &&
+               p[3] <= 0x39) {
+      std::uint32_t linear = (((lead - 0x81) * 10 + (second - 0x30)) * 126 + (p[2] - 0x81u)) * 10 + (p[3] - 0x30u);
+      char32_t cp = linear >= kSupplementaryLinear ? (linear - kSupplementaryLinear < 0x100000 ? 0x10000 + (linear - kSupplementaryLinear) : kNotText)
+                                                   : FourByteBmp(linear);
+      if (cp != kNotText) {
+        p += 4;
+        return cp;
+      }
+    }
+  }
+  ++p;
+  return kNotText;
+}
+
+// False, with out unfinished, at the first invalid sequence when strict.
+bool DecodeAll(std::string_view gb, std::string& out, bool strict) {
+  out.resize(gb.size() * 3);  // an invalid byte becomes the three bytes of U+FFFD
+  char* o = out.data();
+  auto p = reinterpret_cast<const unsigned char*>(gb.data());
+  const auto end = p + gb.size();
+  while (p < end) {
+    if (*p < 0x80) {
+      *o++ = static_cast<char>(*p++);
+      continue;
+    }
+    char32_t cp = DecodeGb18030(p, end);
+    if (cp == kNotText) {
+      if (strict) return false;
+      cp = 0xFFFD;
+    }
+    o = PutUtf8(o, cp);
+  }
+  out.resize(static_cast<std::size_t>(o - out.data()));
+  return true;
+}
 
 bool IsAscii(std::string_view s) {
   for (unsigned char c : s)
@@ -74,49 +185,16 @@ bool IsAscii(std::string_view s) {
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
+  char buf[4];
+  out.append(buf, static_cast<std::size_t>(PutUtf8(buf, cp) - buf));
 }
 
 // Decodes one UTF-8 sequence at text[i]; advances i. Invalid input yields
-// U+FFFD and consumes one byte.
+// kNotText and consumes one byte.
 char32_t NextCodePoint(std::string_view text, std::size_t& i) {
-  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  unsigned char c = byte(i);
-  int extra = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : -1;
-  if (extra == 0) return byte(i++);
-  if (extra < 0 || i + extra >= text.size()) {
-    ++i;
-    return 0xFFFD;
-  }
-  char32_t cp = c & (0x3F >> extra);
-  for (int k = 1; k <= extra; ++k) {
-    unsigned char cc = byte(i + k);
-    if ((cc & 0xC0) != 0x80) {
-      ++i;
-      return 0xFFFD;
-    }
-    cp = (cp << 6) | (cc & 0x3F);
-  }
-  static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++i;
-    return 0xFFFD;
-  }
-  i += extra + 1;
+  auto p = reinterpret_cast<const unsigned char*>(text.data()) + i;
+  char32_t cp = DecodeUtf8(p, reinterpret_cast<const unsigned char*>(text.data()) + text.size());
+  i = static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(text.data()));
   return cp;
 }
 
@@ -124,46 +202,48 @@ char32_t NextCodePoint(std::string_view text, std::size_t& i) {
 
 std::string Utf8ToGb18030(std::string_view utf8) {
   if (IsAscii(utf8)) return std::string(utf8);
-  thread_local Converter conv("GB18030", "UTF-8");
-  return conv.Convert(utf8, "?");
+  std::string out(utf8.size() * 2, '\0');
+  char* o = out.data();
+  auto p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const auto end = p + utf8.size();
+  while (p < end) {
+    if (*p < 0x80)
+      *o++ = static_cast<char>(*p++);
+    else
+      o = PutGb18030(o, DecodeUtf8(p, end));
+  }
+  out.resize(static_cast<std::size_t>(o - out.data()));
+  return out;
 }
 
 std::string Gb18030ToUtf8(std::string_view gb) {
   if (IsAscii(gb)) return std::string(gb);
-  thread_local Converter conv("UTF-8", "GB18030");
-  return conv.Convert(gb, "\xEF\xBF\xBD");
+  std::string out;
+  DecodeAll(gb, out, false);
+  return out;
 }
 
 bool IsValidUtf8(std::string_view bytes) {
   std::size_t i = 0;
-  while (i < bytes.size()) {
-    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t at = i;
-    // Only a real U+FFFD consumes its three bytes; an invalid byte consumes one.
-    if (NextCodePoint(bytes, i) == 0xFFFD && bytes.substr(at, 3) != "\xEF\xBF\xBD") return false;
-  }
+  while (i < bytes.size())
+    if (NextCodePoint(bytes, i) == kNotText) return false;
   return true;
 }
 
 std::string ReadableText(std::string_view bytes) {
   if (IsValidUtf8(bytes)) return std::string(bytes);
-  thread_local Converter conv("UTF-8", "GB18030");
   std::string decoded;
-  if (conv.ConvertStrict(bytes, decoded)) return decoded;
+  if (DecodeAll(bytes, decoded, true)) return decoded;
   std::string out;
   std::size_t i = 0;
   while (i < bytes.size()) {
     std::size_t at = i;
-    if (NextCodePoint(bytes, i) == 0xFFFD && bytes.substr(at, 3) != "\xEF\xBF\xBD") {
+    if (NextCodePoint(bytes, i) == kNotText) {
       static constexpr char kHex[] = "0123456789ABCDEF";
       auto b = static_cast<unsigned char>(bytes[at]);
       out += "\\x";
       out += kHex[b >> 4];
       out += kHex[b & 15];
-      i = at + 1;
     } else {
       out.append(bytes, at, i - at);
     }
@@ -223,6 +303,7 @@ std::u16string AnsiToWide(std::string_view text, bool terminate) {
   std::size_t i = 0;
   while (i < text.size()) {
     char32_t cp = NextCodePoint(text, i);
+    if (cp == kNotText) cp = 0xFFFD;
     if (cp == 0 && terminate) break;
     if (cp >= 0x10000) {
       cp -= 0x10000;

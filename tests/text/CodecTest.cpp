@@ -39,6 +39,53 @@ TEST(Codec, InvalidInputIsReplacedNotDropped) {
   EXPECT_EQ(Utf8ToGb18030("ok\xC3" "end"), "ok?end");
 }
 
+// The bytes glibc wrote on Linux, where code page 936 on Windows reads them
+// otherwise or has no form at all; both systems must keep writing them.
+TEST(Codec, FormsBeyondCodePage936AreTheOnesLinuxStored) {
+  const std::pair<const char*, const char*> kForms[] = {
+      {"\uFE10", "\xA6\xD9"},          // code page 936: U+E78D
+      {"\u20AC", "\xA2\xE3"},          // code page 936: 0x80
+      {"\U00020087", "\xFE\x51"},      // a two-byte form beyond the BMP
+      {"\u1E3F", "\xA8\xBC"},
+      {"\u0080", "\x81\x30\x81\x30"},  // first four-byte form
+      {"\uE7C7", "\x81\x35\xF4\x37"},  // the one range out of code point order
+      {"\uFFFF", "\x84\x31\xA4\x39"},
+      {"\U00010000", "\x90\x30\x81\x30"},
+      {"\U0010FFFF", "\xE3\x32\x9A\x35"},
+  };
+  for (auto [utf8, gb] : kForms) {
+    EXPECT_EQ(Utf8ToGb18030(utf8), gb) << utf8;
+    EXPECT_EQ(Gb18030ToUtf8(gb), utf8) << utf8;
+  }
+  EXPECT_EQ(Gb18030ToUtf8("\x95\x32\x90\x31"), "\U00020087") << "its four-byte form still reads";
+  EXPECT_EQ(Gb18030ToUtf8("\x80"), "\uFFFD") << "0x80 is the euro sign only in code page 936";
+  EXPECT_EQ(Utf8ToGb18030("a\uE78D\uE864b"), "a??b") << "one '?' per character that has no form";
+  EXPECT_EQ(AnsiByteLength("\uE78D"), 1u);
+}
+
+// Decoding resumes at the byte after an invalid lead, so a space or digit
+// that follows it is kept (code page 936 on Windows swallows it).
+TEST(Codec, AnInvalidSequenceCostsItsLeadByteOnly) {
+  const std::string kBad = "\uFFFD";
+  EXPECT_EQ(Gb18030ToUtf8("\x81 "), kBad + " ");
+  EXPECT_EQ(Gb18030ToUtf8("\xA1\x7F"), kBad + "\x7F");
+  EXPECT_EQ(Gb18030ToUtf8("\xFF\xD5\xE6"), kBad + "真");
+  EXPECT_EQ(Gb18030ToUtf8("x\x81\x30\x81"), "x" + kBad + "0" + kBad) << "cut at the end";
+  EXPECT_EQ(Gb18030ToUtf8("\x84\x31\xA5\x30"), kBad + "1" + kBad + "0") << "past the BMP's four-byte forms";
+  EXPECT_EQ(Gb18030ToUtf8("\x82\x35\x90\x37"), kBad + "5" + kBad + "7") << "a slot whose character has two bytes";
+  EXPECT_EQ(Gb18030ToUtf8("\xE3\x32\x9A\x36"), kBad + "2" + kBad + "6") << "past U+10FFFF";
+  EXPECT_EQ(ReadableText("\x81 a"), "\\x81 a") << "not GB18030 either, so escaped";
+  EXPECT_EQ(ReadableText("\x95\x32\x90\x31"), "\U00020087");
+
+  EXPECT_EQ(Utf8ToGb18030("\xE4\xB8x"), "??x") << "a cut UTF-8 sequence";
+  EXPECT_EQ(Utf8ToGb18030("\xED\xA0\x80"), "???") << "a surrogate";
+  EXPECT_EQ(Utf8ToGb18030("\xC0\xAF\xF4\x90\x80\x80"), "??????") << "overlong and past U+10FFFF";
+  EXPECT_EQ(Utf8ToGb18030("\uFFFD"), "\x84\x31\xA4\x37") << "a real U+FFFD is text";
+  EXPECT_TRUE(IsValidUtf8("\uFFFD"));
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));
+  EXPECT_EQ(AnsiToWide("a\xFF" "b"), u"a\uFFFDb");
+}
+
 TEST(Codec, WideConversionsRoundTrip) {
   std::u16string wide = u"路径 😀 C:";
   EXPECT_EQ(AnsiToWide(WideToAnsi(wide)), wide);
