@@ -1,18 +1,13 @@
 #pragma once
 // What the benchmarks of a copy rule share: a home with the rule, the
-// folders it copies between, the window started on them, and the burst of
+// folders it copies between, the engine started on them, and the burst of
 // files made by another process, as a user's files are (changes made by the
 // program's own process never fire its rules).
-#include "app/MainWindow.h"
+#include "engine/Engine.h"
 #include "engine/ProgramDir.h"
 #include "rules/RuleFile.h"
 #include "text/AtomicFile.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QEventLoop>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <chrono>
 #include <fcntl.h>
 #include <unistd.h>
@@ -21,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <poll.h>
 #include <spawn.h>
 #include <string>
 #include <vector>
@@ -40,26 +36,54 @@ inline bool ParseBackend(const std::string& name, WatchBackend& backend) {
   return true;
 }
 
+inline std::string MakeTempDir(const char* name) {
+  std::string templ = std::filesystem::temp_directory_path().string() + "/vantrel-" + name + "-XXXXXX";
+  if (!::mkdtemp(templ.data())) {
+    std::perror("mkdtemp");
+    std::exit(1);
+  }
+  return templ;
+}
+
 struct CopyRuleSetup {
-  explicit CopyRuleSetup(const char* name) : work(QDir::tempPath() + "/vantrel-" + name + "-XXXXXX") {
-    base = work.path().toStdString();
+  explicit CopyRuleSetup(const char* name) : home(MakeTempDir("home")), base(MakeTempDir(name)) {
     src = base + "/src";
     dst = base + "/dst";
     std::filesystem::create_directories(src);
     std::filesystem::create_directories(dst);
-    SetProgramDirForTesting(home.path().toStdString());
-    SaveRuleFile(home.path().toStdString() + "/data.jl", {{"新建文件", src, "【复制文件】" + dst, true}});
+    SetProgramDirForTesting(home);
+    SaveRuleFile(home + "/data.jl", {{"新建文件", src, "【复制文件】" + dst, true}});
   }
-  // The window on the rule, once its change source has settled on the folders.
-  std::unique_ptr<MainWindow> StartWindow(WatchBackend backend) {
-    auto window = std::make_unique<MainWindow>(MainWindow::Options{backend, nullptr});
-    if (!window->OnMainWindowCreated()) return nullptr;
-    window->show();
-    for (auto t = Clock::now(); Since(t) < 0.5;) QApplication::processEvents(QEventLoop::AllEvents, 50);
-    return window;
+  ~CopyRuleSetup() {
+    std::error_code ec;
+    std::filesystem::remove_all(home, ec);
+    std::filesystem::remove_all(base, ec);
   }
-  QTemporaryDir home, work;
-  std::string base, src, dst;
+  // The engine on the rule, without any window, once its change source has
+  // settled on the folders.
+  std::unique_ptr<Engine> StartEngine(WatchBackend backend) {
+    Engine::Options options;
+    options.home = home;
+    options.backend = backend;
+    auto engine = std::make_unique<Engine>(std::move(options), EngineFace{});
+    std::string error;
+    if (!engine->StartSource(error)) {
+      std::fprintf(stderr, "no change source: %s\n", error.c_str());
+      return nullptr;
+    }
+    engine->Start();
+    for (auto t = Clock::now(); Since(t) < 0.5;) Turn(*engine, 50);
+    return engine;
+  }
+  // One wait for the engine's descriptors, then its work, as a face's loop does.
+  static void Turn(Engine& engine, int timeoutMs) {
+    std::vector<pollfd> fds;
+    for (int fd : engine.WakeFds()) fds.push_back({fd, POLLIN, 0});
+    ::poll(fds.data(), fds.size(), timeoutMs);
+    while (engine.Work()) {
+    }
+  }
+  std::string home, base, src, dst;
 };
 
 inline std::string SmallContent(int i) { return "small file number " + std::to_string(i) + "\n"; }
@@ -89,20 +113,15 @@ inline void CountSmallCopies(const std::string& dst, int files, int& copied, int
   }
 }
 
-// Runs the window's event loop, as the program does, until `wanted` copies
-// are listed or nothing has moved for a minute; tick() runs every 10 ms
-// before the rows are looked at. The seconds from start to the last copy.
-inline double RunUntilCopied(MainWindow& window, std::size_t wanted, Clock::time_point start,
-                             const std::function<void()>& tick = {}) {
+// Gives the engine its turns until `wanted` copies are listed or nothing
+// has moved for a minute. The seconds from start to the last copy.
+inline double RunUntilCopied(Engine& engine, std::size_t wanted, Clock::time_point start) {
   std::size_t copies = 0, scanned = 0, progress = 0;
   double seconds = 0;
   auto lastProgress = Clock::now();
-  QEventLoop loop;
-  QTimer ticker;
-  ticker.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    if (tick) tick();
-    EventList& rows = window.EventRows();
+  while (copies < wanted && Since(lastProgress) <= 60) {
+    CopyRuleSetup::Turn(engine, 10);
+    EventList& rows = engine.Events();
     for (; scanned < rows.RowCount(); ++scanned)
       if (rows.Cell(scanned, 2) == "复制文件") ++copies;
     if (copies != progress) {
@@ -110,10 +129,7 @@ inline double RunUntilCopied(MainWindow& window, std::size_t wanted, Clock::time
       seconds = Since(start);
       lastProgress = Clock::now();
     }
-    if (copies >= wanted || Since(lastProgress) > 60) loop.quit();
-  });
-  ticker.start(10);
-  loop.exec();
+  }
   return seconds;
 }
 

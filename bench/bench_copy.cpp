@@ -1,5 +1,6 @@
-// A copy rule on a burst of N new small files, through the program's whole
-// path: change source, filter, event list, matcher and the copy itself. The
+// A copy rule on a burst of N new small files, through the engine's whole
+// path without any window: change source, filter, event list, matcher and
+// the copy itself. The
 // time from the first file's creation to the last copy's completion is
 // compared with making the same burst and copying it with "cp -n", in the
 // same run.
@@ -7,7 +8,6 @@
 //   bench_copy [--files N] [--backend auto|inotify|fanotify]
 //   copy files=N copied=C identical=I seconds=S cp_ratio=R
 #include "CopyRuleBench.h"
-#include "app/Application.h"
 #include "text/Codec.h"
 
 #include <sys/wait.h>
@@ -59,20 +59,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_copy: --files must be positive\n");
     return 2;
   }
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  Application app(argc, argv);
   CopyRuleSetup setup("copy");
   const std::string base = setup.base, src = setup.src, dst = setup.dst;
-  std::unique_ptr<MainWindow> started = setup.StartWindow(backend);
+  std::unique_ptr<Engine> started = setup.StartEngine(backend);
   if (!started) return 1;
-  MainWindow& window = *started;
+  Engine& engine = *started;
 
   auto start = Clock::now();
   pid_t writer = StartBurst(src, files);
-  const double seconds = RunUntilCopied(window, static_cast<std::size_t>(files), start);
+  const double seconds = RunUntilCopied(engine, static_cast<std::size_t>(files), start);
   Wait(writer);
   if (std::getenv("BENCH_VERBOSE")) {
-    EventList& rows = window.EventRows();
+    EventList& rows = engine.Events();
     for (std::size_t r = 0; r < rows.RowCount() && r < 6; ++r)
       std::fprintf(stderr, "%s | %s | %s\n", std::string(rows.Cell(r, 1)).c_str(), std::string(rows.Cell(r, 2)).c_str(),
                    std::string(rows.Cell(r, 3)).c_str());

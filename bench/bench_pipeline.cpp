@@ -1,10 +1,9 @@
 // Feeds N synthetic change notifications of distinct paths through the
-// window's whole intake path (decoding, the filter, the event row with its
-// colours, prompt and log record) on the offscreen platform.
+// engine's whole intake path (decoding, the filter, the event row with its
+// colours, prompt and log record), without any window.
 //
 //   bench_pipeline [--events N]
-//   pipeline events=N seconds=S per_event_us=U growth=G rss_mb=M floor_ratio=R bytes_per_row=B scroll_ratio=C
-//            raw_growth=W
+//   pipeline events=N seconds=S per_event_us=U growth=G rss_mb=M floor_ratio=R bytes_per_row=B raw_growth=W
 //
 // growth is the time per event of the last tenth over that of the first,
 // each against the floor's time for the same tenth (raw_growth: without).
@@ -12,12 +11,8 @@
 // with it (a hundred turns) in the same process, that makes the same paths, formats the same log records
 // and appends each with one write(): the least a program that logs every
 // change must do. bytes_per_row is the resident memory the list adds per
-// row, from just before the first event to the end. scroll_ratio is the time
-// to jump through the whole list and paint it at the end over the same after
-// the first tenth.
-#include "app/Application.h"
-#include "app/MainWindow.h"
-#include "engine/ProgramDir.h"
+// row, from just before the first event to the end.
+#include "engine/Engine.h"
 #include "log/Clock.h"
 #include "log/EventLog.h"
 #include "log/LogOutput.h"
@@ -25,12 +20,11 @@
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
 
-#include <QTableView>
-#include <QTemporaryDir>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <fcntl.h>
@@ -70,18 +64,6 @@ double FloorSeconds(int fd, long from, long to) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Milliseconds for fifty jumps to rows spread over the list, each painted
-// at once, as a user dragging the scroll bar sees them.
-double ScrollMs(QTableView* view) {
-  const int rows = view->model()->rowCount();
-  auto start = Clock::now();
-  for (int i = 0; i < 50; ++i) {
-    view->scrollTo(view->model()->index(static_cast<int>((static_cast<long long>(rows) * ((i * 37) % 50)) / 50), 0));
-    view->viewport()->repaint();
-  }
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -99,35 +81,37 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_pipeline: --events must be at least 10\n");
     return 2;
   }
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  Application app(argc, argv);
-  QTemporaryDir home;
-  SetProgramDirForTesting(home.path().toStdString());
-  WriteFileAtomically(home.path().toStdString() + "/config.ini",
+  char templ[] = "/tmp/vantrel-pipeline-XXXXXX";
+  if (!::mkdtemp(templ)) {
+    std::perror("bench_pipeline: mkdtemp");
+    return 1;
+  }
+  const std::string home = templ;
+  WriteFileAtomically(home + "/config.ini",
                       Utf8ToGb18030("[监控设置]\r\n全盘监控=真\r\n自定义路径=假\r\n保存日志=真\r\n"));
 
-  MainWindow::Options options;
-  options.sourceFactory = [](std::string& error) -> std::unique_ptr<ChangeSource> {
+  Engine::Options options;
+  options.home = home;
+  options.sourceFactory = [](const std::vector<std::string>&, std::string& error) -> std::unique_ptr<ChangeSource> {
     auto source = std::make_unique<ScriptedSource>();
     source->Start(error);
     return source;
   };
-  MainWindow window(options);
-  if (!window.OnMainWindowCreated()) return 1;
-  window.show();
-  QApplication::processEvents();
+  Engine engine(std::move(options), EngineFace{});
+  std::string error;
+  if (!engine.StartSource(error)) return 1;
+  engine.Start();
   const double rssBefore = ResidentMegabytes();
 
   // Tenths of the floor and of the pipeline take turns, so that both meet
   // the same state of the disk and its cache.
-  const std::string floorFile = home.path().toStdString() + "/floor.txt";
+  const std::string floorFile = home + "/floor.txt";
   const int floorFd = ::open(floorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (floorFd < 0) {
     std::perror("bench_pipeline: floor.txt");
     return 1;
   }
-  double floorSeconds = 0, seconds = 0, firstTenth = 0, lastTenth = 0, scrollFirst = 0, rawFirst = 0, rawLast = 0;
-  auto* view = window.findChild<QTableView*>("超级列表框1");
+  double floorSeconds = 0, seconds = 0, firstTenth = 0, lastTenth = 0, rawFirst = 0, rawLast = 0;
   ChangeNotification n;
   n.code = SHCNE_CREATE;
   // A hundred turns, ten to a tenth: a burst of the disk's own writing back
@@ -139,15 +123,11 @@ int main(int argc, char** argv) {
     auto chunkStart = Clock::now();
     for (long i = from; i < to; ++i) {
       n.item1 = PathOf(i);
-      window.OnChangeNotification(n);
-      // Let the view catch up as the event loop would between notifications.
-      if (i % 1000 == 999) QApplication::processEvents();
+      engine.OnChangeNotification(n);
     }
-    QApplication::processEvents();
     const double took = std::chrono::duration<double>(Clock::now() - chunkStart).count();
     pipelineTenth[chunk / 10] += took;
     floorTenth[chunk / 10] += floorTook;
-    if (chunk == 9) scrollFirst = ScrollMs(view);
   }
   for (int t = 0; t < 10; ++t) {
     seconds += pipelineTenth[t];
@@ -162,18 +142,19 @@ int main(int argc, char** argv) {
   rawFirst = pipelineTenth[0];
   rawLast = pipelineTenth[9];
   ::close(floorFd);
-  const double scrollLast = ScrollMs(view);
   double rss = ResidentMegabytes();
-  long listed = static_cast<long>(window.EventRows().RowCount());
+  long listed = static_cast<long>(engine.Events().RowCount());
   if (listed != events) {
     std::fprintf(stderr, "bench_pipeline: %ld of %ld events were listed\n", listed, events);
     return 1;
   }
   const double perEvent = seconds / static_cast<double>(events);
   std::printf("pipeline events=%ld seconds=%.2f per_event_us=%.2f growth=%.2f rss_mb=%.0f floor_ratio=%.2f "
-              "bytes_per_row=%.0f scroll_ratio=%.2f raw_growth=%.2f\n",
+              "bytes_per_row=%.0f raw_growth=%.2f\n",
               events, seconds, perEvent * 1e6, firstTenth > 0 ? lastTenth / firstTenth : 0.0, rss, seconds / floorSeconds,
-              (rss - rssBefore) * 1024.0 * 1024.0 / static_cast<double>(events),
-              scrollFirst > 0 ? scrollLast / scrollFirst : 0.0, rawFirst > 0 ? rawLast / rawFirst : 0.0);
+              (rss - rssBefore) * 1024.0 * 1024.0 / static_cast<double>(events), rawFirst > 0 ? rawLast / rawFirst : 0.0);
+  engine.Stop();
+  std::error_code ec;
+  std::filesystem::remove_all(home, ec);
   return 0;
 }

@@ -6,7 +6,7 @@
 //
 //   bench_ui [--files N] [--big-mb M] [--backend auto|inotify|fanotify]
 //   ui files=N big_mb=M max_stall_ms=S p99_stall_ms=P copied=C identical=I seconds=T
-#include "CopyRuleBench.h"
+#include "WindowBench.h"
 #include "app/Application.h"
 #include "log/EventLog.h"
 
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   Application app(argc, argv);
   CopyRuleSetup setup("ui");
   const std::string src = setup.src, dst = setup.dst;
-  std::unique_ptr<MainWindow> started = setup.StartWindow(backend);
+  std::unique_ptr<MainWindow> started = StartWindow(backend);
   if (!started) return 1;
   MainWindow& window = *started;
   const auto start = Clock::now();
@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
 
   std::vector<double> lateMs;
   auto lastTick = Clock::now();
-  const double seconds = RunUntilCopied(window, static_cast<std::size_t>(files) + 1, start, [&] {
+  const double seconds = RunWindowUntilCopied(window, static_cast<std::size_t>(files) + 1, start, [&] {
     const auto now = Clock::now();
     lateMs.push_back(std::max(0.0, std::chrono::duration<double, std::milli>(now - lastTick).count() - 10.0));
     lastTick = now;

@@ -1,7 +1,5 @@
 #include "app/EngineDriver.h"
 
-#include "text/IniFile.h"
-
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QSocketNotifier>
@@ -27,8 +25,6 @@ void EngineDriver::Listen() {
 void EngineDriver::Stop() {
   for (QSocketNotifier* notifier : notifiers_) notifier->setEnabled(false);
   timer_.stop();
-  if (settingsWatch_) ReportSettingsChanges(false);
-  settingsWatch_ = nullptr;
 }
 
 void EngineDriver::Turn() {
@@ -52,10 +48,7 @@ void EngineDriver::WatchSettingsFile() {
   };
   connect(settingsWatch_, &QFileSystemWatcher::directoryChanged, this, changed);
   connect(settingsWatch_, &QFileSystemWatcher::fileChanged, this, changed);
-  if (settingsWatch_->addPath(QString::fromStdString(engine_.Home()))) {
-    changed();
-    ReportSettingsChanges(true);
-  }
+  if (settingsWatch_->addPath(QString::fromStdString(engine_.Home()))) changed();
 }
 
 }  // namespace vantrel

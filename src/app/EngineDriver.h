@@ -2,7 +2,7 @@
 // Gives the engine its turns on the window's thread: whenever one of its
 // descriptors is readable, again at once while it has work left, and when its
 // next deadline comes. It also tells the engine when config.ini changes on
-// disk, so that reading a setting asks the disk nothing meanwhile.
+// disk under it.
 #include "engine/Engine.h"
 
 #include <QObject>

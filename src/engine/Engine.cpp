@@ -37,6 +37,11 @@ Engine::Engine(Options options, EngineFace face)
       eventLog_(std::make_unique<EventLog>(events_, colours_, *log_, static_cast<EventLogHost&>(*this))),
       reportsFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (reportsFd_ < 0) throw std::runtime_error("eventfd failed");
+  // config.ini is read once and then trusted: our own writes update what was
+  // read, and the face tells of anybody else's (a watch on the file, SIGHUP),
+  // so that a row's colours ask the disk nothing.
+  ReportSettingsChanges(true);
+  vantrel::SettingsFilesChanged();
   eventLog_->SetConsoleMirror(options_.console);
   // Reports of the actions come back on the face's thread, in order.
   actions_ = std::make_unique<ActionQueue>(ActionOutputs{
@@ -47,6 +52,7 @@ Engine::Engine(Options options, EngineFace face)
 
 Engine::~Engine() {
   Stop();
+  ReportSettingsChanges(false);
   ::close(reportsFd_);
 }
 

@@ -1,0 +1,49 @@
+#pragma once
+// The window on a copy rule, for the benchmark of what a person sees.
+#include "CopyRuleBench.h"
+#include "app/MainWindow.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace vantrel::bench {
+
+// The window on the rule, once its change source has settled on the folders.
+inline std::unique_ptr<MainWindow> StartWindow(WatchBackend backend) {
+  auto window = std::make_unique<MainWindow>(MainWindow::Options{backend, nullptr});
+  if (!window->OnMainWindowCreated()) return nullptr;
+  window->show();
+  for (auto t = Clock::now(); Since(t) < 0.5;) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  return window;
+}
+
+// Runs the window's event loop, as the program does, until `wanted` copies
+// are listed or nothing has moved for a minute; tick() runs every 10 ms
+// before the rows are looked at. The seconds from start to the last copy.
+inline double RunWindowUntilCopied(MainWindow& window, std::size_t wanted, Clock::time_point start,
+                                   const std::function<void()>& tick = {}) {
+  std::size_t copies = 0, scanned = 0, progress = 0;
+  double seconds = 0;
+  auto lastProgress = Clock::now();
+  QEventLoop loop;
+  QTimer ticker;
+  ticker.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (tick) tick();
+    EventList& rows = window.EventRows();
+    for (; scanned < rows.RowCount(); ++scanned)
+      if (rows.Cell(scanned, 2) == "复制文件") ++copies;
+    if (copies != progress) {
+      progress = copies;
+      seconds = Since(start);
+      lastProgress = Clock::now();
+    }
+    if (copies >= wanted || Since(lastProgress) > 60) loop.quit();
+  });
+  ticker.start(10);
+  loop.exec();
+  return seconds;
+}
+
+}  // namespace vantrel::bench
