@@ -10,6 +10,12 @@ fail() { echo "FAIL: $*"; exit 1; }
 DESTDIR="$dest" cmake --install "$build" --prefix /usr/local >"$dest/install.log" 2>&1 || fail "cmake --install failed: $(cat "$dest/install.log")"
 [ -x "$dest/usr/local/bin/vantrel" ] || fail "no program in bin/"
 [ -x "$dest/usr/local/bin/vantrel-watch-helper" ] || fail "no watch helper beside the program in bin/"
+[ -x "$dest/usr/local/bin/vantrel-headless" ] || fail "no program without a window in bin/"
+unit="$dest/usr/local/lib/systemd/user/vantrel-headless.service"
+[ -f "$unit" ] || fail "no systemd user unit"
+grep -qx "ExecStart=/usr/local/bin/vantrel-headless --console" "$unit" || fail "the unit does not start the installed program: $(cat "$unit")"
+grep -qx "WantedBy=default.target" "$unit" || fail "the unit cannot be enabled for a user session"
+"$dest/usr/local/bin/vantrel-headless" --help | grep -q "SIGHUP" || fail "vantrel-headless --help"
 if [ "$(id -u)" -eq 0 ]; then
   command -v getcap >/dev/null || fail "getcap is missing (libcap2-bin)"
   caps=$(getcap "$dest/usr/local/bin/vantrel-watch-helper")
@@ -28,4 +34,4 @@ else
   fail "desktop-file-validate is missing (desktop-file-utils)"
 fi
 "$dest/usr/local/bin/vantrel" --help | grep -q -- "--watch-backend" || fail "--help"
-echo "install: bin with the watch helper, desktop file and icon in place"
+echo "install: bin with the headless program and the watch helper, user unit, desktop file and icon in place"
