@@ -113,15 +113,11 @@ inline void CountSmallCopies(const std::string& dst, int files, int& copied, int
   }
 }
 
-// Gives the engine its turns until `wanted` copies are listed or nothing
-// has moved for a minute. The seconds from start to the last copy.
-inline double RunUntilCopied(Engine& engine, std::size_t wanted, Clock::time_point start) {
-  std::size_t copies = 0, scanned = 0, progress = 0;
-  double seconds = 0;
-  auto lastProgress = Clock::now();
-  while (copies < wanted && Since(lastProgress) <= 60) {
-    CopyRuleSetup::Turn(engine, 10);
-    EventList& rows = engine.Events();
+// Counts the copy rows as the list grows, and when the last one came.
+struct CopyProgress {
+  // True while waiting goes on: fewer than `wanted` copies, and one came
+  // within the last minute.
+  bool Update(EventList& rows, std::size_t wanted, Clock::time_point start) {
     for (; scanned < rows.RowCount(); ++scanned)
       if (rows.Cell(scanned, 2) == "复制文件") ++copies;
     if (copies != progress) {
@@ -129,8 +125,21 @@ inline double RunUntilCopied(Engine& engine, std::size_t wanted, Clock::time_poi
       seconds = Since(start);
       lastProgress = Clock::now();
     }
+    return copies < wanted && Since(lastProgress) <= 60;
   }
-  return seconds;
+  std::size_t copies = 0, scanned = 0, progress = 0;
+  double seconds = 0;
+  Clock::time_point lastProgress = Clock::now();
+};
+
+// Gives the engine its turns until `wanted` copies are listed or nothing
+// has moved for a minute. The seconds from start to the last copy.
+inline double RunUntilCopied(Engine& engine, std::size_t wanted, Clock::time_point start) {
+  CopyProgress progress;
+  do {
+    CopyRuleSetup::Turn(engine, 10);
+  } while (progress.Update(engine.Events(), wanted, start));
+  return progress.seconds;
 }
 
 // This benchmark again, with arguments, as the process that makes the files.

@@ -23,27 +23,17 @@ inline std::unique_ptr<MainWindow> StartWindow(WatchBackend backend) {
 // before the rows are looked at. The seconds from start to the last copy.
 inline double RunWindowUntilCopied(MainWindow& window, std::size_t wanted, Clock::time_point start,
                                    const std::function<void()>& tick = {}) {
-  std::size_t copies = 0, scanned = 0, progress = 0;
-  double seconds = 0;
-  auto lastProgress = Clock::now();
+  CopyProgress progress;
   QEventLoop loop;
   QTimer ticker;
   ticker.setTimerType(Qt::PreciseTimer);
   QObject::connect(&ticker, &QTimer::timeout, [&] {
     if (tick) tick();
-    EventList& rows = window.EventRows();
-    for (; scanned < rows.RowCount(); ++scanned)
-      if (rows.Cell(scanned, 2) == "复制文件") ++copies;
-    if (copies != progress) {
-      progress = copies;
-      seconds = Since(start);
-      lastProgress = Clock::now();
-    }
-    if (copies >= wanted || Since(lastProgress) > 60) loop.quit();
+    if (!progress.Update(window.EventRows(), wanted, start)) loop.quit();
   });
   ticker.start(10);
   loop.exec();
-  return seconds;
+  return progress.seconds;
 }
 
 }  // namespace vantrel::bench

@@ -43,19 +43,6 @@ void CloseInherited() {
   for (long fd = 3; fd < (last > 0 ? last : 1024); ++fd) ::close(static_cast<int>(fd));
 }
 
-std::string ReadMountInfo(int fd) {
-  std::string text;
-  if (::lseek(fd, 0, SEEK_SET) != 0) return text;
-  char buf[16384];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buf, static_cast<std::size_t>(n));
-  }
-  return text;
-}
-
 class Helper final : private FanotifyReader::Sink {
  public:
   Helper()
@@ -65,7 +52,7 @@ class Helper final : private FanotifyReader::Sink {
   int Run() {
     std::string why;
     mountsFd_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-    mounts_ = ParseMountInfo(ReadMountInfo(mountsFd_));
+    mounts_ = ReadMountTable(mountsFd_);
     if (!reader_.Open(mounts_, why)) return Fail(why);
     // Needed again only to mark a file system mounted later.
     SetEffectiveCapability(kCapSysAdmin, false);
@@ -115,7 +102,7 @@ class Helper final : private FanotifyReader::Sink {
   }
 
   void MountsChanged() {
-    std::vector<MountEntry> now = ParseMountInfo(ReadMountInfo(mountsFd_));
+    std::vector<MountEntry> now = ReadMountTable(mountsFd_);
     DriveChanges changes = CompareMounts(mounts_, now);
     mounts_ = now;
     const bool marking = !changes.added.empty();

@@ -37,19 +37,6 @@ void Drain(int fd) {
   [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
 }
 
-std::string ReadFromStart(int fd) {
-  std::string text;
-  if (::lseek(fd, 0, SEEK_SET) != 0) return text;
-  char buf[16384];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buf, static_cast<std::size_t>(n));
-  }
-  return text;
-}
-
 // No system call takes a path of PATH_MAX bytes or more: nothing could act
 // on what it names.
 bool TooLongToName(std::string_view path) { return path.size() >= PATH_MAX; }
@@ -83,7 +70,7 @@ bool KernelSource::Start(std::string& error) {
   if (!Open(error)) return false;
   if (FollowsMounts()) {
     mountsFd_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-    mounts_ = mountsFd_ >= 0 ? ParseMountInfo(ReadFromStart(mountsFd_)) : std::vector<MountEntry>{};
+    mounts_ = mountsFd_ >= 0 ? ReadMountTable(mountsFd_) : std::vector<MountEntry>{};
   }
   kernelEnded_ = false;
   running_ = true;
@@ -222,7 +209,7 @@ void KernelSource::Consume(const RawChange& c, std::int64_t now) {
 }
 
 void KernelSource::CheckMounts() {
-  std::vector<MountEntry> now = ParseMountInfo(ReadFromStart(mountsFd_));
+  std::vector<MountEntry> now = ReadMountTable(mountsFd_);
   DriveChanges changes = CompareMounts(mounts_, now);
   for (const std::string& p : changes.localRemoved) Emit(SHCNE_DRIVEREMOVED, p);
   for (const std::string& p : changes.localAdded) Emit(SHCNE_DRIVEADD, p);

@@ -1,5 +1,8 @@
 #include "monitor/MountTable.h"
 
+#include <cerrno>
+#include <unistd.h>
+
 #include "text/AtomicFile.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
@@ -49,6 +52,19 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text) {
 std::vector<MountEntry> ReadMountTable() {
   std::string text;
   ReadWholeFile("/proc/self/mountinfo", text);
+  return ParseMountInfo(text);
+}
+
+std::vector<MountEntry> ReadMountTable(int fd) {
+  std::string text;
+  if (::lseek(fd, 0, SEEK_SET) != 0) return {};
+  char buf[16384];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
   return ParseMountInfo(text);
 }
 

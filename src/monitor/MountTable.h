@@ -18,6 +18,9 @@ struct MountEntry {
 
 std::vector<MountEntry> ParseMountInfo(std::string_view text);
 std::vector<MountEntry> ReadMountTable();
+// The table again from an open /proc/self/mountinfo, which is read from its
+// start each time (it is polled for changes while open).
+std::vector<MountEntry> ReadMountTable(int fd);
 
 bool IsLocalFileSystemType(std::string_view type);
 
