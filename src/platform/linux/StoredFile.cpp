@@ -55,11 +55,11 @@ Error ReadRegularFile(const std::string& path, std::string& bytes, std::size_t m
   }
 }
 
-Error ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
-  mode_t mode = 0644;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+namespace {
 
+// One attempt; taken is set when another copy's start-up removed the
+// temporary in the instant between its creation and its lock.
+Error ReplaceOnce(const std::string& path, std::string_view bytes, mode_t mode, bool& taken) {
   int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return LastSystemError();
   std::string temp;
@@ -77,8 +77,27 @@ Error ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
     return {};
   }
   if (ok || !error) error = LastSystemError();
+  struct stat st {};
+  taken = error.code == ENOENT && ::fstatat(dir, temp.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
   ::unlinkat(dir, temp.c_str(), 0);
   ::close(dir);
+  return error;
+}
+
+}  // namespace
+
+Error ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+  mode_t mode = 0644;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  // A lock cannot be taken in the same step as the file is made: the rare
+  // temporary taken before it was locked is written again.
+  Error error;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    bool taken = false;
+    error = ReplaceOnce(path, bytes, mode, taken);
+    if (!taken) break;
+  }
   return error;
 }
 
