@@ -1,8 +1,8 @@
 #include "log/Clock.h"
 
+#include "platform/LocalTime.h"
+
 #include <cmath>
-#include <ctime>
-#include <sys/time.h>
 
 namespace vantrel {
 namespace {
@@ -40,19 +40,8 @@ constexpr long long kEpochOffset = DaysFromCivil(1899, 12, 30);
 
 LocalDateTime LocalNow() {
   if (TestClock()) return TestClock()();
-  timeval tv{};
-  gettimeofday(&tv, nullptr);
-  // Asked several times for every event: the local fields are worked out
-  // once a second (the zone's offset changes only on a second's edge).
-  thread_local time_t memoSecs = -1;
-  thread_local tm local{};
-  if (tv.tv_sec != memoSecs) {
-    time_t secs = tv.tv_sec;
-    localtime_r(&secs, &local);
-    memoSecs = secs;
-  }
-  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-          local.tm_min,         local.tm_sec,     static_cast<int>(tv.tv_usec / 1000)};
+  const platform::LocalTimeFields t = platform::LocalTimeNow();
+  return {t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond};
 }
 
 void SetClockForTesting(std::function<LocalDateTime()> clock) { TestClock() = std::move(clock); }

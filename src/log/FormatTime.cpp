@@ -1,12 +1,9 @@
 #include "log/FormatTime.h"
 
 #include "log/Clock.h"
+#include "platform/LocalTime.h"
 #include "text/Codec.h"
 #include "text/TextRules.h"
-
-#include <cstring>
-#include <langinfo.h>
-#include <locale.h>
 
 namespace vantrel {
 namespace {
@@ -31,16 +28,6 @@ void AppendNumber(std::string& out, int value, int width) {
   if (static_cast<int>(digits.size()) < width) out.append(static_cast<std::size_t>(width) - digits.size(), '0');
   out += digits;
 }
-
-locale_t UserTimeLocale() {
-  static locale_t loc = [] {
-    locale_t l = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
-    return l ? l : newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(0));
-  }();
-  return loc;
-}
-
-std::string LangInfo(nl_item item) { return nl_langinfo_l(item, UserTimeLocale()); }
 
 // Walks a picture, handing each run of one letter to render and copying the
 // rest; text inside single quotes is literal, as in the original pictures.
@@ -84,7 +71,7 @@ std::string RenderDate(std::string_view picture, const LocalDateTime& t) {
       if (run <= 2) {
         AppendNumber(out, t.month, run);
       } else {
-        out += LangInfo(static_cast<nl_item>((run == 3 ? ABMON_1 : MON_1) + t.month - 1));
+        out += platform::LocaleMonthName(t.month, run == 3);
       }
     } else if (run <= 2) {
       AppendNumber(out, t.day, run);
@@ -92,7 +79,7 @@ std::string RenderDate(std::string_view picture, const LocalDateTime& t) {
       // 1899-12-30 was a Saturday.
       long long days = static_cast<long long>(ToAutomationDate({t.year, t.month, t.day, 0, 0, 0, 0}));
       int weekday = static_cast<int>(((days % 7) + 7 + 6) % 7);
-      out += LangInfo(static_cast<nl_item>((run == 3 ? ABDAY_1 : DAY_1) + weekday));
+      out += platform::LocaleDayName(weekday, run == 3);
     }
   });
 }
@@ -117,7 +104,7 @@ std::string RenderTime(std::string_view picture, const LocalDateTime& t, bool fo
         AppendNumber(out, t.second, width);
         break;
       default: {
-        std::string marker = LangInfo(t.hour < 12 ? AM_STR : PM_STR);
+        std::string marker = platform::LocaleDayPeriod(t.hour >= 12);
         out += run == 1 ? marker.substr(0, 1) : marker;
       }
     }
@@ -182,11 +169,6 @@ std::string FormatTime(std::optional<double> time, int style, int part, int cloc
   return FormatTimePictures(time, date, timePicture, false);
 }
 
-int LocaleUses24Hour() {
-  std::string format = LangInfo(T_FMT);
-  bool twelve = format.find("%I") != std::string::npos || format.find("%l") != std::string::npos ||
-                format.find("%r") != std::string::npos;
-  return twelve ? 0 : 1;
-}
+int LocaleUses24Hour() { return platform::LocaleUses24HourClock() ? 1 : 0; }
 
 }  // namespace vantrel

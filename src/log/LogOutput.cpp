@@ -1,17 +1,13 @@
 #include "log/LogOutput.h"
 
 #include "log/FormatTime.h"
-#include "text/AtomicFile.h"
+#include "platform/StoredFile.h"
 #include "text/Codec.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <syslog.h>
-#include <unistd.h>
 
 namespace vantrel {
 namespace {
@@ -36,13 +32,10 @@ LogOutput::LogOutput(const std::string& programDir) {
              FormatTimePictures(std::nullopt, "yyyy-MM-dd", std::nullopt));
 }
 
-LogOutput::~LogOutput() {
-  if (fd_ >= 0) ::close(fd_);
-}
+LogOutput::~LogOutput() = default;
 
 std::string LogOutput::SetLogFile(std::optional<std::string_view> directory, std::optional<std::string_view> fileName) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  file_.Close();
   if (directory && !directory->empty()) {
     directory_ = std::string(*directory);
     if (directory_.back() != '/') directory_ += '/';
@@ -72,43 +65,32 @@ bool LogOutput::WriteLogRecord(std::string_view text, int level) {
   // the disk once a second rather than for every record keeps a busy log at
   // one system call per record.
   const auto now = std::chrono::steady_clock::now();
-  if (fd_ >= 0 && now - checkedAt_ >= std::chrono::seconds(1)) {
+  if (file_.IsOpen() && now - checkedAt_ >= std::chrono::seconds(1)) {
     checkedAt_ = now;
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || st.st_nlink == 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
+    if (file_.Removed()) file_.Close();
   }
-  if (fd_ < 0) {
+  if (!file_.IsOpen()) {
     checkedAt_ = now;
     if (!IsDirectoryPath(directory_)) EnsureDirectoryPath(directory_);
     std::string path = SetLogFile();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd_ < 0) return false;
+    if (platform::Error error = file_.Open(path)) {
+      errno = error.code;
+      return false;
+    }
   }
-  // One write per record, so a reader never sees half a record of ours.
-  std::string record = Utf8ToGb18030(FormatLogRecord(text, level, LocalNow()));
-  std::size_t written = 0;
-  if (WriteAllBytes(fd_, record, &written)) return true;
-  int error = errno;
-  // A record cut short (a full disk) would run into the next one: it is
+  // One write per record, so a reader never sees half a record of ours; a
+  // record cut short (a full disk) would run into the next one, so it is
   // taken back whole.
-  struct stat st {};
-  if (written > 0 && ::fstat(fd_, &st) == 0 && static_cast<std::size_t>(st.st_size) >= written)
-    ::ftruncate(fd_, st.st_size - static_cast<off_t>(written));
-  errno = error;
-  return false;
+  if (platform::Error error = file_.Append(Utf8ToGb18030(FormatLogRecord(text, level, LocalNow())))) {
+    errno = error.code;
+    return false;
+  }
+  return true;
 }
 
 bool LogOutput::WriteConsoleRecord(std::string_view text, int level, bool alsoToFile) {
   if (alsoToFile) WriteLogRecord(text, level);
-  std::string record = FormatLogRecord(text, level, LocalNow());
-  if (::isatty(consoleFd_)) {
-    static constexpr const char* kColours[] = {"\033[37m", "\033[91m", "\033[93m", "\033[97m"};
-    record = kColours[level >= 1 && level <= 3 ? level : 0] + record + "\033[0m";
-  }
-  return WriteAllBytes(consoleFd_, record);
+  return !platform::WriteConsoleRecord(consoleFd_, FormatLogRecord(text, level, LocalNow()), level);
 }
 
 void LogOutput::WriteFileOnlyRecord(std::string_view text, int level, bool alsoToFile) {
@@ -117,16 +99,20 @@ void LogOutput::WriteFileOnlyRecord(std::string_view text, int level, bool alsoT
 
 void LogOutput::WriteDebuggerRecord(std::string_view text, int level, bool alsoToFile) {
   if (alsoToFile) WriteLogRecord(text, level);
-  static constexpr int kPriorities[] = {LOG_INFO, LOG_WARNING, LOG_ERR, LOG_DEBUG};
-  std::string record = FormatLogRecord(text, level, LocalNow());
-  ::syslog(LOG_USER | kPriorities[level >= 1 && level <= 3 ? level : 0], "%s", record.c_str());
+  platform::WriteDebugRecord(FormatLogRecord(text, level, LocalNow()), level);
 }
 
 bool EnsureDirectoryPath(const std::string& path) {
+#ifdef _WIN32
+  // Windows paths may use either separator.
+  auto separator = [](char c) { return c == '/' || c == '\\'; };
+#else
+  auto separator = [](char c) { return c == '/'; };
+#endif
   for (std::size_t i = 1; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') {
+    if (i == path.size() || separator(path[i])) {
       std::string prefix = path.substr(0, i);
-      if (!prefix.empty() && prefix != "/") ::mkdir(prefix.c_str(), 0755);
+      if (!prefix.empty() && prefix != "/") platform::MakeDirectory(prefix);
     }
   }
   return IsDirectoryPath(path);

@@ -3,6 +3,7 @@
 // ProgramDir/log/yyyyMMdd/log.txt in GB18030 (the date of start-up, kept for
 // the whole run).
 #include "log/Clock.h"
+#include "platform/LogFile.h"
 
 #include <chrono>
 #include <optional>
@@ -35,9 +36,11 @@ class LogOutput {
   // information light grey); false when nothing could be written.
   bool WriteConsoleRecord(std::string_view text, int level = 0, bool alsoToFile = false);
   void WriteFileOnlyRecord(std::string_view text, int level = 0, bool alsoToFile = false);
-  // The debugger's counterpart here is the system log.
+  // To the debugger's output on Windows; on Linux, its counterpart, the
+  // system log.
   void WriteDebuggerRecord(std::string_view text, int level = 0, bool alsoToFile = false);
-  // Where console records go; tests give a pipe or a terminal of their own.
+  // Where console records go (a C runtime descriptor); tests give a pipe or
+  // a terminal of their own.
   void SetConsoleFdForTesting(int fd) { consoleFd_ = fd; }
 
   const std::string& Directory() const { return directory_; }
@@ -46,7 +49,7 @@ class LogOutput {
  private:
   std::string directory_;
   std::string fileName_;
-  int fd_ = -1;
+  platform::AppendFile file_;
   // When the open log file was last checked for removal.
   std::chrono::steady_clock::time_point checkedAt_{};
   int consoleFd_ = 2;

@@ -1,23 +1,15 @@
 #include "monitor/NotificationQueue.h"
 
-#include <cstdint>
-#include <stdexcept>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 namespace vantrel {
 
-NotificationQueue::NotificationQueue() : readyFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (readyFd_ < 0) throw std::runtime_error("eventfd failed");
-}
+NotificationQueue::NotificationQueue() = default;
 
-NotificationQueue::~NotificationQueue() { ::close(readyFd_); }
+NotificationQueue::~NotificationQueue() = default;
 
 void NotificationQueue::SignalLocked() {
   if (signalled_) return;
   signalled_ = true;
-  std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(readyFd_, &one, sizeof one);
+  ready_.Raise();
 }
 
 void NotificationQueue::Push(std::vector<ChangeNotification>& batch) {
@@ -40,8 +32,7 @@ void NotificationQueue::Report(SourceReport report) {
 
 void NotificationQueue::TakeAll(std::vector<ChangeNotification>& out) {
   std::lock_guard lock(mutex_);
-  std::uint64_t value = 0;
-  [[maybe_unused]] ssize_t n = ::read(readyFd_, &value, sizeof value);
+  ready_.Clear();
   signalled_ = false;
   if (!reports_.empty()) SignalLocked();  // reports are still to be taken
   if (out.empty()) {

@@ -4,6 +4,7 @@
 // busy GUI thread cannot make the kernel drop events.
 #include "monitor/ShellEvents.h"
 #include "monitor/SourceReport.h"
+#include "platform/Waker.h"
 
 #include <mutex>
 #include <string>
@@ -18,8 +19,13 @@ class NotificationQueue {
   NotificationQueue(const NotificationQueue&) = delete;
   NotificationQueue& operator=(const NotificationQueue&) = delete;
 
+  // Raised while notifications or reports wait to be taken: what the GUI
+  // thread's event loop waits on.
+  platform::WaitHandle ReadyHandle() const { return ready_.Handle(); }
+#ifndef _WIN32
   // Readable while notifications or reports wait to be taken.
-  int ReadyFd() const { return readyFd_; }
+  int ReadyFd() const { return ready_.Handle(); }
+#endif
 
   // Moves the batch in, in order; leaves it empty.
   void Push(std::vector<ChangeNotification>& batch);
@@ -37,7 +43,7 @@ class NotificationQueue {
   std::vector<ChangeNotification> items_;
   std::vector<SourceReport> reports_;
   bool signalled_ = false;
-  int readyFd_ = -1;
+  platform::Waker ready_;
 };
 
 }  // namespace vantrel

@@ -1,15 +1,14 @@
 #include "text/IniFile.h"
 
+#include "platform/StoredFile.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
 #include "text/TextRules.h"
 
-#include <cerrno>
-#include <mutex>
-#include <sys/stat.h>
-
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
+#include <mutex>
 
 namespace vantrel {
 namespace {
@@ -160,23 +159,13 @@ namespace {
 // nothing until a change is reported.
 struct CachedFile {
   std::string path;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = -1;
-  timespec mtime{};
-  timespec ctime{};
+  platform::FileStamp stamp;
   std::uint64_t generation = 0;
   std::optional<IniDocument> doc;  // none: the file is missing or unreadable
 };
 
 std::atomic<bool> changesReported{false};
 std::atomic<std::uint64_t> generation{1};
-
-bool SameFile(const CachedFile& c, const struct stat& st) {
-  return c.dev == st.st_dev && c.ino == st.st_ino && c.size == st.st_size && c.mtime.tv_sec == st.st_mtim.tv_sec &&
-         c.mtime.tv_nsec == st.st_mtim.tv_nsec && c.ctime.tv_sec == st.st_ctim.tv_sec &&
-         c.ctime.tv_nsec == st.st_ctim.tv_nsec;
-}
 
 std::optional<std::string> CachedGet(const std::string& path, std::string_view section, std::string_view key) {
   static std::mutex mutex;
@@ -186,15 +175,15 @@ std::optional<std::string> CachedGet(const std::string& path, std::string_view s
   if (changesReported.load() && cache.path == path && cache.generation == now)
     return cache.doc ? cache.doc->Get(section, key) : std::nullopt;
   auto unreadable = [&]() -> std::optional<std::string> {
-    cache = CachedFile{path, 0, 0, -1, {}, {}, now, std::nullopt};
+    cache = CachedFile{path, {}, now, std::nullopt};
     return std::nullopt;
   };
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return unreadable();
-  if (!cache.doc || cache.path != path || !SameFile(cache, st)) {
+  std::optional<platform::FileStamp> stamp = platform::StampOf(path);
+  if (!stamp) return unreadable();
+  if (!cache.doc || cache.path != path || cache.stamp != *stamp) {
     std::string bytes;
-    if (!ReadWholeFile(path, bytes)) return unreadable();
-    cache = CachedFile{path, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, now, IniDocument::Parse(bytes)};
+    if (ReadStoredFile(path, bytes)) return unreadable();
+    cache = CachedFile{path, *stamp, now, IniDocument::Parse(bytes)};
   }
   cache.generation = now;
   return cache.doc->Get(section, key);
@@ -218,7 +207,10 @@ bool WriteSetting(std::string_view file, std::string_view section, std::string_v
   std::string bytes;
   // A file that exists but cannot be read must not be replaced by one that
   // holds only this key.
-  if (!ReadWholeFile(path, bytes) && errno != ENOENT) return false;
+  if (platform::Error error = ReadStoredFile(path, bytes); error && error.code != ENOENT) {
+    errno = error.code;
+    return false;
+  }
   IniDocument doc = IniDocument::Parse(bytes);
   doc.Set(section, key, value);
   const bool written = WriteFileAtomically(path, doc.Serialize());
@@ -237,8 +229,8 @@ std::uint64_t SettingsGeneration() { return changesReported.load() ? generation.
 
 int SettingsFileError(const std::string& file) {
   std::string bytes;
-  if (ReadWholeFile(file, bytes) || errno == ENOENT) return 0;
-  return errno;
+  platform::Error error = ReadStoredFile(file, bytes);
+  return error.code == ENOENT ? 0 : error.code;
 }
 
 }  // namespace vantrel

@@ -1,15 +1,11 @@
 #include "text/PathRoutines.h"
 
+#include "platform/StoredFile.h"
 #include "text/TextRules.h"
-
-#include <sys/stat.h>
 
 namespace vantrel {
 
-bool IsDirectoryPath(const std::string& path) {
-  struct stat st {};
-  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool IsDirectoryPath(const std::string& path) { return platform::IsDirectory(path); }
 
 std::string PathFileName(std::string_view path, bool withExtension) {
   std::size_t slash = path.rfind('/');

@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <random>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace vantrel {
 namespace {
@@ -50,7 +53,7 @@ TEST_F(RuleFileTest, SavedFileIsTheEncipheredCodePage936Lines) {
 
 TEST_F(RuleFileTest, EmptyMissingAndFailedFiles) {
   ASSERT_TRUE(SaveRuleFile(file_, {}));
-  EXPECT_EQ(std::filesystem::file_size(file_), 0u);
+  EXPECT_EQ(std::filesystem::file_size(PathFromUtf8(file_)), 0u);
   EXPECT_TRUE(LoadRuleFile(file_).empty());
   EXPECT_TRUE(LoadRuleFile(dir_ + "/missing.jl").empty());
   EXPECT_FALSE(SaveRuleFile(dir_ + "/no/such/dir/data.jl", {{"新建文件", "/a", "【删除文件】", true}}));
@@ -112,6 +115,17 @@ TEST_F(RuleFileTest, EveryLineSurvivesALoadAndSaveByteForByte) {
 TEST_F(RuleFileTest, WhatCannotBeReadIsReportedNotTakenAsEmpty) {
   RuleFileContent content;
   EXPECT_EQ(LoadRuleFile(dir_ + "/missing.jl", content), ENOENT);
+  EXPECT_EQ(LoadRuleFile(dir_ + "/no/such/dir/data.jl", content), ENOENT);
+  std::filesystem::resize_file((WriteFileAtomically(file_, "x"), PathFromUtf8(file_)), std::uintmax_t{65} << 20);
+  EXPECT_EQ(LoadRuleFile(file_, content), kFileTooLarge);
+  EXPECT_EQ(LoadRuleFile(dir_, content), kNotRegularFile) << "a folder";
+}
+
+// FIFOs and devices behind links are Linux's; Windows's pipes and devices
+// are in platform/WindowsFileTest.cpp.
+#ifndef _WIN32
+TEST_F(RuleFileTest, WhatIsNoRegularFileIsRefusedNeverWaitedOn) {
+  RuleFileContent content;
   ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
   EXPECT_EQ(LoadRuleFile(file_, content), kNotRegularFile) << "a FIFO is refused at once, never waited on";
   ::unlink(file_.c_str());
@@ -121,6 +135,7 @@ TEST_F(RuleFileTest, WhatCannotBeReadIsReportedNotTakenAsEmpty) {
   ASSERT_EQ(::truncate((WriteFileAtomically(file_, "x"), file_).c_str(), off_t{65} << 20), 0);
   EXPECT_EQ(LoadRuleFile(file_, content), kFileTooLarge);
 }
+#endif
 
 TEST_F(RuleFileTest, DamagedAndForeignFilesLoadWithoutHarm) {
   std::mt19937 random(7);

@@ -1,0 +1,19 @@
+#pragma once
+// The names of the program's own temporaries. The platform layer makes and
+// clears them; the change sources leave them out.
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+// ".vantrel-" and eight letters or digits: no name a person or another
+// program gives looks like that, so the change sources leave them out and
+// start-up may remove what a killed copy left behind.
+inline constexpr std::string_view kOwnTemporaryPrefix = ".vantrel-";
+std::string OwnTemporaryName();
+// For a last path component.
+bool IsOwnTemporaryName(std::string_view name);
+// For a whole path: whether its last component is one of ours.
+bool NamesOwnTemporary(std::string_view path);
+
+}  // namespace vantrel
