@@ -1,5 +1,7 @@
 #include "log/EventList.h"
 
+#include "text/PathRoutines.h"
+
 #include "text/TextRules.h"
 
 #include <algorithm>
@@ -135,7 +137,7 @@ std::size_t EventList::Append(std::string_view time, std::string_view name, std:
   r.pathLength = static_cast<std::uint32_t>(path.size());
   // The name is most often the path's last part: then it is kept only once.
   const bool tail = !name.empty() && name.size() < path.size() && path.ends_with(name) &&
-                    path[path.size() - name.size() - 1] == '/';
+                    IsPathSeparator(path[path.size() - name.size() - 1]);
   r.name = tail ? r.path + (path.size() - name.size()) : Store(name);
   r.nameLength = static_cast<std::uint32_t>(name.size());
   r.time = times_.Intern(time, row, true);

@@ -130,7 +130,7 @@ std::string RowFolder(const EventList& list, std::size_t row) {
   std::string cell(list.Cell(row, 3));
   if (std::size_t mark = cell.rfind("】"); mark != std::string::npos)
     cell = std::string(TrimBlanks(std::string_view(cell).substr(mark + std::string_view("】").size())));
-  std::size_t slash = cell.rfind('/');
+  std::size_t slash = LastSeparator(cell);
   return slash == std::string::npos ? cell : cell.substr(0, slash + 1);
 }
 

@@ -38,7 +38,7 @@ std::string LogOutput::SetLogFile(std::optional<std::string_view> directory, std
   file_.Close();
   if (directory && !directory->empty()) {
     directory_ = std::string(*directory);
-    if (directory_.back() != '/') directory_ += '/';
+    if (!IsPathSeparator(directory_.back())) directory_ += kPathSeparator;
   }
   if (fileName && !fileName->empty()) {
     fileName_ = std::string(*fileName);
@@ -103,12 +103,7 @@ void LogOutput::WriteDebuggerRecord(std::string_view text, int level, bool alsoT
 }
 
 bool EnsureDirectoryPath(const std::string& path) {
-#ifdef _WIN32
-  // Windows paths may use either separator.
-  auto separator = [](char c) { return c == '/' || c == '\\'; };
-#else
-  auto separator = [](char c) { return c == '/'; };
-#endif
+  auto separator = IsPathSeparator;
   for (std::size_t i = 1; i <= path.size(); ++i) {
     if (i == path.size() || separator(path[i])) {
       std::string prefix = path.substr(0, i);

@@ -1,5 +1,7 @@
 #include "monitor/Decode.h"
 
+#include "text/PathRoutines.h"
+
 #include <array>
 #include <utility>
 
@@ -39,14 +41,16 @@ std::string DecodeEventName(std::uint32_t code) {
 }
 
 std::string ItemDisplayName(std::string_view item) {
-  if (item.empty() || item.front() != '/') return {};
-  while (item.size() > 1 && item.back() == '/') item.remove_suffix(1);
-  if (item == "/") return "/";
-  return std::string(item.substr(item.rfind('/') + 1));
+  if (!IsAbsolutePath(item)) return {};
+  while (item.size() > 1 && IsPathSeparator(item.back())) item.remove_suffix(1);
+  const std::size_t slash = LastSeparator(item);
+  // A root names itself ("/", or "C:" of "C:\").
+  if (slash == std::string_view::npos || slash + 1 == item.size()) return std::string(item);
+  return std::string(item.substr(slash + 1));
 }
 
 std::string ItemPath(std::string_view item) {
-  if (item.empty() || item.front() != '/') return {};
+  if (!IsAbsolutePath(item)) return {};
   return std::string(item);
 }
 

@@ -1,5 +1,7 @@
 #include "platform/OwnTemporary.h"
 
+#include "text/PathRoutines.h"
+
 #include <random>
 
 namespace vantrel {
@@ -26,12 +28,7 @@ bool IsOwnTemporaryName(std::string_view name) {
 }
 
 bool NamesOwnTemporary(std::string_view path) {
-  // A Windows path may end in either separator.
-#ifdef _WIN32
-  std::size_t slash = path.find_last_of("/\\");
-#else
-  std::size_t slash = path.rfind('/');
-#endif
+  std::size_t slash = LastSeparator(path);
   return IsOwnTemporaryName(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 

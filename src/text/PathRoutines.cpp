@@ -7,15 +7,24 @@ namespace vantrel {
 
 bool IsDirectoryPath(const std::string& path) { return platform::IsDirectory(path); }
 
+bool IsAbsolutePath(std::string_view path) {
+#ifdef _WIN32
+  if (path.size() >= 3 && path[1] == ':' && IsPathSeparator(path[2])) return true;
+  return path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]);
+#else
+  return !path.empty() && path.front() == '/';
+#endif
+}
+
 std::string PathFileName(std::string_view path, bool withExtension) {
-  std::size_t slash = path.rfind('/');
+  std::size_t slash = LastSeparator(path);
   std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   if (withExtension) return std::string(name);
   return std::string(name.substr(0, name.size() - PathExtension(name).size()));
 }
 
 std::string PathExtension(std::string_view fileName) {
-  std::size_t slash = fileName.rfind('/');
+  std::size_t slash = LastSeparator(fileName);
   if (slash != std::string_view::npos) fileName = fileName.substr(slash + 1);
   std::size_t dot = fileName.rfind('.');
   return dot == std::string_view::npos ? std::string() : std::string(fileName.substr(dot));
@@ -23,21 +32,26 @@ std::string PathExtension(std::string_view fileName) {
 
 std::string JoinPath(std::string_view dir, std::string_view name) {
   std::string out(dir);
-  if (out.empty() || out.back() != '/') out += '/';
+  if (out.empty() || !IsPathSeparator(out.back())) out += kPathSeparator;
   out.append(name);
   return out;
 }
 
 std::string CleanPath(std::string_view path) {
   if (path.empty()) return {};
-  std::string out = path.front() == '/' ? "/" : "";
+  std::string out;
+#ifdef _WIN32
+  // A UNC path keeps the two separators that make it one.
+  if (path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1])) out = "\\\\";
+#endif
+  if (out.empty() && IsPathSeparator(path.front())) out = std::string(1, kPathSeparator);
   std::size_t at = 0;
   while (at <= path.size()) {
-    std::size_t end = path.find('/', at);
+    std::size_t end = path.find_first_of(kPathSeparators, at);
     if (end == std::string_view::npos) end = path.size();
     std::string_view part = path.substr(at, end - at);
     if (!part.empty() && part != ".") {
-      if (!out.empty() && out.back() != '/') out += '/';
+      if (!out.empty() && !IsPathSeparator(out.back())) out += kPathSeparator;
       out.append(part);
     }
     at = end + 1;
@@ -47,7 +61,7 @@ std::string CleanPath(std::string_view path) {
 
 bool PathWithin(std::string_view path, std::string_view dir) {
   return path.size() >= dir.size() && path.compare(0, dir.size(), dir) == 0 &&
-         (path.size() == dir.size() || path[dir.size()] == '/');
+         (path.size() == dir.size() || IsPathSeparator(path[dir.size()]) || (!dir.empty() && IsPathSeparator(dir.back())));
 }
 
 std::string ReplaceLastComponent(std::string_view path, std::string_view newName) {

@@ -4,6 +4,21 @@
 
 namespace vantrel {
 
+// Paths are the system's own: "/" on Linux; "\\" on Windows, where "/" is
+// taken as a separator too, as Windows itself takes it.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline constexpr std::string_view kPathSeparators = "\\/";
+#else
+inline constexpr char kPathSeparator = '/';
+inline constexpr std::string_view kPathSeparators = "/";
+#endif
+inline bool IsPathSeparator(char c) { return kPathSeparators.find(c) != std::string_view::npos; }
+// The last separator's place, or npos.
+inline std::size_t LastSeparator(std::string_view path) { return path.find_last_of(kPathSeparators); }
+// "/..." on Linux; "X:\..." or "\\server\..." on Windows.
+bool IsAbsolutePath(std::string_view path);
+
 // True only for an existing directory (symbolic links to one included).
 bool IsDirectoryPath(const std::string& path);
 

@@ -1,5 +1,6 @@
 // The log file and the console as both systems must behave.
 #include "log/LogOutput.h"
+#include "text/PathRoutines.h"
 #include "platform/Utf8Path.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
@@ -36,8 +37,8 @@ class LogOutputTest : public ::testing::Test {
 // must not vanish with the removed file.
 TEST_F(LogOutputTest, ALogFileRemovedWhileOpenIsMadeAgain) {
   LogOutput log(dir_);
-  EXPECT_EQ(log.SetLogFile(dir_ + "/日志/八月", "日志"), dir_ + "/日志/八月/日志.txt");
-  const std::string file = dir_ + "/日志/八月/日志.txt";
+  const std::string file = dir_ + "/日志/八月" + kPathSeparator + "日志.txt";
+  EXPECT_EQ(log.SetLogFile(dir_ + "/日志/八月", "日志"), file) << "the folder, this system's separator, the name";
   ASSERT_TRUE(log.WriteLogRecord("前", 1));
   EXPECT_EQ(Read(file), Utf8ToGb18030("2021-08-01 13:05:09.042 警告:前\r\n"));
   std::filesystem::remove(PathFromUtf8(file));

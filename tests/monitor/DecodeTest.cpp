@@ -5,6 +5,13 @@
 namespace vantrel {
 namespace {
 
+// Absolute paths of the system the test runs on ("C:/a" is one on Windows).
+#ifdef _WIN32
+const std::string R = "C:";
+#else
+const std::string R;
+#endif
+
 ChangeNotification N(std::uint32_t code, std::optional<std::string> a, std::optional<std::string> b = std::nullopt) {
   ChangeNotification n;
   n.code = code;
@@ -24,23 +31,29 @@ TEST(DecodeEventName, ExactCodesOnly) {
 }
 
 TEST(DecodeNotification, RenameTakesTheNewNameAndTheOldPath) {
-  auto e = DecodeNotification(N(SHCNE_RENAMEITEM, "/a/old.txt", "/a/new.txt"));
+  auto e = DecodeNotification(N(SHCNE_RENAMEITEM, R + "/a/old.txt", R + "/a/new.txt"));
   ASSERT_TRUE(e);
   EXPECT_EQ(e->eventName, "重命名文件");
   EXPECT_EQ(e->name, "new.txt");
-  EXPECT_EQ(e->path, "/a/old.txt");
-  EXPECT_EQ(e->newPath, "/a/new.txt");
+  EXPECT_EQ(e->path, R + "/a/old.txt");
+  EXPECT_EQ(e->newPath, R + "/a/new.txt");
 }
 
 TEST(DecodeNotification, OneItemAndTheSameItemTwice) {
-  auto e = DecodeNotification(N(SHCNE_CREATE, "/home/u/文档/报告.txt", "/home/u/文档/报告.txt"));
+  auto e = DecodeNotification(N(SHCNE_CREATE, R + "/home/u/文档/报告.txt", R + "/home/u/文档/报告.txt"));
   ASSERT_TRUE(e);
   EXPECT_EQ(e->name, "报告.txt");
-  EXPECT_EQ(e->path, "/home/u/文档/报告.txt");
+  EXPECT_EQ(e->path, R + "/home/u/文档/报告.txt");
   EXPECT_EQ(e->newPath, "");
+#ifdef _WIN32
+  auto root = DecodeNotification(N(SHCNE_DRIVEADD, "C:\\"));
+  ASSERT_TRUE(root);
+  EXPECT_EQ(root->name, "C:") << "a drive names itself";
+#else
   auto root = DecodeNotification(N(SHCNE_DRIVEADD, "/"));
   ASSERT_TRUE(root);
   EXPECT_EQ(root->name, "/");
+#endif
   auto none = DecodeNotification(N(SHCNE_UPDATEIMAGE, std::nullopt));
   ASSERT_TRUE(none) << "a notification without items still decodes";
   EXPECT_EQ(none->path, "");
@@ -48,9 +61,9 @@ TEST(DecodeNotification, OneItemAndTheSameItemTwice) {
 
 TEST(DecodeNotification, AnItemWithoutADisplayNameDropsTheWholeNotification) {
   EXPECT_FALSE(DecodeNotification(N(SHCNE_CREATE, "")));
-  EXPECT_FALSE(DecodeNotification(N(SHCNE_RENAMEITEM, "/a/old", "relative")));
-  EXPECT_FALSE(DecodeNotification(N(SHCNE_RENAMEITEM, "", "/a/new")));
-  EXPECT_EQ(ItemDisplayName("/a/dir/"), "dir");
+  EXPECT_FALSE(DecodeNotification(N(SHCNE_RENAMEITEM, R + "/a/old", "relative")));
+  EXPECT_FALSE(DecodeNotification(N(SHCNE_RENAMEITEM, "", R + "/a/new")));
+  EXPECT_EQ(ItemDisplayName(R + "/a/dir/"), "dir");
   EXPECT_EQ(ItemPath("not/absolute"), "");
 }
 

@@ -52,6 +52,7 @@ TEST(LeadingInteger, TakesOnlyLeadingDigits) {
   EXPECT_EQ(LeadingInteger("99999999999999999999999"), INT64_MAX);
 }
 
+#ifndef _WIN32
 TEST(PathRoutines, FileNamesAndExtensions) {
   EXPECT_EQ(PathFileName("/dir/"), "");
   EXPECT_EQ(PathFileName("/dir/file.tar.gz", false), "file.tar");
@@ -78,6 +79,28 @@ TEST(PathRoutines, CleanPathDropsDoubledAndTrailingSeparatorsAndDotsButKeepsPare
   EXPECT_EQ(CleanPath(""), "");
   EXPECT_EQ(CleanPath(".hidden/.x./..."), ".hidden/.x./...") << "only a lone dot is a component to drop";
 }
+
+#else
+// Windows paths: "\\" is the separator and "/" is taken as one too.
+TEST(PathRoutines, WindowsPathsSplitJoinAndCleanOnEitherSeparator) {
+  EXPECT_EQ(PathFileName("C:\\dir\\file.tar.gz"), "file.tar.gz");
+  EXPECT_EQ(PathFileName("C:\\dir/file.tar.gz", false), "file.tar");
+  EXPECT_EQ(PathExtension("C:\\a.b\\noext"), "") << "a dot in a folder's name is no extension";
+  EXPECT_EQ(JoinPath("C:\\", "a"), "C:\\a");
+  EXPECT_EQ(JoinPath("C:\\x", "a"), "C:\\x\\a");
+  EXPECT_EQ(CleanPath("C:\\data\\\\out\\"), "C:\\data\\out");
+  EXPECT_EQ(CleanPath("C:/data/./out"), "C:\\data\\out");
+  EXPECT_EQ(CleanPath("\\\\server\\share\\\\x"), "\\\\server\\share\\x") << "a UNC path keeps its two";
+  EXPECT_TRUE(PathWithin("C:\\in\\a.txt", "C:\\in"));
+  EXPECT_TRUE(PathWithin("C:\\in/a.txt", "C:\\in"));
+  EXPECT_FALSE(PathWithin("C:\\inbox\\a.txt", "C:\\in"));
+  EXPECT_TRUE(PathWithin("C:\\in\\a.txt", "C:\\"));
+  EXPECT_TRUE(IsAbsolutePath("C:\\x"));
+  EXPECT_TRUE(IsAbsolutePath("\\\\server\\share"));
+  EXPECT_FALSE(IsAbsolutePath("x\\y"));
+  EXPECT_FALSE(IsAbsolutePath("C:x"));
+}
+#endif
 
 }  // namespace
 }  // namespace vantrel
