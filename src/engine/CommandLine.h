@@ -1,5 +1,5 @@
 #pragma once
-#include "monitor/ChangeSource.h"
+#include "monitor/WatchBackend.h"
 
 #include <optional>
 #include <string>

@@ -1,6 +1,7 @@
 #include "engine/Engine.h"
 
 #include "engine/ProgramDir.h"
+#include "platform/ThisProcess.h"
 #include "log/FormatTime.h"
 #include "monitor/Decode.h"
 #include "monitor/MountTable.h"
@@ -13,9 +14,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <set>
-#include <stdexcept>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace vantrel {
 
@@ -34,9 +32,7 @@ Engine::Engine(Options options, EngineFace face)
                              },
                              [this] { UpdateWatchRoots(); }}),
       log_(std::make_unique<LogOutput>(options_.home)),
-      eventLog_(std::make_unique<EventLog>(events_, colours_, *log_, static_cast<EventLogHost&>(*this))),
-      reportsFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (reportsFd_ < 0) throw std::runtime_error("eventfd failed");
+      eventLog_(std::make_unique<EventLog>(events_, colours_, *log_, static_cast<EventLogHost&>(*this))) {
   // config.ini is read once and then trusted: our own writes update what was
   // read, and the face tells of anybody else's (a watch on the file, SIGHUP),
   // so that a row's colours ask the disk nothing.
@@ -53,7 +49,6 @@ Engine::Engine(Options options, EngineFace face)
 Engine::~Engine() {
   Stop();
   ReportSettingsChanges(false);
-  ::close(reportsFd_);
 }
 
 bool Engine::StartSource(std::string& error) {
@@ -130,10 +125,10 @@ void Engine::TellActionsNotDoneLastTime() {
 
 // The face's loop.
 
-std::vector<int> Engine::WakeFds() const {
-  std::vector<int> fds{reportsFd_};
-  if (source_) fds.push_back(source_->Queue().ReadyFd());
-  return fds;
+std::vector<platform::WaitHandle> Engine::WakeFds() const {
+  std::vector<platform::WaitHandle> handles{reportsWaker_.Handle()};
+  if (source_) handles.push_back(source_->Queue().ReadyHandle());
+  return handles;
 }
 
 std::optional<Engine::Clock::time_point> Engine::NextDeadline() const { return losses_.Due(); }
@@ -186,17 +181,13 @@ void Engine::PostActionReport(ActionReport report) {
     first = postedReports_.empty();
     postedReports_.push_back(std::move(report));
   }
-  if (first) {
-    std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(reportsFd_, &one, sizeof one);
-  }
+  if (first) reportsWaker_.Raise();
 }
 
 bool Engine::TakeActionReports(Clock::time_point deadline) {
   {
     std::lock_guard lock(reportsMutex_);
-    std::uint64_t value;
-    [[maybe_unused]] ssize_t n = ::read(reportsFd_, &value, sizeof value);
+    reportsWaker_.Clear();
     for (ActionReport& r : postedReports_) takenReports_.push_back(std::move(r));
     postedReports_.clear();
   }
@@ -302,7 +293,7 @@ void Engine::MatchRules(const std::string& path, const std::string& eventName, c
   ActionJob job;
   for (const MonitorRule& rule : rules_.Rules())
     if (RuleFires(rule, path, eventName)) job.rules.push_back(rule);
-  job.ours = currentEventPid_ != 0 && currentEventPid_ == static_cast<std::int32_t>(::getpid());
+  job.ours = currentEventPid_ != 0 && currentEventPid_ == platform::ThisProcessId();
   if (!actions_->Wanted(job)) return;
   job.path = path;
   job.eventName = eventName;

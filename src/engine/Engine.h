@@ -15,6 +15,7 @@
 #include "monitor/ChangeSource.h"
 #include "monitor/EventFilter.h"
 #include "monitor/SourceReport.h"
+#include "platform/Waker.h"
 #include "rules/ActionQueue.h"
 
 #include <chrono>
@@ -84,7 +85,8 @@ class Engine : private DispatchHost, private EventLogHost {
   // began is written to the log as not done (the next start tells how many).
   void Stop();
 
-  std::vector<int> WakeFds() const;
+  // Raised (readable) when Work has something to do.
+  std::vector<platform::WaitHandle> WakeFds() const;
   std::optional<Clock::time_point> NextDeadline() const;
   // Does what waits, for about the given time; true when more remains.
   bool Work(std::chrono::milliseconds budget = kSlice);
@@ -183,7 +185,7 @@ class Engine : private DispatchHost, private EventLogHost {
   // Rules fire here, in the order of their events; their actions run on the
   // queue's own thread.
   std::unique_ptr<ActionQueue> actions_;
-  int reportsFd_ = -1;
+  platform::Waker reportsWaker_;
   std::mutex reportsMutex_;
   std::vector<ActionReport> postedReports_;
   std::deque<ActionReport> takenReports_;

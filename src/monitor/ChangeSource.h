@@ -5,6 +5,7 @@
 #include "monitor/MountTable.h"
 #include "monitor/NotificationQueue.h"
 #include "monitor/RawChange.h"
+#include "monitor/WatchBackend.h"
 #include "monitor/WriteTracker.h"
 
 #include <atomic>
@@ -110,7 +111,6 @@ class KernelSource : public ChangeSource {
 // see. True for such a path.
 bool NamesAnUnnamedFile(std::string_view path);
 
-enum class WatchBackend { Auto, Fanotify, Inotify };
 
 // The watch helper beside the running program; empty when the program's
 // own path is unknown.

@@ -1,9 +1,13 @@
 #pragma once
 // One running copy per user and home folder. The home is known by its
-// device and inode, so a link to it or a bind mount of it finds the copy
-// already running there. The guard lives in a folder only the user can
-// enter: another user can neither take it first, nor reach the running copy,
-// nor fill its descriptor table.
+// identity on disk (device and inode; volume and file index on Windows), so
+// a link to it or a bind mount of it finds the copy already running there.
+// On Linux the guard lives in a folder only the user can enter: another user
+// can neither take it first, nor reach the running copy, nor fill its
+// descriptor table. On Windows it is a set of named objects in the session's
+// own namespace.
+#include "platform/Waker.h"
+
 #include <string>
 
 namespace vantrel {
@@ -28,8 +32,8 @@ class InstanceGuard {
   // After Running: asks the copy that runs to bring its window forward.
   bool AskToComeForward() const;
 
-  // After Acquired: readable when later copies sent requests.
-  int RequestFd() const { return socket_; }
+  // After Acquired: raised (readable) when later copies sent requests.
+  platform::WaitHandle RequestFd() const { return requests_; }
   // Reads what is waiting (a bounded amount per call, so a flood cannot
   // hold the caller); true when a copy of this user asked to come forward.
   bool TakeRequests();
@@ -41,8 +45,14 @@ class InstanceGuard {
   bool ChooseFolder(std::string& error);
 
   std::string home_, kind_, folder_, name_, runningKind_;
+#ifdef _WIN32
+  void* lock_ = nullptr;
+  void* kindMapping_ = nullptr;
+  platform::WaitHandle requests_ = nullptr;
+#else
   int lock_ = -1;
-  int socket_ = -1;
+  platform::WaitHandle requests_ = -1;
+#endif
 };
 
 }  // namespace vantrel

@@ -53,8 +53,8 @@ std::string Hex(unsigned long long value) {
 InstanceGuard::InstanceGuard(std::string home, std::string kind) : home_(std::move(home)), kind_(std::move(kind)) {}
 
 InstanceGuard::~InstanceGuard() {
-  if (socket_ >= 0) {
-    ::close(socket_);
+  if (requests_ >= 0) {
+    ::close(requests_);
     ::unlink((folder_ + "/" + name_ + ".sock").c_str());
   }
   if (lock_ >= 0) ::close(lock_);
@@ -118,13 +118,13 @@ InstanceGuard::Result InstanceGuard::Acquire(std::string& error) {
   socklen_t length;
   if (!FillAddress(socketPath, address, length)) return Result::Acquired;
   ::unlink(socketPath.c_str());
-  socket_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  requests_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   int on = 1;
-  if (socket_ < 0 || ::setsockopt(socket_, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
-      ::bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+  if (requests_ < 0 || ::setsockopt(requests_, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
+      ::bind(requests_, reinterpret_cast<sockaddr*>(&address), length) != 0) {
     // Still the one copy; it only cannot be asked to come forward.
-    if (socket_ >= 0) ::close(socket_);
-    socket_ = -1;
+    if (requests_ >= 0) ::close(requests_);
+    requests_ = -1;
   }
   return Result::Acquired;
 }
@@ -148,7 +148,7 @@ bool InstanceGuard::AskToComeForward() const {
 
 bool InstanceGuard::TakeRequests() {
   bool forward = false;
-  for (int i = 0; i < 64 && socket_ >= 0; ++i) {
+  for (int i = 0; i < 64 && requests_ >= 0; ++i) {
     char data[64];
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(16 * sizeof(int))];
     iovec iov{data, sizeof data};
@@ -157,7 +157,7 @@ bool InstanceGuard::TakeRequests() {
     msg.msg_iovlen = 1;
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
-    ssize_t n = ::recvmsg(socket_, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    ssize_t n = ::recvmsg(requests_, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
     if (n < 0) break;
     const ucred* sender = nullptr;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {

@@ -1,0 +1,94 @@
+#include "platform/InstanceGuard.h"
+
+#include "platform/windows/Wide.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace vantrel {
+namespace {
+
+constexpr DWORD kKindBytes = 256;
+
+std::string Hex(unsigned long long value) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%llx", value);
+  return buf;
+}
+
+}  // namespace
+
+InstanceGuard::InstanceGuard(std::string home, std::string kind) : home_(std::move(home)), kind_(std::move(kind)) {}
+
+InstanceGuard::~InstanceGuard() {
+  for (void* h : {requests_, kindMapping_, lock_})
+    if (h) ::CloseHandle(h);
+}
+
+bool InstanceGuard::ChooseFolder(std::string&) { return true; }
+
+InstanceGuard::Result InstanceGuard::Acquire(std::string& error) {
+  // The home's identity: the same folder through another name (a junction,
+  // a mapped drive of it) is the same home.
+  HANDLE dir = ::CreateFileW(platform::NativePath(home_).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = dir != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(dir, &info);
+  if (dir != INVALID_HANDLE_VALUE) ::CloseHandle(dir);
+  if (!known) {
+    error = home_ + ": " + platform::LastWin32Error().Text();
+    return Result::Unguarded;
+  }
+  // The session's own namespace: a copy in another user's session is
+  // another user's, and does not count.
+  name_ = "Local\\Vantrel-" + Hex(info.dwVolumeSerialNumber) + "-" +
+          Hex((static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+  folder_ = "session";
+  lock_ = ::CreateMutexW(nullptr, FALSE, platform::WideFromUtf8(name_).c_str());
+  if (!lock_) {
+    error = name_ + ": " + platform::LastWin32Error().Text();
+    return Result::Unguarded;
+  }
+  const bool running = ::GetLastError() == ERROR_ALREADY_EXISTS;
+  kindMapping_ = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kKindBytes,
+                                      platform::WideFromUtf8(name_ + "-kind").c_str());
+  if (running) {
+    if (kindMapping_) {
+      if (void* view = ::MapViewOfFile(kindMapping_, FILE_MAP_READ, 0, 0, kKindBytes)) {
+        const char* text = static_cast<const char*>(view);
+        runningKind_.assign(text, ::strnlen(text, kKindBytes - 1));
+        ::UnmapViewOfFile(view);
+      }
+    }
+    ::CloseHandle(lock_);
+    lock_ = nullptr;
+    return Result::Running;
+  }
+  if (kindMapping_) {
+    if (void* view = ::MapViewOfFile(kindMapping_, FILE_MAP_WRITE, 0, 0, kKindBytes)) {
+      std::memcpy(view, kind_.c_str(), std::min<std::size_t>(kind_.size() + 1, kKindBytes - 1));
+      ::UnmapViewOfFile(view);
+    }
+  }
+  requests_ = ::CreateEventW(nullptr, FALSE, FALSE, platform::WideFromUtf8(name_ + "-forward").c_str());
+  return Result::Acquired;
+}
+
+bool InstanceGuard::AskToComeForward() const {
+  if (name_.empty()) return false;
+  HANDLE event = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, platform::WideFromUtf8(name_ + "-forward").c_str());
+  if (!event) return false;
+  const bool sent = ::SetEvent(event) != 0;
+  ::CloseHandle(event);
+  return sent;
+}
+
+bool InstanceGuard::TakeRequests() {
+  // An auto-reset event: however many copies asked, one answer is due.
+  return requests_ && ::WaitForSingleObject(requests_, 0) == WAIT_OBJECT_0;
+}
+
+}  // namespace vantrel
