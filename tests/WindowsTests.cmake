@@ -15,9 +15,11 @@ add_executable(core_tests
   monitor/WriteTrackerTest.cpp
   monitor/SourceReportTest.cpp
   monitor/NotificationQueueTest.cpp
+  monitor/WatchRootsTest.cpp
   rules/RuleFileTest.cpp
   platform/StoredFileTest.cpp
   platform/WindowsFileTest.cpp
+  platform/WindowsGuardTest.cpp
 )
 target_link_libraries(core_tests PRIVATE vantrel_core GTest::gtest_main)
 gtest_discover_tests(core_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)

@@ -12,6 +12,12 @@ struct CommandLine {
   WatchBackend backend = WatchBackend::Auto;
   bool help = false;
   bool console = false;
+#ifdef _WIN32
+  // Requests to the copy already running on the home, where Windows has no
+  // signals to carry them.
+  bool quit = false;
+  bool reload = false;
+#endif
 };
 
 // What --help prints.

@@ -4,7 +4,7 @@
 #include "platform/ThisProcess.h"
 #include "log/FormatTime.h"
 #include "monitor/Decode.h"
-#include "monitor/MountTable.h"
+#include "monitor/WatchRoots.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
 #include "text/IniFile.h"
@@ -20,8 +20,8 @@ namespace vantrel {
 Engine::Engine(Options options, EngineFace face)
     : options_(std::move(options)),
       face_(std::move(face)),
-      settings_(options_.home + "/config.ini"),
-      rules_(options_.home + "/data.jl",
+      settings_(JoinPath(options_.home, "config.ini")),
+      rules_(JoinPath(options_.home, "data.jl"),
              RuleStore::Host{[this] { return settings_.Get().CustomPathMode(); },
                              [this] { return settings_.Get().wholeDisk; },
                              [this](const std::string& title, const std::string& text, bool error) {
@@ -64,7 +64,7 @@ bool Engine::StartSource(std::string& error) {
 
 void Engine::Start() {
   // The day of start-up names the log folder for the whole run.
-  log_->SetLogFile(options_.home + "/log/" + FormatTime(std::nullopt, 3, 1, 2), "log.txt");
+  log_->SetLogFile(JoinPath(JoinPath(options_.home, "log"), FormatTime(std::nullopt, 3, 1, 2)), "log.txt");
   // What saves cut short by a kill left behind; ours alone, by their names.
   RemoveStaleTemporaries(options_.home);
   actions_->SetLastActionTarget(options_.home);
@@ -244,7 +244,7 @@ void Engine::OnChangeNotification(const ChangeNotification& n) {
 }
 
 std::vector<std::string> Engine::WatchRoots() const {
-  auto whole = [] { return WholeDiskRoots(UserHome(), ReadMountTable()); };
+  auto whole = [] { return WholeDiskRoots(); };
   // With both boxes ticked the custom-path box decides.
   const Settings& s = settings_.Get();
   if (s.customPath || !s.wholeDisk) {

@@ -4,6 +4,7 @@
 // --console to standard error), prompts to standard error and the system
 // log, and questions answered with their defaults.
 #include "engine/Engine.h"
+#include "platform/Waker.h"
 
 #include <atomic>
 #include <memory>
@@ -23,17 +24,25 @@ class Headless {
     bool console = false;
     Engine::SourceFactory sourceFactory;
   };
-  // Blocks the signals it takes as events, before any thread is made, so
-  // that every thread leaves them to Run.
+  // On Linux blocks the signals it takes as events, before any thread is
+  // made, so that every thread leaves them to Run.
   explicit Headless(Options options);
 
   // False, with the reason, when no change source can run.
   bool Start(std::string& error);
-  // Gives the engine its turns until a signal ends the program (SIGTERM,
-  // SIGINT) the way the window's "退出程序" ends it; SIGHUP reads data.jl
-  // and config.ini again. extraFd, when given, is read and ignored whenever
-  // it is readable (later starts asking the running copy to come forward).
-  int Run(int extraFd = -1, const std::function<void()>& onExtra = {});
+  // What ends the loop or has the files read again besides the system's
+  // own: on Windows, which has no signals, a later start's requests.
+  struct Requests {
+    platform::WaitHandle comeForward = platform::kNoWaitHandle;
+    platform::WaitHandle quit = platform::kNoWaitHandle;
+    platform::WaitHandle reload = platform::kNoWaitHandle;
+  };
+  // Gives the engine its turns until the program is asked to end the way
+  // the window's "退出程序" ends it: SIGTERM or SIGINT on Linux; Ctrl+C,
+  // Ctrl+Break, the console closing, the session ending or requests.quit on
+  // Windows. SIGHUP or requests.reload reads data.jl and config.ini again.
+  // requests.comeForward is taken and ignored: there is no window.
+  int Run(const Requests& requests, const std::function<void()>& takeComeForward = {});
   // One turn of work, for tests: everything that is waiting now.
   void Turn();
   void Stop();
@@ -41,6 +50,9 @@ class Headless {
 
  private:
   void Prompt(const std::string& title, const std::string& text, PromptKind kind);
+  // Before the engine makes any thread: what the system's way of ending
+  // the program needs (Linux: the signals blocked in every thread).
+  static void PrepareProcess();
 
   Options options_;
   std::unique_ptr<Engine> engine_;

@@ -28,7 +28,7 @@ const char* LevelWord(int level) {
 }  // namespace
 
 LogOutput::LogOutput(const std::string& programDir) {
-  SetLogFile(programDir + "/Log/" + FormatTimePictures(std::nullopt, "yyyyMM", std::nullopt),
+  SetLogFile(JoinPath(JoinPath(programDir, "Log"), FormatTimePictures(std::nullopt, "yyyyMM", std::nullopt)),
              FormatTimePictures(std::nullopt, "yyyy-MM-dd", std::nullopt));
 }
 
@@ -107,7 +107,7 @@ bool EnsureDirectoryPath(const std::string& path) {
   for (std::size_t i = 1; i <= path.size(); ++i) {
     if (i == path.size() || separator(path[i])) {
       std::string prefix = path.substr(0, i);
-      if (!prefix.empty() && prefix != "/") platform::MakeDirectory(prefix);
+      if (!prefix.empty() && !(prefix.size() == 1 && IsPathSeparator(prefix[0]))) platform::MakeDirectory(prefix);
     }
   }
   return IsDirectoryPath(path);

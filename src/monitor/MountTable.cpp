@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <unistd.h>
 
+#include "platform/ThisProcess.h"
 #include "text/AtomicFile.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
@@ -94,20 +95,6 @@ std::vector<std::string> AddedMountPoints(const std::vector<MountEntry>& before,
   return added;
 }
 
-std::vector<std::string> NormaliseRoots(std::vector<std::string> roots) {
-  for (std::string& r : roots)
-    while (r.size() > 1 && r.back() == '/') r.pop_back();
-  std::sort(roots.begin(), roots.end());
-  roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
-  std::vector<std::string> kept;
-  for (const std::string& r : roots) {
-    if (r.empty() || r.front() != '/') continue;
-    bool inside = std::any_of(kept.begin(), kept.end(), [&](const std::string& k) { return StartsWithDir(r, k); });
-    if (!inside) kept.push_back(r);
-  }
-  return kept;
-}
-
 DriveChanges CompareMounts(const std::vector<MountEntry>& before, const std::vector<MountEntry>& after) {
   DriveChanges changes;
   changes.added = AddedMountPoints(before, after);
@@ -132,30 +119,6 @@ std::vector<std::string> WholeDiskRoots(const std::string& home, const std::vect
   return NormaliseRoots(std::move(roots));
 }
 
-std::vector<std::string> CustomPathRoots(const std::vector<std::string>& rulePaths, std::string_view skip,
-                                         const std::function<std::vector<std::string>()>& wholeDiskRoots) {
-  std::vector<std::string> roots;
-  bool whole = false;
-  for (const std::string& path : rulePaths) {
-    if (path == skip) continue;
-    std::string folder = path;
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (folder.empty() || folder.front() != '/') {
-      whole = true;
-      continue;
-    }
-    while (folder.size() > 1 && !IsDirectoryPath(folder)) folder.erase(std::max<std::size_t>(folder.rfind('/'), 1));
-    if (folder == "/") {
-      whole = true;
-    } else {
-      roots.push_back(std::move(folder));
-    }
-  }
-  if (whole) {
-    std::vector<std::string> more = wholeDiskRoots();
-    roots.insert(roots.end(), more.begin(), more.end());
-  }
-  return NormaliseRoots(std::move(roots));
-}
+std::vector<std::string> WholeDiskRoots() { return WholeDiskRoots(platform::UserHome(), ReadMountTable()); }
 
 }  // namespace vantrel

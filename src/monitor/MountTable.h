@@ -2,6 +2,8 @@
 // The mounted file systems, read from /proc/self/mountinfo, and which of them
 // hold the user's files (as opposed to kernel pseudo file systems and network
 // shares, which are never watched).
+#include "monitor/WatchRoots.h"
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -43,17 +45,5 @@ DriveChanges CompareMounts(const std::vector<MountEntry>& before, const std::vec
 // The directories that whole-disk mode watches when only a per-directory
 // change source is available.
 std::vector<std::string> WholeDiskRoots(const std::string& home, const std::vector<MountEntry>& mounts);
-
-// The folders to watch in custom-path mode: for each rule path the nearest
-// existing folder that holds it (a folder made later is then seen). A rule
-// path that names no folder below the root (a bare text such as "data" or
-// ".txt", which the containment test matches anywhere) takes the whole-disk
-// roots. Paths in skip (the global-path marker) name nothing.
-// wholeDiskRoots is asked only when needed, since it reads the mount table.
-std::vector<std::string> CustomPathRoots(const std::vector<std::string>& rulePaths, std::string_view skip,
-                                         const std::function<std::vector<std::string>()>& wholeDiskRoots);
-
-// Removes duplicates and roots that lie inside another root.
-std::vector<std::string> NormaliseRoots(std::vector<std::string> roots);
 
 }  // namespace vantrel

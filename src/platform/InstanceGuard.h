@@ -38,6 +38,22 @@ class InstanceGuard {
   // hold the caller); true when a copy of this user asked to come forward.
   bool TakeRequests();
 
+#ifdef _WIN32
+  // Windows has no signals to carry these: a later start asks the running
+  // copy to end the way "退出程序" does, or to read its files again,
+  // through events of the guard's own.
+  enum class Request { Quit, Reload };
+  // After Running.
+  bool Ask(Request request) const;
+  // After Running: waits until the running copy has ended; false when it
+  // still runs after the time given.
+  bool WaitUntilEnded(unsigned milliseconds) const;
+  // After Acquired: raised when a later copy asked.
+  platform::WaitHandle RequestHandle(Request request) const {
+    return request == Request::Quit ? quit_ : reload_;
+  }
+#endif
+
   // Where the guard lives; for tests.
   const std::string& Folder() const { return folder_; }
 
@@ -49,6 +65,8 @@ class InstanceGuard {
   void* lock_ = nullptr;
   void* kindMapping_ = nullptr;
   platform::WaitHandle requests_ = nullptr;
+  platform::WaitHandle quit_ = nullptr;
+  platform::WaitHandle reload_ = nullptr;
 #else
   int lock_ = -1;
   platform::WaitHandle requests_ = -1;

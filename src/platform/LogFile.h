@@ -43,4 +43,9 @@ Error WriteConsoleRecord(int stream, std::string_view record, int level);
 // Linux, the debugger's output on Windows (where nothing may listen).
 void WriteDebugRecord(std::string_view record, int level);
 
+// The system's log for a program without a window: syslog under the
+// program's name on Linux, the Application event log on Windows.
+void OpenSystemLog(const char* programName);
+void WriteSystemLog(std::string_view text, bool error);
+
 }  // namespace vantrel::platform

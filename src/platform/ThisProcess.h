@@ -3,10 +3,15 @@
 // process, the folder of its executable, the user's folders.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vantrel::platform {
 
 std::int32_t ThisProcessId();
+// The program's arguments after its name, as UTF-8: on Windows from the
+// UTF-16 command line, since argv is in the ANSI code page and loses what
+// it cannot show.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 // The folder holding the running executable, without a trailing separator;
 // empty where it cannot be told.
 std::string ExecutableFolder();
@@ -20,5 +25,9 @@ std::string DefaultHome();
 std::string CurrentFolder();
 // Whether this user may create files in the folder.
 bool FolderWritable(const std::string& folder);
+// The roots of the volumes that hold the user's files, where the system
+// names them by letter: every fixed and removable drive ("C:\\") on
+// Windows; empty on Linux, where the mount table says more.
+std::vector<std::string> DriveRoots();
 
 }  // namespace vantrel::platform

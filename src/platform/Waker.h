@@ -6,8 +6,10 @@ namespace vantrel::platform {
 
 #ifdef _WIN32
 using WaitHandle = void*;
+inline const WaitHandle kNoWaitHandle = nullptr;
 #else
 using WaitHandle = int;
+inline constexpr WaitHandle kNoWaitHandle = -1;
 #endif
 
 class Waker {

@@ -56,6 +56,10 @@ std::string CleanPath(std::string_view path) {
     }
     at = end + 1;
   }
+#ifdef _WIN32
+  // "C:" alone is the current folder of drive C, not its root.
+  if (out.size() == 2 && out[1] == ':' && path.size() > 2 && IsPathSeparator(path[2])) out += kPathSeparator;
+#endif
   return out.empty() ? "." : out;
 }
 

@@ -54,4 +54,11 @@ void WriteDebugRecord(std::string_view record, int level) {
   ::syslog(LOG_USER | kPriorities[level >= 1 && level <= 3 ? level : 0], "%s", text.c_str());
 }
 
+void OpenSystemLog(const char* programName) { ::openlog(programName, LOG_PID, LOG_USER); }
+
+void WriteSystemLog(std::string_view text, bool error) {
+  const std::string line(text);
+  ::syslog(LOG_USER | (error ? LOG_ERR : LOG_NOTICE), "%s", line.c_str());
+}
+
 }  // namespace vantrel::platform

@@ -24,7 +24,7 @@ std::string Hex(unsigned long long value) {
 InstanceGuard::InstanceGuard(std::string home, std::string kind) : home_(std::move(home)), kind_(std::move(kind)) {}
 
 InstanceGuard::~InstanceGuard() {
-  for (void* h : {requests_, kindMapping_, lock_})
+  for (void* h : {reload_, quit_, requests_, kindMapping_, lock_})
     if (h) ::CloseHandle(h);
 }
 
@@ -74,16 +74,39 @@ InstanceGuard::Result InstanceGuard::Acquire(std::string& error) {
     }
   }
   requests_ = ::CreateEventW(nullptr, FALSE, FALSE, platform::WideFromUtf8(name_ + "-forward").c_str());
+  quit_ = ::CreateEventW(nullptr, FALSE, FALSE, platform::WideFromUtf8(name_ + "-quit").c_str());
+  reload_ = ::CreateEventW(nullptr, FALSE, FALSE, platform::WideFromUtf8(name_ + "-reload").c_str());
   return Result::Acquired;
 }
 
-bool InstanceGuard::AskToComeForward() const {
-  if (name_.empty()) return false;
-  HANDLE event = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, platform::WideFromUtf8(name_ + "-forward").c_str());
+namespace {
+
+bool RaiseNamedEvent(const std::string& name) {
+  HANDLE event = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, platform::WideFromUtf8(name).c_str());
   if (!event) return false;
   const bool sent = ::SetEvent(event) != 0;
   ::CloseHandle(event);
   return sent;
+}
+
+}  // namespace
+
+bool InstanceGuard::AskToComeForward() const { return !name_.empty() && RaiseNamedEvent(name_ + "-forward"); }
+
+bool InstanceGuard::WaitUntilEnded(unsigned milliseconds) const {
+  // The guard is the mutex's existence: gone when the last handle closed.
+  const std::wstring name = platform::WideFromUtf8(name_);
+  for (unsigned waited = 0;; waited += 50) {
+    HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+    if (!mutex) return true;
+    ::CloseHandle(mutex);
+    if (waited >= milliseconds) return false;
+    ::Sleep(50);
+  }
+}
+
+bool InstanceGuard::Ask(Request request) const {
+  return !name_.empty() && RaiseNamedEvent(name_ + (request == Request::Quit ? "-quit" : "-reload"));
 }
 
 bool InstanceGuard::TakeRequests() {

@@ -95,4 +95,22 @@ Error WriteConsoleRecord(int stream, std::string_view record, int level) {
 
 void WriteDebugRecord(std::string_view record, int) { ::OutputDebugStringW(WideFromUtf8(record).c_str()); }
 
+namespace {
+HANDLE systemLog = nullptr;
+}
+
+void OpenSystemLog(const char* programName) {
+  // Without a registered message file the viewer prefixes a note that the
+  // description is missing; the text itself is kept whole.
+  if (!systemLog) systemLog = ::RegisterEventSourceW(nullptr, WideFromUtf8(programName).c_str());
+}
+
+void WriteSystemLog(std::string_view text, bool error) {
+  if (!systemLog) return;
+  const std::wstring wide = WideFromUtf8(text);
+  const wchar_t* strings[] = {wide.c_str()};
+  ::ReportEventW(systemLog, error ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0, strings,
+                 nullptr);
+}
+
 }  // namespace vantrel::platform

@@ -1,0 +1,29 @@
+#pragma once
+// Which folders a per-folder change source watches.
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantrel {
+
+// The folders to watch in custom-path mode: for each rule path the nearest
+// existing folder that holds it (a folder made later is then seen). A rule
+// path that names no folder below a root (a bare text such as "data" or
+// ".txt", which the containment test matches anywhere, or a path whose
+// nearest folder is the root itself) takes the whole-disk roots. Paths in
+// skip (the global-path marker) name nothing. wholeDiskRoots is asked only
+// when needed, since it reads the system's table of volumes.
+std::vector<std::string> CustomPathRoots(const std::vector<std::string>& rulePaths, std::string_view skip,
+                                         const std::function<std::vector<std::string>()>& wholeDiskRoots);
+
+// Cleans the roots' text and removes duplicates, relative paths and roots
+// that lie inside another root.
+std::vector<std::string> NormaliseRoots(std::vector<std::string> roots);
+
+// The directories whole-disk mode watches with a per-folder source: on
+// Linux the home and local removable media (see MountTable.h); on Windows
+// the root of every fixed and removable drive.
+std::vector<std::string> WholeDiskRoots();
+
+}  // namespace vantrel
