@@ -20,6 +20,8 @@ add_executable(core_tests
   platform/StoredFileTest.cpp
   platform/WindowsFileTest.cpp
   platform/WindowsGuardTest.cpp
+  engine/StoredFilesTest.cpp
+  ${vantrel_stored_files}
 )
 target_link_libraries(core_tests PRIVATE vantrel_core GTest::gtest_main)
 gtest_discover_tests(core_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
