@@ -30,3 +30,16 @@ gtest_discover_tests(core_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 # code page and says which one it expects.
 add_executable(code_page_probe platform/CodePageProbe.cpp)
 add_test(NAME windows_code_page COMMAND code_page_probe)
+
+# The program without a window under Wine, on real folders, with tools of
+# its own: data.jl written by the Windows build of the rule-file writer, and
+# a program that records how its command line was split.
+if(TARGET vantrel-headless)
+  add_executable(write_rule_file app/WriteRuleFile.cpp)
+  target_link_libraries(write_rule_file PRIVATE vantrel_core)
+  add_executable(args_to_file windows/ArgsToFile.cpp)
+  add_test(NAME windows_headless
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/headless/windows_headless_test.sh ${VANTREL_WINEPREFIX}
+            $<TARGET_FILE:vantrel-headless> $<TARGET_FILE:write_rule_file> $<TARGET_FILE:args_to_file>)
+  set_tests_properties(windows_headless PROPERTIES TIMEOUT 600)
+endif()
