@@ -21,6 +21,7 @@ add_executable(core_tests
   platform/WindowsFileTest.cpp
   platform/WindowsGuardTest.cpp
   engine/StoredFilesTest.cpp
+  engine/ProgramDirTest.cpp
   ${vantrel_stored_files}
 )
 target_link_libraries(core_tests PRIVATE vantrel_core GTest::gtest_main)
