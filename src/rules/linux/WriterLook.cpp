@@ -2,6 +2,7 @@
 
 #include "text/AtomicFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -11,29 +12,23 @@
 namespace vantrel {
 namespace {
 
-bool SameState(const struct stat& a, const struct stat& b) {
-  return a.st_ino == b.st_ino && a.st_dev == b.st_dev && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
+std::int64_t Ns(const timespec& t) { return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; }
 
 // How long ago the file last changed, by its own times.
 std::chrono::nanoseconds Age(const struct stat& st) {
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
-  const timespec& latest = (st.st_mtim.tv_sec > st.st_ctim.tv_sec ||
-                            (st.st_mtim.tv_sec == st.st_ctim.tv_sec && st.st_mtim.tv_nsec > st.st_ctim.tv_nsec))
-                               ? st.st_mtim
-                               : st.st_ctim;
-  return std::chrono::seconds(now.tv_sec - latest.tv_sec) + std::chrono::nanoseconds(now.tv_nsec - latest.tv_nsec);
+  const std::int64_t latest = std::max(Ns(st.st_mtim), Ns(st.st_ctim));
+  return std::chrono::nanoseconds(Ns(now) - latest);
 }
 
 }  // namespace
 
-WholeFileWatch::State WholeFileWatch::Check(Clock::time_point now) {
+WriterLook LookForWriters(const std::string& path) {
+  WriterLook look;
   struct stat st {};
-  int fd = OpenRegularFile(AT_FDCWD, path_.c_str(), false, &st);
-  if (fd < 0) return State::Whole;
+  int fd = OpenRegularFile(AT_FDCWD, path.c_str(), false, &st);
+  if (fd < 0) return look;
   // Should a writer break the lease in the instant it is held, the signal is
   // one whose default is to be ignored.
   ::fcntl(fd, F_SETSIG, SIGURG);
@@ -41,19 +36,17 @@ WholeFileWatch::State WholeFileWatch::Check(Clock::time_point now) {
   int error = errno;
   if (lease == 0) ::fcntl(fd, F_SETLEASE, F_UNLCK);
   ::close(fd);
-  if (lease == 0) return State::Whole;
-  if (error == EAGAIN) return State::BeingWritten;
-  // No lease to be had: whole once unchanged for a while, both by the
-  // file's own times and by our looks (a clock set back makes the times lie).
-  if (!seen_ || !SameState(st, last_)) {
-    // Untouched for long before we first looked: nobody is writing it.
-    bool old = !seen_ && Age(st) >= 5 * kSteady;
-    seen_ = true;
-    last_ = st;
-    steadySince_ = now;
-    if (old) return State::Whole;
+  if (lease == 0) {
+    look.answer = WriterLook::NoWriter;
+  } else if (error == EAGAIN) {
+    look.answer = WriterLook::Writer;
+  } else {
+    look.answer = WriterLook::Unknown;
+    look.stamp = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                  static_cast<std::uint64_t>(st.st_size), Ns(st.st_mtim), Ns(st.st_ctim)};
+    look.age = Age(st);
   }
-  return now - steadySince_ >= kSteady && Age(st) >= kSteady ? State::Whole : State::BeingWritten;
+  return look;
 }
 
 }  // namespace vantrel
