@@ -15,6 +15,12 @@
 #include <cerrno>
 #include <vector>
 
+// Not in the system headers of the toolchain outside the driver kit.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID apc, PVOID apcContext,
+                                               PIO_STATUS_BLOCK io, PVOID information, ULONG length,
+                                               FILE_INFORMATION_CLASS kind, BOOLEAN single, PUNICODE_STRING name,
+                                               BOOLEAN restart);
+
 namespace vantrel {
 namespace {
 
@@ -46,6 +52,9 @@ struct Info {
   // name elsewhere; other reparse points (cloud placeholders, deduplicated
   // files) are the files they hold.
   bool link = false;
+  // Opened as what the link points to, the entry itself being out of reach
+  // (Wine with a Unix link): nothing is done through such a handle.
+  bool followed = false;
   bool Folder() const { return !link && (attributes & FILE_ATTRIBUTE_DIRECTORY); }
   bool ReadOnly() const { return attributes & FILE_ATTRIBUTE_READONLY; }
   bool SameFile(const Info& other) const { return volume == other.volume && id == other.id; }
@@ -63,7 +72,7 @@ Error InfoOf(HANDLE h, Info& info) {
   info.id = (std::uint64_t{by.nFileIndexHigh} << 32) | by.nFileIndexLow;
   info.size = (std::uint64_t{by.nFileSizeHigh} << 32) | by.nFileSizeLow;
   info.written = basic.LastWriteTime.QuadPart;
-  info.link = false;
+  info.link = info.followed = false;
   if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
     // A tag that cannot be read is taken for a link: never followed.
@@ -98,12 +107,38 @@ Error OpenAt(HANDLE dir, const std::wstring& name, ACCESS_MASK access, ULONG sha
   return {};
 }
 
+// The entry's attributes as its folder lists them. Wine opens a Unix link
+// to a folder as the folder even when asked for the entry itself, and only
+// the listing shows a reparse point there; Windows shows the same in both.
+// Through a handle of its own, since a folder handle keeps the first name
+// it was searched for.
+DWORD ListedAttributes(HANDLE dir, const std::wstring& name) {
+  Handle list(::ReOpenFile(dir, FILE_LIST_DIRECTORY | SYNCHRONIZE, kShareAll, FILE_FLAG_BACKUP_SEMANTICS));
+  if (!list.Valid()) return 0;
+  alignas(8) char buffer[sizeof(FILE_ID_BOTH_DIR_INFO) + 520 * sizeof(wchar_t)];
+  UNICODE_STRING text;
+  text.Buffer = const_cast<wchar_t*>(name.c_str());
+  text.Length = text.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  IO_STATUS_BLOCK io{};
+  NTSTATUS status = ::NtQueryDirectoryFile(list.Get(), nullptr, nullptr, nullptr, &io, buffer, sizeof buffer,
+                                           static_cast<FILE_INFORMATION_CLASS>(FileIdBothDirectoryInformation), TRUE,
+                                           &text, TRUE);
+  return status < 0 ? 0 : reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer)->FileAttributes;
+}
+
+// A reparse point by its name that the handle does not show was followed.
+void MarkFollowed(Info& info, DWORD nameAttributes) {
+  if ((nameAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !(info.attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    info.link = info.followed = true;
+}
+
 // An existing entry of dir, itself where it is a link; the file or folder
 // where it is a reparse point of another kind, which must be read through.
 Error OpenEntryAt(HANDLE dir, const std::string& name, ACCESS_MASK access, ULONG share, Handle& out, Info& info) {
   const std::wstring wide = platform::WideFromUtf8(name);
   if (Error e = OpenAt(dir, wide, access, share, FILE_OPEN, 0, out)) return e;
   if (Error e = InfoOf(out.Get(), info)) return e;
+  MarkFollowed(info, ListedAttributes(dir, wide));
   if (!(info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.link) return {};
   const Info entry = info;
   if (Error e = OpenAt(dir, wide, access, share, FILE_OPEN, 0, out, false)) return e;
@@ -120,7 +155,9 @@ Error OpenEntry(const std::string& path, ACCESS_MASK access, ULONG share, Handle
                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!out.Valid()) return LastError();
   if (::GetFileType(out.Get()) != FILE_TYPE_DISK) return Own(kNotRegularFile);
-  return InfoOf(out.Get(), info);
+  if (Error e = InfoOf(out.Get(), info)) return e;
+  MarkFollowed(info, ::GetFileAttributesW(platform::NativePath(path).c_str()));
+  return {};
 }
 
 // A regular file to copy from: shared for reading only, so that a program
@@ -136,6 +173,7 @@ Error OpenSource(const std::string& path, bool remove, Handle& out, Info& info) 
   if (!out.Valid()) return ::GetLastError() == ERROR_SHARING_VIOLATION ? Own(kSourceBeingWritten) : LastError();
   if (::GetFileType(out.Get()) != FILE_TYPE_DISK) return Own(kNotRegularFile);
   if (Error e = InfoOf(out.Get(), info)) return e;
+  MarkFollowed(info, ::GetFileAttributesW(platform::NativePath(path).c_str()));
   if (info.link) return Own(kLinkNotCopied);
   if (info.attributes & FILE_ATTRIBUTE_DIRECTORY) return Own(EISDIR);
   return {};
@@ -159,7 +197,9 @@ Error RemoveByHandle(HANDLE h) {
   return ::SetFileInformationByHandle(h, FileDispositionInfo, &remove, sizeof remove) ? Error{} : LastError();
 }
 
-// Gives the open file the name in the open folder dir, relative to it.
+// Gives the open file the name in the open folder dir, relative to it. The
+// system call itself: SetFileInformationByHandle takes no name relative to
+// a folder under Wine (it answers 87), the kernel does on both.
 Error RenameInto(HANDLE file, HANDLE dir, const std::string& name, bool replace) {
   const std::wstring wide = platform::WideFromUtf8(name);
   if (wide.empty() || wide.find_first_of(L"\\/:") != std::wstring::npos) return Own(EINVAL);
@@ -170,8 +210,10 @@ Error RenameInto(HANDLE file, HANDLE dir, const std::string& name, bool replace)
   rename->FileNameLength = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
   std::copy(wide.begin(), wide.end(), rename->FileName);
   rename->FileName[wide.size()] = L'\0';
-  if (::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) return {};
-  return LastError();
+  IO_STATUS_BLOCK io{};
+  NTSTATUS status = ::NtSetInformationFile(file, &io, rename, static_cast<ULONG>(buffer.size()),
+                                           static_cast<FILE_INFORMATION_CLASS>(FileRenameInformation));
+  return status < 0 ? StatusError(status) : Error{};
 }
 
 std::atomic<bool> copiesStopped{false};
@@ -445,6 +487,10 @@ Error RemoveFolder(HANDLE folder, const std::string& path, const ActionChanges& 
       fail(RemoveFolder(entry.Get(), entryPath, changes, depth + 1));
       continue;
     }
+    if (info.followed) {
+      fail(Own(ELOOP));
+      continue;
+    }
     if (!info.link && info.ReadOnly()) {
       fail(platform::ErrorFromWin32(ERROR_ACCESS_DENIED));
       continue;
@@ -590,6 +636,7 @@ ActionResult MoveFileAction(const std::string& path, const std::string& targetDi
   Info info;
   if (Error e = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES, kShareAll, source, info))
     return Failed(first, e.native == ERROR_SHARING_VIOLATION ? Own(kSourceBeingWritten) : e);
+  if (info.followed) return Failed(first, Own(ELOOP));
   Handle dir;
   if (Error e = OpenTargetDir(targetDir, dir)) return Failed(first, e);
   if (info.Folder())
@@ -614,6 +661,7 @@ ActionResult DeleteFileAction(const std::string& path, const ActionChanges& chan
   Info info;
   if (Error e = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES, kShareAll, file, info)) return Failed(path, e);
   if (info.Folder()) return Failed(path, Own(EISDIR));
+  if (info.followed) return Failed(path, Own(ELOOP));
   if (!info.link && info.ReadOnly()) return Failed(path, platform::ErrorFromWin32(ERROR_ACCESS_DENIED));
   if (Error e = RemoveByHandle(file.Get())) return Failed(path, e);
   Tell(changes, ActionChange::FileVanished, path);
@@ -658,6 +706,7 @@ ActionResult MoveDirectoryAction(const std::string& path, const std::string& tar
   Handle src;
   Info info;
   if (Error e = OpenEntry(path, DELETE | kFolderAccess, kShareAll, src, info)) return Failed(target, e);
+  if (info.followed) return Failed(target, Own(ELOOP));
   // Windows refuses such a rename, but the copy that follows a refusal would not end.
   if (info.Folder())
     if (Error e = CheckTargetOutside(dst.Get(), name, src.Get())) return Failed(target, e);
