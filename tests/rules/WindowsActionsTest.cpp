@@ -204,6 +204,48 @@ TEST_F(WindowsActions, AStoppedCopyFailsAndLeavesNothing) {
   ASSERT_TRUE(CopyFileAction(in_ + "\\a.bin", out_, in_).ok) << "copies run again";
 }
 
+// The copy a killed program was making leaves no temporary behind: the
+// test runs itself as the copying program and ends it midway.
+TEST_F(WindowsActions, ACopyKilledMidwayLeavesNothing) {
+  if (const char* child = std::getenv("VANTREL_COPY_CHILD")) {
+    const std::string job = child;
+    const std::size_t bar = job.find('|');
+    CopyFileAction(job.substr(0, bar), job.substr(bar + 1), job.substr(0, bar));
+    return;
+  }
+  const std::string big = in_ + "\\big.bin";
+  HANDLE h = ::CreateFileW(NativePath(big).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER size{};
+  size.QuadPart = std::int64_t{256} << 20;
+  ASSERT_TRUE(::SetFilePointerEx(h, size, nullptr, FILE_BEGIN) && ::SetEndOfFile(h));
+  ::CloseHandle(h);
+
+  wchar_t self[MAX_PATH * 4];
+  const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+  std::wstring line = L"\"" + std::wstring(self, n) + L"\" --gtest_filter=WindowsActions.ACopyKilledMidwayLeavesNothing";
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"VANTREL_COPY_CHILD", NativePath(big + "|" + out_).c_str()));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  const BOOL started = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                        nullptr, &startup, &child);
+  ::SetEnvironmentVariableW(L"VANTREL_COPY_CHILD", nullptr);
+  ASSERT_TRUE(started);
+  bool seen = false;
+  for (int i = 0; i < 20000 && !seen; ++i) {
+    seen = HasOwnTemporary(out_);
+    if (!seen && ::WaitForSingleObject(child.hProcess, 1) == WAIT_OBJECT_0) break;
+  }
+  ::TerminateProcess(child.hProcess, 9);
+  ::WaitForSingleObject(child.hProcess, 10000);
+  ::CloseHandle(child.hThread);
+  ::CloseHandle(child.hProcess);
+  if (!seen) GTEST_SKIP() << "the copy ended before its temporary was seen";
+  for (int i = 0; i < 100 && !Names(out_).empty(); ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(Names(out_), std::vector<std::string>{}) << "the temporary went with the killed program";
+}
+
 // Windows refuses to replace or delete a read-only file; Wine would do both,
 // so the actions refuse by themselves and both answer alike.
 TEST_F(WindowsActions, ReadOnlyFilesAreNeitherReplacedNorDeleted) {

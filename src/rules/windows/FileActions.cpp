@@ -192,9 +192,10 @@ Error OpenTargetDir(const std::string& dir, Handle& out) {
   return (info.attributes & FILE_ATTRIBUTE_DIRECTORY) ? Error{} : Own(ENOTDIR);
 }
 
-Error RemoveByHandle(HANDLE h) {
-  FILE_DISPOSITION_INFO remove{TRUE};
-  return ::SetFileInformationByHandle(h, FileDispositionInfo, &remove, sizeof remove) ? Error{} : LastError();
+// Removes the entry once the last handle on it closes; false takes that back.
+Error RemoveByHandle(HANDLE h, bool remove = true) {
+  FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(remove)};
+  return ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) ? Error{} : LastError();
 }
 
 // Gives the open file the name in the open folder dir, relative to it. The
@@ -264,6 +265,9 @@ class NewFile {
       if (e.code != EEXIST) break;
     }
     if (e) return e;
+    // Marked for removal until it takes its name, so that a copy killed
+    // midway leaves no temporary: the system removes it with the last handle.
+    if (Error marked = RemoveByHandle(file_.Get())) return marked;
     if (Error copied = CopyData(source, file_.Get())) return copied;
     if (durable && !::FlushFileBuffers(file_.Get())) return LastError();
     return {};
@@ -279,7 +283,11 @@ class NewFile {
           there.ReadOnly())
         return platform::ErrorFromWin32(ERROR_ACCESS_DENIED);
     }
-    if (Error e = RenameInto(file_.Get(), dir_, name, replace)) return e;
+    if (Error e = RemoveByHandle(file_.Get(), false)) return e;
+    if (Error e = RenameInto(file_.Get(), dir_, name, replace)) {
+      RemoveByHandle(file_.Get());
+      return e;
+    }
     placed_ = true;
     name_ = name;
     Tell(changes_, ActionChange::FileAppeared, JoinPath(folder_, name));
