@@ -6,6 +6,7 @@
 #include "rules/ActionQueue.h"
 #include "rules/FileActions.h"
 #include "rules/ProgramAction.h"
+#include "rules/RuleMatcher.h"
 #include "rules/WholeFile.h"
 #include "text/PathRoutines.h"
 #include "text/AtomicFile.h"
@@ -517,6 +518,21 @@ TEST_F(WindowsActions, AFolderIsNeverCopiedOrMovedIntoItself) {
   r = MoveDirectoryAction(in_ + "\\t", in_ + "\\t\\inner");
   EXPECT_EQ(r.code, kTargetInsideSource) << r.error;
   EXPECT_EQ(Names(in_ + "\\t\\inner"), std::vector<std::string>{});
+}
+
+// The echo of an action comes back spelled as the disk or the watching
+// rule spells the folder; Windows tells no difference, nor may the memory
+// of our own changes.
+TEST(WindowsOwnChanges, AnEchoIsKnownWhateverTheLetterCaseAndSeparators) {
+  OwnChanges own;
+  const auto now = OwnChanges::Clock::now();
+  own.Remember({ActionChange::FileAppeared, "D:\\Bak\\a.txt", {}}, now);
+  own.Remember({ActionChange::Renamed, "D:\\In\\scan.pdf", "D:\\Out\\scan.pdf"}, now);
+  EXPECT_FALSE(own.Consume("d:/bak/A.TXT", "删除文件", now));
+  EXPECT_TRUE(own.Consume("d:/bak/A.TXT", "新建文件", now));
+  EXPECT_FALSE(own.Consume("D:\\Bak\\a.txt", "新建文件", now)) << "used up once";
+  EXPECT_TRUE(own.Consume("d:\\out\\SCAN.pdf", "新建文件", now));
+  EXPECT_FALSE(own.Consume("D:\\In\\scan.pdf", "删除文件", now)) << "both ends went with the one event";
 }
 
 // What the C runtime (and CommandLineToArgvW) reads back from a quoted
