@@ -34,13 +34,18 @@ target_link_libraries(windows_actions_tests PRIVATE vantrel_core GTest::gtest_ma
 add_executable(argv_recorder rules/ArgvRecorder.cpp)
 target_link_options(argv_recorder PRIVATE -municode)
 add_dependencies(windows_actions_tests argv_recorder)
+
 # Wine makes no junction, but shows a Unix link to a folder as a reparse
-# point: Linux makes the links the reparse-point test needs, afresh per run.
-set(vantrel_unix_links ${CMAKE_CURRENT_BINARY_DIR}/unix-links)
-add_test(NAME windows_unix_links COMMAND sh -c [[
-  set -e; d="$1"; rm -rf "$d"; mkdir -p "$d/outside" "$d/empty" "$d/in/del" "$d/in/src" "$d/out"
-  printf keep >"$d/outside/keep.txt"
-  for l in out/tree in/del/j in/src/j; do ln -s "$d/outside" "$d/$l"; done; ln -s "$d/empty" "$d/in/del/e"]] sh ${vantrel_unix_links})
-set_tests_properties(windows_unix_links PROPERTIES FIXTURES_SETUP unix_links)
-gtest_discover_tests(windows_actions_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES
-  ENVIRONMENT "VANTREL_UNIX_LINKS=Z:${vantrel_unix_links}" FIXTURES_REQUIRED unix_links)
+# point: where the tests run on a Unix host, it makes the links the
+# reparse-point test needs, afresh per run.
+if(CMAKE_HOST_UNIX)
+  set(vantrel_unix_links ${CMAKE_CURRENT_BINARY_DIR}/unix-links)
+  add_test(NAME windows_unix_links COMMAND sh -c [[
+    set -e; d="$1"; rm -rf "$d"; mkdir -p "$d/outside" "$d/empty" "$d/in/del" "$d/in/src" "$d/out"
+    printf keep >"$d/outside/keep.txt"
+    for l in out/tree in/del/j in/src/j; do ln -s "$d/outside" "$d/$l"; done; ln -s "$d/empty" "$d/in/del/e"]]
+    sh ${vantrel_unix_links})
+  set_tests_properties(windows_unix_links PROPERTIES FIXTURES_SETUP unix_links)
+  set(vantrel_link_properties PROPERTIES ENVIRONMENT "VANTREL_UNIX_LINKS=Z:${vantrel_unix_links}" FIXTURES_REQUIRED unix_links)
+endif()
+gtest_discover_tests(windows_actions_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 ${vantrel_link_properties})
