@@ -289,6 +289,28 @@ TEST_F(WindowsActions, ReadOnlyFilesAreNeitherReplacedNorDeleted) {
   EXPECT_FALSE(Exists(out_ + "\\tree"));
 }
 
+// A file another program holds without sharing its removal stays, with the
+// folders above it; everything else of the tree goes. A move of it fails as
+// in use, not as being written: no waiting for a writer would end.
+TEST_F(WindowsActions, AFileInUseStaysAndTheRestOfTheTreeGoes) {
+  MakeDir(in_ + "\\tree\\busy");
+  MakeDir(in_ + "\\tree\\idle");
+  Put(in_ + "\\tree\\busy\\open.txt", "open");
+  Put(in_ + "\\tree\\busy\\closed.txt", "closed");
+  Put(in_ + "\\tree\\idle\\x.txt", "x");
+  HANDLE user = ::CreateFileW(NativePath(in_ + "\\tree\\busy\\open.txt").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(user, INVALID_HANDLE_VALUE);
+  ActionResult moved = MoveFileAction(in_ + "\\tree\\busy\\open.txt", out_, in_);
+  ActionResult r = DeleteDirectoryTree(in_ + "\\tree");
+  ::CloseHandle(user);
+  EXPECT_EQ(moved.code, EBUSY) << moved.error;
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(Names(in_ + "\\tree"), std::vector<std::string>{"busy"});
+  EXPECT_EQ(Names(in_ + "\\tree\\busy"), std::vector<std::string>{"open.txt"});
+  EXPECT_TRUE(Names(out_).empty());
+}
+
 // Junctions where the system makes them. Wine makes none (it refuses the
 // request), but shows a Unix link to a folder as a reparse point in a
 // listing: the test's fixture makes such links, the same three, beside

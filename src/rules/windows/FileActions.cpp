@@ -4,6 +4,7 @@
 #include "platform/windows/Handle.h"
 #include "platform/windows/Wide.h"
 #include "rules/ActionNames.h"
+#include "rules/WholeFile.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
 
@@ -160,6 +161,14 @@ Error OpenEntry(const std::string& path, ACCESS_MASK access, ULONG share, Handle
   return {};
 }
 
+// Why a file could not be opened for its move: a program writing it (the
+// job waits for it to finish), or one merely holding it without sharing its
+// removal, which no waiting for a writer would end.
+Error InUse(const std::string& path) {
+  return LookForWriters(path).answer == WriterLook::Writer ? Own(kSourceBeingWritten)
+                                                           : platform::ErrorFromWin32(ERROR_SHARING_VIOLATION);
+}
+
 // A regular file to copy from: shared for reading only, so that a program
 // still writing it makes the open fail, and none can start writing it
 // while it is copied. With remove, the handle can take the file away once
@@ -170,7 +179,10 @@ Error OpenSource(const std::string& path, bool remove, Handle& out, Info& info) 
                           FILE_SHARE_READ | (remove ? 0 : FILE_SHARE_DELETE), nullptr, OPEN_EXISTING,
                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN,
                           nullptr));
-  if (!out.Valid()) return ::GetLastError() == ERROR_SHARING_VIOLATION ? Own(kSourceBeingWritten) : LastError();
+  if (!out.Valid()) {
+    if (::GetLastError() != ERROR_SHARING_VIOLATION) return LastError();
+    return remove ? InUse(path) : Own(kSourceBeingWritten);
+  }
   if (::GetFileType(out.Get()) != FILE_TYPE_DISK) return Own(kNotRegularFile);
   if (Error e = InfoOf(out.Get(), info)) return e;
   MarkFollowed(info, ::GetFileAttributesW(platform::NativePath(path).c_str()));
@@ -643,7 +655,7 @@ ActionResult MoveFileAction(const std::string& path, const std::string& targetDi
   Handle source;
   Info info;
   if (Error e = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES, kShareAll, source, info))
-    return Failed(first, e.native == ERROR_SHARING_VIOLATION ? Own(kSourceBeingWritten) : e);
+    return Failed(first, e.native == ERROR_SHARING_VIOLATION ? InUse(path) : e);
   if (info.followed) return Failed(first, Own(ELOOP));
   Handle dir;
   if (Error e = OpenTargetDir(targetDir, dir)) return Failed(first, e);
