@@ -32,15 +32,37 @@ gtest_discover_tests(core_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 add_executable(code_page_probe platform/CodePageProbe.cpp)
 add_test(NAME windows_code_page COMMAND code_page_probe)
 
-# The program without a window under Wine, on real folders, with tools of
-# its own: data.jl written by the Windows build of the rule-file writer, and
-# a program that records how its command line was split.
+# The rule actions on real folders, and a program for the program action to
+# start that tells what it was given.
+add_executable(windows_actions_tests rules/WindowsActionsTest.cpp)
+target_link_libraries(windows_actions_tests PRIVATE vantrel_core GTest::gtest_main)
+add_executable(argv_recorder rules/ArgvRecorder.cpp)
+target_link_options(argv_recorder PRIVATE -municode)
+add_dependencies(windows_actions_tests argv_recorder)
+
+# Wine makes no junction, but shows a Unix link to a folder as a reparse
+# point: where the tests run on a Unix host, it makes the links the
+# reparse-point test needs, afresh per run.
+if(CMAKE_HOST_UNIX)
+  set(vantrel_unix_links ${CMAKE_CURRENT_BINARY_DIR}/unix-links)
+  add_test(NAME windows_unix_links COMMAND sh -c [[
+    set -e; d="$1"; rm -rf "$d"; mkdir -p "$d/outside" "$d/empty" "$d/in/del" "$d/in/src" "$d/out"
+    printf keep >"$d/outside/keep.txt"
+    for l in out/tree in/del/j in/src/j; do ln -s "$d/outside" "$d/$l"; done; ln -s "$d/empty" "$d/in/del/e"]]
+    sh ${vantrel_unix_links})
+  set_tests_properties(windows_unix_links PROPERTIES FIXTURES_SETUP unix_links)
+  set(vantrel_link_properties PROPERTIES ENVIRONMENT "VANTREL_UNIX_LINKS=Z:${vantrel_unix_links}" FIXTURES_REQUIRED unix_links)
+endif()
+gtest_discover_tests(windows_actions_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 ${vantrel_link_properties})
+
+# The program without a window under Wine, on real folders: data.jl written
+# by the Windows build of the rule-file writer, and the recorder above as
+# the program rule's program.
 if(TARGET vantrel-headless)
   add_executable(write_rule_file app/WriteRuleFile.cpp)
   target_link_libraries(write_rule_file PRIVATE vantrel_core)
-  add_executable(args_to_file windows/ArgsToFile.cpp)
   add_test(NAME windows_headless
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/headless/windows_headless_test.sh ${VANTREL_WINEPREFIX}
-            $<TARGET_FILE:vantrel-headless> $<TARGET_FILE:write_rule_file> $<TARGET_FILE:args_to_file>)
+            $<TARGET_FILE:vantrel-headless> $<TARGET_FILE:write_rule_file> $<TARGET_FILE:argv_recorder>)
   set_tests_properties(windows_headless PROPERTIES TIMEOUT 600)
 endif()

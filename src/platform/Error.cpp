@@ -27,6 +27,8 @@ std::string FileErrorText(int error) {
       return "文件夹经挂载又出现在自身之内,不进入";
     case kOtherSystemError:
       return "系统错误";
+    case kLinkNotCopied:
+      return "是一个链接(重解析点),不复制";
     default:
       break;
   }

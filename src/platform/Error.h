@@ -18,6 +18,7 @@ enum FileError : int {
   kFolderMoved,         // a folder being walked was moved away meanwhile
   kFolderLoop,          // a folder reached again below itself, through a mount
   kOtherSystemError,    // a system error with no portable name: its native number tells
+  kLinkNotCopied,       // a link where a file was to be copied: what it points to is not the rule's to hand out
 };
 // The text of an errno value or of a FileError.
 std::string FileErrorText(int error);

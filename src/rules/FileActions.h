@@ -10,6 +10,15 @@
 // is taken exclusively, filled, and removed again should that fail. Anything
 // that is not a regular file, a link or a folder (FIFO, socket, device) is
 // never opened.
+//
+// On Windows a link is a symbolic link or junction (a reparse point that
+// stands for another name). Links are never copied there: making one needs
+// a privilege the user seldom has, and what one points to is not the rule's
+// to hand out; a copy of one fails, a folder copy counts it as not copied.
+// The read-only attribute makes a file read-only: such a file is neither
+// replaced by a folder copy nor deleted, nor moved across volumes, since
+// its source could not go. A program still writing a file is told by the
+// share modes: the file is not copied or moved while it holds it.
 #include <functional>
 #include <string>
 #include <string_view>
@@ -49,7 +58,7 @@ std::size_t CountMatchingFiles(const std::string& directory, std::string_view pa
 // Into targetDir under the file's name, or a numbered name when it is taken:
 // base(n).ext, n starting at the count of files matching "*" plus the
 // monitored path's extension and going up until a name is free. A link is
-// copied as a link. A file that changed while it was copied, or that another
+// copied as a link (on Linux). A file that changed while it was copied, or that another
 // program still holds open for writing, is not copied.
 ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
                             const ActionChanges& changes = {});
@@ -57,7 +66,8 @@ ActionResult CopyFileAction(const std::string& path, const std::string& targetDi
 // place and the source did not change meanwhile.
 ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
                             const ActionChanges& changes = {});
-// A file without any write permission bit is read-only and stays.
+// A file without any write permission bit (Linux) or with the read-only
+// attribute (Windows) is read-only and stays.
 ActionResult DeleteFileAction(const std::string& path, const ActionChanges& changes = {});
 
 // The name a directory copy takes: the folder's name without its last
@@ -66,7 +76,7 @@ std::string DirectoryCopyName(const std::string& path);
 
 // Copies into targetDir/DirectoryCopyName, merging into what is there and
 // replacing files of the same name, each only once its copy is whole; links
-// are copied as links.
+// are copied as links (on Linux).
 ActionResult CopyDirectoryAction(const std::string& path, const std::string& targetDir,
                                  const ActionChanges& changes = {});
 // Moves to targetDir/<last component>, never replacing anything. Across file

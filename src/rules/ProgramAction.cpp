@@ -1,20 +1,9 @@
 #include "rules/ProgramAction.h"
 
-#include "text/AtomicFile.h"
 #include "text/TextRules.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace vantrel {
 namespace {
@@ -38,14 +27,6 @@ std::string Substitute(const std::string& field, const std::string& itemName, co
   }
   out.append(field, at);
   return out;
-}
-
-// A program part that names something other than an executable (a document,
-// a folder) is opened with the desktop's opener.
-bool IsExecutable(const std::string& program) {
-  if (program.find('/') == std::string::npos) return true;  // looked up in PATH
-  struct stat st {};
-  return ::stat(program.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(program.c_str(), X_OK) == 0;
 }
 
 }  // namespace
@@ -84,6 +65,73 @@ std::vector<std::string> SplitWords(const std::string& text) {
   return words;
 }
 
+std::vector<std::string> SplitCommandLine(const std::string& text) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false, quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (!quoted && (c == ' ' || c == '\t' || c == '\n')) {
+      if (inWord) words.push_back(std::move(word));
+      word.clear();
+      inWord = false;
+      continue;
+    }
+    inWord = true;
+    if (c == '\\') {
+      std::size_t n = 0;
+      while (i < text.size() && text[i] == '\\') ++n, ++i;
+      if (i < text.size() && text[i] == '"') {
+        // 2n backslashes before a quote are n and the quote counts; 2n+1
+        // are n and a quote of the text.
+        word.append(n / 2, '\\');
+        if (n % 2) {
+          word += '"';
+        } else {
+          quoted = !quoted;
+        }
+      } else {
+        word.append(n, '\\');
+        --i;
+      }
+    } else if (c == '"') {
+      // Inside quotes, a doubled quote is one of the text, as the C runtime
+      // has read it since 2008.
+      if (quoted && i + 1 < text.size() && text[i + 1] == '"') {
+        word += '"';
+        ++i;
+      } else {
+        quoted = !quoted;
+      }
+    } else {
+      word += c;
+    }
+  }
+  if (inWord) words.push_back(std::move(word));
+  return words;
+}
+
+std::string QuoteCommandLineArgument(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) return argument;
+  std::string out = "\"";
+  for (std::size_t i = 0;; ++i) {
+    std::size_t backslashes = 0;
+    while (i < argument.size() && argument[i] == '\\') ++backslashes, ++i;
+    if (i == argument.size()) {
+      // Doubled, so that the closing quote stays a quote.
+      out.append(backslashes * 2, '\\');
+      break;
+    }
+    if (argument[i] == '"') {
+      out.append(backslashes * 2 + 1, '\\');
+    } else {
+      out.append(backslashes, '\\');
+    }
+    out += argument[i];
+  }
+  return out + "\"";
+}
+
 ProgramLaunch RunProgramAction(const std::string& operand, const std::string& itemName,
                                const std::string& effectivePath) {
   ProgramLaunch launch;
@@ -93,54 +141,15 @@ ProgramLaunch RunProgramAction(const std::string& operand, const std::string& it
   launch.fieldsOk = true;
   std::string program = Substitute(fields[0], itemName, effectivePath);
   std::vector<std::string> args;
-  for (const std::string& word : SplitWords(fields[1])) args.push_back(Substitute(word, itemName, effectivePath));
-  bool hidden = LeadingInteger(fields[2]) == 1;
+#ifdef _WIN32
+  const std::vector<std::string> words = SplitCommandLine(fields[1]);
+#else
+  const std::vector<std::string> words = SplitWords(fields[1]);
+#endif
+  for (const std::string& word : words) args.push_back(Substitute(word, itemName, effectivePath));
   launch.detail = program + " " + Substitute(fields[1], itemName, effectivePath);
-
-  std::vector<std::string> argv;
-  if (IsExecutable(program)) {
-    argv.push_back(program);
-    argv.insert(argv.end(), args.begin(), args.end());
-  } else {
-    argv = {"xdg-open", program};
-  }
-  std::vector<char*> cargv;
-  for (std::string& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  // Its own session, so it outlives us and takes no signals meant for us;
-  // the signals we take as events are its own again.
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &all);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  if (hidden) {
-    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
-  }
-  pid_t pid = 0;
-  int rc = posix_spawnp(&pid, cargv[0], &files, &attr, cargv.data(), environ);
-  posix_spawn_file_actions_destroy(&files);
-  posix_spawnattr_destroy(&attr);
-  if (rc != 0) {
-    launch.error = FileErrorText(rc);
-    return launch;
-  }
-  launch.started = true;
-  launch.pid = pid;
-  // Not waited for, but reaped when it ends, so no zombie is left.
-  std::thread([pid] {
-    int status;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
+  const std::int64_t mode = LeadingInteger(fields[2]);
+  StartProgram(program, args, mode >= 0 && mode <= 3 ? static_cast<int>(mode) : 0, launch);
   return launch;
 }
 

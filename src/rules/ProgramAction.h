@@ -15,15 +15,28 @@ struct ProgramLaunch {
   int pid = 0;
 };
 
-// POSIX shell word splitting without any expansion: blanks separate words,
-// quotes and backslashes group them.
+// How the parameter text becomes words, before anything is filled in: the
+// way the system's users write a command. Linux: POSIX shell word splitting
+// without any expansion (blanks separate words, quotes and backslashes
+// group them). Windows: the C runtime's reading of a command line, where a
+// backslash is literal unless quotes follow it, so C:\dir\x.txt stays one
+// path.
 std::vector<std::string> SplitWords(const std::string& text);
+std::vector<std::string> SplitCommandLine(const std::string& text);
+// One argument as a Windows command line carries it so that the C runtime
+// (and CommandLineToArgvW) reads back exactly the argument.
+std::string QuoteCommandLineArgument(const std::string& argument);
 
-// Show modes: 0 normal, 1 hidden, 2 minimised, 3 maximised. A desktop cannot
-// be told another program's first window state, so all but hidden start
-// the program normally; hidden starts it with no terminal and its output
-// discarded.
+// Show modes: 0 normal, 1 hidden, 2 minimised, 3 maximised, anything else
+// normal. On Windows the started program is told the mode. On Linux a
+// desktop cannot be told another program's first window state, so all but
+// hidden start the program normally; hidden starts it with no terminal and
+// its output discarded.
 ProgramLaunch RunProgramAction(const std::string& operand, const std::string& itemName,
                                const std::string& effectivePath);
+
+// The start itself, per system: sets started, error and pid.
+void StartProgram(const std::string& program, const std::vector<std::string>& args, int showMode,
+                  ProgramLaunch& launch);
 
 }  // namespace vantrel

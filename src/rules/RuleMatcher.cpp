@@ -98,6 +98,28 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
   }
 }
 
+namespace {
+
+// Paths as the file system tells them apart. Windows ignores letter case and
+// takes "/" for "\\": the echo of a copy into "D:\\Bak" comes back as
+// "D:\\bak\\..." when that is how the folder is spelled on disk or in the
+// rule that watches it. ASCII letters only, which covers drive letters and
+// most folder names typed differently.
+std::string Key(const std::string& path) {
+#ifdef _WIN32
+  std::string key = path;
+  for (char& c : key) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c == '/') c = '\\';
+  }
+  return key;
+#else
+  return path;
+#endif
+}
+
+}  // namespace
+
 void OwnChanges::Forget(Clock::time_point now) {
   std::erase_if(paths_, [&](const auto& entry) { return entry.second.until < now; });
 }
@@ -124,17 +146,18 @@ void OwnChanges::Remember(const ActionChange& change, Clock::time_point now) {
   switch (change.kind) {
     case ActionChange::FileAppeared:
     case ActionChange::FolderAppeared:
-      paths_.emplace(change.path, Expected{true, change.kind == ActionChange::FolderAppeared ? IsFolder : File, {}, until});
+      paths_.emplace(Key(change.path),
+                     Expected{true, change.kind == ActionChange::FolderAppeared ? IsFolder : File, {}, until});
       break;
     case ActionChange::FileVanished:
     case ActionChange::FolderVanished:
-      paths_.emplace(change.path,
+      paths_.emplace(Key(change.path),
                      Expected{false, change.kind == ActionChange::FolderVanished ? IsFolder : File, {}, until});
       break;
     case ActionChange::Renamed:
       // One event may stand for both ends (a rename), or one for each.
-      paths_.emplace(change.path, Expected{false, Either, change.to, until});
-      paths_.emplace(change.to, Expected{true, Either, change.path, until});
+      paths_.emplace(Key(change.path), Expected{false, Either, Key(change.to), until});
+      paths_.emplace(Key(change.to), Expected{true, Either, Key(change.path), until});
       break;
   }
 }
@@ -153,13 +176,14 @@ bool OwnChanges::Consume(const std::string& path, const std::string& eventName, 
   // A rename event carries the old path: the vanishing end of a move.
   const bool appears = !TextContains(eventName, "删除") && !TextContains(eventName, "重命名");
   const Folder folder = TextContains(eventName, "目录") ? IsFolder : File;
-  auto [from, to] = paths_.equal_range(path);
+  const std::string key = Key(path);
+  auto [from, to] = paths_.equal_range(key);
   for (auto it = from; it != to; ++it) {
     const Expected& e = it->second;
     if (e.until < handedOver || e.appears != appears || (e.folder != Either && e.folder != folder)) continue;
     std::string partner = e.partner;
     paths_.erase(it);
-    if (!partner.empty()) Erase(partner, path);
+    if (!partner.empty()) Erase(partner, key);
     return true;
   }
   return false;

@@ -1,14 +1,25 @@
 #pragma once
 // Whether a file is whole: no program holds it open for writing. Where the
-// kernel will tell (a read lease is granted exactly when nobody writes), it
+// system will tell (Linux grants a read lease exactly when nobody writes;
+// Windows refuses an open that shares no writing while somebody writes), it
 // is asked; where it will not (the file is not ours, the file system keeps
 // no leases), a file whose size and times stay unchanged for a while is
 // taken as whole.
+#include "platform/StoredFile.h"
+
 #include <chrono>
 #include <string>
-#include <sys/stat.h>
 
 namespace vantrel {
+
+// What the system says of a file's writers, once.
+struct WriterLook {
+  enum Answer { NotRegular, NoWriter, Writer, Unknown };
+  Answer answer = NotRegular;
+  platform::FileStamp stamp;  // for Unknown: what steadiness is judged on
+  std::chrono::nanoseconds age{};  // since the file's last change, by its own times
+};
+WriterLook LookForWriters(const std::string& path);
 
 class WholeFileWatch {
  public:
@@ -26,7 +37,7 @@ class WholeFileWatch {
  private:
   std::string path_;
   bool seen_ = false;
-  struct stat last_ {};
+  platform::FileStamp last_{};
   Clock::time_point steadySince_{};
 };
 

@@ -4,10 +4,10 @@
 # program rule as single arguments; a burst of 20,000 files is listed with
 # none missing; an overflow is told; a second start is refused and --quit
 # ends the running copy cleanly.
-#   windows_headless_test.sh PREFIX HEADLESS.EXE WRITE_RULE_FILE.EXE ARGS_TO_FILE.EXE
+#   windows_headless_test.sh PREFIX HEADLESS.EXE WRITE_RULE_FILE.EXE ARGV_RECORDER.EXE
 set -u
 export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-exe=$2 write_rules=$3 args_exe=$4
+exe=$2 write_rules=$3 recorder=$4
 work=$(mktemp -d)
 pid=
 cleanup() {
@@ -37,10 +37,11 @@ printf '[\xbc\xe0\xbf\xd8\xc9\xe8\xd6\xc3]\r\n\xc8\xab\xc5\xcc\xbc\xe0\xbf\xd8=\
 # listed and fire nothing.
 wine "$write_rules" "$(win "$home")\\data.jl" \
   新建文件 "$(win "$in")" "【复制文件】$(win "$out")" \
-  新建文件 "$(win "$in")" "【执行程序】$(win "$args_exe")§\"$(win "$ran")\\#文件名.args\" #路径 #文件名§1" \
+  新建文件 "$(win "$in")" "【执行程序】$(win "$recorder")§#路径 #文件名§1" \
   新建目录 "$(win "$burst")" "【复制文件】$(win "$out")" >/dev/null 2>"$work/err" || fail "cannot write data.jl"
 
-wine "$exe" --home "$(win "$home")" --console >"$work/out.txt" 2>"$work/err" &
+# The recorder writes what it was given here, for each start anew.
+VANTREL_ARGV_FILE=$(win "$ran/argv") wine "$exe" --home "$(win "$home")" --console >"$work/out.txt" 2>"$work/err" &
 pid=$!
 for i in $(seq 40); do
   mkdir "$in/.probe$i"
@@ -50,17 +51,25 @@ done
 wait_for ".probe" 1 || fail "changes never reached the program"
 
 # A file from a Linux program, one from a Wine program, a Chinese and emoji
-# name with blanks.
-head -c 3000000 /dev/urandom >"$in/linux.bin"
-wine cmd /c "echo made by wine> $(win "$in")\\wine.txt" >/dev/null 2>&1
-printf '中文' >"$in/报告 😀 a&b.txt"
+# name with blanks and an ampersand, one at a time so that each start of the
+# program rule is seen.
+expect_args() {
+  # Hidden (show mode 1), then the path and the name, one argument each
+  # whatever they hold.
+  printf 'show=0\0%s\0%s\0\n' "$(win "$in")\\$1" "$1"
+}
 for name in linux.bin wine.txt "报告 😀 a&b.txt"; do
-  for _ in $(seq 400); do [ -f "$ran/$name.args" ] && cmp -s "$in/$name" "$out/$name" && break; sleep 0.05; done
+  rm -f "$ran/argv"
+  case $name in
+    linux.bin) head -c 3000000 /dev/urandom >"$in/$name" ;;
+    wine.txt) wine cmd /c "echo made by wine> $(win "$in")\\$name" >/dev/null 2>&1 ;;
+    *) printf '中文' >"$in/$name" ;;
+  esac
+  for _ in $(seq 400); do [ -f "$ran/argv" ] && cmp -s "$in/$name" "$out/$name" && break; sleep 0.05; done
   cmp "$in/$name" "$out/$name" || fail "$name was not copied byte for byte"
-  [ -f "$ran/$name.args" ] || fail "the program rule did not act on $name"
-  # One argument for the path, one for the name, whatever they hold.
-  printf '%s\n%s\n' "$(win "$in")\\$name" "$name" | cmp -s - "$ran/$name.args" ||
-    fail "the program got other arguments for $name: $(cat "$ran/$name.args")"
+  [ -f "$ran/argv" ] || fail "the program rule did not act on $name"
+  expect_args "$name" | cmp -s - "$ran/argv" ||
+    fail "the program got other arguments for $name: $(tr '\0' '|' <"$ran/argv")"
 done
 logged | grep -q "复制文件】$(win "$out")\\\\linux.bin" || fail "no log record of the copy"
 

@@ -1,6 +1,7 @@
 #include "platform/StoredFile.h"
 
 #include "platform/OwnTemporary.h"
+#include "platform/windows/Handle.h"
 #include "platform/windows/Wide.h"
 
 #include <windows.h>
@@ -11,21 +12,6 @@
 
 namespace vantrel::platform {
 namespace {
-
-class Handle {
- public:
-  explicit Handle(HANDLE h) : h_(h) {}
-  ~Handle() {
-    if (Valid()) ::CloseHandle(h_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  bool Valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-  HANDLE Get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -49,23 +35,6 @@ std::string DirectoryOf(const std::string& path) {
   std::size_t slash = LastSeparator(path);
   if (slash == std::string::npos) return ".";
   return path.substr(0, slash == 0 ? 1 : slash);
-}
-
-// The DOS device names, which Windows opens as devices in any folder and
-// with any extension, and the device namespace itself: opening one could
-// block or act (a serial line raises its control lines).
-bool NamesDevice(std::string_view path) {
-  if (path.rfind("\\\\.\\", 0) == 0 || path.rfind("//./", 0) == 0) return true;
-  std::size_t slash = LastSeparator(path);
-  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  name = name.substr(0, name.find('.'));
-  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-  std::string upper;
-  for (char c : name) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" || upper == "CONOUT$")
-    return true;
-  return upper.size() == 4 && (upper.rfind("COM", 0) == 0 || upper.rfind("LPT", 0) == 0) && upper[3] >= '0' &&
-         upper[3] <= '9';
 }
 
 std::int64_t Ticks(const LARGE_INTEGER& t) { return t.QuadPart; }

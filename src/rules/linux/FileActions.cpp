@@ -1,5 +1,7 @@
 #include "rules/FileActions.h"
 
+#include "rules/ActionNames.h"
+
 #include "text/AtomicFile.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
@@ -333,18 +335,6 @@ int PlaceLink(const std::string& target, int dir, const char* name, bool replace
   return error;
 }
 
-struct Names {
-  std::string file, base, extension;
-};
-
-Names SplitName(const std::string& path) {
-  Names n;
-  n.file = PathFileName(path, true);
-  n.extension = PathExtension(n.file);
-  n.base = n.file.substr(0, n.file.size() - n.extension.size());
-  return n;
-}
-
 std::size_t CountMatchingIn(int dir, std::string_view patterns) {
   std::size_t count = 0;
   for (const std::string& pattern : SplitText(patterns, "|")) {
@@ -368,48 +358,35 @@ std::size_t CountMatchingIn(int dir, std::string_view patterns) {
   return count;
 }
 
-struct Placed {
-  std::string name;
-  int error = 0;
-};
-
-// Gives the file its own name in dir or, when that is taken, the first free
-// numbered one. place(name) answers 0, EEXIST (taken) or another error.
+// Numbered as everywhere, counting in the open folder.
 template <typename Place>
-Placed PlaceNumbered(int dir, const Names& names, const std::string& monitoredPath, Place place) {
-  Placed placed{names.file, place(names.file.c_str())};
-  if (placed.error != EEXIST) return placed;
-  std::size_t n = CountMatchingIn(dir, "*" + PathExtension(PathFileName(monitoredPath, true)));
-  for (std::size_t tries = 0; tries < (std::size_t{1} << 20); ++tries, ++n) {
-    placed.name = names.base + "(" + std::to_string(n) + ")" + names.extension;
-    placed.error = place(placed.name.c_str());
-    if (placed.error != EEXIST) return placed;
-  }
-  return placed;
+PlacedName PlaceNumberedIn(int dir, const ActionNames& names, const std::string& monitoredPath, Place place) {
+  return vantrel::PlaceNumbered(names, monitoredPath, place,
+                                [dir](const std::string& pattern) { return CountMatchingIn(dir, pattern); });
 }
 
-ActionResult Result(const std::string& targetDir, const Placed& placed) {
+ActionResult Result(const std::string& targetDir, const PlacedName& placed) {
   std::string target = JoinPath(targetDir, placed.name);
   return placed.error ? Failed(std::move(target), placed.error) : Done(std::move(target));
 }
 
 // Across file systems: a complete, unchanged copy first, then the source.
 ActionResult MoveAcross(const std::string& path, const struct stat& st, int dir, const std::string& targetDir,
-                        const Names& names, const std::string& monitoredPath, const ActionChanges& changes) {
+                        const ActionNames& names, const std::string& monitoredPath, const ActionChanges& changes) {
   const Teller tell(changes, targetDir);
   std::string first = JoinPath(targetDir, names.file);
   if (S_ISDIR(st.st_mode)) return Failed(first, EXDEV);
-  Placed placed;
+  PlacedName placed;
   struct stat copied = st;
   if (S_ISLNK(st.st_mode)) {
     std::string link;
     if (int error = ReadLinkAt(AT_FDCWD, path.c_str(), link)) return Failed(first, error);
-    placed = PlaceNumbered(dir, names, monitoredPath,
+    placed = PlaceNumberedIn(dir, names, monitoredPath,
                            [&](const char* name) { return PlaceLink(link, dir, name, false, tell); });
   } else {
     NewFile copy(dir, true, tell);
     if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, copied)) return Failed(first, error);
-    placed = PlaceNumbered(dir, names, monitoredPath, [&](const char* name) { return copy.LinkNoReplace(name); });
+    placed = PlaceNumberedIn(dir, names, monitoredPath, [&](const char* name) { return copy.LinkNoReplace(name); });
   }
   if (placed.error) return Result(targetDir, placed);
   ::fsync(dir);
@@ -836,7 +813,7 @@ int OpenParent(const std::string& path, UniqueFd& parent, std::string& name) {
 
 // A file given its new name by a link loses its old one, unless something
 // else stands there by now, which stays.
-ActionResult DropLinkedSource(const std::string& path, int dir, const std::string& targetDir, const Placed& placed,
+ActionResult DropLinkedSource(const std::string& path, int dir, const std::string& targetDir, const PlacedName& placed,
                               const ActionChanges& changes) {
   const std::string target = JoinPath(targetDir, placed.name);
   struct stat moved {}, now {};
@@ -866,7 +843,7 @@ ActionResult CopyFileAction(const std::string& path, const std::string& targetDi
                             const ActionChanges& changes) {
   const std::string folder = CleanPath(targetDir);
   const Teller tell(changes, folder);
-  Names names = SplitName(path);
+  ActionNames names = SplitActionName(path);
   std::string first = JoinPath(folder, names.file);
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return Failed(first, errno);
@@ -878,21 +855,21 @@ ActionResult CopyFileAction(const std::string& path, const std::string& targetDi
     // was never meant to hand out.
     std::string link;
     if (int error = ReadLinkAt(AT_FDCWD, path.c_str(), link)) return Failed(first, error);
-    return Result(folder, PlaceNumbered(dir.Get(), names, monitoredPath, [&](const char* name) {
+    return Result(folder, PlaceNumberedIn(dir.Get(), names, monitoredPath, [&](const char* name) {
                     return PlaceLink(link, dir.Get(), name, false, tell);
                   }));
   }
   NewFile copy(dir.Get(), false, tell);
   struct stat copied {};
   if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, copied)) return Failed(first, error);
-  return Result(folder, PlaceNumbered(dir.Get(), names, monitoredPath,
+  return Result(folder, PlaceNumberedIn(dir.Get(), names, monitoredPath,
                                       [&](const char* name) { return copy.LinkNoReplace(name); }));
 }
 
 ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
                             const ActionChanges& changes) {
   const std::string folder = CleanPath(targetDir);
-  Names names = SplitName(path);
+  ActionNames names = SplitActionName(path);
   std::string first = JoinPath(folder, names.file);
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return Failed(first, errno);
@@ -901,7 +878,7 @@ ActionResult MoveFileAction(const std::string& path, const std::string& targetDi
   if (int error = OpenTargetDir(targetDir, dir)) return Failed(first, error);
   bool renameRefused = false;
   bool linked = false;
-  Placed placed = PlaceNumbered(dir.Get(), names, monitoredPath, [&](const char* name) {
+  PlacedName placed = PlaceNumberedIn(dir.Get(), names, monitoredPath, [&](const char* name) {
     if (!renameRefused) {
       int error = RenameNoReplaceAt(AT_FDCWD, path.c_str(), dir.Get(), name);
       if (!error) Tell(changes, ActionChange::Renamed, path, JoinPath(folder, name));
@@ -930,11 +907,6 @@ ActionResult DeleteFileAction(const std::string& path, const ActionChanges& chan
   if (::unlink(path.c_str()) != 0) return Failed(path, errno);
   Tell(changes, ActionChange::FileVanished, path);
   return Done(path);
-}
-
-std::string DirectoryCopyName(const std::string& path) {
-  std::string name = PathFileName(path, false);
-  return name.empty() ? PathFileName(path, true) : name;
 }
 
 ActionResult CopyDirectoryAction(const std::string& path, const std::string& targetDir, const ActionChanges& changes) {
