@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -171,6 +172,60 @@ TEST_F(WindowsSourceTest, ARenamedFolderIsOneEventAndStaysAFolderUnderItsNewName
   EXPECT_FALSE(Has(SHCNE_DELETE, after));
 }
 
+TEST_F(WindowsSourceTest, AFolderMovedInIsWatchedInside) {
+  TestDir outside;
+  ASSERT_TRUE(outside.Made());
+  const std::string from = JoinPath(CleanPath(outside.Path()), "bundle"), to = P("bundle");
+  MakeFolder(from);
+  WriteText(JoinPath(from, "came.txt"), "x");
+  StartOn({dir_.Path()});
+  Move(from, to);
+  ASSERT_TRUE(WaitForEvent(SHCNE_MKDIR, to)) << Listed();
+  // Wine tells nothing inside a folder moved in until someone lists it.
+  WriteText(P("bundle\\new.txt"), "y");
+  ASSERT_TRUE(WaitForEvent(SHCNE_CREATE, P("bundle\\new.txt"))) << Listed();
+  RemoveTree(to);
+  ASSERT_TRUE(WaitForEvent(SHCNE_RMDIR, to)) << Listed();
+}
+
+// Under Wine the folder is a Linux folder too; what Linux programs do in it
+// must come through as well. Wine maps every Windows path to a Linux one.
+std::string LinuxPath(const std::string& path) {
+  using ToUnix = char*(CDECL*)(const wchar_t*);
+  auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!toUnix) return {};
+  char* unix = toUnix(NativePath(path).c_str());
+  std::string out = unix ? unix : "";
+  ::HeapFree(::GetProcessHeap(), 0, unix);
+  return out;
+}
+
+bool RunLinuxShell(const std::string& script) {
+  std::wstring command = L"Z:\\bin\\sh -c \"" + platform::WideFromUtf8(script) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return false;
+  ::WaitForSingleObject(process.hProcess, 30000);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return true;
+}
+
+TEST_F(WindowsSourceTest, WhatLinuxProgramsDoInTheFolderComesThroughUnderWine) {
+  if (!UnderWine()) GTEST_SKIP() << "only Wine has Linux programs beside Windows ones";
+  const std::string linuxRoot = LinuxPath(root_);
+  ASSERT_FALSE(linuxRoot.empty());
+  StartOn({dir_.Path()});
+  ASSERT_TRUE(RunLinuxShell("cd '" + linuxRoot + "' && mkdir d && echo a > d/f && mv d/f d/g && rm -r d"))
+      << ::GetLastError();
+  ASSERT_TRUE(WaitFor([&] {
+    return Has(SHCNE_MKDIR, P("d")) && Has(SHCNE_RENAMEITEM, P("d\\f"), P("d\\g")) && Has(SHCNE_RMDIR, P("d"));
+  })) << Listed();
+}
+
 TEST_F(WindowsSourceTest, ChineseAndEmojiNamesComeBackAsWritten) {
   StartOn({dir_.Path()});
   const std::string folder = P("中文文件夹"), file = P("中文文件夹\\报告 😀.txt"), renamed = P("中文文件夹\\新名字🎉.txt");
@@ -211,21 +266,27 @@ TEST_F(WindowsSourceTest, ABurstOfTwentyThousandNewFilesIsListedWhole) {
 }
 
 TEST_F(WindowsSourceTest, AnOverflowIsReportedNamingTheFolderAndTheFolderIsWalkedAgain) {
-  // Room for a handful of records per read: a burst cannot fit.
+  // Room for a record or two per read: a burst cannot fit.
   StartOn({dir_.Path()}, 256);
+  std::vector<std::string> folders;
   for (int i = 0; i < 300; ++i) {
     WriteText(P("f" + std::to_string(i) + "-with-a-long-name-to-fill-the-buffer.txt"), "x");
-    if (i == 150) MakeFolder(P("made-in-the-burst"));
+    if (i % 10 == 0) {
+      folders.push_back(P("folder-made-in-the-burst-" + std::to_string(i)));
+      MakeFolder(folders.back());
+    }
   }
   ASSERT_TRUE(WaitFor([&] { return !reports_.empty(); })) << "no overflow told; listed:\n" << Listed();
   EXPECT_EQ(reports_.front().kind, SourceReport::QueueOverflow);
-  EXPECT_NE(SourceReportText(reports_.front()).find(root_), std::string::npos)
-      << SourceReportText(reports_.front());
-  // Wait for the burst's reads to end, then remove the folder: known from
-  // the walk after the overflow, even if its own creation was lost.
+  EXPECT_NE(SourceReportText(reports_.front()).find(root_), std::string::npos) << SourceReportText(reports_.front());
+  // Once the burst's reads are over, the folders are removed: each must be
+  // known as a folder, from the walk after the overflow where its own
+  // creation was lost.
   WaitFor([] { return false; }, 1500ms);
-  RemoveTree(P("made-in-the-burst"));
-  ASSERT_TRUE(WaitForEvent(SHCNE_RMDIR, P("made-in-the-burst"))) << Listed();
+  for (const std::string& folder : folders) RemoveTree(folder);
+  ASSERT_TRUE(WaitFor([&] {
+    return std::all_of(folders.begin(), folders.end(), [&](const std::string& f) { return Has(SHCNE_RMDIR, f); });
+  })) << Listed();
 }
 
 TEST_F(WindowsSourceTest, TheRootsFollowWhatTheRulesNameWhileRunning) {
