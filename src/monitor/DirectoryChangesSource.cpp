@@ -90,8 +90,9 @@ struct DirectoryReadDone {
   }
 };
 
-DirectoryChangesSource::DirectoryChangesSource(std::size_t bufferBytes)
+DirectoryChangesSource::DirectoryChangesSource(std::size_t bufferBytes, DriveList drives)
     : bufferBytes_(std::max<std::size_t>(bufferBytes, sizeof(DWORD)) / sizeof(DWORD) * sizeof(DWORD)),
+      drives_(std::move(drives)),
       stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       wakeEvent_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       armedEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
@@ -256,11 +257,15 @@ std::vector<std::string> DrivesToWatch(unsigned long mask, const std::function<u
   return drives;
 }
 
-std::vector<std::string> DirectoryChangesSource::PollDrives(bool report) {
-  std::vector<std::string> opened;
-  std::vector<std::string> drives = DrivesToWatch(::GetLogicalDrives(), [](const std::string& root) {
+std::vector<std::string> DirectoryChangesSource::LocalDrives() {
+  return DrivesToWatch(::GetLogicalDrives(), [](const std::string& root) {
     return ::GetDriveTypeW(platform::WideFromUtf8(root).c_str());
   });
+}
+
+std::vector<std::string> DirectoryChangesSource::PollDrives(bool report) {
+  std::vector<std::string> opened;
+  std::vector<std::string> drives = drives_();
   std::int64_t now = NowMs();
   for (auto it = watches_.begin(); it != watches_.end();) {
     if (std::find(drives.begin(), drives.end(), (*it)->root) != drives.end()) {
@@ -417,8 +422,9 @@ void DirectoryChangesSource::Handle(std::uint32_t action, std::string path, std:
       break;
     }
     case FILE_ACTION_MODIFIED:
-      // A folder is modified whenever an entry in it changes, which is
-      // reported for the entry itself.
+      // Windows tells a write and an attribute change alike: both are
+      // updates here. A folder is modified whenever an entry in it changes,
+      // which is reported for the entry itself.
       if (!KnownFolder(path)) Consume(Raw(RawChange::Modify, false, path), now);
       break;
     case FILE_ACTION_RENAMED_OLD_NAME: {
@@ -511,9 +517,13 @@ void DirectoryChangesSource::LearnTree(const std::string& top) {
   while (!pending.empty()) {
     std::string dir = std::move(pending.back());
     pending.pop_back();
-    // Reads that complete meanwhile are armed again at once, so a long walk
-    // does not leave the system's buffers to overflow.
-    if (++listed % 256 == 0) ::SleepEx(0, TRUE);
+    if (++listed % 256 == 0) {
+      // Reads that complete meanwhile are armed again at once, so a long
+      // walk does not leave the system's buffers to overflow.
+      ::SleepEx(0, TRUE);
+      // A whole disk takes minutes to walk; stopping does not wait for it.
+      if (::WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0) return;
+    }
     HANDLE find = ::FindFirstFileExW(platform::NativePath(JoinPath(dir, "*")).c_str(), FindExInfoBasic, &found,
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (find == INVALID_HANDLE_VALUE) continue;

@@ -25,9 +25,13 @@ class DirectoryChangesSource final : public RawChangeSource {
   // network folder.
   static constexpr std::size_t kBufferBytes = 64 * 1024;
 
+  using DriveList = std::function<std::vector<std::string>()>;
+  // The system's drives, as whole-disk mode takes them.
+  static std::vector<std::string> LocalDrives();
+
   // bufferBytes other than the default is for tests that need the system's
-  // buffer to overflow.
-  explicit DirectoryChangesSource(std::size_t bufferBytes = kBufferBytes);
+  // buffer to overflow; drives for tests that make drives come and go.
+  explicit DirectoryChangesSource(std::size_t bufferBytes = kBufferBytes, DriveList drives = LocalDrives);
   ~DirectoryChangesSource() override;
   const char* Name() const override { return "ReadDirectoryChangesW"; }
   // Returns once the roots' reads are pending; their folders are walked after.
@@ -81,6 +85,7 @@ class DirectoryChangesSource final : public RawChangeSource {
   bool KnownFolder(const std::string& path) const { return folders_.count(path) != 0; }
 
   const std::size_t bufferBytes_;
+  const DriveList drives_;
   void* stopEvent_ = nullptr;
   void* wakeEvent_ = nullptr;
   void* armedEvent_ = nullptr;

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -339,6 +340,44 @@ TEST_F(WindowsSourceTest, ARuleFolderRemovedIsToldAsRemovedNotLostInSilence) {
   StartOn({root});
   RemoveTree(root);
   ASSERT_TRUE(WaitFor([&] { return Has(SHCNE_RMDIR, root) || !reports_.empty(); })) << Listed();
+}
+
+TEST_F(WindowsSourceTest, WholeDiskModeFollowsDrivesThatComeAndGo) {
+  // Folders stand in for drives: the real ones would have the whole Linux
+  // root walked under Wine.
+  TestDir second;
+  ASSERT_TRUE(second.Made());
+  const std::string secondRoot = CleanPath(second.Path());
+  std::mutex mutex;
+  std::vector<std::string> drives{root_};
+  source_ = std::make_unique<DirectoryChangesSource>(DirectoryChangesSource::kBufferBytes, [&] {
+    std::lock_guard lock(mutex);
+    return drives;
+  });
+  source_->SetRoots({});
+  std::string why;
+  ASSERT_TRUE(source_->Start(why)) << why;
+  WriteText(P("on-first.txt"), "1");
+  ASSERT_TRUE(WaitForEvent(SHCNE_CREATE, P("on-first.txt"))) << Listed();
+  EXPECT_FALSE(Has(SHCNE_DRIVEADD, root_)) << "the drives there at the start are no news";
+
+  {
+    std::lock_guard lock(mutex);
+    drives.push_back(secondRoot);
+  }
+  ASSERT_TRUE(WaitForEvent(SHCNE_DRIVEADD, secondRoot)) << Listed();
+  WriteText(JoinPath(secondRoot, "on-second.txt"), "2");
+  ASSERT_TRUE(WaitForEvent(SHCNE_CREATE, JoinPath(secondRoot, "on-second.txt"))) << Listed();
+
+  {
+    std::lock_guard lock(mutex);
+    drives = {secondRoot};
+  }
+  ASSERT_TRUE(WaitForEvent(SHCNE_DRIVEREMOVED, root_)) << Listed();
+  WriteText(P("after.txt"), "3");
+  WaitFor([] { return false; }, 1500ms);
+  EXPECT_FALSE(Has(SHCNE_CREATE, P("after.txt"))) << "a drive that left is still watched";
+  source_->Stop();
 }
 
 TEST(WindowsDrives, WholeDiskWatchesFixedRemovableAndMemoryDrivesOnly) {
