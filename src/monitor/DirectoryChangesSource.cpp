@@ -60,6 +60,21 @@ std::vector<std::string> NormaliseWindowsRoots(std::vector<std::string> roots) {
   return kept;
 }
 
+// Windows names an entry by its short (8.3) alias where whoever changed it
+// used that; the user and the rules know it by its long name. Only what is
+// still there can be asked.
+std::string LongForm(std::string path) {
+  const std::wstring native = platform::NativePath(path);
+  DWORD n = ::GetLongPathNameW(native.c_str(), nullptr, 0);
+  if (n == 0) return path;
+  std::wstring full(n, L'\0');
+  n = ::GetLongPathNameW(native.c_str(), full.data(), n);
+  // The "\\?\" form comes back as such; the path as the reads name it is kept.
+  if (n == 0 || n >= full.size() || full.rfind(L"\\\\?\\", 0) == 0) return path;
+  full.resize(n);
+  return platform::Utf8FromWide(full);
+}
+
 std::string ErrorText(DWORD error) { return platform::ErrorFromWin32(error).Text(); }
 
 double CpuSeconds(HANDLE thread) {
@@ -395,7 +410,11 @@ void DirectoryChangesSource::TakeCompletions(std::int64_t now) {
       std::size_t nameBytes = std::min<std::size_t>(record.FileNameLength, done.data.size() - nameAt);
       std::wstring name(nameBytes / sizeof(wchar_t), L'\0');
       std::memcpy(name.data(), done.data.data() + nameAt, name.size() * sizeof(wchar_t));
-      Handle(record.Action, JoinPath(watch->root, platform::Utf8FromWide(name)), now);
+      std::string path = JoinPath(watch->root, platform::Utf8FromWide(name));
+      if (name.find(L'~') != std::wstring::npos && record.Action != FILE_ACTION_REMOVED &&
+          record.Action != FILE_ACTION_RENAMED_OLD_NAME)
+        path = LongForm(std::move(path));
+      Handle(record.Action, std::move(path), now);
       if (batch_.size() >= 4096) FlushBatch();
       if (record.NextEntryOffset == 0) break;
       offset += record.NextEntryOffset;

@@ -260,6 +260,10 @@ TEST_F(WindowsSourceTest, ChineseAndEmojiNamesComeBackAsWritten) {
   ASSERT_TRUE(WaitForEvent(SHCNE_RENAMEITEM, file, renamed)) << Listed();
   Remove(renamed);
   ASSERT_TRUE(WaitForEvent(SHCNE_DELETE, renamed)) << Listed();
+  // A "~" is what a short alias has, but this is a long name of its own.
+  const std::string tilde = P("中文文件夹\\~$草稿 1.docx");
+  WriteText(tilde, "x");
+  ASSERT_TRUE(WaitForEvent(SHCNE_CREATE, tilde)) << Listed();
 }
 
 TEST_F(WindowsSourceTest, ABurstOfTwentyThousandNewFilesIsListedWhole) {
