@@ -32,6 +32,12 @@ gtest_discover_tests(core_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 add_executable(code_page_probe platform/CodePageProbe.cpp)
 add_test(NAME windows_code_page COMMAND code_page_probe)
 
+# The change source on real folders. New files are told after a second of
+# quiet, and one test makes 20,000 of them: minutes, not seconds.
+add_executable(windows_source_tests monitor/WindowsSourceTest.cpp)
+target_link_libraries(windows_source_tests PRIVATE vantrel_core GTest::gtest_main)
+gtest_discover_tests(windows_source_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
+
 # The rule actions on real folders, and a program for the program action to
 # start that tells what it was given.
 add_executable(windows_actions_tests rules/WindowsActionsTest.cpp)

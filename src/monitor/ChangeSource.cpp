@@ -37,17 +37,7 @@ void Drain(int fd) {
   [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
 }
 
-// No system call takes a path of PATH_MAX bytes or more: nothing could act
-// on what it names.
-bool TooLongToName(std::string_view path) { return path.size() >= PATH_MAX; }
-
 }  // namespace
-
-std::string_view KernelSource::NameableAncestor(std::string_view path) {
-  std::size_t slash = path.rfind('/', PATH_MAX - 1);
-  if (slash == std::string_view::npos) return {};
-  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
 
 KernelSource::KernelSource()
     : stopFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
@@ -57,12 +47,6 @@ KernelSource::KernelSource()
 KernelSource::~KernelSource() {
   ::close(stopFd_);
   ::close(wakeFd_);
-}
-
-std::int64_t KernelSource::NowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 bool KernelSource::Start(std::string& error) {
@@ -103,109 +87,6 @@ double KernelSource::ReaderCpuSeconds() const {
   clockid_t clock;
   if (pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &clock) != 0) return 0.0;
   return ThreadCpuSeconds(clock);
-}
-
-void KernelSource::Emit(std::uint32_t code, std::string item1, std::optional<std::string> item2,
-                        std::int32_t pid) {
-  ChangeNotification n;
-  n.code = code;
-  n.item1 = std::move(item1);
-  n.item2 = std::move(item2);
-  n.pid = pid;
-  batch_.push_back(std::move(n));
-}
-
-void KernelSource::FlushBatch() {
-  if (tooLong_) {
-    ReportProblem({SourceReport::PathTooLong, tooLong_, tooLongAncestor_});
-    tooLong_ = 0;
-    tooLongAncestor_.clear();
-  }
-  queue_.Push(batch_);
-}
-
-void KernelSource::CountTooLong(std::size_t count, std::string_view ancestor) {
-  tooLong_ += count;
-  if (!ancestor.empty() || tooLongAncestor_.empty()) tooLongAncestor_.assign(ancestor);
-}
-
-void KernelSource::Consume(const RawChange& c, std::int64_t now) {
-  if (c.kind == RawChange::DriveAdded || c.kind == RawChange::DriveRemoved) {
-    Emit(c.kind == RawChange::DriveAdded ? SHCNE_DRIVEADD : SHCNE_DRIVEREMOVED, std::string(c.path));
-    return;
-  }
-  auto leftOut = [&](std::string_view path) {
-    if (TooLongToName(path)) {
-      CountTooLong(1, NameableAncestor(path));
-      return true;
-    }
-    // The program's own temporaries are its own business.
-    return NamesOwnTemporary(path);
-  };
-  RawChange::Kind kind = c.kind;
-  std::string_view path = c.path;
-  if (kind == RawChange::Rename) {
-    const bool oldOut = leftOut(c.path), newOut = leftOut(c.newPath);
-    if (oldOut && newOut) return;
-    if (oldOut) {
-      // What is still being written inside a folder follows it to its name.
-      if (c.isDir && !TooLongToName(c.path)) tracker_.MoveTree(c.path, c.newPath);
-      kind = RawChange::Appear;
-      path = c.newPath;
-    } else if (newOut) {
-      kind = RawChange::Delete;
-    }
-  } else if (leftOut(path)) {
-    return;
-  }
-  const std::int32_t pid = c.pid;
-  const bool dir = c.isDir;
-  switch (kind) {
-    case RawChange::Create:
-      if (dir) {
-        Emit(SHCNE_MKDIR, std::string(path), std::nullopt, pid);
-      } else {
-        tracker_.Created(path, now, pid);
-      }
-      break;
-    case RawChange::Modify:
-      if (!dir && !NamesAnUnnamedFile(path)) tracker_.Written(path, now, pid);
-      break;
-    case RawChange::CloseWrite:
-      if (!dir && !NamesAnUnnamedFile(path)) tracker_.Closed(path, pid);
-      break;
-    case RawChange::Attrib:
-      if (dir) {
-        Emit(SHCNE_ATTRIBUTES, std::string(path), std::nullopt, pid);
-      } else if (!NamesAnUnnamedFile(path)) {
-        tracker_.AttributesChanged(path, pid);
-      }
-      break;
-    case RawChange::Delete:
-      tracker_.Settle(path);
-      Emit(dir ? SHCNE_RMDIR : SHCNE_DELETE, std::string(path), std::nullopt, pid);
-      break;
-    case RawChange::Appear:
-      if (dir) {
-        Emit(SHCNE_MKDIR, std::string(path), std::nullopt, pid);
-      } else {
-        tracker_.Settle(path);
-        Emit(SHCNE_CREATE, std::string(path), std::nullopt, pid);
-      }
-      break;
-    case RawChange::Rename:
-      if (dir) {
-        tracker_.MoveTree(path, c.newPath);
-        Emit(SHCNE_RENAMEFOLDER, std::string(path), std::string(c.newPath), pid);
-      } else {
-        tracker_.Settle(path);
-        tracker_.Settle(c.newPath);
-        Emit(SHCNE_RENAMEITEM, std::string(path), std::string(c.newPath), pid);
-      }
-      break;
-    default:
-      break;
-  }
 }
 
 void KernelSource::CheckMounts() {

@@ -37,9 +37,40 @@ class ChangeSource {
   NotificationQueue queue_;
 };
 
-// Common part of the kernel-backed sources: the reader thread, its poll
-// loop, the mount table, and the one way raw changes become notifications.
-class KernelSource : public ChangeSource {
+// The part every system's kernel-backed sources share: the one way raw
+// changes become notifications, and the batch they are handed on in. How the
+// kernel is read (a poll loop on Linux, overlapped reads on Windows) is the
+// subclass's business.
+class RawChangeSource : public ChangeSource {
+ protected:
+  static std::int64_t NowMs();
+
+  // Every source's raw changes take this way, so that what is held back,
+  // what is left out (the program's own temporaries, files with no name,
+  // paths too long to name) and what a rename becomes when one of its sides
+  // is left out are the same whichever interface saw the change.
+  void Consume(const RawChange& change, std::int64_t now);
+  // Changes at paths too long to name, told with the next batch.
+  void CountTooLong(std::size_t count, std::string_view ancestor);
+  // The longest leading folder of a path that can be named.
+  static std::string_view NameableAncestor(std::string_view path);
+  void Emit(std::uint32_t code, std::string item1, std::optional<std::string> item2 = std::nullopt,
+            std::int32_t pid = 0);
+  void FlushBatch();
+  void ReportProblem(SourceReport report) { queue_.Report(std::move(report)); }
+
+  std::vector<ChangeNotification> batch_;
+  WriteTracker tracker_{batch_};
+
+ private:
+  std::size_t tooLong_ = 0;
+  std::string tooLongAncestor_;
+};
+
+#ifndef _WIN32
+// The Linux sources' reader thread: its poll loop over the kernel
+// descriptor, a stop and a wake descriptor, and the mount table.
+class KernelSource : public RawChangeSource {
  public:
   ~KernelSource() override;
   bool Start(std::string& error) final;
@@ -49,7 +80,6 @@ class KernelSource : public ChangeSource {
 
  protected:
   KernelSource();
-  static std::int64_t NowMs();
 
   // Called on the starting thread; opens the kernel interface.
   virtual bool Open(std::string& error) = 0;
@@ -68,24 +98,9 @@ class KernelSource : public ChangeSource {
   // False where the source learns of mounts from elsewhere.
   virtual bool FollowsMounts() const { return true; }
 
-  // Every source's raw changes take this way, so that what is held back,
-  // what is left out (the program's own temporaries, files with no name,
-  // paths too long to name) and what a rename becomes when one of its sides
-  // is left out are the same whichever interface saw the change.
-  void Consume(const RawChange& change, std::int64_t now);
-  // Changes at paths too long to name, told with the next batch.
-  void CountTooLong(std::size_t count, std::string_view ancestor);
-  // The longest leading folder of a path that can be named.
-  static std::string_view NameableAncestor(std::string_view path);
-  void Emit(std::uint32_t code, std::string item1, std::optional<std::string> item2 = std::nullopt,
-            std::int32_t pid = 0);
-  void FlushBatch();
-  void ReportProblem(SourceReport report) { queue_.Report(std::move(report)); }
   // The kernel descriptor has nothing more to give; it is no longer polled.
   void KernelFdEnded() { kernelEnded_ = true; }
 
-  std::vector<ChangeNotification> batch_;
-  WriteTracker tracker_{batch_};
   std::vector<MountEntry> mounts_;
 
  private:
@@ -102,23 +117,26 @@ class KernelSource : public ChangeSource {
   std::atomic<bool> running_{false};
   std::atomic<double> cpuAtExit_{0.0};
   bool kernelEnded_ = false;
-  std::size_t tooLong_ = 0;
-  std::string tooLongAncestor_;
 };
+#endif
 
 // Writes to a file that has no name yet (O_TMPFILE) are reported under a
 // made-up "#inode" name that nothing on disk has: no change anybody could
-// see. True for such a path.
+// see. True for such a path; never on Windows, where every file has a name.
 bool NamesAnUnnamedFile(std::string_view path);
 
 
+#ifndef _WIN32
 // The watch helper beside the running program; empty when the program's
 // own path is unknown.
 std::string HelperBesideProgram();
+#endif
 
 // Auto takes fanotify in this process where it may use it, else through
 // the watch helper where that starts, else inotify; Fanotify the same
-// without inotify. Null, with the reasons, when no backend can start.
+// without inotify. Null, with the reasons, when no backend can start. On
+// Windows every backend is the one there is: overlapped directory reads
+// over the roots, or over every local drive when roots is empty.
 std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend backend, std::vector<std::string> roots,
                                                 std::string& error);
 

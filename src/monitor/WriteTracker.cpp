@@ -1,5 +1,7 @@
 #include "monitor/WriteTracker.h"
 
+#include "text/PathRoutines.h"
+
 #include <algorithm>
 
 namespace vantrel {
@@ -95,10 +97,10 @@ void WriteTracker::SettleAll() {
 
 void WriteTracker::MoveTree(std::string_view oldDir, std::string_view newDir) {
   if (entries_.empty()) return;
-  std::string prefix = std::string(oldDir) + "/";
   std::vector<std::string> moved;
   for (auto& [path, e] : entries_)
-    if (path.compare(0, prefix.size(), prefix) == 0) moved.push_back(path);
+    if (path.size() > oldDir.size() && IsPathSeparator(path[oldDir.size()]) && path.compare(0, oldDir.size(), oldDir) == 0)
+      moved.push_back(path);
   for (const std::string& path : moved) {
     auto node = entries_.extract(path);
     node.key() = std::string(newDir) + path.substr(oldDir.size());
