@@ -72,3 +72,8 @@ if(TARGET vantrel-headless)
             $<TARGET_FILE:vantrel-headless> $<TARGET_FILE:write_rule_file> $<TARGET_FILE:argv_recorder>)
   set_tests_properties(windows_headless PROPERTIES TIMEOUT 600)
 endif()
+
+# The engine with the directory-reads source on a real folder.
+add_executable(windows_engine_tests engine/WindowsEngineTest.cpp)
+target_link_libraries(windows_engine_tests PRIVATE vantrel_core GTest::gtest_main)
+gtest_discover_tests(windows_engine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)

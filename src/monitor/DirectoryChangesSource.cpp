@@ -183,11 +183,8 @@ void DirectoryChangesSource::Loop() {
     }
     std::int64_t now = NowMs();
     if (now >= nextPoll_) {
-      if (wholeDisk_) {
-        PollDrives(true);
-      } else {
-        CheckRoots(now);
-      }
+      PollDrives(true, now);
+      CheckRoots(now);
       nextPoll_ = now + kPollMs;
     }
     TakeCompletions(now);
@@ -202,7 +199,7 @@ void DirectoryChangesSource::Loop() {
       if (!deadline || at < *deadline) deadline = at;
     };
     if (rename_) sooner(rename_->at + kRenamePairingMs);
-    if (wholeDisk_ || !watches_.empty()) sooner(nextPoll_);
+    sooner(nextPoll_);
     if (!completions_.empty()) sooner(now);
     DWORD timeout = INFINITE;
     if (deadline) timeout = static_cast<DWORD>(std::clamp<std::int64_t>(*deadline - NowMs(), 0, 60000));
@@ -218,24 +215,19 @@ void DirectoryChangesSource::Loop() {
   FlushBatch();
   folders_.clear();
   rename_.reset();
-  wholeDisk_ = false;
   cpuAtExit_ = CpuSeconds(threadHandle_);
   ::CloseHandle(threadHandle_);
   threadHandle_ = nullptr;
 }
 
 void DirectoryChangesSource::ApplyRoots(std::vector<std::string> wanted) {
-  const bool wholeDisk = wanted.empty();
   wanted = NormaliseWindowsRoots(std::move(wanted));
-  if (wholeDisk) {
-    wholeDisk_ = true;
-    std::vector<std::string> opened = PollDrives(false);
+  if (!drivesKnown_) {
+    // The drives there at the start are no news.
+    PollDrives(false, NowMs());
+    drivesKnown_ = true;
     nextPoll_ = NowMs() + kPollMs;
-    ::SetEvent(armedEvent_);
-    for (const std::string& root : opened) LearnTree(root);
-    return;
   }
-  wholeDisk_ = false;
   std::vector<std::string> added;
   for (auto it = watches_.begin(); it != watches_.end();) {
     if (std::find(wanted.begin(), wanted.end(), (*it)->root) == wanted.end()) {
@@ -273,39 +265,29 @@ std::vector<std::string> DrivesToWatch(unsigned long mask, const std::function<u
 }
 
 std::vector<std::string> DirectoryChangesSource::LocalDrives() {
-  return DrivesToWatch(::GetLogicalDrives(), [](const std::string& root) {
+  std::vector<std::string> drives = DrivesToWatch(::GetLogicalDrives(), [](const std::string& root) {
     return ::GetDriveTypeW(platform::WideFromUtf8(root).c_str());
   });
+  // A card reader without its card has a letter and nothing to watch: it
+  // counts as come when the card is in.
+  drives.erase(std::remove_if(drives.begin(), drives.end(), [](const std::string& root) { return !IsFolderNow(root); }),
+               drives.end());
+  return drives;
 }
 
-std::vector<std::string> DirectoryChangesSource::PollDrives(bool report) {
-  std::vector<std::string> opened;
+void DirectoryChangesSource::PollDrives(bool report, std::int64_t now) {
+  // Drives are told as they come and go, the way mounts are on Linux; the
+  // engine then gives the roots whole-disk mode has now.
   std::vector<std::string> drives = drives_();
-  std::int64_t now = NowMs();
-  for (auto it = watches_.begin(); it != watches_.end();) {
-    if (std::find(drives.begin(), drives.end(), (*it)->root) != drives.end()) {
-      ++it;
-      continue;
-    }
-    std::string root = (*it)->root;
-    ForgetTree(root);
-    Retire(**it);
-    it = watches_.erase(it);
-    if (report) Consume(Raw(RawChange::DriveRemoved, true, root), now);
+  if (report) {
+    for (const std::string& drive : knownDrives_)
+      if (std::find(drives.begin(), drives.end(), drive) == drives.end())
+        Consume(Raw(RawChange::DriveRemoved, true, drive), now);
+    for (const std::string& drive : drives)
+      if (std::find(knownDrives_.begin(), knownDrives_.end(), drive) == knownDrives_.end())
+        Consume(Raw(RawChange::DriveAdded, true, drive), now);
   }
-  for (const std::string& drive : drives) {
-    if (std::any_of(watches_.begin(), watches_.end(), [&](const auto& w) { return w->root == drive; })) continue;
-    unsigned long error = 0;
-    // A removable drive without its medium fails to open; it is tried again
-    // at the next poll, and reported when the medium is in.
-    if (!OpenWatch(drive, error)) continue;
-    opened.push_back(drive);
-    if (report) {
-      Consume(Raw(RawChange::DriveAdded, true, drive), now);
-      LearnTree(drive);
-    }
-  }
-  return opened;
+  knownDrives_ = std::move(drives);
 }
 
 DirectoryChangesSource::Watch* DirectoryChangesSource::OpenWatch(const std::string& root, unsigned long& error) {
@@ -507,7 +489,8 @@ void DirectoryChangesSource::RootLost(Watch& watch, unsigned long error, std::in
   auto it = std::find_if(watches_.begin(), watches_.end(), [&](const auto& w) { return w.get() == &watch; });
   Retire(watch);
   watches_.erase(it);
-  if (wholeDisk_) return;  // the drive poll tells of a drive that left
+  // The drive poll tells of a drive that left.
+  if (root.size() == 3 && root[1] == ':') return;
   if (!IsFolderNow(root)) {
     Consume(Raw(RawChange::Delete, true, root), now);
   } else {

@@ -1,7 +1,8 @@
 #pragma once
 // The Windows change source: one overlapped, recursive ReadDirectoryChangesW
-// per root, read on a thread of its own. The roots are the rule folders, or,
-// when none are given, every local drive, followed as drives come and go.
+// per root, read on a thread of its own. The roots are the rule folders or,
+// in whole-disk mode, the local drives; drives that come and go are told,
+// as mounts are on Linux, for the roots to follow.
 #include "monitor/ChangeSource.h"
 
 #include <atomic>
@@ -37,7 +38,7 @@ class DirectoryChangesSource final : public RawChangeSource {
   // Returns once the roots' reads are pending; their folders are walked after.
   bool Start(std::string& error) override;
   void Stop() override;
-  // Empty means every local drive.
+  // Empty means nothing is watched.
   void SetRoots(std::vector<std::string> roots) override;
   double ReaderCpuSeconds() const override;
 
@@ -63,8 +64,8 @@ class DirectoryChangesSource final : public RawChangeSource {
   void OnCompleted(Watch& watch, unsigned long error, unsigned long bytes);
   void Loop();
   void ApplyRoots(std::vector<std::string> roots);
-  // The drives opened now.
-  std::vector<std::string> PollDrives(bool report);
+  // Tells the drives that came and went since the last look.
+  void PollDrives(bool report, std::int64_t now);
   Watch* OpenWatch(const std::string& root, unsigned long& error);
   void Arm(Watch& watch);
   void Retire(Watch& watch);
@@ -100,7 +101,8 @@ class DirectoryChangesSource final : public RawChangeSource {
   bool rootsDirty_ = true;
 
   // The rest belongs to the reader thread.
-  bool wholeDisk_ = false;
+  bool drivesKnown_ = false;
+  std::vector<std::string> knownDrives_;
   std::int64_t nextPoll_ = 0;
   std::uint64_t nextWatchId_ = 1;
   std::vector<std::unique_ptr<Watch>> watches_;

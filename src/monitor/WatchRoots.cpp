@@ -1,6 +1,8 @@
 #include "monitor/WatchRoots.h"
 
-#include "platform/ThisProcess.h"
+#ifdef _WIN32
+#include "monitor/DirectoryChangesSource.h"
+#endif
 #include "text/PathRoutines.h"
 
 #include <algorithm>
@@ -68,7 +70,7 @@ std::vector<std::string> NormaliseRoots(std::vector<std::string> roots) {
 }
 
 #ifdef _WIN32
-std::vector<std::string> WholeDiskRoots() { return platform::DriveRoots(); }
+std::vector<std::string> WholeDiskRoots() { return DirectoryChangesSource::LocalDrives(); }
 #endif
 
 }  // namespace vantrel

@@ -23,7 +23,7 @@ std::vector<std::string> NormaliseRoots(std::vector<std::string> roots);
 
 // The directories whole-disk mode watches with a per-folder source: on
 // Linux the home and local removable media (see MountTable.h); on Windows
-// the root of every fixed and removable drive.
+// the root of every fixed, removable and memory drive with a medium in it.
 std::vector<std::string> WholeDiskRoots();
 
 }  // namespace vantrel

@@ -25,9 +25,5 @@ std::string DefaultHome();
 std::string CurrentFolder();
 // Whether this user may create files in the folder.
 bool FolderWritable(const std::string& folder);
-// The roots of the volumes that hold the user's files, where the system
-// names them by letter: every fixed and removable drive ("C:\\") on
-// Windows; empty on Linux, where the mount table says more.
-std::vector<std::string> DriveRoots();
 
 }  // namespace vantrel::platform

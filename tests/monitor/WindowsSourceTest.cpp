@@ -347,7 +347,7 @@ TEST_F(WindowsSourceTest, ARuleFolderRemovedIsToldAsRemovedNotLostInSilence) {
   ASSERT_TRUE(WaitFor([&] { return Has(SHCNE_RMDIR, root) || !reports_.empty(); })) << Listed();
 }
 
-TEST_F(WindowsSourceTest, WholeDiskModeFollowsDrivesThatComeAndGo) {
+TEST_F(WindowsSourceTest, DrivesThatComeAndGoAreToldAndOnlyTheRootsGivenAreWatched) {
   // Folders stand in for drives: the real ones would have the whole Linux
   // root walked under Wine.
   TestDir second;
@@ -359,7 +359,7 @@ TEST_F(WindowsSourceTest, WholeDiskModeFollowsDrivesThatComeAndGo) {
     std::lock_guard lock(mutex);
     return drives;
   });
-  source_->SetRoots({});
+  source_->SetRoots({root_});
   std::string why;
   ASSERT_TRUE(source_->Start(why)) << why;
   WriteText(P("on-first.txt"), "1");
@@ -371,17 +371,35 @@ TEST_F(WindowsSourceTest, WholeDiskModeFollowsDrivesThatComeAndGo) {
     drives.push_back(secondRoot);
   }
   ASSERT_TRUE(WaitForEvent(SHCNE_DRIVEADD, secondRoot)) << Listed();
-  WriteText(JoinPath(secondRoot, "on-second.txt"), "2");
-  ASSERT_TRUE(WaitForEvent(SHCNE_CREATE, JoinPath(secondRoot, "on-second.txt"))) << Listed();
+  WriteText(JoinPath(secondRoot, "before-its-roots.txt"), "2");
+  WaitFor([] { return false; }, 1500ms);
+  EXPECT_FALSE(Has(SHCNE_CREATE, JoinPath(secondRoot, "before-its-roots.txt")))
+      << "a drive is watched once the roots name it, not before";
+  // What the engine does when told of a drive: the roots of whole-disk mode again.
+  source_->SetRoots({root_, secondRoot});
+  for (int i = 0; i < 40 && !Has(SHCNE_CREATE, JoinPath(secondRoot, "on-second.txt")); ++i) {
+    WriteText(JoinPath(secondRoot, "on-second.txt"), "2");
+    WaitForEvent(SHCNE_CREATE, JoinPath(secondRoot, "on-second.txt"));
+  }
+  ASSERT_TRUE(Has(SHCNE_CREATE, JoinPath(secondRoot, "on-second.txt"))) << Listed();
 
   {
     std::lock_guard lock(mutex);
     drives = {secondRoot};
   }
   ASSERT_TRUE(WaitForEvent(SHCNE_DRIVEREMOVED, root_)) << Listed();
+  source_->SetRoots({secondRoot});
+  WaitFor([] { return false; }, 500ms);
   WriteText(P("after.txt"), "3");
   WaitFor([] { return false; }, 1500ms);
   EXPECT_FALSE(Has(SHCNE_CREATE, P("after.txt"))) << "a drive that left is still watched";
+  EXPECT_FALSE(Has(SHCNE_RMDIR, root_)) << "a drive that left is no folder removed";
+
+  source_->SetRoots({});
+  WaitFor([] { return false; }, 500ms);
+  WriteText(JoinPath(secondRoot, "unwatched.txt"), "4");
+  WaitFor([] { return false; }, 1500ms);
+  EXPECT_FALSE(Has(SHCNE_CREATE, JoinPath(secondRoot, "unwatched.txt"))) << "no roots: nothing is watched";
   source_->Stop();
 }
 

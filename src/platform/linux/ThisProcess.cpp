@@ -35,8 +35,6 @@ std::string CurrentFolder() {
 
 bool FolderWritable(const std::string& folder) { return ::access(folder.c_str(), W_OK) == 0; }
 
-std::vector<std::string> DriveRoots() { return {}; }
-
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
 }

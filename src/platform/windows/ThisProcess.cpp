@@ -77,22 +77,4 @@ std::vector<std::string> ProgramArguments(int, char**) {
   return args;
 }
 
-std::vector<std::string> DriveRoots() {
-  // Network drives are left out as they are on Linux; CD drives have
-  // nothing that changes; a drive letter with no medium in it cannot be
-  // watched until one comes.
-  std::vector<std::string> roots;
-  const DWORD drives = ::GetLogicalDrives();
-  for (int i = 0; i < 26; ++i) {
-    if (!(drives & (1u << i))) continue;
-    const wchar_t root[] = {static_cast<wchar_t>(L'A' + i), L':', L'\\', 0};
-    const UINT type = ::GetDriveTypeW(root);
-    if (type != DRIVE_FIXED && type != DRIVE_REMOVABLE) continue;
-    DWORD attributes = ::GetFileAttributesW(root);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-    roots.push_back(std::string(1, static_cast<char>('A' + i)) + ":\\");
-  }
-  return roots;
-}
-
 }  // namespace vantrel::platform

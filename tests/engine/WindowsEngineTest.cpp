@@ -1,0 +1,110 @@
+// The engine on Windows with the directory-reads source on a real folder:
+// a rule acts on a new file, and an overflow reaches the user as a loss
+// notice in the log and on the face, after which rules act again.
+#include "engine/Engine.h"
+#include "monitor/DirectoryChangesSource.h"
+#include "text/AtomicFile.h"
+#include "text/Codec.h"
+#include "text/PathRoutines.h"
+
+#include "TestDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+void Put(const std::string& path, const std::string& text) {
+  std::ofstream(PathFromUtf8(path), std::ios::binary) << text;
+}
+
+std::string Read(const std::string& path) {
+  std::string bytes;
+  ReadWholeFile(path, bytes);
+  return bytes;
+}
+
+class WindowsEngineTest : public ::testing::Test {
+ protected:
+  void Start(std::size_t bufferBytes) {
+    for (const std::string& dir : {home_, in_, out_}) std::filesystem::create_directories(PathFromUtf8(dir));
+    // Only the rules' folders, and the log kept.
+    ASSERT_TRUE(WriteFileAtomically(JoinPath(home_, "config.ini"),
+                                    Utf8ToGb18030("[监控设置]\r\n全盘监控=假\r\n自定义路径=真\r\n保存日志=真\r\n")));
+    Engine::Options options;
+    options.home = home_;
+    options.sourceFactory = [bufferBytes](const std::vector<std::string>& roots, std::string& error) {
+      auto source = std::make_unique<DirectoryChangesSource>(bufferBytes);
+      source->SetRoots(roots);
+      std::unique_ptr<ChangeSource> made;
+      if (source->Start(error)) made = std::move(source);
+      return made;
+    };
+    EngineFace face;
+    face.sourceReported = [this](const std::string& text) { reported_.push_back(text); };
+    engine_ = std::make_unique<Engine>(std::move(options), std::move(face));
+    std::string error;
+    ASSERT_TRUE(engine_->StartSource(error)) << error;
+    engine_->Start();
+    engine_->Rules().Add("新建文件", in_, "【复制文件】" + out_);
+  }
+  // Gives the engine its turns until the condition holds or time is up.
+  template <typename F>
+  bool Until(F done, std::chrono::milliseconds limit = 30s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      engine_->Work();
+      if (done()) return true;
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  }
+  std::string Log() {
+    std::string log;
+    std::error_code ec;
+    for (const auto& day : std::filesystem::directory_iterator(PathFromUtf8(JoinPath(home_, "log")), ec))
+      log += Gb18030ToUtf8(Read(JoinPath(Utf8FromPath(day.path()), "log.txt")));
+    return log;
+  }
+  bool Copied(const std::string& name, const std::string& text) { return Read(JoinPath(out_, name)) == text; }
+
+  TestDir temp_;
+  // Paths as Windows writes them, the way a user types a rule's.
+  std::string home_ = CleanPath(JoinPath(temp_.Path(), "home")), in_ = CleanPath(JoinPath(temp_.Path(), "在 in")),
+              out_ = CleanPath(JoinPath(temp_.Path(), "out"));
+  std::unique_ptr<Engine> engine_;
+  std::vector<std::string> reported_;
+};
+
+TEST_F(WindowsEngineTest, AnOverflowIsToldAndRulesActAfterIt) {
+  // Room for a record or two per read: a burst cannot fit.
+  Start(256);
+  // Wait until the source listens: the first file is copied.
+  for (int i = 0; i < 5 && !Copied("first.txt", "1"); ++i) {
+    Put(JoinPath(in_, "first.txt"), "1");
+    Until([&] { return Copied("first.txt", "1"); }, 2s);
+  }
+  ASSERT_TRUE(Copied("first.txt", "1")) << "the rule never acted; the log:\n" << Log();
+
+  for (int i = 0; i < 300; ++i) Put(JoinPath(in_, "burst-with-a-long-name-" + std::to_string(i) + ".txt"), "b");
+  ASSERT_TRUE(Until([&] { return !reported_.empty(); })) << "no overflow was told";
+  EXPECT_NE(reported_.front().find(in_), std::string::npos) << reported_.front();
+
+  Put(JoinPath(in_, "after.txt"), "after");
+  EXPECT_TRUE(Until([&] { return Copied("after.txt", "after"); })) << "rules stopped acting after the overflow";
+  engine_->Stop();
+  // The user reads of the loss in the log, in its own words.
+  const std::string log = Log();
+  EXPECT_NE(log.find("变动丢失"), std::string::npos) << log;
+  EXPECT_NE(log.find("已重新扫描 " + in_), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace vantrel
