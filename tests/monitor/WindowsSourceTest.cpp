@@ -385,6 +385,24 @@ TEST_F(WindowsSourceTest, WholeDiskModeFollowsDrivesThatComeAndGo) {
   source_->Stop();
 }
 
+TEST(WindowsChangeSource, TheEngineGetsTheDirectoryReadsWhicheverBackendItAsksFor) {
+  TestDir dir;
+  ASSERT_TRUE(dir.Made());
+  std::string error;
+  std::unique_ptr<ChangeSource> source = StartChangeSource(WatchBackend::Fanotify, {dir.Path()}, error);
+  ASSERT_TRUE(source) << error;
+  EXPECT_STREQ(source->Name(), "ReadDirectoryChangesW");
+  const std::string file = JoinPath(CleanPath(dir.Path()), "via-engine.txt");
+  WriteText(file, "x");
+  std::vector<ChangeNotification> got;
+  for (int i = 0; i < 200 && std::none_of(got.begin(), got.end(), [&](const auto& n) { return n.item1 == file; }); ++i) {
+    ::WaitForSingleObject(source->Queue().ReadyHandle(), 50);
+    source->Queue().TakeAll(got);
+  }
+  EXPECT_TRUE(std::any_of(got.begin(), got.end(), [&](const auto& n) { return n.code == SHCNE_CREATE && n.item1 == file; }));
+  source->Stop();
+}
+
 TEST(WindowsDrives, WholeDiskWatchesFixedRemovableAndMemoryDrivesOnly) {
   const std::map<std::string, unsigned> types = {{"A:\\", DRIVE_REMOVABLE}, {"C:\\", DRIVE_FIXED},
                                                  {"D:\\", DRIVE_CDROM},     {"E:\\", DRIVE_REMOTE},
