@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <cstddef>
 #include <cstring>
 #include <stdexcept>
@@ -93,6 +94,7 @@ struct DirectoryChangesSource::Watch {
   HANDLE dir = INVALID_HANDLE_VALUE;
   OVERLAPPED overlapped{};
   std::vector<DWORD> buffer;
+  std::size_t bytes = 0;
   bool pending = false;
   bool closing = false;
 };
@@ -303,8 +305,15 @@ DirectoryChangesSource::Watch* DirectoryChangesSource::OpenWatch(const std::stri
   watch->id = nextWatchId_++;
   watch->root = root;
   watch->dir = dir;
-  watch->buffer.resize(bufferBytes_ / sizeof(DWORD));
+  watch->bytes = bufferBytes_;
+  watch->buffer.resize(watch->bytes / sizeof(DWORD));
   Arm(*watch);
+  if (!watch->pending && ::GetLastError() == ERROR_INVALID_PARAMETER && watch->bytes > kNetworkBufferBytes) {
+    // A network folder takes no more than 64 KiB a read.
+    watch->bytes = kNetworkBufferBytes;
+    watch->buffer.resize(watch->bytes / sizeof(DWORD));
+    Arm(*watch);
+  }
   if (!watch->pending) {
     error = ::GetLastError();
     ::CloseHandle(dir);
@@ -318,7 +327,7 @@ DirectoryChangesSource::Watch* DirectoryChangesSource::OpenWatch(const std::stri
 void DirectoryChangesSource::Arm(Watch& watch) {
   watch.overlapped = OVERLAPPED{};
   watch.overlapped.hEvent = &watch;
-  watch.pending = ::ReadDirectoryChangesW(watch.dir, watch.buffer.data(), static_cast<DWORD>(bufferBytes_), TRUE,
+  watch.pending = ::ReadDirectoryChangesW(watch.dir, watch.buffer.data(), static_cast<DWORD>(watch.bytes), TRUE,
                                           kFilter, nullptr, &watch.overlapped, &DirectoryReadDone::Routine) != 0;
 }
 
@@ -328,7 +337,7 @@ void DirectoryChangesSource::OnCompleted(Watch& watch, unsigned long error, unsi
   Completion done{watch.id, error, {}};
   if (error == ERROR_SUCCESS && bytes > 0) {
     const char* data = reinterpret_cast<const char*>(watch.buffer.data());
-    done.data.assign(data, data + std::min<std::size_t>(bytes, bufferBytes_));
+    done.data.assign(data, data + std::min<std::size_t>(bytes, watch.bytes));
   }
   // At once, before anything is made of the records: changes that happen
   // while no read is pending are what overflows the system's buffer.
@@ -571,7 +580,15 @@ void DirectoryChangesSource::MoveTree(const std::string& from, const std::string
 bool NamesAnUnnamedFile(std::string_view) { return false; }
 
 std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend, std::vector<std::string> roots, std::string& error) {
-  auto source = std::make_unique<DirectoryChangesSource>();
+  // A smaller read than ours, for tests of the whole program that need the
+  // system's buffer to overflow; never more than ours.
+  std::size_t bytes = DirectoryChangesSource::kBufferBytes;
+  wchar_t asked[32];
+  if (DWORD n = ::GetEnvironmentVariableW(L"VANTREL_TEST_READ_BYTES", asked, 32); n > 0 && n < 32) {
+    const unsigned long value = std::wcstoul(asked, nullptr, 10);
+    if (value >= 64 && value < bytes) bytes = value & ~3ul;
+  }
+  auto source = std::make_unique<DirectoryChangesSource>(bytes);
   source->SetRoots(std::move(roots));
   std::string why;
   if (source->Start(why)) return source;

@@ -22,9 +22,11 @@ namespace vantrel {
 
 class DirectoryChangesSource final : public RawChangeSource {
  public:
-  // The most one read may ask for: Windows refuses more than 64 KiB on a
-  // network folder.
-  static constexpr std::size_t kBufferBytes = 64 * 1024;
+  // What one read may bring: a burst of tens of thousands of new files
+  // (an unpacked archive, a build) must fit between two reads, or it
+  // overflows; Windows takes at most 64 KiB a read on a network folder.
+  static constexpr std::size_t kBufferBytes = 1024 * 1024;
+  static constexpr std::size_t kNetworkBufferBytes = 64 * 1024;
 
   using DriveList = std::function<std::vector<std::string>()>;
   // The system's drives, as whole-disk mode takes them.

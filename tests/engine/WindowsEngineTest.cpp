@@ -74,6 +74,14 @@ class WindowsEngineTest : public ::testing::Test {
     return log;
   }
   bool Copied(const std::string& name, const std::string& text) { return Read(JoinPath(out_, name)) == text; }
+  bool ActsOnANewFile(const std::string& stem) {
+    for (int i = 0; i < 10; ++i) {
+      const std::string name = stem + std::to_string(i) + ".txt";
+      Put(JoinPath(in_, name), name);
+      if (Until([&] { return Copied(name, name); }, 3s)) return true;
+    }
+    return false;
+  }
 
   TestDir temp_;
   // Paths as Windows writes them, the way a user types a rule's.
@@ -86,19 +94,15 @@ class WindowsEngineTest : public ::testing::Test {
 TEST_F(WindowsEngineTest, AnOverflowIsToldAndRulesActAfterIt) {
   // Room for a record or two per read: a burst cannot fit.
   Start(256);
-  // Wait until the source listens: the first file is copied.
-  for (int i = 0; i < 5 && !Copied("first.txt", "1"); ++i) {
-    Put(JoinPath(in_, "first.txt"), "1");
-    Until([&] { return Copied("first.txt", "1"); }, 2s);
-  }
-  ASSERT_TRUE(Copied("first.txt", "1")) << "the rule never acted; the log:\n" << Log();
+  // A read this small may overflow on any file's few records: a rule acts
+  // when one of a few new files is copied.
+  ASSERT_TRUE(ActsOnANewFile("first")) << "the rule never acted; the log:\n" << Log();
 
   for (int i = 0; i < 300; ++i) Put(JoinPath(in_, "burst-with-a-long-name-" + std::to_string(i) + ".txt"), "b");
   ASSERT_TRUE(Until([&] { return !reported_.empty(); })) << "no overflow was told";
   EXPECT_NE(reported_.front().find(in_), std::string::npos) << reported_.front();
 
-  Put(JoinPath(in_, "after.txt"), "after");
-  EXPECT_TRUE(Until([&] { return Copied("after.txt", "after"); })) << "rules stopped acting after the overflow";
+  EXPECT_TRUE(ActsOnANewFile("after")) << "rules stopped acting after the overflow";
   engine_->Stop();
   // The user reads of the loss in the log, in its own words.
   const std::string log = Log();

@@ -2,8 +2,8 @@
 # vantrel-headless.exe under Wine on real folders: files made by Linux
 # programs and by Wine's own are listed, copied byte for byte and handed to a
 # program rule as single arguments; a burst of 20,000 files is listed with
-# none missing; an overflow is told; a second start is refused and --quit
-# ends the running copy cleanly.
+# none missing; a second start is refused and --quit ends the running copy
+# cleanly; an overflow provoked on purpose is told.
 #   windows_headless_test.sh PREFIX HEADLESS.EXE WRITE_RULE_FILE.EXE ARGV_RECORDER.EXE
 set -u
 export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -71,21 +71,35 @@ for name in linux.bin wine.txt "报告 😀 a&b.txt"; do
   expect_args "$name" | cmp -s - "$ran/argv" ||
     fail "the program got other arguments for $name: $(tr '\0' '|' <"$ran/argv")"
 done
-logged | grep -q "复制文件】$(win "$out")\\\\linux.bin" || fail "no log record of the copy"
+logged | grep -qF "复制文件】$(win "$out")\\linux.bin" || fail "no log record of the copy"
 
 # A second start on the same home is refused and says who runs there.
 wine "$exe" --home "$(win "$home")" >/dev/null 2>"$work/second"
 grep -q "程序已运行,无需重复运行! (vantrel-headless 正在使用" "$work/second" || fail "a second copy started: $(cat "$work/second")"
 
-# 20,000 files at once from a Linux program: every one is listed, or an
-# overflow is told and the files made meanwhile are listed after it.
+# 20,000 files at once from a Linux program, far faster than a Windows
+# program makes them: every one is listed (a read of 64 KiB lost half of
+# them here; the source reads 1 MiB at a time on local folders).
 (cd "$burst" && seq -f 'f%05g' 1 20000 | xargs touch)
-for _ in $(seq 1200); do
-  [ "$(logged | grep -c "新建文件.*burst")" -ge 20000 ] && break
-  sleep 0.1
+# The log's paths are ASCII here, so the raw GB18030 bytes can be counted
+# while it grows.
+log="$home/log/$(date +%Y%m%d)/log.txt"
+for _ in $(seq 600); do
+  [ "$(LC_ALL=C grep -c 'burst\\f[0-9]' "$log")" -ge 20000 ] && break
+  sleep 0.5
 done
-listed=$(logged | grep "新建文件" | grep -o 'f[0-9]\{5\}' | sort -u | wc -l)
-[ "$listed" -eq 20000 ] || fail "of 20,000 new files $listed were listed"
+burst_rows() { logged | grep -o '┃ \(新建文件\|更新文件\) ┃ .*burst.f[0-9]\{5\}$'; }
+listed=$(burst_rows | grep -o 'f[0-9]\{5\}$' | sort -u | wc -l)
+if [ "$listed" -ne 20000 ]; then
+  missing=$(comm -23 <(seq -f 'f%05g' 1 20000) <(burst_rows | grep -o 'f[0-9]\{5\}$' | sort -u) | head -5)
+  fail "of 20,000 new files $listed were listed; not listed: $missing"
+fi
+# Wine itself loses the creation record of a few files of such a burst (its
+# own directory reads, read raw, gave 19,996 creations and 4 files with an
+# update alone): those are listed as updated. More than a few is ours.
+created=$(burst_rows | grep '新建文件' | grep -o 'f[0-9]\{5\}$' | sort -u | wc -l)
+[ "$created" -ge 19980 ] || fail "only $created of 20,000 new files were listed as new"
+[ "$created" -eq 20000 ] || echo "note: $((20000 - created)) of 20,000 new files came as updates (Wine lost their creation)"
 if logged | grep -q "变动丢失"; then echo "note: the burst overflowed Wine's buffer; it was told and rescanned"; fi
 
 # --quit ends it the way "退出程序" does, and waits for it.
@@ -97,4 +111,21 @@ rc=$?
 pid=
 [ "$rc" -eq 0 ] || fail "exit code $rc after --quit"
 [ "$(find "$out" -name '.vantrel-*' | wc -l)" -eq 0 ] || fail "temporaries left behind"
-echo "windows headless: Linux and Wine files copied and passed on, 20,000 listed, one guard, --quit"
+
+# An overflow provoked on purpose (reads far too small for a burst) is told
+# on the console and in the log, naming the folder it hit.
+: >"$work/err"
+VANTREL_TEST_READ_BYTES=256 wine "$exe" --home "$(win "$home")" --console >/dev/null 2>"$work/err" &
+pid=$!
+for i in $(seq 40); do
+  mkdir "$in/.again$i"
+  wait_for ".again$i" 20 && break
+done
+(cd "$in" && seq -f 'over%05g' 1 2000 | xargs touch)
+wait_for "变动丢失" 400 || fail "no overflow was told"
+grep -qF "已重新扫描 $(win "$in")" "$work/err" || fail "the overflow notice does not name the folder"
+logged | grep -q "变动丢失" || fail "the overflow is not in the log"
+wine "$exe" --home "$(win "$home")" --quit 2>/dev/null || fail "--quit failed after the overflow"
+wait "$pid"
+pid=
+echo "windows headless: Linux and Wine files copied and passed on, 20,000 listed, one guard, --quit, an overflow told"
