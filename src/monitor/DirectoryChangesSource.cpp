@@ -1,5 +1,7 @@
 #include "monitor/DirectoryChangesSource.h"
 
+#include "monitor/WatchRoots.h"
+
 #include "platform/windows/Wide.h"
 #include "text/PathRoutines.h"
 
@@ -38,27 +40,6 @@ RawChange Raw(RawChange::Kind kind, bool isDir, std::string_view path, std::stri
 bool IsFolderNow(const std::string& path) {
   DWORD attributes = ::GetFileAttributesW(platform::NativePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// A root as the reads name it: backslashes, no separator at the end except
-// the one a drive's root needs ("C:\").
-std::string RootForm(std::string_view path) {
-  std::string form = CleanPath(path);
-  if (form.size() == 2 && form[1] == ':') form += '\\';
-  return form;
-}
-
-std::vector<std::string> NormaliseWindowsRoots(std::vector<std::string> roots) {
-  for (std::string& r : roots) r = RootForm(r);
-  std::sort(roots.begin(), roots.end());
-  roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
-  std::vector<std::string> kept;
-  for (const std::string& r : roots) {
-    if (!IsAbsolutePath(r)) continue;
-    bool inside = std::any_of(kept.begin(), kept.end(), [&](const std::string& k) { return PathWithin(r, k); });
-    if (!inside) kept.push_back(r);
-  }
-  return kept;
 }
 
 // Windows names an entry by its short (8.3) alias where whoever changed it
@@ -223,7 +204,7 @@ void DirectoryChangesSource::Loop() {
 }
 
 void DirectoryChangesSource::ApplyRoots(std::vector<std::string> wanted) {
-  wanted = NormaliseWindowsRoots(std::move(wanted));
+  wanted = NormaliseRoots(std::move(wanted));
   if (!drivesKnown_) {
     // The drives there at the start are no news.
     PollDrives(false, NowMs());
