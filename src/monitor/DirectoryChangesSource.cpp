@@ -172,6 +172,15 @@ void DirectoryChangesSource::Loop() {
     }
     TakeCompletions(now);
     now = NowMs();
+    for (std::size_t i = 0; i < relist_.size();) {
+      if (relist_[i].second > now) {
+        ++i;
+        continue;
+      }
+      const std::string folder = std::move(relist_[i].first);
+      relist_.erase(relist_.begin() + static_cast<std::ptrdiff_t>(i));
+      if (KnownFolder(folder)) LearnTree(folder);
+    }
     ExpireRename(now, false);
     tracker_.Expire(now);
     FlushBatch();
@@ -182,6 +191,7 @@ void DirectoryChangesSource::Loop() {
       if (!deadline || at < *deadline) deadline = at;
     };
     if (rename_) sooner(rename_->at + kRenamePairingMs);
+    for (const auto& due : relist_) sooner(due.second);
     sooner(nextPoll_);
     if (!completions_.empty()) sooner(now);
     DWORD timeout = INFINITE;
@@ -198,6 +208,7 @@ void DirectoryChangesSource::Loop() {
   FlushBatch();
   folders_.clear();
   rename_.reset();
+  relist_.clear();
   cpuAtExit_ = CpuSeconds(threadHandle_);
   ::CloseHandle(threadHandle_);
   threadHandle_ = nullptr;
@@ -431,6 +442,7 @@ void DirectoryChangesSource::Handle(std::uint32_t action, std::string path, std:
         if (dir) {
           folders_.insert(path);
           LearnTree(path);
+          for (std::int64_t later : {300, 1500}) relist_.emplace_back(path, now + later);
         }
         break;
       }

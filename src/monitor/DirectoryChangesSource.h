@@ -113,6 +113,10 @@ class DirectoryChangesSource final : public RawChangeSource {
   // what a read brought is handled outside them, in order.
   std::deque<Completion> completions_;
   std::optional<PendingRename> rename_;
+  // Folders moved in, listed again a little later: Wine watches inside a
+  // folder only once it has been listed after it arrived, and a listing at
+  // once does not always take.
+  std::vector<std::pair<std::string, std::int64_t>> relist_;
   // Every folder known below the roots; ordered, so that a folder's subtree
   // is one range.
   std::set<std::string> folders_;
