@@ -75,6 +75,6 @@ if(TARGET vantrel-headless)
 endif()
 
 # The engine with the directory-reads source on a real folder.
-add_executable(windows_engine_tests engine/WindowsEngineTest.cpp)
+add_executable(windows_engine_tests engine/WindowsEngineTest.cpp engine/LiveEngineTest.cpp)
 target_link_libraries(windows_engine_tests PRIVATE vantrel_core GTest::gtest_main)
 gtest_discover_tests(windows_engine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)

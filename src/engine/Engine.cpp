@@ -116,7 +116,15 @@ void Engine::Stop() {
 }
 
 void Engine::TellActionsNotDoneLastTime() {
-  const std::int64_t count = LeadingInteger(ReadSetting(settings_.File(), "上次退出", "未执行", "0"));
+  const std::string text = ReadSetting(settings_.File(), "上次退出", "未执行", "0");
+  // Only a count this program wrote is told; anything else (an edit, a
+  // damaged file) is taken as absent and goes, rather than stay for ever.
+  const bool plain = !text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos;
+  if (!plain) {
+    WriteSetting(settings_.File(), "上次退出", "未执行", std::nullopt);
+    return;
+  }
+  const std::int64_t count = std::stoll(text);
   if (count <= 0) return;
   eventLog_->LogNotice("未执行", "上次退出时有 " + std::to_string(count) + " 个事件的规则尚未执行, 已记入日志 " +
                                      log_->Directory() + log_->FileName());
@@ -294,6 +302,9 @@ void Engine::MatchRules(const std::string& path, const std::string& eventName, c
   for (const MonitorRule& rule : rules_.Rules())
     if (RuleFires(rule, path, eventName)) job.rules.push_back(rule);
   job.ours = currentEventPid_ != 0 && currentEventPid_ == platform::ThisProcessId();
+  // A job waiting for a file follows it when it is renamed (a download
+  // given its name when done).
+  if (TextContains(eventName, "重命名")) actions_->Follow(path, EffectivePath(path, eventName, name, newPath));
   if (!actions_->Wanted(job)) return;
   job.path = path;
   job.eventName = eventName;

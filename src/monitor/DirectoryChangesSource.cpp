@@ -479,9 +479,15 @@ void DirectoryChangesSource::Overflowed(Watch& watch, std::int64_t now) {
   ExpireRename(now, true);
   tracker_.SettleAll();
   const std::string root = watch.root;
+  auto [from, to] = Below(root);
+  const std::vector<std::string> before(from, to);
   ForgetTree(root);
   folders_.insert(root);
   LearnTree(root);
+  // Folders removed while the changes were lost are no less removed: the
+  // walk no longer finding them tells it, the deepest first.
+  for (auto it = before.rbegin(); it != before.rend(); ++it)
+    if (!folders_.count(*it)) Consume(Raw(RawChange::Delete, true, *it), now);
 }
 
 void DirectoryChangesSource::RootLost(Watch& watch, unsigned long error, std::int64_t now) {

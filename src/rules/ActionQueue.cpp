@@ -1,5 +1,6 @@
 #include "rules/ActionQueue.h"
 
+#include "text/PathRoutines.h"
 #include "text/TextRules.h"
 
 #include <algorithm>
@@ -14,14 +15,37 @@ bool IsFolderEvent(const std::string& eventName) { return TextContains(eventName
 // written each of them would only start the same action again.
 bool IsContentEvent(const std::string& eventName) { return eventName == "新建文件" || eventName == "更新文件"; }
 
-// A copy or move looks for a writer itself, before it copies a byte, and
-// puts its job off when it finds one: the job need not look first.
-bool LooksForWritersItself(const MonitorRule& rule) {
-  const std::string operation = OperationName(rule.actionText);
-  return operation == "复制文件" || operation == "移动文件";
+// A waiting job acts on the file where it now is.
+void Retarget(ActionJob& job, const std::string& path) {
+  if (EffectivePath(job.path, job.eventName, job.itemName, job.newPath) == path) return;
+  job.itemName = PathFileName(path, true);
+  if (TextContains(job.eventName, "重命名")) {
+    job.newPath = path;
+  } else {
+    job.path = path;
+  }
+}
+
+bool SameContent(const platform::FileStamp& a, const platform::FileStamp& b) {
+  return a.volume == b.volume && a.id == b.id && a.size == b.size && a.writtenNs == b.writtenNs;
 }
 
 }  // namespace
+
+void GatheredNotices::Add(std::size_t count, std::string example) {
+  if (!count) return;
+  gathered_ += count;
+  example_ = std::move(example);
+}
+
+std::optional<GatheredNotices::Due> GatheredNotices::Take(Clock::time_point now) {
+  if (!gathered_ || (toldAt_ && now < *toldAt_ + kInterval)) return std::nullopt;
+  Due due{gathered_, std::move(example_)};
+  gathered_ = 0;
+  example_.clear();
+  toldAt_ = now;
+  return due;
+}
 
 // What MatchRules needs, for one job on the queue's thread.
 class ActionQueue::JobHost : public MatchHost {
@@ -81,6 +105,8 @@ std::vector<ActionJob> ActionQueue::TakeNotDone() {
   std::vector<ActionJob> left;
   for (Waiting& w : waiting_) left.push_back(std::move(w.job));
   waiting_.clear();
+  waitingCount_ = 0;
+  anyWaiting_ = false;
   for (ActionJob& job : jobs_) left.push_back(std::move(job));
   jobs_.clear();
   // The waiting ones came first.
@@ -95,7 +121,13 @@ bool ActionQueue::Wanted(const ActionJob& job) const {
   if (!job.rules.empty() || remembering_.load()) return true;
   // An action still running may be about to remember what this event is.
   std::lock_guard lock(mutex_);
-  return unfinished_ > waiting_.size();
+  return unfinished_ > waitingCount_;
+}
+
+void ActionQueue::Follow(const std::string& from, const std::string& to) {
+  if (!anyWaiting_.load()) return;
+  std::lock_guard lock(mutex_);
+  follows_.emplace_back(from, to);
 }
 
 void ActionQueue::Submit(ActionJob job) {
@@ -115,7 +147,7 @@ void ActionQueue::Submit(ActionJob job) {
 
 void ActionQueue::WaitIdle() {
   std::unique_lock lock(mutex_);
-  idle_.wait(lock, [this] { return unfinished_ == waiting_.size() || (stopping_ && !thread_.joinable()); });
+  idle_.wait(lock, [this] { return unfinished_ == waitingCount_ || (stopping_ && !thread_.joinable()); });
 }
 
 std::string ActionQueue::LastActionTarget() const {
@@ -159,9 +191,19 @@ void ActionQueue::Run() {
     {
       std::lock_guard lock(mutex_);
       --unfinished_;
-      if (unfinished_ == waiting_.size()) idle_.notify_all();
+      if (unfinished_ == waitingCount_) idle_.notify_all();
     }
   }
+}
+
+bool ActionQueue::ActedOnAlready(const ActionJob& job, const std::string& path, Clock::time_point now) {
+  while (!acted_.empty() && acted_.front().until < now) acted_.pop_front();
+  for (const Acted& a : acted_) {
+    if (a.path != path || a.eventName != job.eventName) continue;
+    std::optional<platform::FileStamp> stamp = platform::StampOf(path);
+    if (stamp && SameContent(*stamp, a.stamp)) return true;
+  }
+  return false;
 }
 
 void ActionQueue::Process(ActionJob job) {
@@ -169,14 +211,17 @@ void ActionQueue::Process(ActionJob job) {
   if (host.CausedByUs(job.path, job.eventName) || job.rules.empty()) return;
   if (!IsFolderEvent(job.eventName)) {
     const std::string path = EffectivePath(job.path, job.eventName, job.itemName, job.newPath);
-    WholeFileWatch file(path);
     const Clock::time_point now = Clock::now();
-    std::unique_lock lock(mutex_);
-    for (const Waiting& w : waiting_)
-      if (w.file.Path() == path && IsContentEvent(job.eventName)) return;
-    lock.unlock();
-    const bool actionLooks = job.firstRule < job.rules.size() && LooksForWritersItself(job.rules[job.firstRule]);
-    if (!actionLooks && file.Check(now) == WholeFileWatch::State::BeingWritten) {
+    if (IsContentEvent(job.eventName)) {
+      // Another event for a file a job already waits for, or just acted on
+      // after waiting: the file is acted on once.
+      for (const Waiting& w : waiting_)
+        if (w.file.Path() == path) return;
+      if (ActedOnAlready(job, path, now)) return;
+    }
+    // Every action waits for a whole file, whatever it does with it.
+    WholeFileWatch file(path);
+    if (file.Check(now) == WholeFileWatch::State::BeingWritten) {
       Wait(std::move(job), std::move(file), now);
       return;
     }
@@ -190,6 +235,8 @@ void ActionQueue::Wait(ActionJob job, WholeFileWatch file, Clock::time_point now
   if (waiting_.empty()) nextLook_ = now + kRecheck;
   // Still unfinished, so that nobody takes the queue for done.
   ++unfinished_;
+  ++waitingCount_;
+  anyWaiting_ = true;
   waiting_.push_back({std::move(job), std::move(file), now, false});
 }
 
@@ -208,26 +255,50 @@ void ActionQueue::Act(const ActionJob& job) {
 }
 
 void ActionQueue::LookAtWaiting(Clock::time_point now) {
-  std::vector<ActionJob> whole;
-  std::vector<std::string> long_;
+  std::vector<std::pair<std::string, std::string>> follows;
   {
     std::lock_guard lock(mutex_);
-    for (auto it = waiting_.begin(); it != waiting_.end();) {
-      if (it->file.Check(now) == WholeFileWatch::State::Whole) {
-        whole.push_back(std::move(it->job));
-        it = waiting_.erase(it);
-        continue;
-      }
-      if (!it->toldLong && now - it->since >= kLongWrite) {
-        it->toldLong = true;
-        long_.push_back(it->file.Path());
-      }
-      ++it;
-    }
-    nextLook_ = now + kRecheck;
+    follows.swap(follows_);
   }
-  for (const std::string& path : long_)
-    if (outputs_.notice) outputs_.notice("仍在写入", "文件已被写入超过 10 分钟, 写完后再执行规则: " + path);
+  std::vector<ActionJob> whole;
+  std::vector<std::string> gone;
+  // The looks touch the disk: the window's thread never waits on them.
+  for (auto it = waiting_.begin(); it != waiting_.end();) {
+    for (const auto& [from, to] : follows) it->file.Follow(from, to);
+    const WholeFileWatch::State state = it->file.Check(now);
+    if (state == WholeFileWatch::State::Whole) {
+      Retarget(it->job, it->file.Path());
+      if (it->file.LastSeen() && IsContentEvent(it->job.eventName))
+        acted_.push_back({it->file.Path(), it->job.eventName, *it->file.LastSeen(), now + OwnChanges::kMemory});
+      whole.push_back(std::move(it->job));
+      it = waiting_.erase(it);
+      continue;
+    }
+    if (state == WholeFileWatch::State::Gone) {
+      gone.push_back(it->file.Path());
+      it = waiting_.erase(it);
+      continue;
+    }
+    if (!it->toldLong && now - it->since >= kLongWrite) {
+      it->toldLong = true;
+      longWrites_.Add(1, it->file.Path());
+    }
+    ++it;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    nextLook_ = now + kRecheck;
+    unfinished_ -= gone.size();
+    waitingCount_ = waiting_.size();
+    anyWaiting_ = !waiting_.empty();
+  }
+  for (const std::string& path : gone) Report("文件已删除, 规则未执行】" + path);
+  if (auto due = longWrites_.Take(now); due && outputs_.notice) {
+    outputs_.notice("仍在写入", due->count == 1 ? "文件已被写入超过 10 分钟, 写完后再执行规则: " + due->example
+                                                : std::to_string(due->count) +
+                                                      " 个文件已被写入超过 10 分钟, 写完后再执行规则 (如 " +
+                                                      due->example + ")");
+  }
   for (const ActionJob& job : whole) {
     Act(job);
     remembering_ = !own_.Empty(job.submitted);
@@ -235,7 +306,7 @@ void ActionQueue::LookAtWaiting(Clock::time_point now) {
     --unfinished_;
   }
   std::lock_guard lock(mutex_);
-  if (unfinished_ == waiting_.size()) idle_.notify_all();
+  if (unfinished_ == waitingCount_) idle_.notify_all();
 }
 
 }  // namespace vantrel

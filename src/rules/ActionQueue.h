@@ -19,6 +19,7 @@
 #include <functional>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +46,27 @@ struct ActionOutputs {
   // Something the user must hear of beside the rows (a file written for
   // very long): a row, a record and a prompt.
   std::function<void(const std::string& type, const std::string& text)> notice;
+};
+
+// Notices of one kind (files written for very long) told the first at once
+// and then at most one a minute, each with how many were gathered since, so
+// that hundreds of files at once make one notice, not hundreds.
+class GatheredNotices {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::seconds kInterval{60};
+  struct Due {
+    std::size_t count;
+    std::string example;  // the latest one
+  };
+  void Add(std::size_t count, std::string example);
+  // What is to be told now, if anything.
+  std::optional<Due> Take(Clock::time_point now);
+
+ private:
+  std::size_t gathered_ = 0;
+  std::string example_;
+  std::optional<Clock::time_point> toldAt_;
 };
 
 class ActionQueue {
@@ -74,6 +96,10 @@ class ActionQueue {
   // After Stop: the jobs that never began, in the order they came.
   std::vector<ActionJob> TakeNotDone();
 
+  // A file or folder was seen renamed: a job waiting for a file there
+  // follows it to its new name.
+  void Follow(const std::string& from, const std::string& to);
+
   // The target of the action most recently begun.
   std::string LastActionTarget() const;
   void SetLastActionTarget(const std::string& target);
@@ -86,6 +112,14 @@ class ActionQueue {
     Clock::time_point since;
     bool toldLong = false;
   };
+  // A file a waiting job acted on, as it was: another event for that very
+  // file, come while the job waited, is not acted on again.
+  struct Acted {
+    std::string path, eventName;
+    platform::FileStamp stamp;
+    Clock::time_point until;
+  };
+  bool ActedOnAlready(const ActionJob& job, const std::string& path, Clock::time_point now);
   void Run();
   // Runs the job now, or sets it aside while its file is being written.
   void Process(ActionJob job);
@@ -101,11 +135,18 @@ class ActionQueue {
   std::condition_variable wake_, idle_;
   std::deque<ActionJob> jobs_;
   std::size_t unfinished_ = 0;
+  // How many of them wait for their file (waiting_ is the thread's own).
+  std::size_t waitingCount_ = 0;
+  std::atomic<bool> anyWaiting_{false};
+  // Renames seen since the waiting jobs were last looked at.
+  std::vector<std::pair<std::string, std::string>> follows_;
   bool stopping_ = false;
   std::string lastActionTarget_;
   // The thread's own.
   OwnChanges own_;
   std::list<Waiting> waiting_;
+  std::deque<Acted> acted_;
+  GatheredNotices longWrites_;
   Clock::time_point nextLook_{};
   // Whether own_ holds anything, for Wanted() on the window's thread.
   std::atomic<bool> remembering_{false};

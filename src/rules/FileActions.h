@@ -19,7 +19,10 @@
 // replaced by a folder copy nor deleted, nor moved across volumes, since
 // its source could not go. A program still writing a file is told by the
 // share modes: the file is not copied or moved while it holds it.
+#include "platform/StoredFile.h"
+
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +46,9 @@ struct ActionChange {
   Kind kind;
   std::string path;
   std::string to;  // Renamed: where it went
+  // FileAppeared: the file as the action left it, so that its echo is told
+  // apart from somebody's change to it right after.
+  std::optional<platform::FileStamp> made = {};
 };
 using ActionChanges = std::function<void(const ActionChange&)>;
 

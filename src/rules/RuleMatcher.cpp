@@ -62,7 +62,11 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
     // Remembered once the action is done, so that none of them runs out
     // while a long action is still making the rest.
     std::vector<ActionChange> made;
-    const ActionChanges changes = [&made](const ActionChange& c) { made.push_back(c); };
+    // A file made is known by its content at the moment it was placed.
+    const ActionChanges changes = [&made](const ActionChange& c) {
+      made.push_back(c);
+      if (c.kind == ActionChange::FileAppeared) made.back().made = platform::StampOf(c.path);
+    };
     auto remember = [&] {
       for (const ActionChange& c : made) host.Changed(c);
     };
@@ -147,17 +151,17 @@ void OwnChanges::Remember(const ActionChange& change, Clock::time_point now) {
     case ActionChange::FileAppeared:
     case ActionChange::FolderAppeared:
       paths_.emplace(Key(change.path),
-                     Expected{true, change.kind == ActionChange::FolderAppeared ? IsFolder : File, {}, until});
+                     Expected{true, change.kind == ActionChange::FolderAppeared ? IsFolder : File, {}, until, change.made});
       break;
     case ActionChange::FileVanished:
     case ActionChange::FolderVanished:
       paths_.emplace(Key(change.path),
-                     Expected{false, change.kind == ActionChange::FolderVanished ? IsFolder : File, {}, until});
+                     Expected{false, change.kind == ActionChange::FolderVanished ? IsFolder : File, {}, until, {}});
       break;
     case ActionChange::Renamed:
       // One event may stand for both ends (a rename), or one for each.
-      paths_.emplace(Key(change.path), Expected{false, Either, Key(change.to), until});
-      paths_.emplace(Key(change.to), Expected{true, Either, Key(change.path), until});
+      paths_.emplace(Key(change.path), Expected{false, Either, Key(change.to), until, {}});
+      paths_.emplace(Key(change.to), Expected{true, Either, Key(change.path), until, {}});
       break;
   }
 }
@@ -182,9 +186,18 @@ bool OwnChanges::Consume(const std::string& path, const std::string& eventName, 
     const Expected& e = it->second;
     if (e.until < handedOver || e.appears != appears || (e.folder != Either && e.folder != folder)) continue;
     std::string partner = e.partner;
+    // Changed since it was made (a user's write right after the copy, which
+    // the source folded into the creation): somebody else's change. The
+    // memory is used up all the same.
+    bool changed = false;
+    if (e.made) {
+      std::optional<platform::FileStamp> now = platform::StampOf(path);
+      changed = now && (now->volume != e.made->volume || now->id != e.made->id || now->size != e.made->size ||
+                        now->writtenNs != e.made->writtenNs);
+    }
     paths_.erase(it);
     if (!partner.empty()) Erase(partner, key);
-    return true;
+    return !changed;
   }
   return false;
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace vantrel {
@@ -77,6 +78,7 @@ class OwnChanges {
     Folder folder;
     std::string partner;  // the other end of a rename, used up with it
     Clock::time_point until;
+    std::optional<platform::FileStamp> made;  // a file we made, as we left it
   };
   void Forget(Clock::time_point now);
   void Erase(const std::string& path, const std::string& partner);

@@ -201,8 +201,14 @@ std::string ReadSetting(std::string_view file, std::string_view section, std::st
   return value ? *value : std::string(defaultValue);
 }
 
+void IniDocument::Remove(std::string_view section, std::string_view key) {
+  std::size_t header = FindSection(section);
+  if (header == npos) return;
+  if (std::size_t at = FindKey(header, key); at != npos) lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
 bool WriteSetting(std::string_view file, std::string_view section, std::string_view key,
-                  std::string_view value) {
+                  std::optional<std::string_view> value) {
   std::string path(file);
   std::string bytes;
   // A file that exists but cannot be read must not be replaced by one that
@@ -212,7 +218,11 @@ bool WriteSetting(std::string_view file, std::string_view section, std::string_v
     return false;
   }
   IniDocument doc = IniDocument::Parse(bytes);
-  doc.Set(section, key, value);
+  if (value) {
+    doc.Set(section, key, *value);
+  } else {
+    doc.Remove(section, key);
+  }
   const bool written = WriteFileAtomically(path, doc.Serialize());
   SettingsFilesChanged();
   return written;

@@ -20,6 +20,8 @@ class IniDocument {
 
   std::optional<std::string> Get(std::string_view section, std::string_view key) const;
   void Set(std::string_view section, std::string_view key, std::string_view value);
+  // Takes the key's line out; the section stays.
+  void Remove(std::string_view section, std::string_view key);
 
  private:
   struct Line {
@@ -46,11 +48,11 @@ class IniDocument {
 std::string ReadSetting(std::string_view file, std::string_view section, std::string_view key,
                         std::string_view defaultValue);
 
-// Writes one value, replacing the file atomically. Returns false (errno set)
-// when the file could not be written or exists but cannot be read; the
-// previous file then stays as it was.
+// Writes one value (none: takes the key out), replacing the file atomically.
+// Returns false (errno set) when the file could not be written or exists but
+// cannot be read; the previous file then stays as it was.
 bool WriteSetting(std::string_view file, std::string_view section, std::string_view key,
-                  std::string_view value);
+                  std::optional<std::string_view> value);
 
 // A reader whose watch reports every change to the settings files turns this
 // on; reads then ask the disk nothing until SettingsFilesChanged() is called.

@@ -152,5 +152,26 @@ TEST_F(EngineTest, ReloadTakesTheRulesAndSettingsAsTheFilesNowHoldThem) {
   EXPECT_EQ(Read(out_ + "/b.txt"), "b");
 }
 
+// The count of actions a quit left undone is told once; a value this
+// program never wrote (an edit, a damaged file) is taken as absent and goes.
+TEST_F(EngineTest, ACountOfActionsNotDoneIsToldOnceAndADamagedOneGoes) {
+  const struct {
+    const char* stored;
+    bool told;
+  } cases[] = {{"2", true}, {"-3", false}, {"abc", false}, {"12x", false}, {"0", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stored);
+    ASSERT_TRUE(WriteSetting(home_ + "/config.ini", "上次退出", "未执行", c.stored));
+    prompts_.clear();
+    Start();
+    const bool told = std::any_of(prompts_.begin(), prompts_.end(),
+                                  [](const Prompted& p) { return p.text.find("上次退出时有 ") != std::string::npos; });
+    EXPECT_EQ(told, c.told);
+    const std::string now = ReadSetting(home_ + "/config.ini", "上次退出", "未执行", "absent");
+    EXPECT_EQ(now, c.told || std::string(c.stored) == "0" ? "0" : "absent");
+    engine_.reset();
+  }
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -1,6 +1,7 @@
 #include "rules/FileActions.h"
 
 #include "rules/ActionNames.h"
+#include "rules/linux/WriterLook.h"
 
 #include "text/AtomicFile.h"
 #include "text/PathRoutines.h"
@@ -8,7 +9,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -107,20 +107,6 @@ bool SameContent(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
-// Whether another program holds the file open for writing: the kernel grants
-// a read lease exactly when nobody does. Where leases are not to be had (not
-// our file and no capability, some file systems) nothing is known.
-bool HeldOpenForWriting(int fd) {
-  // Should a writer break the lease in the instant we hold it, the signal is
-  // one whose default is to be ignored.
-  ::fcntl(fd, F_SETSIG, SIGURG);
-  if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
-    ::fcntl(fd, F_SETLEASE, F_UNLCK);
-    return false;
-  }
-  return errno == EAGAIN;
 }
 
 std::atomic<bool> copiesStopped{false};
@@ -288,8 +274,11 @@ class NewFile {
 // when another program is still writing the source or it changed meanwhile.
 int CopyIntoNewFile(int srcDir, const char* srcName, NewFile& copy, struct stat& before) {
   UniqueFd in(OpenRegularFile(srcDir, srcName, false, &before));
-  if (!in.Valid()) return errno;
-  if (HeldOpenForWriting(in.Get())) return kSourceBeingWritten;
+  // A program holding a write lease refuses an open that will not wait.
+  if (!in.Valid()) return errno == EWOULDBLOCK ? kSourceBeingWritten : errno;
+  // Where the kernel cannot tell, the queue waited for the file to be steady;
+  // the stamps before and after the copy catch a writer that came back.
+  if (WritersOf(in.Get()) == WriterLook::Writer) return kSourceBeingWritten;
   if (int error = copy.Create()) return error;
   if (int error = CopyData(in.Get(), copy.Fd())) return error;
   // Never wider than the source; set-id bits are not carried over, since the
@@ -301,7 +290,7 @@ int CopyIntoNewFile(int srcDir, const char* srcName, NewFile& copy, struct stat&
   struct stat after {};
   if (::fstat(in.Get(), &after) != 0) return errno;
   if (!SameContent(before, after)) return kSourceChanged;
-  if (HeldOpenForWriting(in.Get())) return kSourceBeingWritten;
+  if (WritersOf(in.Get()) == WriterLook::Writer) return kSourceBeingWritten;
   return 0;
 }
 
@@ -395,6 +384,12 @@ ActionResult MoveAcross(const std::string& path, const struct stat& st, int dir,
   // and so does the copy.
   if (::lstat(path.c_str(), &now) != 0 || now.st_ino != copied.st_ino || now.st_dev != copied.st_dev)
     return Failed(JoinPath(targetDir, placed.name), kSourceChanged);
+  // Written to since it was copied: the copy is not the file, and goes; the
+  // source stays whole where it was.
+  if (S_ISREG(copied.st_mode) && !SameContent(now, copied)) {
+    if (::unlinkat(dir, placed.name.c_str(), 0) == 0) tell(ActionChange::FileVanished, placed.name);
+    return Failed(JoinPath(targetDir, placed.name), kSourceChanged);
+  }
   if (::unlink(path.c_str()) != 0) {
     int error = errno;
     if (::unlinkat(dir, placed.name.c_str(), 0) == 0) tell(ActionChange::FileVanished, placed.name);

@@ -1,0 +1,11 @@
+#pragma once
+#include "rules/WholeFile.h"
+
+namespace vantrel {
+
+// What the kernel tells of the writers of an open regular file: NoWriter or
+// Writer by a read lease, Unknown where none can be had or where one would
+// not cover every writer (a file system across a network or in user space).
+WriterLook::Answer WritersOf(int fd);
+
+}  // namespace vantrel

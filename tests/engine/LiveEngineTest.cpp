@@ -1,0 +1,85 @@
+// The engine on a real folder with the system's own change source, on both
+// systems: what a user does to a file the program has just made is the
+// user's change, heard by the rules, not the echo of the program's own.
+#include "engine/Engine.h"
+#include "text/AtomicFile.h"
+#include "text/Codec.h"
+#include "text/PathRoutines.h"
+
+#include "TestDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Read(const std::string& path) {
+  std::string bytes;
+  ReadWholeFile(path, bytes);
+  return bytes;
+}
+
+class LiveEngineTest : public ::testing::Test {
+ protected:
+  void Start() {
+    for (const std::string& dir : {home_, in_, mid_, out_}) std::filesystem::create_directories(PathFromUtf8(dir));
+    ASSERT_TRUE(WriteFileAtomically(JoinPath(home_, "config.ini"),
+                                    Utf8ToGb18030("[监控设置]\r\n全盘监控=假\r\n自定义路径=真\r\n")));
+    Engine::Options options;
+    options.home = home_;
+    // Windows has one source whatever is asked for.
+    options.backend = WatchBackend::Inotify;
+    engine_ = std::make_unique<Engine>(std::move(options), EngineFace{});
+    std::string error;
+    ASSERT_TRUE(engine_->StartSource(error)) << error;
+    engine_->Start();
+  }
+  // Gives the engine its turns until the condition holds or time is up.
+  template <typename F>
+  bool Until(F done, std::chrono::milliseconds limit = 20s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      engine_->Work();
+      if (done()) return true;
+      std::this_thread::sleep_for(5ms);
+    }
+    return false;
+  }
+
+  TestDir temp_;
+  std::string home_ = CleanPath(JoinPath(temp_.Path(), "home")), in_ = CleanPath(JoinPath(temp_.Path(), "in")),
+              mid_ = CleanPath(JoinPath(temp_.Path(), "mid")), out_ = CleanPath(JoinPath(temp_.Path(), "out"));
+  std::unique_ptr<Engine> engine_;
+};
+
+// A copy lands in a folder another rule watches; the user adds to it at
+// once, while its creation is still held back for its writer. The copy's
+// echo fires nothing, the user's addition does.
+TEST_F(LiveEngineTest, AUsersChangeToAFreshCopyIsHeardByTheRules) {
+  Start();
+  engine_->Rules().Add("新建文件", in_, "【复制文件】" + mid_);
+  // Either event may carry the user's change, depending on whether the
+  // creation was still held when the user wrote.
+  engine_->Rules().Add("新建文件", mid_, "【复制文件】" + out_);
+  engine_->Rules().Add("更新文件", mid_, "【复制文件】" + out_);
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+    SCOPED_TRACE(name);
+    const std::string copy = JoinPath(mid_, name);
+    ASSERT_TRUE(WriteFileAtomically(JoinPath(in_, name), "made"));
+    ASSERT_TRUE(Until([&] { return Read(copy) == "made"; })) << "the first rule never copied";
+    std::ofstream(PathFromUtf8(copy), std::ios::binary | std::ios::app) << " and added to";
+    EXPECT_TRUE(Until([&] { return Read(JoinPath(out_, name)) == "made and added to"; }))
+        << "the user's change was taken for the copy's echo";
+  }
+  engine_->Stop();
+}
+
+}  // namespace
+}  // namespace vantrel
