@@ -29,6 +29,8 @@ std::string FileErrorText(int error) {
       return "系统错误";
     case kLinkNotCopied:
       return "是一个链接(重解析点),不复制";
+    case kWritersUnknown:
+      return "无法确定源文件是否仍在被写入";
     default:
       break;
   }

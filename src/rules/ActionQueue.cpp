@@ -26,6 +26,10 @@ void Retarget(ActionJob& job, const std::string& path) {
   }
 }
 
+// A copy asks who writes its file on the descriptor it reads, and puts its
+// job off when it cannot be whole yet: the job need not look first.
+bool LooksForWritersItself(const MonitorRule& rule) { return OperationName(rule.actionText) == "复制文件"; }
+
 bool SameContent(const platform::FileStamp& a, const platform::FileStamp& b) {
   return a.volume == b.volume && a.id == b.id && a.size == b.size && a.writtenNs == b.writtenNs;
 }
@@ -70,6 +74,7 @@ class ActionQueue::JobHost : public MatchHost {
   }
   void Changed(const ActionChange& change) override { queue_.own_.Remember(change); }
   std::size_t FirstRow() const override { return job_.firstRule; }
+  bool FileJudgedWhole() const override { return job_.judgedWhole; }
   bool PutOff(std::size_t row) override {
     putOffAt_ = row;
     return true;
@@ -220,8 +225,9 @@ void ActionQueue::Process(ActionJob job) {
       if (ActedOnAlready(job, path, now)) return;
     }
     // Every action waits for a whole file, whatever it does with it.
+    const bool actionLooks = job.firstRule < job.rules.size() && LooksForWritersItself(job.rules[job.firstRule]);
     WholeFileWatch file(path);
-    if (file.Check(now) == WholeFileWatch::State::BeingWritten) {
+    if (!actionLooks && file.Check(now) == WholeFileWatch::State::BeingWritten) {
       Wait(std::move(job), std::move(file), now);
       return;
     }
@@ -248,8 +254,13 @@ void ActionQueue::Act(const ActionJob& job) {
     rest.firstRule = *row;
     WholeFileWatch file(EffectivePath(job.path, job.eventName, job.itemName, job.newPath));
     const Clock::time_point now = Clock::now();
-    // Seen to change, it waits at least until it has been steady again.
-    file.Check(now);
+    // Not yet judged, but whole at the first look (a file nobody can ask
+    // about, untouched for long): acted on at once, no wait shown.
+    if (file.Check(now) == WholeFileWatch::State::Whole && !job.judgedWhole) {
+      rest.judgedWhole = true;
+      Act(rest);
+      return;
+    }
     Wait(std::move(rest), std::move(file), now);
   }
 }
@@ -268,6 +279,7 @@ void ActionQueue::LookAtWaiting(Clock::time_point now) {
     const WholeFileWatch::State state = it->file.Check(now);
     if (state == WholeFileWatch::State::Whole) {
       Retarget(it->job, it->file.Path());
+      it->job.judgedWhole = true;
       if (it->file.LastSeen() && IsContentEvent(it->job.eventName))
         acted_.push_back({it->file.Path(), it->job.eventName, *it->file.LastSeen(), now + OwnChanges::kMemory});
       whole.push_back(std::move(it->job));

@@ -38,6 +38,8 @@ struct ActionJob {
   // Where its walk of the rules goes on, after a file that was still
   // written put it off.
   std::size_t firstRule = 0;
+  // Its file was seen whole by the queue's wait.
+  bool judgedWhole = false;
 };
 
 struct ActionOutputs {

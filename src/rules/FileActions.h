@@ -64,10 +64,13 @@ std::size_t CountMatchingFiles(const std::string& directory, std::string_view pa
 // Into targetDir under the file's name, or a numbered name when it is taken:
 // base(n).ext, n starting at the count of files matching "*" plus the
 // monitored path's extension and going up until a name is free. A link is
-// copied as a link (on Linux). A file that changed while it was copied, or that another
-// program still holds open for writing, is not copied.
+// copied as a link (on Linux). A file that changed while it was copied, or
+// that another program still holds open for writing, is not copied.
+// judgedWhole: the file was seen whole by the queue's wait (WholeFile.h),
+// so a writer nobody can ask after no longer holds the copy up; without it
+// such a file is refused as kWritersUnknown, to be waited for.
 ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
-                            const ActionChanges& changes = {});
+                            const ActionChanges& changes = {}, bool judgedWhole = false);
 // Across file systems the source goes only once its complete copy is in
 // place and the source did not change meanwhile.
 ActionResult MoveFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,

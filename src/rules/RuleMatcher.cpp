@@ -79,11 +79,12 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
         host.LogAction(Report(operation, r, r.target));
         return;
       }
-      ActionResult r = copy ? CopyFileAction(path, operand, rule.monitoredPath, changes)
+      ActionResult r = copy ? CopyFileAction(path, operand, rule.monitoredPath, changes, host.FileJudgedWhole())
                             : MoveFileAction(path, operand, rule.monitoredPath, changes);
       remember();
-      // A writer came back between the look and the copy: act once it is done.
-      const bool unfinished = r.code == kSourceBeingWritten || r.code == kSourceChanged;
+      // Still written, changed while copied, or not yet seen whole where
+      // nobody can say who writes it: act once it is whole.
+      const bool unfinished = r.code == kSourceBeingWritten || r.code == kSourceChanged || r.code == kWritersUnknown;
       if (!r.ok && unfinished && made.empty() && host.PutOff(row)) return;
       host.LogAction(Report(operation, r, r.target));
     } else if (operation == "删除文件") {

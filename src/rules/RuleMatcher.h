@@ -25,6 +25,9 @@ class MatchHost {
   virtual bool CausedByUs(const std::string& path, const std::string& eventName) = 0;
   // What an action changed, so that the events it causes fire no rule.
   virtual void Changed(const ActionChange& change) = 0;
+  // The event's file was seen whole by a wait (the copy need not ask who
+  // writes it where nobody can tell).
+  virtual bool FileJudgedWhole() const { return false; }
   // The row the walk begins at: a walk that was put off goes on from there.
   virtual std::size_t FirstRow() const { return 0; }
   // The file a rule is to copy or move turned out to be still written (or

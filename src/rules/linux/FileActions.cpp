@@ -272,13 +272,22 @@ class NewFile {
 
 // Writes a complete copy of a regular file into an unnamed file. Refused
 // when another program is still writing the source or it changed meanwhile.
-int CopyIntoNewFile(int srcDir, const char* srcName, NewFile& copy, struct stat& before) {
+int CopyIntoNewFile(int srcDir, const char* srcName, NewFile& copy, struct stat& before, bool judgedWhole) {
   UniqueFd in(OpenRegularFile(srcDir, srcName, false, &before));
   // A program holding a write lease refuses an open that will not wait.
   if (!in.Valid()) return errno == EWOULDBLOCK ? kSourceBeingWritten : errno;
-  // Where the kernel cannot tell, the queue waited for the file to be steady;
-  // the stamps before and after the copy catch a writer that came back.
-  if (WritersOf(in.Get()) == WriterLook::Writer) return kSourceBeingWritten;
+  // Asked on the descriptor the copy reads, so that the common case costs
+  // no second open; where nobody can tell, the queue must first see the
+  // file steady (WholeFile.h).
+  switch (WritersOf(in.Get())) {
+    case WriterLook::Writer:
+      return kSourceBeingWritten;
+    case WriterLook::Unknown:
+      if (!judgedWhole) return kWritersUnknown;
+      break;
+    default:
+      break;
+  }
   if (int error = copy.Create()) return error;
   if (int error = CopyData(in.Get(), copy.Fd())) return error;
   // Never wider than the source; set-id bits are not carried over, since the
@@ -374,7 +383,8 @@ ActionResult MoveAcross(const std::string& path, const struct stat& st, int dir,
                            [&](const char* name) { return PlaceLink(link, dir, name, false, tell); });
   } else {
     NewFile copy(dir, true, tell);
-    if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, copied)) return Failed(first, error);
+    // A move waited for its file in the queue before it began.
+    if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, copied, true)) return Failed(first, error);
     placed = PlaceNumberedIn(dir, names, monitoredPath, [&](const char* name) { return copy.LinkNoReplace(name); });
   }
   if (placed.error) return Result(targetDir, placed);
@@ -529,7 +539,9 @@ int CopyEntry(int src, int dst, const char* name, const struct stat& st, TreeCop
   if (exists && S_ISLNK(existing.st_mode)) return kLinkInTarget;
   if (exists && S_ISDIR(existing.st_mode)) return EISDIR;
   NewFile file(dst, copy.durable, tell);
-  if (int error = CopyIntoNewFile(src, name, file, entry.st)) return error;
+  // A folder's files are not waited for one by one: each is copied as it
+  // stands, unless a writer is known, and only if unchanged by the end.
+  if (int error = CopyIntoNewFile(src, name, file, entry.st, true)) return error;
   int error = exists ? EEXIST : file.LinkNoReplace(name);
   // Something came to stand at the name meanwhile: replaced like a file
   // that was there, a link included, which is removed and never written
@@ -835,7 +847,7 @@ std::size_t CountMatchingFiles(const std::string& directory, std::string_view pa
 }
 
 ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
-                            const ActionChanges& changes) {
+                            const ActionChanges& changes, bool judgedWhole) {
   const std::string folder = CleanPath(targetDir);
   const Teller tell(changes, folder);
   ActionNames names = SplitActionName(path);
@@ -856,7 +868,7 @@ ActionResult CopyFileAction(const std::string& path, const std::string& targetDi
   }
   NewFile copy(dir.Get(), false, tell);
   struct stat copied {};
-  if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, copied)) return Failed(first, error);
+  if (int error = CopyIntoNewFile(AT_FDCWD, path.c_str(), copy, copied, judgedWhole)) return Failed(first, error);
   return Result(folder, PlaceNumberedIn(dir.Get(), names, monitoredPath,
                                       [&](const char* name) { return copy.LinkNoReplace(name); }));
 }

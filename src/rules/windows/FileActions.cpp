@@ -628,8 +628,10 @@ std::size_t CountMatchingFiles(const std::string& directory, std::string_view pa
   return count;
 }
 
+// Share modes tell of every writer on a local volume, and the source is
+// opened sharing no writing: nothing is left to be judged by steadiness.
 ActionResult CopyFileAction(const std::string& path, const std::string& targetDir, const std::string& monitoredPath,
-                            const ActionChanges& changes) {
+                            const ActionChanges& changes, bool) {
   const std::string folder = CleanPath(targetDir);
   const ActionNames names = SplitActionName(path);
   const std::string first = JoinPath(folder, names.file);
