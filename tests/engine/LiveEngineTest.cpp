@@ -53,6 +53,14 @@ class LiveEngineTest : public ::testing::Test {
     return false;
   }
 
+  std::string Rows() {
+    std::string rows;
+    EventList& list = engine_->Events();
+    for (std::size_t r = 0; r < list.RowCount(); ++r)
+      rows += std::string(list.Cell(r, 1)) + " | " + std::string(list.Cell(r, 2)) + " | " + std::string(list.Cell(r, 3)) + "\n";
+    return rows;
+  }
+
   TestDir temp_;
   std::string home_ = CleanPath(JoinPath(temp_.Path(), "home")), in_ = CleanPath(JoinPath(temp_.Path(), "in")),
               mid_ = CleanPath(JoinPath(temp_.Path(), "mid")), out_ = CleanPath(JoinPath(temp_.Path(), "out"));
@@ -74,9 +82,15 @@ TEST_F(LiveEngineTest, AUsersChangeToAFreshCopyIsHeardByTheRules) {
     const std::string copy = JoinPath(mid_, name);
     ASSERT_TRUE(WriteFileAtomically(JoinPath(in_, name), "made"));
     ASSERT_TRUE(Until([&] { return Read(copy) == "made"; })) << "the first rule never copied";
-    std::ofstream(PathFromUtf8(copy), std::ios::binary | std::ios::app) << " and added to";
+    // On Windows the copy's own handle may hold the file a moment longer
+    // without sharing writing: the user's save is tried until it opens.
+    ASSERT_TRUE(Until([&] {
+      std::ofstream add(PathFromUtf8(copy), std::ios::binary | std::ios::app);
+      return add && (add << " and added to");
+    }));
     EXPECT_TRUE(Until([&] { return Read(JoinPath(out_, name)) == "made and added to"; }))
-        << "the user's change was taken for the copy's echo";
+        << "the user's change was taken for the copy's echo; the copy holds \"" << Read(JoinPath(out_, name))
+        << "\", the rows:\n" << Rows();
   }
   engine_->Stop();
 }

@@ -248,11 +248,12 @@ class NewFile {
   int PlaceByCopy(const char* name) {
     UniqueFd out(::openat(dir_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!out.Valid()) return errno;
-    tell_(ActionChange::FileAppeared, name);
     struct stat made {};
     ::fstat(out.Get(), &made);
     int error = CopyFinished(fd_.Get(), out.Get());
     if (int closed = out.Close(); !error) error = closed;
+    // Told once filled: its echo is known by the content it was left with.
+    tell_(ActionChange::FileAppeared, name);
     if (!error) return 0;
     struct stat now {};
     if (::fstatat(dir_, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == made.st_dev &&

@@ -295,6 +295,17 @@ class NewFile {
           there.ReadOnly())
         return platform::ErrorFromWin32(ERROR_ACCESS_DENIED);
     }
+    // As a copy made by Windows: the source's attributes and time of
+    // writing, set before it has its name, so that no change of it follows
+    // its appearance (the watching source would tell one, an update nobody
+    // made). Read-only alone waits for the name: a read-only temporary
+    // could not be taken back should the rename fail.
+    FILE_BASIC_INFO basic{};
+    basic.LastWriteTime.QuadPart = info_.written;
+    basic.FileAttributes = info_.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    if (!basic.FileAttributes) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    ::SetFileInformationByHandle(file_.Get(), FileBasicInfo, &basic, sizeof basic);
     if (Error e = RemoveByHandle(file_.Get(), false)) return e;
     if (Error e = RenameInto(file_.Get(), dir_, name, replace)) {
       RemoveByHandle(file_.Get());
@@ -302,15 +313,13 @@ class NewFile {
     }
     placed_ = true;
     name_ = name;
+    if (info_.attributes & FILE_ATTRIBUTE_READONLY) {
+      basic.LastWriteTime.QuadPart = 0;
+      basic.FileAttributes = (basic.FileAttributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_READONLY;
+      ::SetFileInformationByHandle(file_.Get(), FileBasicInfo, &basic, sizeof basic);
+    }
+    // Told as it now stands: its echo is known by this very state.
     Tell(changes_, ActionChange::FileAppeared, JoinPath(folder_, name));
-    // As a copy made by Windows: the source's attributes and time of writing.
-    FILE_BASIC_INFO basic{};
-    basic.LastWriteTime.QuadPart = info_.written;
-    basic.FileAttributes = info_.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                               FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    if (!basic.FileAttributes) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    ::SetFileInformationByHandle(file_.Get(), FileBasicInfo, &basic, sizeof basic);
     return {};
   }
 
