@@ -280,15 +280,9 @@ int CopyIntoNewFile(int srcDir, const char* srcName, NewFile& copy, struct stat&
   // Asked on the descriptor the copy reads, so that the common case costs
   // no second open; where nobody can tell, the queue must first see the
   // file steady (WholeFile.h).
-  switch (WritersOf(in.Get())) {
-    case WriterLook::Writer:
-      return kSourceBeingWritten;
-    case WriterLook::Unknown:
-      if (!judgedWhole) return kWritersUnknown;
-      break;
-    default:
-      break;
-  }
+  const WriterLook::Answer writers = WritersOf(in.Get());
+  if (writers == WriterLook::Writer) return kSourceBeingWritten;
+  if (writers == WriterLook::Unknown && !judgedWhole) return kWritersUnknown;
   if (int error = copy.Create()) return error;
   if (int error = CopyData(in.Get(), copy.Fd())) return error;
   // Never wider than the source; set-id bits are not carried over, since the
@@ -300,7 +294,8 @@ int CopyIntoNewFile(int srcDir, const char* srcName, NewFile& copy, struct stat&
   struct stat after {};
   if (::fstat(in.Get(), &after) != 0) return errno;
   if (!SameContent(before, after)) return kSourceChanged;
-  if (WritersOf(in.Get()) == WriterLook::Writer) return kSourceBeingWritten;
+  // A writer that opened it meanwhile, where the kernel can tell.
+  if (writers == WriterLook::NoWriter && WritersOf(in.Get(), false) == WriterLook::Writer) return kSourceBeingWritten;
   return 0;
 }
 

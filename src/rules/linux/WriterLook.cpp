@@ -58,8 +58,8 @@ bool LeasesBlind(int fd) {
 
 }  // namespace
 
-WriterLook::Answer WritersOf(int fd) {
-  if (LeasesBlind(fd)) return WriterLook::Unknown;
+WriterLook::Answer WritersOf(int fd, bool askFileSystem) {
+  if (askFileSystem && LeasesBlind(fd)) return WriterLook::Unknown;
   // Should a writer break the lease in the instant it is held, the signal is
   // one whose default is to be ignored.
   ::fcntl(fd, F_SETSIG, SIGURG);
