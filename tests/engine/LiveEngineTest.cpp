@@ -6,6 +6,7 @@
 #include "text/Codec.h"
 #include "text/PathRoutines.h"
 
+#include "EngineTurns.h"
 #include "TestDir.h"
 
 #include <gtest/gtest.h>
@@ -20,11 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Read(const std::string& path) {
-  std::string bytes;
-  ReadWholeFile(path, bytes);
-  return bytes;
-}
+std::string Read(const std::string& path) { return ReadAll(path); }
 
 class LiveEngineTest : public ::testing::Test {
  protected:
@@ -41,16 +38,9 @@ class LiveEngineTest : public ::testing::Test {
     ASSERT_TRUE(engine_->StartSource(error)) << error;
     engine_->Start();
   }
-  // Gives the engine its turns until the condition holds or time is up.
   template <typename F>
   bool Until(F done, std::chrono::milliseconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      engine_->Work();
-      if (done()) return true;
-      std::this_thread::sleep_for(5ms);
-    }
-    return false;
+    return GiveTurnsUntil(*engine_, done, limit);
   }
 
   std::string Rows() {

@@ -7,6 +7,7 @@
 #include "text/Codec.h"
 #include "text/PathRoutines.h"
 
+#include "EngineTurns.h"
 #include "TestDir.h"
 
 #include <gtest/gtest.h>
@@ -25,11 +26,7 @@ void Put(const std::string& path, const std::string& text) {
   std::ofstream(PathFromUtf8(path), std::ios::binary) << text;
 }
 
-std::string Read(const std::string& path) {
-  std::string bytes;
-  ReadWholeFile(path, bytes);
-  return bytes;
-}
+std::string Read(const std::string& path) { return ReadAll(path); }
 
 class WindowsEngineTest : public ::testing::Test {
  protected:
@@ -55,16 +52,9 @@ class WindowsEngineTest : public ::testing::Test {
     engine_->Start();
     engine_->Rules().Add("新建文件", in_, "【复制文件】" + out_);
   }
-  // Gives the engine its turns until the condition holds or time is up.
   template <typename F>
   bool Until(F done, std::chrono::milliseconds limit = 30s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      engine_->Work();
-      if (done()) return true;
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
+    return GiveTurnsUntil(*engine_, done, limit);
   }
   std::string Log() {
     std::string log;
