@@ -1,5 +1,6 @@
 #include "rules/ProgramAction.h"
 
+#include "text/PathRoutines.h"
 #include "text/TextRules.h"
 
 #include <algorithm>
@@ -8,11 +9,26 @@
 namespace vantrel {
 namespace {
 
+// Whether a program would read an argument beginning with the value as an
+// option: a dash on either system, and a slash where options are written
+// so (Windows, whose file names never begin with one).
+bool ReadAsOption(std::string_view value) {
+  return !value.empty() && (value[0] == '-' || (value[0] == '/' && kPathSeparator == '\\'));
+}
+
+// Where an argument begins in text being filled in: a word of its own, or
+// the parameter text as shown, where blanks and quotes begin one.
+enum class Begins { AtStart, AfterBlank };
+
 // One pass over the text: what a placeholder put in (a file named
-// "x#路径y") is never searched again.
-std::string Substitute(const std::string& field, const std::string& itemName, const std::string& path) {
+// "x#路径y") is never searched again. A name that would begin an argument
+// and be read as an option (a planted "--output=x" or "-rf") is given as
+// its full path, which names the same file and reads as a path.
+std::string Substitute(const std::string& field, const std::string& itemName, const std::string& path,
+                       Begins begins = Begins::AtStart) {
   static constexpr std::string_view kName = "#文件名";
   static constexpr std::string_view kPath = "#路径";
+  const bool safeName = !ReadAsOption(itemName);
   std::string out;
   std::size_t at = 0;
   for (;;) {
@@ -22,7 +38,9 @@ std::string Substitute(const std::string& field, const std::string& itemName, co
     if (next == std::string::npos) break;
     out.append(field, at, next - at);
     bool isName = next == name;
-    out += isName ? itemName : path;
+    const bool argumentStart =
+        out.empty() || (begins == Begins::AfterBlank && std::strchr(" \t\n\"'", out.back()) != nullptr);
+    out += isName && (safeName || !argumentStart) ? itemName : path;
     at = next + (isName ? kName.size() : kPath.size());
   }
   out.append(field, at);
@@ -147,7 +165,7 @@ ProgramLaunch RunProgramAction(const std::string& operand, const std::string& it
   const std::vector<std::string> words = SplitWords(fields[1]);
 #endif
   for (const std::string& word : words) args.push_back(Substitute(word, itemName, effectivePath));
-  launch.detail = program + " " + Substitute(fields[1], itemName, effectivePath);
+  launch.detail = program + " " + Substitute(fields[1], itemName, effectivePath, Begins::AfterBlank);
   const std::int64_t mode = LeadingInteger(fields[2]);
   StartProgram(program, args, mode >= 0 && mode <= 3 ? static_cast<int>(mode) : 0, launch);
   return launch;

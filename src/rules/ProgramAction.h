@@ -1,7 +1,9 @@
 #pragma once
 // Starting the program of an execute rule: program§parameters§show mode,
 // with "#文件名" and "#路径" filled in. Programs are started with an argument
-// vector, never through a shell, so a file name is always one argument.
+// vector, never through a shell, so a file name is always one argument, and
+// never an option: a name that would begin an argument with "-" (or "/" on
+// Windows) is given as the file's full path instead.
 #include <string>
 #include <vector>
 

@@ -72,6 +72,41 @@ TEST_F(ProgramActionTest, APlaceholderInAFileNameIsNeverFilledInAgain) {
   EXPECT_EQ(Args(out), (std::vector<std::string>{"x#路径y#文件名z", path, path + "x#路径y#文件名z"}));
 }
 
+// A file planted in a watched folder chooses its own name: one that a
+// program would read as an option reaches it as the file's full path
+// wherever the name would begin an argument, and as itself elsewhere.
+TEST_F(ProgramActionTest, ANameThatWouldReadAsAnOptionIsGivenAsItsPath) {
+  const std::string out = dir_ + "/options.bin";
+  const struct {
+    std::string name, parameters;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"--output=INJECTED.txt", "#文件名", {dir_ + "/--output=INJECTED.txt"}},
+      {"-rf", "#文件名.bak --in=#文件名 x#文件名", {dir_ + "/-rf.bak", "--in=-rf", "x-rf"}},
+      {"-", "'#文件名' #路径", {dir_ + "/-", dir_ + "/-"}},
+      {"plain-name", "#文件名 -#文件名", {"plain-name", "-plain-name"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramLaunch launch = RunProgramAction(script_ + "§" + out + " " + c.parameters + "§1", c.name, dir_ + "/" + c.name);
+    ASSERT_TRUE(launch.started) << launch.error;
+    EXPECT_EQ(Args(out), c.args);
+    fs::remove(out);
+  }
+  // As the attack is made: sort given a planted name writes no file of its
+  // choosing, and sorts the file instead.
+  const std::string planted = dir_ + "/--output=INJECTED.txt";
+  ASSERT_TRUE(WriteFileAtomically(planted, "b\na\n"));
+  const fs::path before = fs::current_path();
+  fs::current_path(dir_);
+  ProgramLaunch launch = RunProgramAction("sort§#文件名§1", "--output=INJECTED.txt", planted);
+  ASSERT_TRUE(launch.started) << launch.error;
+  for (int i = 0; i < 300 && fs::exists("/proc/" + std::to_string(launch.pid)); ++i) std::this_thread::sleep_for(10ms);
+  fs::current_path(before);
+  EXPECT_FALSE(fs::exists(dir_ + "/INJECTED.txt")) << "the name was taken as an option";
+  EXPECT_EQ(launch.detail, "sort " + planted);
+}
+
 TEST_F(ProgramActionTest, FieldsShowModesAndFailures) {
   EXPECT_FALSE(RunProgramAction("prog§x§", "a", "/a").fieldsOk) << "two fields";
   EXPECT_FALSE(RunProgramAction("prog", "a", "/a").fieldsOk);

@@ -627,6 +627,15 @@ TEST_F(WindowsProgramAction, EachFilledInValueIsOneArgumentFilledInOnce) {
             recorder_ + " " + path + " --name=" + name + " \"C:\\Program Files\\x\\\\\" C:\\a\\b.txt");
 }
 
+// A planted name that a program would read as a switch reaches it as the
+// file's full path where it would begin an argument.
+TEST_F(WindowsProgramAction, ANameThatWouldReadAsAnOptionIsGivenAsItsPath) {
+  const std::string path = "C:\\in\\-delete all.txt";
+  ProgramLaunch launch = RunProgramAction(recorder_ + "§#文件名 --name=#文件名§1", "-delete all.txt", path);
+  ASSERT_TRUE(launch.started) << launch.error;
+  EXPECT_EQ(Recorded(), (std::vector<std::string>{"show=" + std::to_string(SW_HIDE), path, "--name=-delete all.txt"}));
+}
+
 TEST_F(WindowsProgramAction, ShowModesFieldsAndFailures) {
   const std::pair<const char*, int> modes[] = {{"0", SW_SHOWNORMAL},      {"1", SW_HIDE},
                                                {"2", SW_SHOWMINNOACTIVE}, {"3", SW_SHOWMAXIMIZED},
