@@ -67,6 +67,19 @@ TEST_F(LiveEngineTest, AUsersChangeToAFreshCopyIsHeardByTheRules) {
   // creation was still held when the user wrote.
   engine_->Rules().Add("新建文件", mid_, "【复制文件】" + out_);
   engine_->Rules().Add("更新文件", mid_, "【复制文件】" + out_);
+  // The source takes up the rules' folders on a thread of its own (on
+  // Windows a moment later): a file made before that is not seen. Fresh
+  // files are tried until each folder is heard.
+  auto heard = [&](const std::string& folder, const std::string& copies, const char* stem) {
+    for (int i = 0; i < 10; ++i) {
+      const std::string name = stem + std::to_string(i) + ".txt";
+      if (!WriteFileAtomically(JoinPath(folder, name), name)) return false;
+      if (Until([&] { return Read(JoinPath(copies, name)) == name; }, 3s)) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(heard(in_, mid_, "probe-in-")) << Rows();
+  ASSERT_TRUE(heard(mid_, out_, "probe-mid-")) << Rows();
   for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
     SCOPED_TRACE(name);
     const std::string copy = JoinPath(mid_, name);
