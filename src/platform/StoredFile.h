@@ -35,6 +35,10 @@ struct FileStamp {
   std::int64_t writtenNs = 0;
   std::int64_t changedNs = 0;
   bool operator==(const FileStamp&) const = default;
+  bool SameFile(const FileStamp& o) const { return volume == o.volume && id == o.id; }
+  // The same file with the same bytes, whatever was done to its attributes
+  // (a link count or a mode changes only the change time).
+  bool SameContent(const FileStamp& o) const { return SameFile(o) && size == o.size && writtenNs == o.writtenNs; }
 };
 std::optional<FileStamp> StampOf(const std::string& path);
 

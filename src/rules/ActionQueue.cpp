@@ -30,10 +30,6 @@ void Retarget(ActionJob& job, const std::string& path) {
 // job off when it cannot be whole yet: the job need not look first.
 bool LooksForWritersItself(const MonitorRule& rule) { return OperationName(rule.actionText) == "复制文件"; }
 
-bool SameContent(const platform::FileStamp& a, const platform::FileStamp& b) {
-  return a.volume == b.volume && a.id == b.id && a.size == b.size && a.writtenNs == b.writtenNs;
-}
-
 }  // namespace
 
 void GatheredNotices::Add(std::size_t count, std::string example) {
@@ -206,7 +202,7 @@ bool ActionQueue::ActedOnAlready(const ActionJob& job, const std::string& path, 
   for (const Acted& a : acted_) {
     if (a.path != path || a.eventName != job.eventName) continue;
     std::optional<platform::FileStamp> stamp = platform::StampOf(path);
-    if (stamp && SameContent(*stamp, a.stamp)) return true;
+    if (stamp && stamp->SameContent(a.stamp)) return true;
   }
   return false;
 }

@@ -193,8 +193,7 @@ bool OwnChanges::Consume(const std::string& path, const std::string& eventName, 
     bool changed = false;
     if (e.made) {
       std::optional<platform::FileStamp> now = platform::StampOf(path);
-      changed = now && (now->volume != e.made->volume || now->id != e.made->id || now->size != e.made->size ||
-                        now->writtenNs != e.made->writtenNs);
+      changed = now && !now->SameContent(*e.made);
     }
     paths_.erase(it);
     if (!partner.empty()) Erase(partner, key);

@@ -3,12 +3,6 @@
 #include "text/PathRoutines.h"
 
 namespace vantrel {
-namespace {
-
-bool SameFile(const platform::FileStamp& a, const platform::FileStamp& b) { return a.volume == b.volume && a.id == b.id; }
-
-}  // namespace
-
 WholeFileWatch::State WholeFileWatch::Check(Clock::time_point now) {
   WriterLook look = LookForWriters(path_);
   if (look.answer == WriterLook::Missing && last_) {
@@ -34,7 +28,7 @@ WholeFileWatch::State WholeFileWatch::Check(Clock::time_point now) {
   if (look.answer == WriterLook::NotRegular || !look.stamp) return State::Whole;
 
   // A file replaced under the name (a save by rename) is judged afresh.
-  const bool fresh = !last_ || !SameFile(*last_, *look.stamp);
+  const bool fresh = !last_ || !last_->SameFile(*look.stamp);
   bool untouchedLong = false;
   if (fresh || !(*look.stamp == *last_)) {
     untouchedLong = fresh && look.age >= kLongUntouched;
