@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <set>
+#include <thread>
 
 namespace vantrel {
 
@@ -86,8 +87,14 @@ void Engine::LoadSettings() {
     const std::string operation = OperationName(rule.actionText);
     if (operation == "复制文件" || operation == "移动文件") targets.insert(Operand(rule.actionText));
   }
-  for (const std::string& target : targets)
-    if (!target.empty()) RemoveStaleTemporaries(target);
+  targets.erase(std::string());
+  // Off this thread, and never waited for: a target on a mount that stops
+  // answering must hold up neither the rules nor quitting. A live copy's
+  // temporary is locked, so the clean-up may run beside the actions.
+  if (!targets.empty())
+    std::thread([targets = std::move(targets)] {
+      for (const std::string& target : targets) RemoveStaleTemporaries(target);
+    }).detach();
   UpdateWatchRoots();
 }
 
@@ -225,6 +232,12 @@ void Engine::LogAction(const std::string& report) {
 
 void Engine::OnSourceReport(const SourceReport& report) {
   if (face_.sourceReported) face_.sourceReported(SourceReportText(report));
+  if (report.kind == SourceReport::SourceEnded) sourceEnded_ = true;
+  // A turn in how changes are watched is news, not a loss to gather.
+  if (report.kind == SourceReport::WatchChanged) {
+    eventLog_->LogNotice("监控", SourceReportText(report));
+    return;
+  }
   TellLosses(losses_.Add(report));
 }
 

@@ -77,6 +77,8 @@ class Engine : private DispatchHost, private EventLogHost {
 
   // The change source; false, with the reason, when none can run.
   bool StartSource(std::string& error);
+  // The change source said it sees nothing any more.
+  bool SourceEnded() const { return sourceEnded_; }
   // The rest of the start: the log file, leftovers of interrupted saves and
   // copies, the settings, the rules, and what the last run left undone.
   void Start();
@@ -193,6 +195,7 @@ class Engine : private DispatchHost, private EventLogHost {
   LossNotices losses_;
   std::function<void(const ChangeEvent&)> observer_;
   bool stopped_ = false;
+  bool sourceEnded_ = false;
 };
 
 }  // namespace vantrel

@@ -1,6 +1,7 @@
 // The loop of the program without a window on Linux: signals as readable
 // events beside the engine's descriptors.
 #include "headless/Headless.h"
+#include "platform/LogFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -64,6 +65,14 @@ int Headless::Run(const Requests& requests, const std::function<void()>& takeCom
     }
     if (forward && fds[1].revents && takeComeForward) takeComeForward();
     more = engine_->Work();
+    // Running on without seeing anything would look like health to a
+    // service manager; ending with an error lets it start us again.
+    if (engine_->SourceEnded()) {
+      ::close(signalFd);
+      Stop();
+      platform::WriteConsoleRecord(2, "vantrel-headless: 监控已停止, 程序以错误退出\n", 2);
+      return 1;
+    }
   }
   ::close(signalFd);
   Stop();

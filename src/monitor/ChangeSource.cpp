@@ -56,7 +56,6 @@ bool KernelSource::Start(std::string& error) {
     mountsFd_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
     mounts_ = mountsFd_ >= 0 ? ReadMountTable(mountsFd_) : std::vector<MountEntry>{};
   }
-  kernelEnded_ = false;
   running_ = true;
   thread_ = std::thread([this] { Loop(); });
   return true;
@@ -98,6 +97,20 @@ void KernelSource::CheckMounts() {
   OnMountsChanged(changes.added, changes.removed);
 }
 
+void KernelSource::TellRootsOutOfSight(const std::vector<std::string>& roots) {
+  // By name only: asking such a mount anything could wait on its server.
+  const std::vector<MountEntry> mounts = ReadMountTable();
+  for (const std::string& root : roots) {
+    const MountEntry* mount = MountOf(mounts, root);
+    if (!mount || !IsServedFileSystemType(mount->type)) continue;
+    if (std::find(toldOutOfSight_.begin(), toldOutOfSight_.end(), root) != toldOutOfSight_.end()) continue;
+    toldOutOfSight_.push_back(root);
+    ReportProblem({SourceReport::WatchChanged, 1,
+                   root + " 位于 " + mount->type + " 文件系统 (" + mount->mountPoint +
+                       ") 上, 全盘监控看不到其中的变动; 要监控它, 请用 --watch-backend inotify 启动"});
+  }
+}
+
 void KernelSource::Loop() {
   pollfd fds[4] = {{stopFd_, POLLIN, 0}, {KernelFd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}, {mountsFd_, POLLPRI, 0}};
   nfds_t count = mountsFd_ >= 0 ? 4 : 3;
@@ -113,6 +126,8 @@ void KernelSource::Loop() {
     if (rootsDirty) OnRootsChanged(roots);
     OnTick(NowMs());
     FlushBatch();
+    // A source may end its descriptor, or take a new one (-1: none for now).
+    fds[1].fd = KernelFd();
 
     int timeout = -1;
     if (auto deadline = NextDeadline()) timeout = static_cast<int>(std::clamp<std::int64_t>(*deadline - NowMs(), 0, 60000));
@@ -122,7 +137,6 @@ void KernelSource::Loop() {
     if (fds[2].revents) Drain(wakeFd_);
     if (count == 4 && fds[3].revents) CheckMounts();
     if (fds[1].revents) ReadKernel(NowMs());
-    if (kernelEnded_) fds[1].fd = -1;
   }
   tracker_.SettleAll();
   FlushBatch();

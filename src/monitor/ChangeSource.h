@@ -32,9 +32,13 @@ class ChangeSource {
   // CPU time the source has spent on its own thread.
   virtual double ReaderCpuSeconds() const { return 0.0; }
   NotificationQueue& Queue() { return queue_; }
+  // What this source sees goes into another source's queue instead: for a
+  // source standing in for another one for a while.
+  void SendTo(NotificationQueue& queue) { out_ = &queue; }
 
  protected:
   NotificationQueue queue_;
+  NotificationQueue* out_ = &queue_;
 };
 
 // The part every system's kernel-backed sources share: the one way raw
@@ -57,7 +61,7 @@ class RawChangeSource : public ChangeSource {
   void Emit(std::uint32_t code, std::string item1, std::optional<std::string> item2 = std::nullopt,
             std::int32_t pid = 0);
   void FlushBatch();
-  void ReportProblem(SourceReport report) { queue_.Report(std::move(report)); }
+  void ReportProblem(SourceReport report) { out_->Report(std::move(report)); }
 
   std::vector<ChangeNotification> batch_;
   WriteTracker tracker_{batch_};
@@ -98,8 +102,13 @@ class KernelSource : public RawChangeSource {
   // False where the source learns of mounts from elsewhere.
   virtual bool FollowsMounts() const { return true; }
 
-  // The kernel descriptor has nothing more to give; it is no longer polled.
-  void KernelFdEnded() { kernelEnded_ = true; }
+  // Whole-file-system sources: tells of the roots that lie on mounts they
+  // cannot see into (FUSE, network file systems), once each.
+  void TellRootsOutOfSight(const std::vector<std::string>& roots);
+
+  // Raised when the source is to stop: for waits of its own on the reader
+  // thread.
+  int StopFd() const { return stopFd_; }
 
   std::vector<MountEntry> mounts_;
 
@@ -116,7 +125,7 @@ class KernelSource : public RawChangeSource {
   bool rootsDirty_ = false;
   std::atomic<bool> running_{false};
   std::atomic<double> cpuAtExit_{0.0};
-  bool kernelEnded_ = false;
+  std::vector<std::string> toldOutOfSight_;
 };
 #endif
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/fanotify.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -25,6 +27,24 @@ constexpr std::size_t kDirCacheLimit = 200000;
 // reads both from the same queue.
 constexpr std::int64_t kDeferMs = 3000;
 constexpr std::size_t kFsidBytes = 8;
+
+// Marked and asked for its id: never one whose server might not answer, nor
+// one reached through such a mount, whose names its server may be asked to
+// confirm on the way.
+bool Markable(const MountEntry& m, const std::vector<MountEntry>& all) {
+  if (!IsLocalFileSystemType(m.type) || IsServedFileSystemType(m.type)) return false;
+  return std::none_of(all.begin(), all.end(), [&](const MountEntry& other) {
+    return IsServedFileSystemType(other.type) && PathWithin(m.mountPoint, other.mountPoint);
+  });
+}
+// What one read of the kernel takes: room for many events, and for the
+// largest single one.
+constexpr std::size_t kReadBytes = 64 * 1024;
+
+void Poke(int fd) {
+  std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+}
 
 std::string FsidBytes(const void* fsid) { return std::string(static_cast<const char*>(fsid), kFsidBytes); }
 
@@ -81,7 +101,7 @@ struct FanotifyReader::FidRecord {
 };
 
 bool FanotifyReader::Open(std::vector<MountEntry> mounts, std::string& error) {
-  fd_ = fanotify_init(FAN_CLASS_NOTIF | FAN_CLOEXEC | FAN_NONBLOCK | FAN_UNLIMITED_QUEUE | FAN_REPORT_DFID_NAME_TARGET,
+  fd_ = fanotify_init(FAN_CLASS_NOTIF | FAN_CLOEXEC | FAN_NONBLOCK | FAN_REPORT_DFID_NAME_TARGET,
                       O_RDONLY | O_LARGEFILE | O_CLOEXEC);
   if (fd_ < 0) {
     error = std::string("fanotify_init: ") + std::strerror(errno) +
@@ -101,16 +121,77 @@ bool FanotifyReader::Open(std::vector<MountEntry> mounts, std::string& error) {
     Close();
     return false;
   }
+  ready_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  stop_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (ready_ < 0 || stop_ < 0) {
+    error = std::string("eventfd: ") + std::strerror(errno);
+    Close();
+    return false;
+  }
+  stopping_ = false;
+  drain_ = std::thread([this] { Drain(); });
   return true;
 }
 
 void FanotifyReader::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (drain_.joinable()) {
+    {
+      std::lock_guard lock(bufferMutex_);
+      stopping_ = true;
+    }
+    roomMade_.notify_all();
+    Poke(stop_);
+    drain_.join();
+  }
+  for (int* fd : {&fd_, &ready_, &stop_}) {
+    if (*fd >= 0) ::close(*fd);
+    *fd = -1;
+  }
+  buffer_.clear();
+  reading_.clear();
   fileSystems_.clear();
   dirs_.clear();
   tooLong_.clear();
   deferred_.clear();
+}
+
+void FanotifyReader::CopyQueuedLocked() {
+  char chunk[kReadBytes];
+  while (buffer_.size() < kBufferBytes) {
+    ssize_t n = ::read(fd_, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    buffer_.append(chunk, static_cast<std::size_t>(n));
+  }
+}
+
+void FanotifyReader::Drain() {
+  // It reads and copies, nothing else: no capability of the process is
+  // needed on this thread.
+  SetEffectiveCapability(kCapSysAdmin, false);
+  SetEffectiveCapability(kCapDacReadSearch, false);
+  pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_, POLLIN, 0}};
+  for (;;) {
+    {
+      // A full buffer is left to the kernel's queue, which overflows and
+      // says so rather than grow.
+      std::unique_lock lock(bufferMutex_);
+      roomMade_.wait(lock, [this] { return stopping_ || buffer_.size() < kBufferBytes; });
+      if (stopping_) return;
+    }
+    int rc = ::poll(fds, 2, -1);
+    if (rc < 0 && errno != EINTR) return;
+    if (fds[1].revents) return;
+    if (!(fds[0].revents & POLLIN)) continue;
+    bool copied = false;
+    {
+      std::lock_guard lock(bufferMutex_);
+      const std::size_t before = buffer_.size();
+      CopyQueuedLocked();
+      copied = buffer_.size() != before;
+    }
+    if (copied) Poke(ready_);
+  }
 }
 
 void FanotifyReader::Defer(const std::string& dirKey, const fanotify_event_metadata& meta, const char* event,
@@ -162,7 +243,7 @@ std::size_t FanotifyReader::MarkFileSystems(std::string* firstError) {
   // folders does not become the name the file system is known by.
   std::vector<const MountEntry*> order;
   for (const MountEntry& m : mounts_)
-    if (IsLocalFileSystemType(m.type)) order.push_back(&m);
+    if (Markable(m, mounts_)) order.push_back(&m);
   std::stable_partition(order.begin(), order.end(), [](const MountEntry* m) { return m->root == "/"; });
   std::size_t marked = 0;
   for (const MountEntry* m : order) {
@@ -191,7 +272,7 @@ void FanotifyReader::MountsChanged(std::vector<MountEntry> mounts, const std::ve
       // Still mounted elsewhere: keep it under that name.
       auto other = std::find_if(mounts_.begin(), mounts_.end(), [&](const MountEntry& m) {
         std::string fsid;
-        return IsLocalFileSystemType(m.type) && FsidOf(m.mountPoint, fsid) && fsid == it->first;
+        return Markable(m, mounts_) && FsidOf(m.mountPoint, fsid) && fsid == it->first;
       });
       if (other != mounts_.end()) {
         it->second = other->mountPoint;
@@ -264,24 +345,32 @@ void FanotifyReader::RenameCachedTree(const std::string& from, const std::string
 }
 
 void FanotifyReader::Read(std::int64_t now) {
-  alignas(fanotify_event_metadata) char buf[256 * 1024];
-  for (;;) {
-    ssize_t n = ::read(fd_, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    std::size_t left = static_cast<std::size_t>(n);
-    const char* p = buf;
-    while (left >= sizeof(fanotify_event_metadata)) {
-      // Events are padded to 4 bytes only, so the 8-byte mask may sit unaligned.
-      fanotify_event_metadata m;
-      std::memcpy(&m, p, sizeof m);
-      if (m.event_len < sizeof(fanotify_event_metadata) || m.event_len > left) break;
-      HandleEvent(m, p, now);
-      if (m.fd >= 0) ::close(m.fd);
-      p += m.event_len;
-      left -= m.event_len;
-    }
+  {
+    std::lock_guard lock(bufferMutex_);
+    // What the kernel queued up to this moment comes along, so that a change
+    // is named together with whatever followed it before now.
+    CopyQueuedLocked();
+    reading_.swap(buffer_);
+    buffer_.clear();
+    std::uint64_t value;
+    [[maybe_unused]] ssize_t n = ::read(ready_, &value, sizeof value);
   }
+  roomMade_.notify_one();
+  std::size_t left = reading_.size();
+  const char* p = reading_.data();
+  while (left >= sizeof(fanotify_event_metadata)) {
+    // Events are padded to 4 bytes only, so the 8-byte mask may sit unaligned.
+    fanotify_event_metadata m;
+    std::memcpy(&m, p, sizeof m);
+    if (m.event_len < sizeof(fanotify_event_metadata) || m.event_len > left) break;
+    HandleEvent(m, p, now);
+    if (m.fd >= 0) ::close(m.fd);
+    p += m.event_len;
+    left -= m.event_len;
+  }
+  reading_.clear();
+  // A burst's worth is not kept once it is read.
+  if (reading_.capacity() > (1u << 20)) reading_.shrink_to_fit();
 }
 
 void FanotifyReader::Send(RawChange::Kind kind, bool isDir, std::int32_t pid, std::string_view path,

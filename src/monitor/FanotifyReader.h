@@ -6,14 +6,23 @@
 // until the folders' own removal tells their paths. Used by the in-process
 // source and by the watch helper alike; it needs CAP_SYS_ADMIN to mark and
 // CAP_DAC_READ_SEARCH to open handles.
+//
+// The kernel's queue is left at its bounded default: a thread of its own
+// does nothing but copy the kernel's events into a buffer of bounded size,
+// so that the queue is empty while the naming falls behind, and a reader
+// that stops (a stopped process, a full pipe) costs a told overflow rather
+// than kernel memory without end.
 #include "monitor/MountTable.h"
 #include "monitor/RawChange.h"
 #include "monitor/SourceReport.h"
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -45,9 +54,13 @@ class FanotifyReader {
   // handles can be opened.
   bool Open(std::vector<MountEntry> mounts, std::string& error);
   void Close();
-  int Fd() const { return fd_; }
+  // Readable while events wait to be read.
+  int Fd() const { return ready_; }
 
+  // Names what the kernel has queued up to now, at most one buffer's worth.
   void Read(std::int64_t now);
+  // The most the buffer holds before the kernel's own queue takes over.
+  static constexpr std::size_t kBufferBytes = 32u << 20;
   // Marks file systems mounted since, forgets those gone.
   void MountsChanged(std::vector<MountEntry> mounts, const std::vector<std::string>& added,
                      const std::vector<std::string>& removed);
@@ -73,6 +86,9 @@ class FanotifyReader {
   enum class Lookup { Found, Gone, TooLong };
 
   std::size_t MarkFileSystems(std::string* firstError);
+  void Drain();
+  // Copies what the kernel has queued into buffer_, while it has room.
+  void CopyQueuedLocked();
   void HandleEvent(const fanotify_event_metadata& meta, const char* event, std::int64_t now);
   // The path of a directory handle, from the cache or by opening the handle.
   Lookup ResolveDirectory(std::string_view key, const std::string** path);
@@ -85,6 +101,13 @@ class FanotifyReader {
 
   Sink& sink_;
   int fd_ = -1;
+  int ready_ = -1;
+  int stop_ = -1;
+  std::thread drain_;
+  std::mutex bufferMutex_;
+  std::condition_variable roomMade_;
+  std::string buffer_, reading_;
+  bool stopping_ = false;
   std::vector<MountEntry> mounts_;
   // File system id to the mount point its handles are opened through.
   std::unordered_map<std::string, std::string> fileSystems_;

@@ -17,6 +17,7 @@ class FanotifySource final : public KernelSource, private FanotifyReader::Sink {
   bool Open(std::string& error) override;
   int KernelFd() const override { return reader_.Fd(); }
   void ReadKernel(std::int64_t now) override;
+  void OnRootsChanged(const std::vector<std::string>& roots) override { TellRootsOutOfSight(roots); }
   void OnMountsChanged(const std::vector<std::string>& added, const std::vector<std::string>& removed) override;
   std::optional<std::int64_t> NextDeadline() override;
   void OnTick(std::int64_t now) override;

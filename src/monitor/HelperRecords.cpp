@@ -70,8 +70,9 @@ bool ParseBody(std::string_view bytes, HelperRecord& r, std::string& why) {
   r = HelperRecord{};
   switch (type) {
     case HelperRecord::Ready:
-      r.type = HelperRecord::Ready;
-      if (body.left()) return why = "ready record with content", false;
+    case HelperRecord::Alive:
+      r.type = static_cast<HelperRecord::Type>(type);
+      if (body.left()) return why = "record with content where none belongs", false;
       return true;
     case HelperRecord::Failed: {
       r.type = HelperRecord::Failed;
@@ -135,6 +136,8 @@ RawChange HelperRecord::AsChange() const {
 }
 
 void AppendReadyRecord(std::string& out) { Close(out, Begin(out, HelperRecord::Ready)); }
+
+void AppendAliveRecord(std::string& out) { Close(out, Begin(out, HelperRecord::Alive)); }
 
 void AppendFailedRecord(std::string& out, std::string_view reason) {
   std::size_t start = Begin(out, HelperRecord::Failed);

@@ -7,6 +7,8 @@
 //   Change  u8 kind, u8 flags (bit 0: a folder), i32 pid,
 //           u32 n, the path, u32 m, the new path (a rename only, else m = 0)
 //   Report  u8 kind (overflow, no path, path too long), u32 count, the detail
+//   Alive   nothing: sent at least once a second, so that a helper that no
+//           longer runs (stopped, stuck) is told from one with nothing to say
 // The program trusts none of it: every length is checked against the record
 // and the limits, and anything that does not fit ends the source.
 #include "monitor/RawChange.h"
@@ -20,7 +22,7 @@
 namespace vantrel {
 
 struct HelperRecord {
-  enum Type : std::uint8_t { Ready = 1, Failed, Change, Report };
+  enum Type : std::uint8_t { Ready = 1, Failed, Change, Report, Alive };
   Type type = Ready;
   // Change
   RawChange::Kind kind = RawChange::Create;
@@ -43,6 +45,7 @@ inline constexpr std::size_t kMaxReasonBytes = 1024;
 inline constexpr std::size_t kMaxRecordBytes = 15 + 2 * kMaxRecordPathBytes;
 
 void AppendReadyRecord(std::string& out);
+void AppendAliveRecord(std::string& out);
 void AppendFailedRecord(std::string& out, std::string_view reason);
 void AppendChangeRecord(std::string& out, const RawChange& change);
 void AppendReportRecord(std::string& out, const SourceReport& report);

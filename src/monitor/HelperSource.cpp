@@ -1,5 +1,6 @@
 #include "monitor/HelperSource.h"
 
+#include "monitor/InotifySource.h"
 #include "text/AtomicFile.h"
 
 #include <cerrno>
@@ -21,14 +22,16 @@ std::int64_t Now() {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Exactly n bytes before the deadline; false on end, error or time out.
-bool ReadExactly(int fd, char* out, std::size_t n, std::int64_t deadline, std::string& why) {
+// Exactly n bytes before the deadline; false on end, error, time out or
+// when the source is stopping (stopFd readable).
+bool ReadExactly(int fd, char* out, std::size_t n, std::int64_t deadline, int stopFd, std::string& why) {
   while (n > 0) {
-    pollfd p{fd, POLLIN, 0};
+    pollfd p[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
     int wait = static_cast<int>(std::max<std::int64_t>(deadline - Now(), 0));
-    int rc = ::poll(&p, 1, wait);
+    int rc = ::poll(p, 2, wait);
     if (rc < 0 && errno == EINTR) continue;
     if (rc == 0) return why = "no answer in time", false;
+    if (p[1].revents) return why = "stopped", false;
     ssize_t got = ::read(fd, out, n);
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (got <= 0) return why = got == 0 ? "it ended without a word" : std::strerror(errno), false;
@@ -40,8 +43,19 @@ bool ReadExactly(int fd, char* out, std::size_t n, std::int64_t deadline, std::s
 
 }  // namespace
 
+HelperSource::HelperSource(std::string helperPath, int startTimeoutMs, int silentMs)
+    : helper_(std::move(helperPath)), startTimeoutMs_(startTimeoutMs), silentMs_(silentMs) {}
+
+HelperSource::~HelperSource() { Stop(); }
+
 bool HelperSource::Open(std::string& error) {
-  ended_ = false;
+  retryAt_ = 0;
+  retryPauseMs_ = kFirstRetryMs;
+  startedAt_ = Now();
+  return Spawn(error);
+}
+
+bool HelperSource::Spawn(std::string& error) {
   records_ = HelperRecordReader();
   if (helper_.empty() || helper_[0] != '/') {
     error = "the program's own folder is unknown";
@@ -88,13 +102,13 @@ bool HelperSource::Open(std::string& error) {
   char head[4];
   std::string why;
   HelperRecord first;
-  if (ReadExactly(fd_, head, sizeof head, deadline, why)) {
+  if (ReadExactly(fd_, head, sizeof head, deadline, StopFd(), why)) {
     std::string record(head, sizeof head);
     std::uint32_t length = 0;
     for (int i = 3; i >= 0; --i) length = (length << 8) | static_cast<unsigned char>(head[i]);
     if (length <= kMaxRecordBytes) {
       record.resize(sizeof head + length);
-      if (ReadExactly(fd_, record.data() + sizeof head, length, deadline, why)) {
+      if (ReadExactly(fd_, record.data() + sizeof head, length, deadline, StopFd(), why)) {
         records_.Feed(record);
         if (records_.Next(first, why) != HelperRecordReader::Result::Record) first.type = HelperRecord::Change;
       }
@@ -104,11 +118,12 @@ bool HelperSource::Open(std::string& error) {
   }
   if (why.empty() && first.type == HelperRecord::Ready) {
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    lastHeard_ = Now();
     return true;
   }
   if (why.empty()) why = first.type == HelperRecord::Failed ? first.reason : "it did not say it was ready";
   error = helper_ + ": " + why;
-  Close();
+  EndHelper(true);
   return false;
 }
 
@@ -135,22 +150,92 @@ std::string HelperSource::Reap(int waitMs) {
   return {};
 }
 
-void HelperSource::End(const std::string& why, bool stopIt) {
-  ended_ = true;
-  KernelFdEnded();
-  if (stopIt && pid_ > 0) ::kill(pid_, SIGTERM);
-  std::string how = Reap(1000);
+std::string HelperSource::EndHelper(bool stopIt) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  // The closed pipe ends it; the signal makes sure, and a stopped helper
+  // hears neither: it is killed.
+  if (stopIt && pid_ > 0) ::kill(pid_, SIGKILL);
+  return Reap(2000);
+}
+
+void HelperSource::Tell(std::string text) { ReportProblem({SourceReport::WatchChanged, 1, std::move(text)}); }
+
+void HelperSource::Lost(const std::string& why, bool stopIt, std::int64_t now) {
+  ++generation_;
+  std::string how = EndHelper(stopIt);
   // What came before the end is delivered before the word of it.
   FlushBatch();
-  ReportProblem({SourceReport::SourceEnded, 1, "监控助手" + why + (how.empty() ? "" : " (" + how + ")")});
+  Tell("监控助手" + why + (how.empty() ? "" : " (" + how + ")") + ", 期间的变动可能未被看到");
+  // One that ran a good while is started again at once; one that keeps
+  // ending soon after its start waits longer each time.
+  if (now - startedAt_ >= kLastRetryMs) {
+    retryPauseMs_ = kFirstRetryMs;
+    TryAgain(now);
+  } else {
+    StandIn(now, "");
+  }
+}
+
+void HelperSource::TryAgain(std::int64_t now) {
+  std::string why;
+  if (Spawn(why)) {
+    startedAt_ = now;
+    retryAt_ = 0;
+    const bool stoodIn = standIn_ != nullptr;
+    if (standIn_) standIn_->Stop();
+    standIn_.reset();
+    Tell(stoodIn ? "监控助手已重新启动, 全盘监控已恢复, inotify 停止代替" : "监控助手已重新启动, 全盘监控已恢复");
+    return;
+  }
+  StandIn(now, "监控助手无法启动 (" + why + "); ");
+}
+
+void HelperSource::StandIn(std::int64_t now, const std::string& why) {
+  retryAt_ = now + retryPauseMs_;
+  const std::int64_t pause = retryPauseMs_;
+  retryPauseMs_ = std::min(retryPauseMs_ * 2, kLastRetryMs);
+  if (standIn_) return;
+  standIn_ = std::make_unique<InotifySource>();
+  standIn_->SendTo(*out_);
+  standIn_->SetRoots(roots_);
+  std::string inotifyWhy;
+  const bool standing = standIn_->Start(inotifyWhy);
+  if (!standing) {
+    standIn_.reset();
+    ReportProblem({SourceReport::SourceEnded, 1, "监控助手与 inotify 都无法启动"});
+  }
+  Tell(why + std::to_string(pause / 1000) + " 秒后再启动监控助手; " +
+       (standing ? "其间由 inotify 监控规则的文件夹" : "inotify 也无法启动 (" + inotifyWhy + "), 其间看不到任何变动"));
+}
+
+void HelperSource::OnRootsChanged(const std::vector<std::string>& roots) {
+  TellRootsOutOfSight(roots);
+  roots_ = roots;
+  if (standIn_) standIn_->SetRoots(roots);
+}
+
+std::optional<std::int64_t> HelperSource::NextDeadline() {
+  std::optional<std::int64_t> next = tracker_.NextDeadline();
+  const std::int64_t own = fd_ >= 0 ? lastHeard_ + silentMs_ : retryAt_;
+  if (own && (!next || own < *next)) next = own;
+  return next;
+}
+
+void HelperSource::OnTick(std::int64_t now) {
+  tracker_.Expire(now);
+  if (fd_ >= 0 && now - lastHeard_ >= silentMs_) {
+    Lost("已 " + std::to_string(silentMs_ / 1000) + " 秒没有应答, 已结束它", true, now);
+  } else if (fd_ < 0 && retryAt_ && now >= retryAt_) {
+    TryAgain(now);
+  }
 }
 
 void HelperSource::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  // The closed pipe ends it; the signal only makes sure.
-  if (pid_ > 0) ::kill(pid_, SIGTERM);
-  Reap(2000);
+  if (standIn_) standIn_->Stop();
+  standIn_.reset();
+  retryAt_ = 0;
+  EndHelper(true);
 }
 
 void HelperSource::Take(const HelperRecord& record, std::int64_t now) {
@@ -166,24 +251,29 @@ void HelperSource::Take(const HelperRecord& record, std::int64_t now) {
       }
       break;
     case HelperRecord::Failed:
-      End("出错: " + record.reason, true);
+      Lost("出错: " + record.reason, true, now);
       break;
     case HelperRecord::Ready:
-      End("发来了无法解读的数据: ready twice", true);
+      Lost("发来了无法解读的数据: ready twice", true, now);
+      break;
+    case HelperRecord::Alive:
       break;
   }
 }
 
 void HelperSource::ReadKernel(std::int64_t now) {
   char buf[64 * 1024];
-  while (!ended_) {
+  // Reading stops with the helper it began with.
+  const unsigned generation = generation_;
+  while (generation == generation_) {
     ssize_t n = ::read(fd_, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) break;
     if (n <= 0) {
-      End(n == 0 ? "已退出" : std::string("的管道出错: ") + FileErrorText(errno), n != 0);
+      Lost(n == 0 ? "已退出" : std::string("的管道出错: ") + FileErrorText(errno), n != 0, now);
       break;
     }
+    lastHeard_ = now;
     records_.Feed(std::string_view(buf, static_cast<std::size_t>(n)));
     HelperRecord record;
     std::string why;
@@ -191,11 +281,11 @@ void HelperSource::ReadKernel(std::int64_t now) {
       HelperRecordReader::Result result = records_.Next(record, why);
       if (result == HelperRecordReader::Result::NeedMore) break;
       if (result == HelperRecordReader::Result::Malformed) {
-        End("发来了无法解读的数据: " + why, true);
+        Lost("发来了无法解读的数据: " + why, true, now);
         break;
       }
       Take(record, now);
-      if (ended_) break;
+      if (generation != generation_) break;
     }
     if (batch_.size() >= 4096) FlushBatch();
   }

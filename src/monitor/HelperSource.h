@@ -3,22 +3,34 @@
 // carries the capabilities fanotify needs, reads the kernel and passes on
 // over a pipe the changes this user may see; this source reads that pipe.
 // Nothing the helper sends is trusted.
+//
+// The source never runs blind: a helper that ends, or that has said nothing
+// (not even that it is alive) for a few seconds, is ended and started again,
+// at once and then with a growing pause; while none runs, inotify watches
+// the roots in its place. Each of these turns is told to the user.
 #include "monitor/ChangeSource.h"
 #include "monitor/HelperRecords.h"
 
+#include <memory>
 #include <sys/types.h>
 
 namespace vantrel {
 
 inline constexpr const char* kWatchHelperName = "vantrel-watch-helper";
 
+class InotifySource;
+
 class HelperSource final : public KernelSource {
  public:
-  // startTimeoutMs: how long the helper may take to say whether it watches.
-  explicit HelperSource(std::string helperPath, int startTimeoutMs = 10000)
-      : helper_(std::move(helperPath)), startTimeoutMs_(startTimeoutMs) {}
-  ~HelperSource() override { Stop(); }
+  // startTimeoutMs: how long the helper may take to say whether it watches;
+  // silentMs: how long a running helper may say nothing.
+  explicit HelperSource(std::string helperPath, int startTimeoutMs = 10000, int silentMs = 5000);
+  ~HelperSource() override;
   const char* Name() const override { return "fanotify (helper)"; }
+
+  // The pause before the next try grows from the first to the last.
+  static constexpr std::int64_t kFirstRetryMs = 1000;
+  static constexpr std::int64_t kLastRetryMs = 60000;
 
  private:
   // Starts the helper and waits for its first record: it watches, or why not.
@@ -29,19 +41,38 @@ class HelperSource final : public KernelSource {
   // The helper follows the mounts and tells the drive changes once it
   // watches them.
   bool FollowsMounts() const override { return false; }
+  void OnRootsChanged(const std::vector<std::string>& roots) override;
+  std::optional<std::int64_t> NextDeadline() override;
+  void OnTick(std::int64_t now) override;
 
+  bool Spawn(std::string& error);
   void Take(const HelperRecord& record, std::int64_t now);
-  // Stops reading and tells why; stopIt ends a helper still running.
-  void End(const std::string& why, bool stopIt);
+  // The helper is lost: says why, ends it (stopIt: one still running), and
+  // starts another or, failing that, the stand-in.
+  void Lost(const std::string& why, bool stopIt, std::int64_t now);
+  void TryAgain(std::int64_t now);
+  // Inotify watches the roots until the next try.
+  void StandIn(std::int64_t now, const std::string& why);
+  // Ends the helper and the pipe; how it ended, in words.
+  std::string EndHelper(bool stopIt);
   // Reaps the helper; how it ended, in words.
   std::string Reap(int waitMs);
+  void Tell(std::string text);
 
   std::string helper_;
   int startTimeoutMs_;
+  int silentMs_;
   int fd_ = -1;
   pid_t pid_ = -1;
   HelperRecordReader records_;
-  bool ended_ = false;
+  unsigned generation_ = 0;
+  std::int64_t lastHeard_ = 0;
+  std::int64_t startedAt_ = 0;
+  // While no helper runs: when to try again, and the pause after that.
+  std::int64_t retryAt_ = 0;
+  std::int64_t retryPauseMs_ = kFirstRetryMs;
+  std::vector<std::string> roots_;
+  std::unique_ptr<InotifySource> standIn_;
 };
 
 }  // namespace vantrel

@@ -79,6 +79,22 @@ bool IsLocalFileSystemType(std::string_view type) {
   return std::find(kNotLocal.begin(), kNotLocal.end(), type) == kNotLocal.end();
 }
 
+bool IsServedFileSystemType(std::string_view type) {
+  static constexpr std::array<std::string_view, 19> kServed{
+      "nfs",  "nfs4",   "cifs", "smb3",      "smbfs",  "ceph",  "9p",   "afs",   "glusterfs", "lustre",
+      "gfs2", "ocfs2", "coda", "ncpfs",     "davfs",  "fuse",  "fuseblk", "virtiofs", "orangefs"};
+  return type.substr(0, 5) == "fuse." || std::find(kServed.begin(), kServed.end(), type) != kServed.end();
+}
+
+const MountEntry* MountOf(const std::vector<MountEntry>& mounts, std::string_view path) {
+  const MountEntry* best = nullptr;
+  // The table lists mounts in the order they were made: the last one over a
+  // place hides those before it.
+  for (const MountEntry& m : mounts)
+    if ((path == m.mountPoint || StartsWithDir(path, m.mountPoint)) && (!best || m.mountPoint.size() >= best->mountPoint.size())) best = &m;
+  return best;
+}
+
 bool IsRemovableMountPoint(std::string_view mountPoint) {
   return StartsWithDir(mountPoint, "/media") || StartsWithDir(mountPoint, "/run/media") ||
          StartsWithDir(mountPoint, "/mnt");

@@ -25,6 +25,13 @@ std::vector<MountEntry> ReadMountTable();
 std::vector<MountEntry> ReadMountTable(int fd);
 
 bool IsLocalFileSystemType(std::string_view type);
+// File systems whose every lookup may wait on a server (FUSE of any kind, the
+// network ones): no path on them is resolved where one stall would hold up
+// everything else, and fanotify cannot mark FUSE at all.
+bool IsServedFileSystemType(std::string_view type);
+// The mount a path lies on, by its name alone (nothing on the mount is asked,
+// so a mount that does not answer cannot hold the caller up); null if none.
+const MountEntry* MountOf(const std::vector<MountEntry>& mounts, std::string_view path);
 
 // Mount points of removable media, which whole-disk mode watches besides the
 // home directory.

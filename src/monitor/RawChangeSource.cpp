@@ -69,7 +69,7 @@ void RawChangeSource::FlushBatch() {
     tooLong_ = 0;
     tooLongAncestor_.clear();
   }
-  queue_.Push(batch_);
+  out_->Push(batch_);
 }
 
 void RawChangeSource::CountTooLong(std::size_t count, std::string_view ancestor) {

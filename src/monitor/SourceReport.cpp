@@ -17,6 +17,8 @@ std::string SourceReportText(const SourceReport& r) {
              "), 更多文件夹中的变动无法看到; 可用 sysctl fs.inotify.max_user_watches=1048576 提高上限";
     case SourceReport::SourceEnded:
       return "监控已停止, 此后的变动无法看到" + (r.detail.empty() ? "" : ": " + r.detail);
+    case SourceReport::WatchChanged:
+      return r.detail;
     case SourceReport::kKinds:
       break;
   }

@@ -17,6 +17,8 @@ struct SourceReport {
     PathTooLong,    // changes at paths longer than the system can name
     WatchLimit,     // inotify's table of watches is full; detail: its size
     SourceEnded,    // the source stopped seeing changes; detail: why
+    WatchChanged,   // how the source watches changed (a helper restarted, a
+                    // stand-in took over); detail: the words; told at once
     kKinds
   };
   Kind kind = QueueOverflow;

@@ -38,7 +38,9 @@ bool UserMayList(int folderFd) {
       ::close(fd);
       return true;
     }
-    if (!UserMay(fd, X_OK)) break;
+    // A folder the user may enter but not list keeps the names inside it
+    // secret; a change below it would give one away.
+    if (!UserMay(fd, R_OK | X_OK)) break;
     here = up;
     int next = ::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
     ::close(fd);

@@ -1,8 +1,10 @@
 #pragma once
 // What the watch helper may pass on: changes in folders that the user who
-// started it may read and search, judged with that user's own rights (the
-// real ids, without capabilities) on the folder itself and on every folder
-// above it, so that a name swapped in between can never lend its rights.
+// started it could list, judged with that user's own rights (the real ids,
+// without capabilities) on the folder itself and on every folder above it,
+// so that a name swapped in between can never lend its rights. Every folder
+// on the way must be readable too: one the user may only pass through hides
+// the names below it.
 #include "monitor/RawChange.h"
 
 #include <cstddef>
@@ -13,8 +15,8 @@
 
 namespace vantrel {
 
-// Whether the real user may read and search the open folder and search
-// every folder above it up to the root.
+// Whether the real user may read and search the open folder and every
+// folder above it up to the root.
 bool UserMayList(int folderFd);
 
 class VisibleChanges {
