@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Whole-disk watching tried as a hostile local user would, after root
+# installed the program: another user hides names behind a folder others may
+# only pass through, floods the machine while their own helper is stopped,
+# makes folders by the hundred thousand, starts helpers without end, and a
+# FUSE mount stops answering; the watching user's helper is killed and
+# stopped. No name the watcher could not list may reach them, no other
+# user's process id, no memory may grow without bound, and the program must
+# never hang or run blind.
+#   watch_attack_test.sh BUILD-DIR WRITE-RULE-FILE BENCH-WRITER
+set -u
+build=$1
+write_rules=$2
+writer=$3
+skip() { echo "SKIP: $*"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "needs root, to install with capabilities and to make throwaway users"
+for tool in useradd userdel setpriv setcap perl iconv mount umount; do
+  command -v "$tool" >/dev/null || skip "$tool is missing"
+done
+
+work=$(mktemp -d)
+chmod 755 "$work"
+watcher="vantrel-w$$"
+attacker="vantrel-a$$"
+hang="$work/hang"
+cleanup() {
+  pkill -KILL -u "$watcher" 2>/dev/null
+  pkill -KILL -u "$attacker" 2>/dev/null
+  # Never asked anything: it would not answer.
+  grep -q " $hang " /proc/self/mountinfo && umount -l "$hang"
+  # The last descriptor of the connection gone, whatever waited on it ends.
+  exec 9>&- 2>/dev/null
+  sleep 0.2
+  userdel "$watcher" 2>/dev/null
+  userdel "$attacker" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+useradd -M -N -s /usr/sbin/nologin "$watcher" || skip "useradd could not make a user"
+useradd -M -N -s /usr/sbin/nologin "$attacker" || skip "useradd could not make a second user"
+as() { local who=$1; shift; setpriv --reuid "$(id -u "$who")" --regid "$(id -g "$who")" --init-groups "$@"; }
+
+cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1 || fail "install: $(cat "$work/install.log")"
+bin="$work/prefix/bin"
+findmnt -n -o OPTIONS -T "$bin" | grep -qw nosuid && skip "$work is on a nosuid mount, where file capabilities do not count"
+cp "$writer" "$work/writer" && chmod 755 "$work/writer"
+
+# Waits up to $1 seconds for the command that follows to succeed.
+wait_for() {
+  local limit=$1
+  shift
+  local end=$((SECONDS + limit))
+  until "$@"; do
+    [ $SECONDS -lt $end ] || return 1
+    sleep 0.05
+  done
+}
+# The helper's records, one line each: ready, alive, report, or
+# "change KIND PID PATH".
+decode() {
+  perl -e 'local $/; my $d = <STDIN>; my $p = 0;
+    while ($p + 4 <= length $d) {
+      my $n = unpack("V", substr($d, $p, 4)); my $b = substr($d, $p + 4, $n); $p += 4 + $n;
+      my $t = ord($b);
+      if ($t == 3) { my ($k, $f, $pid, $l) = unpack("CCl<V", substr($b, 1, 10)); print "change $k $pid ", substr($b, 11, $l), "\n" }
+      else { print(($t == 1 ? "ready" : $t == 4 ? "report" : $t == 5 ? "alive" : "other"), "\n") }
+    }' <"$1"
+}
+helper_of() { pgrep -n -u "$(id -u "$1")" -x vantrel-watch-h; }
+kb() { awk -v key="$1:" '$1 == key { print $2 }' "$2"; }
+
+# The watcher's helper, run directly: what it writes is what that user learns.
+mkdir -m 755 "$work/public" "$work/mine"
+chown "$watcher" "$work/mine"
+as "$watcher" "$bin/vantrel-watch-helper" | cat >"$work/direct" &
+wait_for 10 grep -q . "$work/direct" || fail "the helper did not start: $(cat "$work/direct")"
+
+# (1) A folder others may pass through but not list hides what is below it.
+mkdir -m 711 "$work/passage"
+chown "$attacker" "$work/passage"
+as "$attacker" sh -c "mkdir -m 755 '$work/passage/sub' && echo x >'$work/passage/sub/secret-below-passage'"
+# (2) Who made a change is told only for the watcher's own processes.
+echo root >"$work/public/by-root.txt"
+as "$watcher" sh -c "echo own >'$work/mine/own.txt'"
+wait_for 10 sh -c "grep -qa own.txt '$work/direct'" || fail "the watcher's own change never came"
+sleep 0.5
+decode "$work/direct" >"$work/direct.txt"
+grep -q "secret-below-passage" "$work/direct.txt" && fail "a name below a search-only folder reached another user"
+grep -q " $work/public/by-root.txt$" "$work/direct.txt" || fail "a change in a public folder did not come: $(cat "$work/direct.txt")"
+grep " $work/public/by-root.txt$" "$work/direct.txt" | grep -qv "^change [0-9]* 0 " && fail "root's process id reached another user"
+grep " $work/mine/own.txt$" "$work/direct.txt" | grep -q "^change [0-9]* 0 " && fail "the watcher's own process id was not told"
+
+# (3) One user runs a few helpers at most: every helper is a queue that
+# every change on the machine is written to.
+for i in 1 2 3; do as "$watcher" "$bin/vantrel-watch-helper" | cat >"$work/extra$i" & done
+wait_for 10 sh -c "for f in '$work'/extra1 '$work'/extra2 '$work'/extra3; do [ -s \"\$f\" ] || exit 1; done"
+refused=$(cat "$work"/extra* | tr -d '\0' | grep -ac "already runs")
+[ "$refused" -ge 1 ] || fail "a fourth helper of one user was started"
+pkill -u "$(id -u "$watcher")" -x vantrel-watch-h
+wait_for 5 sh -c "! pgrep -u $(id -u "$watcher") -x vantrel-watch-h >/dev/null" || fail "helpers outlived their readers"
+
+# (4) A stopped helper costs its user a loss, not the machine its memory.
+as "$watcher" "$bin/vantrel-watch-helper" | cat >"$work/stopped" &
+wait_for 10 grep -q . "$work/stopped" || fail "the helper did not start"
+kill -STOP "$(helper_of "$watcher")"
+mkdir -m 700 "$work/flood" && chown "$attacker" "$work/flood"
+before=$(kb SUnreclaim /proc/meminfo)
+as "$attacker" "$work/writer" files "$work/flood" 300000 >/dev/null || fail "the flood did not run"
+after=$(kb SUnreclaim /proc/meminfo)
+grown=$(((after - before) / 1024))
+echo "kernel memory grown by ${grown} MB with a stopped helper and 300000 changes"
+[ "$grown" -lt 100 ] || fail "a stopped helper let kernel memory grow by ${grown} MB"
+pkill -KILL -u "$(id -u "$watcher")" -x vantrel-watch-h
+
+# (5) Another user's private folders do not swell the watcher's helper.
+as "$watcher" "$bin/vantrel-watch-helper" | cat >/dev/null &
+wait_for 10 helper_of "$watcher" >/dev/null || fail "the helper did not start"
+pid=$(helper_of "$watcher")
+as "$attacker" "$work/writer" folders "$work/flood" 100000 >/dev/null || fail "the folders were not made"
+# Done once its CPU time stands still.
+wait_for 60 sh -c "now=\$(awk '{ print \$14 + \$15 }' /proc/$pid/stat); [ \"\$now\" = \"\$(cat '$work/cpu' 2>/dev/null)\" ] && exit 0; echo \$now >'$work/cpu'; sleep 0.5; exit 1"
+rss=$(($(kb VmRSS "/proc/$pid/status") / 1024))
+echo "helper resident ${rss} MB after another user's 100000 private folders"
+[ "$rss" -lt 64 ] || fail "another user's private folders swelled the helper to ${rss} MB"
+pkill -KILL -u "$(id -u "$watcher")" -x vantrel-watch-h
+
+# (6) A FUSE mount that never answers holds up neither start nor quitting;
+# (7) a helper that dies or stops is noticed and watching resumes.
+exec 9<>/dev/fuse || skip "no /dev/fuse"
+mkdir "$hang"
+mount -i -t fuse -o fd=9,rootmode=40000,user_id=0,group_id=0 hang "$hang" || skip "could not mount a FUSE file system"
+home="$work/home"
+mkdir -p "$home/vantrel" "$home/runtime"
+chmod 700 "$home/runtime"
+printf '[监控设置]\r\n全盘监控=真\r\n自定义路径=假\r\n保存日志=真\r\n' | iconv -f UTF-8 -t GB18030 >"$home/vantrel/config.ini"
+"$write_rules" "$home/vantrel/data.jl" 新建文件 "$work/mine" "【复制文件】$work/mine/copies" || fail "could not write the rules"
+chown -R "$watcher" "$home" "$work/mine"
+log="$home/vantrel/log/$(date +%Y%m%d)/log.txt"
+listed() { [ -f "$log" ] && iconv -f GB18030 -t UTF-8 "$log" | grep -q "$1"; }
+started=$SECONDS
+env -i HOME="$home" XDG_RUNTIME_DIR="$home/runtime" PATH=/usr/bin:/bin \
+  setpriv --reuid "$(id -u "$watcher")" --regid "$(id -g "$watcher")" --init-groups \
+  "$bin/vantrel-headless" --home "$home/vantrel" --watch-backend fanotify 9>&- >"$work/out" 2>"$work/err" &
+program=$!
+# Ready once a change is listed.
+wait_for 5 sh -c "echo a >'$work/mine/first.txt'; iconv -f GB18030 -t UTF-8 '$log' 2>/dev/null | grep -q first.txt" ||
+  fail "not watching 5 s after start with an unanswering FUSE mount: $(cat "$work/err")"
+echo "ready in $((SECONDS - started)) s with an unanswering FUSE mount"
+# Killed: watching again within 5 s.
+kill -KILL "$(helper_of "$watcher")"
+wait_for 5 sh -c "echo b >'$work/mine/after-kill.txt'; iconv -f GB18030 -t UTF-8 '$log' | grep -q after-kill.txt" ||
+  fail "not watching 5 s after the helper was killed: $(iconv -f GB18030 -t UTF-8 "$log" | tail -5)"
+listed "监控助手已退出" || fail "the helper's death was not told"
+# Stopped: noticed, ended, and watching again.
+wait_for 5 sh -c "pgrep -u $(id -u "$watcher") -x vantrel-watch-h >/dev/null" || fail "no helper runs again"
+kill -STOP "$(helper_of "$watcher")"
+wait_for 15 sh -c "echo c >'$work/mine/after-stop.txt'; iconv -f GB18030 -t UTF-8 '$log' | grep -q after-stop.txt" ||
+  fail "not watching again after the helper was stopped: $(iconv -f GB18030 -t UTF-8 "$log" | tail -5)"
+listed "没有应答" || fail "a stopped helper was not told"
+quit=$SECONDS
+kill -TERM "$program"
+wait_for 5 sh -c "! kill -0 $program 2>/dev/null" || fail "the program did not quit within 5 s of SIGTERM"
+wait "$program" || fail "exit code $? after SIGTERM: $(cat "$work/err")"
+echo "quit in $((SECONDS - quit)) s"
+
+# The same for root's program, which reads fanotify itself.
+roothome="$work/roothome"
+mkdir -p "$roothome"
+cp "$home/vantrel/config.ini" "$roothome/config.ini"
+"$write_rules" "$roothome/data.jl" 新建文件 "$work/public" "【复制文件】$work/public/copies" || fail "could not write root's rules"
+rootlog="$roothome/log/$(date +%Y%m%d)/log.txt"
+started=$SECONDS
+"$bin/vantrel-headless" --home "$roothome" --watch-backend fanotify 9>&- >"$work/rootout" 2>"$work/rooterr" &
+program=$!
+wait_for 5 sh -c "echo a >'$work/public/root-first.txt'; iconv -f GB18030 -t UTF-8 '$rootlog' 2>/dev/null | grep -q root-first.txt" ||
+  fail "root's program not watching 5 s after start with an unanswering FUSE mount: $(cat "$work/rooterr")"
+echo "root's program ready in $((SECONDS - started)) s"
+kill -TERM "$program"
+wait_for 5 sh -c "! kill -0 $program 2>/dev/null" || fail "root's program did not quit within 5 s of SIGTERM"
+echo "watch attacks: nothing leaked, memory bounded, no hang, never blind"
