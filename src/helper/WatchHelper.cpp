@@ -96,7 +96,12 @@ class Helper final : private FanotifyReader::Sink {
  public:
   Helper()
       : visible_([this](std::string_view key) { return reader_.OpenFolder(key); },
-                 [this](const RawChange& c) { AppendChangeRecord(out_, c); }, everything_) {}
+                 [this](const RawChange& c) { AppendChangeRecord(out_, c); }, everything_,
+                 [this](std::string_view folder, std::vector<const LaterRightsChange*>& out) {
+                   reader_.RightsChangedLater(folder, out);
+                 }) {
+    reader_.LookAheadForRights(!everything_);
+  }
 
   int Run() {
     std::string why;
@@ -200,6 +205,8 @@ class Helper final : private FanotifyReader::Sink {
   bool Flush() {
     if (std::size_t unjudged = visible_.TakeUnjudged())
       AppendReportRecord(out_, {SourceReport::NoPath, unjudged, {}});
+    if (std::size_t hidden = visible_.TakeRightsChanged())
+      AppendReportRecord(out_, {SourceReport::RightsChanged, hidden, {}});
     if (tooLong_) {
       AppendReportRecord(out_, {SourceReport::PathTooLong, tooLong_, tooLongAncestor_});
       tooLong_ = 0;

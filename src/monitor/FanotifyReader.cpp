@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/fanotify.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -356,9 +357,10 @@ void FanotifyReader::Read(std::int64_t now) {
     [[maybe_unused]] ssize_t n = ::read(ready_, &value, sizeof value);
   }
   roomMade_.notify_one();
+  if (lookAhead_) NoteRightsChanges();
   std::size_t left = reading_.size();
   const char* p = reading_.data();
-  while (left >= sizeof(fanotify_event_metadata)) {
+  for (at_ = 0; left >= sizeof(fanotify_event_metadata); ++at_) {
     // Events are padded to 4 bytes only, so the 8-byte mask may sit unaligned.
     fanotify_event_metadata m;
     std::memcpy(&m, p, sizeof m);
@@ -369,6 +371,8 @@ void FanotifyReader::Read(std::int64_t now) {
     left -= m.event_len;
   }
   reading_.clear();
+  later_.clear();
+  laterByPath_.clear();
   // A burst's worth is not kept once it is read.
   if (reading_.capacity() > (1u << 20)) reading_.shrink_to_fit();
 }
@@ -387,15 +391,10 @@ void FanotifyReader::Send(RawChange::Kind kind, bool isDir, std::int32_t pid, st
   sink_.Change(c, now);
 }
 
-void FanotifyReader::HandleEvent(const fanotify_event_metadata& meta, const char* event, std::int64_t now) {
-  const fanotify_event_metadata* m = &meta;
+void FanotifyReader::ParseRecords(const fanotify_event_metadata& meta, const char* event, FidRecord& dir,
+                                  FidRecord& oldDir, FidRecord& newDir, FidRecord& child) {
   const std::size_t length = meta.event_len;
-  if (m->mask & FAN_Q_OVERFLOW) {
-    sink_.Report({SourceReport::QueueOverflow, 1, {}});
-    return;
-  }
-  FidRecord dir, oldDir, newDir, child;
-  for (std::size_t off = m->metadata_len; off + sizeof(fanotify_event_info_header) <= length;) {
+  for (std::size_t off = meta.metadata_len; off + sizeof(fanotify_event_info_header) <= length;) {
     const auto* hdr = reinterpret_cast<const fanotify_event_info_header*>(event + off);
     if (hdr->len < sizeof(fanotify_event_info_fid) || off + hdr->len > length) break;
     const auto* info = reinterpret_cast<const fanotify_event_info_fid*>(hdr);
@@ -424,6 +423,90 @@ void FanotifyReader::HandleEvent(const fanotify_event_metadata& meta, const char
     }
     off += hdr->len;
   }
+}
+
+bool FanotifyReader::PathOfItem(const FidRecord& rec, std::string& key, std::string& out) {
+  if (!rec.handle) return false;
+  AppendKey(key, rec.fsid, rec.handle);
+  const std::string* dirPath = nullptr;
+  if (ResolveDirectory(key, &dirPath) != Lookup::Found) return false;
+  out.assign(*dirPath);
+  // A folder's own change names the folder itself, as ".".
+  if (rec.name.empty() || rec.name == ".") return true;
+  if (out.size() > 1) out += '/';
+  out.append(rec.name);
+  return true;
+}
+
+void FanotifyReader::NoteRightsChanges() {
+  later_.clear();
+  laterByPath_.clear();
+  std::size_t from = 0;
+  const std::size_t events = NoteRightsChanges(reading_, from, 0);
+  std::lock_guard lock(bufferMutex_);
+  bufferNoted_ = 0;
+  bufferAt_ = events;
+}
+
+std::size_t FanotifyReader::NoteRightsChanges(const std::string& events, std::size_t& from, std::size_t at) {
+  std::string key;
+  while (events.size() - from >= sizeof(fanotify_event_metadata)) {
+    const char* p = events.data() + from;
+    fanotify_event_metadata m;
+    std::memcpy(&m, p, sizeof m);
+    if (m.event_len < sizeof(fanotify_event_metadata) || m.event_len > events.size() - from) break;
+    if ((m.mask & FAN_ONDIR) && (m.mask & (FAN_ATTRIB | FAN_RENAME))) {
+      FidRecord dir, oldDir, newDir, child;
+      ParseRecords(m, p, dir, oldDir, newDir, child);
+      LaterRightsChange r;
+      r.at = at;
+      r.moved = m.mask & FAN_RENAME;
+      const bool named = r.moved ? PathOfItem(oldDir, r.oldParentKey, r.path) && PathOfItem(newDir, key, r.newPath)
+                                 : PathOfItem(dir, key, r.path);
+      if (named) {
+        if (child.handle) {
+          AppendKey(key, child.fsid, child.handle);
+          int fd = OpenHandle(key);
+          struct stat st {};
+          if (fd >= 0 && ::fstat(fd, &st) == 0) r.owner = static_cast<long>(st.st_uid);
+          if (fd >= 0) ::close(fd);
+        }
+        laterByPath_[r.path].push_back(later_.size());
+        if (r.moved) laterByPath_[r.newPath].push_back(later_.size());
+        later_.push_back(std::move(r));
+      }
+    }
+    ++at;
+    from += m.event_len;
+  }
+  return at;
+}
+
+void FanotifyReader::RightsChangedLater(std::string_view folder, std::vector<const LaterRightsChange*>& out) {
+  {
+    std::lock_guard lock(bufferMutex_);
+    CopyQueuedLocked();
+    bufferAt_ = NoteRightsChanges(buffer_, bufferNoted_, bufferAt_);
+  }
+  if (later_.empty()) return;
+  for (std::string_view up = folder;;) {
+    if (auto hit = laterByPath_.find(up); hit != laterByPath_.end())
+      for (std::size_t i : hit->second)
+        if (later_[i].at > at_) out.push_back(&later_[i]);
+    if (up.size() <= 1) break;
+    std::size_t slash = up.rfind('/');
+    up = up.substr(0, slash == 0 ? 1 : slash);
+  }
+}
+
+void FanotifyReader::HandleEvent(const fanotify_event_metadata& meta, const char* event, std::int64_t now) {
+  const fanotify_event_metadata* m = &meta;
+  if (m->mask & FAN_Q_OVERFLOW) {
+    sink_.Report({SourceReport::QueueOverflow, 1, {}});
+    return;
+  }
+  FidRecord dir, oldDir, newDir, child;
+  ParseRecords(meta, event, dir, oldDir, newDir, child);
 
   // The item's path from its folder's, or the deepest named folder above
   // one too deep to name; where the folder's handle no longer opens, the

@@ -15,6 +15,7 @@
 #include "monitor/MountTable.h"
 #include "monitor/RawChange.h"
 #include "monitor/SourceReport.h"
+#include "monitor/VisibleChanges.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -71,6 +72,16 @@ class FanotifyReader {
   // is gone.
   int OpenFolder(std::string_view key) const;
 
+  // Before naming what was read, notes the folders whose rights or place
+  // change in it, for RightsChangedLater. Only a reader that judges what
+  // others may see needs it.
+  void LookAheadForRights(bool on) { lookAhead_ = on; }
+  // While a change is being told: the rights changes read with it, after it,
+  // to its folder or to one above it.
+  // What the kernel queued up to now counts too: a rights change that took
+  // effect before the caller judged the folder is found among it.
+  void RightsChangedLater(std::string_view folder, std::vector<const LaterRightsChange*>& out);
+
  private:
   struct Hash {
     using is_transparent = void;
@@ -90,6 +101,14 @@ class FanotifyReader {
   // Copies what the kernel has queued into buffer_, while it has room.
   void CopyQueuedLocked();
   void HandleEvent(const fanotify_event_metadata& meta, const char* event, std::int64_t now);
+  static void ParseRecords(const fanotify_event_metadata& meta, const char* event, FidRecord& dir, FidRecord& oldDir,
+                           FidRecord& newDir, FidRecord& child);
+  // The path of the item a record names (its folder's path and its name).
+  bool PathOfItem(const FidRecord& rec, std::string& key, std::string& out);
+  void NoteRightsChanges();
+  // Notes the rights changes among the events from `from` bytes on, the
+  // first of them numbered `at`; returns the number after the last.
+  std::size_t NoteRightsChanges(const std::string& events, std::size_t& from, std::size_t at);
   // The path of a directory handle, from the cache or by opening the handle.
   Lookup ResolveDirectory(std::string_view key, const std::string** path);
   int OpenHandle(std::string_view key) const;
@@ -108,6 +127,13 @@ class FanotifyReader {
   std::condition_variable roomMade_;
   std::string buffer_, reading_;
   bool stopping_ = false;
+  bool lookAhead_ = false;
+  std::vector<LaterRightsChange> later_;
+  Map<std::vector<std::size_t>> laterByPath_;
+  std::size_t at_ = 0;
+  // How far into the buffer the rights changes were noted, and the number
+  // of the next event there.
+  std::size_t bufferNoted_ = 0, bufferAt_ = 0;
   std::vector<MountEntry> mounts_;
   // File system id to the mount point its handles are opened through.
   std::unordered_map<std::string, std::string> fileSystems_;

@@ -108,7 +108,8 @@ bool ParseBody(std::string_view bytes, HelperRecord& r, std::string& why) {
       std::uint8_t kind = 0;
       std::uint32_t count = 0;
       if (!body.Byte(kind) || !body.U32(count)) return why = "report cut short", false;
-      if (kind != SourceReport::QueueOverflow && kind != SourceReport::NoPath && kind != SourceReport::PathTooLong)
+      if (kind != SourceReport::QueueOverflow && kind != SourceReport::NoPath && kind != SourceReport::PathTooLong &&
+          kind != SourceReport::RightsChanged)
         return why = "unknown report " + std::to_string(kind), false;
       if (count == 0) return why = "report of nothing", false;
       if (body.left() > kMaxRecordPathBytes) return why = "report detail too long", false;

@@ -6,7 +6,8 @@
 //   Failed  the reason, in words (at most kMaxReasonBytes)
 //   Change  u8 kind, u8 flags (bit 0: a folder), i32 pid,
 //           u32 n, the path, u32 m, the new path (a rename only, else m = 0)
-//   Report  u8 kind (overflow, no path, path too long), u32 count, the detail
+//   Report  u8 kind (overflow, no path, path too long, rights changed),
+//           u32 count, the detail
 //   Alive   nothing: sent at least once a second, so that a helper that no
 //           longer runs (stopped, stuck) is told from one with nothing to say
 // The program trusts none of it: every length is checked against the record

@@ -19,6 +19,8 @@ std::string SourceReportText(const SourceReport& r) {
       return "监控已停止, 此后的变动无法看到" + (r.detail.empty() ? "" : ": " + r.detail);
     case SourceReport::WatchChanged:
       return r.detail;
+    case SourceReport::RightsChanged:
+      return n + " 个变动所在的文件夹随即改了权限或位置, 无法确定变动时你能否看到它们, 未列出";
     case SourceReport::kKinds:
       break;
   }

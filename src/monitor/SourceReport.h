@@ -19,6 +19,8 @@ struct SourceReport {
     SourceEnded,    // the source stopped seeing changes; detail: why
     WatchChanged,   // how the source watches changed (a helper restarted, a
                     // stand-in took over); detail: the words; told at once
+    RightsChanged,  // changes left out: their folder's rights or place
+                    // changed before they were read
     kKinds
   };
   Kind kind = QueueOverflow;

@@ -50,8 +50,30 @@ bool UserMayList(int folderFd) {
   return false;
 }
 
-VisibleChanges::VisibleChanges(Opener open, Out out, bool everything)
-    : open_(std::move(open)), out_(std::move(out)), everything_(everything) {}
+VisibleChanges::VisibleChanges(Opener open, Out out, bool everything, Later later)
+    : open_(std::move(open)), out_(std::move(out)), everything_(everything), later_(std::move(later)) {}
+
+bool VisibleChanges::SameViewBefore(std::string_view folder) {
+  if (!later_ || folder.empty()) return true;
+  scratch_.clear();
+  later_(folder, scratch_);
+  // Copied: judging below may reuse what the reader lent.
+  const std::vector<const LaterRightsChange*> later = scratch_;
+  for (const LaterRightsChange* r : later) {
+    if (r->moved) {
+      if (r->oldParentKey.empty() || Judge(r->oldParentKey) != Verdict::Yes) return false;
+    } else if (r->owner < 0 || r->owner != static_cast<long>(::getuid())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::size_t VisibleChanges::TakeRightsChanged() {
+  std::size_t n = rightsChanged_;
+  rightsChanged_ = 0;
+  return n;
+}
 
 VisibleChanges::Verdict VisibleChanges::Judge(std::string_view key) {
   if (everything_) return Verdict::Yes;
@@ -84,6 +106,10 @@ void VisibleChanges::Change(const RawChange& c) {
   // be seen below it; the change itself is judged by the rights before.
   const bool rightsMayChange = c.isDir && (c.kind == RawChange::Attrib || c.kind == RawChange::Rename);
   Verdict old = Judge(c.folder);
+  if (old == Verdict::Yes && !SameViewBefore(FolderOf(c.path))) {
+    old = Verdict::No;
+    ++rightsChanged_;
+  }
   if (old == Verdict::Gone) {
     // A folder removed before its change was read: its rights are gone with
     // it. Only its parent tells whether the user might have listed it.
@@ -95,7 +121,11 @@ void VisibleChanges::Change(const RawChange& c) {
     if (old == Verdict::Yes) out_(c);
     return;
   }
-  const bool newVisible = Judge(c.newFolder) == Verdict::Yes;
+  bool newVisible = Judge(c.newFolder) == Verdict::Yes;
+  if (newVisible && !SameViewBefore(FolderOf(c.newPath))) {
+    newVisible = false;
+    ++rightsChanged_;
+  }
   if (rightsMayChange) Forget();
   RawChange seen = c;
   if (old == Verdict::Yes && newVisible) {
