@@ -4,6 +4,7 @@
 //
 //   bench_writer files DIR N    creates, writes and removes N files
 //   bench_writer folders DIR N  makes N folders, and leaves them
+//   bench_writer nested DIR N   makes N folders each inside the last
 //   writer mode=M changes=N cpu_us_per_change=C seconds=S
 #include <chrono>
 #include <cstdio>
@@ -26,16 +27,23 @@ double ProcessCpu() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4 || (std::strcmp(argv[1], "files") != 0 && std::strcmp(argv[1], "folders") != 0)) {
-    std::fprintf(stderr, "usage: bench_writer files|folders DIR N\n");
+  const std::string mode = argc == 4 ? argv[1] : "";
+  if (mode != "files" && mode != "folders" && mode != "nested") {
+    std::fprintf(stderr, "usage: bench_writer files|folders|nested DIR N\n");
     return 2;
   }
-  const bool files = std::strcmp(argv[1], "files") == 0;
+  const bool files = mode == "files";
   const std::string dir = argv[2];
   const long n = std::strtol(argv[3], nullptr, 10);
   const auto start = std::chrono::steady_clock::now();
   const double cpu = ProcessCpu();
+  if (mode == "nested" && ::chdir(dir.c_str()) != 0) return std::perror(dir.c_str()), 1;
   for (long i = 0; i < n; ++i) {
+    // Deeper than any path can name: each step is taken from the last.
+    if (mode == "nested") {
+      if (::mkdir("d", 0700) != 0 || ::chdir("d") != 0) return std::perror("nested"), 1;
+      continue;
+    }
     const std::string path = dir + "/" + std::to_string(i);
     if (!files) {
       if (::mkdir(path.c_str(), 0700) != 0) return std::perror(path.c_str()), 1;

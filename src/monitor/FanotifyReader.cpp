@@ -23,6 +23,9 @@ constexpr std::uint64_t kMask =
 // Past this many cached directories the cache starts afresh; entries are
 // found again by opening their handles.
 constexpr std::size_t kDirCacheLimit = 200000;
+constexpr std::size_t kDirCacheBytes = 16u << 20;
+// Events waiting for their folder's path, at most; more are told as lost.
+constexpr std::size_t kDeferLimit = 65536;
 // How long an event in a removed folder waits for that folder's path. The
 // removal follows its contents within one burst; a reader that fell behind
 // reads both from the same queue.
@@ -197,6 +200,11 @@ void FanotifyReader::Drain() {
 
 void FanotifyReader::Defer(const std::string& dirKey, const fanotify_event_metadata& meta, const char* event,
                            std::int64_t now) {
+  if (deferredCount_ >= kDeferLimit) {
+    ++deferredDropped_;
+    return;
+  }
+  ++deferredCount_;
   if (deferred_.empty()) oldestDeferred_ = now;
   deferred_[dirKey].push_back({std::string(event, meta.event_len), now});
 }
@@ -206,7 +214,8 @@ void FanotifyReader::ReplayDeferred(const std::string& dirKey, const std::string
   if (it == deferred_.end()) return;
   std::vector<Deferred> events = std::move(it->second);
   deferred_.erase(it);
-  dirs_[dirKey] = dirPath;
+  deferredCount_ -= std::min(deferredCount_, events.size());
+  CacheDirectory(dirKey, dirPath);
   for (const Deferred& d : events) {
     fanotify_event_metadata m;
     std::memcpy(&m, d.event.data(), sizeof m);
@@ -215,11 +224,16 @@ void FanotifyReader::ReplayDeferred(const std::string& dirKey, const std::string
 }
 
 std::optional<std::int64_t> FanotifyReader::NextDeadline() const {
+  if (deferredDropped_) return 0;
   if (deferred_.empty()) return std::nullopt;
   return oldestDeferred_ + kDeferMs;
 }
 
 void FanotifyReader::Tick(std::int64_t now) {
+  if (deferredDropped_) {
+    sink_.Report({SourceReport::NoPath, deferredDropped_, {}});
+    deferredDropped_ = 0;
+  }
   if (deferred_.empty() || oldestDeferred_ + kDeferMs > now) return;
   std::size_t lost = 0;
   std::int64_t oldest = now;
@@ -236,6 +250,7 @@ void FanotifyReader::Tick(std::int64_t now) {
     }
   }
   oldestDeferred_ = oldest;
+  deferredCount_ -= std::min(deferredCount_, lost);
   if (lost) sink_.Report({SourceReport::NoPath, lost, {}});
 }
 
@@ -316,7 +331,7 @@ FanotifyReader::Lookup FanotifyReader::ResolveDirectory(std::string_view key, co
     return Lookup::Found;
   }
   if (auto deep = tooLong_.find(key); deep != tooLong_.end()) {
-    *path = &deep->second;
+    *path = deep->second.get();
     return Lookup::TooLong;
   }
   int fd = OpenHandle(key);
@@ -329,18 +344,37 @@ FanotifyReader::Lookup FanotifyReader::ResolveDirectory(std::string_view key, co
       return Lookup::Gone;
     }
     if (tooLong_.size() >= kDirCacheLimit) tooLong_.clear();
-    *path = &tooLong_.emplace(std::string(key), NamedAncestor(fd)).first->second;
+    *path = tooLong_.emplace(std::string(key), std::make_shared<const std::string>(NamedAncestor(fd))).first->second.get();
     return Lookup::TooLong;
   }
   ::close(fd);
-  if (dirs_.size() >= kDirCacheLimit) dirs_.clear();
-  *path = &dirs_.emplace(std::string(key), std::move(found)).first->second;
+  *path = &CacheDirectory(key, std::move(found));
   return Lookup::Found;
 }
 
+const std::string& FanotifyReader::CacheDirectory(std::string_view key, std::string path) {
+  if (dirs_.size() >= kDirCacheLimit || dirsBytes_ >= kDirCacheBytes) {
+    dirs_.clear();
+    dirsBytes_ = 0;
+  }
+  dirsBytes_ += key.size() + path.size() + 64;
+  auto [it, added] = dirs_.try_emplace(std::string(key));
+  it->second = std::move(path);
+  return it->second;
+}
+
 void FanotifyReader::RenameCachedTree(const std::string& from, const std::string& to) {
-  for (auto& [key, path] : dirs_)
-    if (PathWithin(path, from)) path = to + path.substr(from.size());
+  for (auto it = dirs_.begin(); it != dirs_.end();) {
+    std::string& path = it->second;
+    if (!PathWithin(path, from)) {
+      ++it;
+      continue;
+    }
+    path = to + path.substr(from.size());
+    dirsBytes_ += to.size() > from.size() ? to.size() - from.size() : 0;
+    // Moved deeper than a path can name: found again through its handle.
+    it = path.size() >= PATH_MAX ? dirs_.erase(it) : std::next(it);
+  }
   // A folder moved up may have become short enough to name.
   tooLong_.clear();
 }
@@ -522,6 +556,8 @@ void FanotifyReader::HandleEvent(const fanotify_event_metadata& meta, const char
     }
     out.assign(*dirPath);
     if (found == Lookup::Found && !rec.name.empty() && rec.name != ".") {
+      // An item one step too deep to name: its folder is the deepest named.
+      if (out.size() + 1 + rec.name.size() >= PATH_MAX) return Lookup::TooLong;
       if (out.size() > 1) out += '/';
       out.append(rec.name);
     }
@@ -554,6 +590,15 @@ void FanotifyReader::HandleEvent(const fanotify_event_metadata& meta, const char
   if (found == Lookup::Gone) return;
   if (found == Lookup::TooLong) {
     sink_.TooLong(key_, full_);
+    if ((m->mask & FAN_CREATE) && isDir && child.handle) {
+      // Below a folder too deep to name, each new one shares its ancestor,
+      // rather than climb to it again: a chain made one inside the next
+      // costs a step each, not the whole climb.
+      AppendKey(childKey_, child.fsid, child.handle);
+      auto above = tooLong_.find(key_);
+      if (tooLong_.size() >= kDirCacheLimit) tooLong_.clear(), above = tooLong_.end();
+      tooLong_[childKey_] = above != tooLong_.end() ? above->second : std::make_shared<const std::string>(full_);
+    }
     if ((m->mask & FAN_DELETE) && isDir && child.handle) {
       // What waited for this folder's path will never have one that fits.
       AppendKey(childKey_, child.fsid, child.handle);
@@ -570,7 +615,7 @@ void FanotifyReader::HandleEvent(const fanotify_event_metadata& meta, const char
   if (m->mask & FAN_CREATE) {
     if (isDir && child.handle) {
       AppendKey(childKey_, child.fsid, child.handle);
-      dirs_[childKey_] = full_;
+      CacheDirectory(childKey_, full_);
     }
     Send(RawChange::Create, isDir, pid, full_, key_, now);
   }

@@ -18,6 +18,7 @@
 #include "monitor/VisibleChanges.h"
 
 #include <condition_variable>
+#include <memory>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -113,6 +114,7 @@ class FanotifyReader {
   Lookup ResolveDirectory(std::string_view key, const std::string** path);
   int OpenHandle(std::string_view key) const;
   void RenameCachedTree(const std::string& from, const std::string& to);
+  const std::string& CacheDirectory(std::string_view key, std::string path);
   void Defer(const std::string& dirKey, const fanotify_event_metadata& meta, const char* event, std::int64_t now);
   void ReplayDeferred(const std::string& dirKey, const std::string& dirPath);
   void Send(RawChange::Kind kind, bool isDir, std::int32_t pid, std::string_view path, std::string_view folder,
@@ -140,9 +142,14 @@ class FanotifyReader {
   // Directory handle (fsid, type, handle bytes) to its current path, kept
   // current from the events: a handle of a deleted directory no longer opens.
   Map<std::string> dirs_;
-  // Directories too deep to be named, with their deepest named ancestor.
-  Map<std::string> tooLong_;
+  // Directories too deep to be named, with their deepest named ancestor
+  // (shared: a chain of them below one ancestor costs one copy of it).
+  Map<std::shared_ptr<const std::string>> tooLong_;
   Map<std::vector<Deferred>> deferred_;
+  std::size_t deferredCount_ = 0, deferredDropped_ = 0;
+  // What the directory cache holds, roughly: it starts afresh past a bound
+  // in bytes as well as in entries, whatever paths anybody makes.
+  std::size_t dirsBytes_ = 0;
   std::int64_t oldestDeferred_ = 0;
   std::string full_, other_, key_, otherKey_, childKey_;
 };
