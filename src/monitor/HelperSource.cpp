@@ -211,8 +211,15 @@ void HelperSource::StandIn(std::int64_t now, const std::string& why) {
 
 void HelperSource::OnRootsChanged(const std::vector<std::string>& roots) {
   TellRootsOutOfSight(roots);
-  roots_ = roots;
-  if (standIn_) standIn_->SetRoots(roots);
+  // The stand-in keeps to what the helper sees: a folder on a mount whose
+  // server stops answering would hold its thread, and quitting, for good.
+  const std::vector<MountEntry> mounts = ReadMountTable();
+  roots_.clear();
+  for (const std::string& root : roots) {
+    const MountEntry* mount = MountOf(mounts, root);
+    if (!mount || !IsServedFileSystemType(mount->type)) roots_.push_back(root);
+  }
+  if (standIn_) standIn_->SetRoots(roots_);
 }
 
 std::optional<std::int64_t> HelperSource::NextDeadline() {

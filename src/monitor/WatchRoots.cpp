@@ -2,6 +2,8 @@
 
 #ifdef _WIN32
 #include "monitor/DirectoryChangesSource.h"
+#else
+#include "monitor/MountTable.h"
 #endif
 #include "text/PathRoutines.h"
 
@@ -33,6 +35,17 @@ std::vector<std::string> CustomPathRoots(const std::vector<std::string>& rulePat
                                          const std::function<std::vector<std::string>()>& wholeDiskRoots) {
   std::vector<std::string> roots;
   bool whole = false;
+#ifndef _WIN32
+  // A folder on a mount whose server may not answer is taken as named:
+  // asking whether it exists could hold this thread up for good.
+  const std::vector<MountEntry> mounts = ReadMountTable();
+  auto answerable = [&](const std::string& folder) {
+    const MountEntry* mount = MountOf(mounts, folder);
+    return !mount || !IsServedFileSystemType(mount->type);
+  };
+#else
+  auto answerable = [](const std::string&) { return true; };
+#endif
   for (const std::string& path : rulePaths) {
     if (path == skip) continue;
     if (!IsAbsolutePath(path)) {
@@ -41,7 +54,7 @@ std::vector<std::string> CustomPathRoots(const std::vector<std::string>& rulePat
     }
     std::string folder = CleanPath(path);
     const std::size_t root = RootLength(folder);
-    while (folder.size() > root && !IsDirectoryPath(folder))
+    while (folder.size() > root && answerable(folder) && !IsDirectoryPath(folder))
       folder.erase(std::max(LastSeparator(folder), root));
     if (folder.size() <= root) {
       whole = true;

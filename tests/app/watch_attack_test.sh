@@ -159,8 +159,10 @@ mount -i -t fuse -o fd=9,rootmode=40000,user_id=0,group_id=0 hang "$hang" || ski
 home="$work/home"
 mkdir -p "$home/vantrel" "$home/runtime"
 chmod 700 "$home/runtime"
-printf '[监控设置]\r\n全盘监控=真\r\n自定义路径=假\r\n保存日志=真\r\n' | iconv -f UTF-8 -t GB18030 >"$home/vantrel/config.ini"
-"$write_rules" "$home/vantrel/data.jl" 新建文件 "$work/mine" "【复制文件】$work/mine/copies" || fail "could not write the rules"
+# Its rules name their folders, one of them on the mount that never answers.
+printf '[监控设置]\r\n全盘监控=真\r\n自定义路径=真\r\n保存日志=真\r\n' | iconv -f UTF-8 -t GB18030 >"$home/vantrel/config.ini"
+"$write_rules" "$home/vantrel/data.jl" 新建文件 "$work/mine" "【复制文件】$work/mine/copies" \
+  新建文件 "$hang/inbox" "【复制文件】$work/mine/copies" || fail "could not write the rules"
 chown -R "$watcher" "$home" "$work/mine"
 log="$home/vantrel/log/$(date +%Y%m%d)/log.txt"
 listed() { [ -f "$log" ] && iconv -f GB18030 -t UTF-8 "$log" | grep -q "$1"; }
@@ -173,6 +175,7 @@ program=$!
 wait_for 5 sh -c "echo a >'$work/mine/first.txt'; iconv -f GB18030 -t UTF-8 '$log' 2>/dev/null | grep -q first.txt" ||
   fail "not watching 5 s after start with an unanswering FUSE mount: $(cat "$work/err")"
 echo "ready in $((SECONDS - started)) s with an unanswering FUSE mount"
+listed "$hang/inbox 位于 fuse 文件系统" || fail "a rule's folder on a mount the helper cannot see was not told"
 # Killed: watching again within 5 s.
 kill -KILL "$(helper_of "$watcher")"
 wait_for 5 sh -c "echo b >'$work/mine/after-kill.txt'; iconv -f GB18030 -t UTF-8 '$log' | grep -q after-kill.txt" ||
