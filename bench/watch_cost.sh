@@ -4,7 +4,7 @@
 # running, and the kernel memory a stopped helper lets a flood of changes
 # take. Each figure RUNS times (default 3).
 #   bench/watch_cost.sh BUILD-DIR [RUNS] [CHANGES]
-#   writers=K cpu_us_per_change=C ratio_to_none=R
+#   watchers=K cpu_us_per_change=C ratio_to_none=R
 #   stopped_helper changes=N kernel_mb=M
 set -u
 build=$1
@@ -44,11 +44,11 @@ watch() {
 stop_watching() { for i in $(seq 1 10); do pkill -KILL -u "${users[$i]}" 2>/dev/null; done; sleep 0.5; }
 for run in $(seq "$runs"); do
   none=$(cost)
-  echo "writers=0 cpu_us_per_change=$none ratio_to_none=1.00"
+  echo "watchers=0 cpu_us_per_change=$none ratio_to_none=1.00"
   for k in 1 10; do
     watch "$k"
     c=$(cost)
-    echo "writers=$k cpu_us_per_change=$c ratio_to_none=$(awk -v c="$c" -v n="$none" 'BEGIN { printf "%.2f", c / n }')"
+    echo "watchers=$k cpu_us_per_change=$c ratio_to_none=$(awk -v c="$c" -v n="$none" 'BEGIN { printf "%.2f", c / n }')"
     stop_watching
   done
 done

@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
+#include <pthread.h>
+#include <ctime>
 #include <sys/eventfd.h>
 #include <sys/fanotify.h>
 #include <sys/stat.h>
@@ -44,6 +46,7 @@ bool Markable(const MountEntry& m, const std::vector<MountEntry>& all) {
 // What one read of the kernel takes: room for many events, and for the
 // largest single one.
 constexpr std::size_t kReadBytes = 64 * 1024;
+constexpr int kGatherMs = 5;
 
 void Poke(int fd) {
   std::uint64_t one = 1;
@@ -145,6 +148,7 @@ void FanotifyReader::Close() {
     }
     roomMade_.notify_all();
     Poke(stop_);
+    drainCpuAtClose_ = DrainCpuSeconds();
     drain_.join();
   }
   for (int* fd : {&fd_, &ready_, &stop_}) {
@@ -157,6 +161,16 @@ void FanotifyReader::Close() {
   dirs_.clear();
   tooLong_.clear();
   deferred_.clear();
+}
+
+double FanotifyReader::DrainCpuSeconds() const {
+  clockid_t clock;
+  timespec ts{};
+  if (!drain_.joinable() ||
+      pthread_getcpuclockid(const_cast<std::thread&>(drain_).native_handle(), &clock) != 0 ||
+      clock_gettime(clock, &ts) != 0)
+    return drainCpuAtClose_;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 void FanotifyReader::CopyQueuedLocked() {
@@ -187,6 +201,10 @@ void FanotifyReader::Drain() {
     if (rc < 0 && errno != EINTR) return;
     if (fds[1].revents) return;
     if (!(fds[0].revents & POLLIN)) continue;
+    // A moment for more to come, so that a burst is copied and named in a
+    // few large reads rather than one per event; the kernel's queue holds
+    // far more than a moment brings.
+    if (::poll(&fds[1], 1, kGatherMs) > 0) return;
     bool copied = false;
     {
       std::lock_guard lock(bufferMutex_);

@@ -58,6 +58,8 @@ class FanotifyReader {
   void Close();
   // Readable while events wait to be read.
   int Fd() const { return ready_; }
+  // CPU time the thread copying the kernel's events has spent, up to Close.
+  double DrainCpuSeconds() const;
 
   // Names what the kernel has queued up to now, at most one buffer's worth.
   void Read(std::int64_t now);
@@ -129,6 +131,7 @@ class FanotifyReader {
   std::condition_variable roomMade_;
   std::string buffer_, reading_;
   bool stopping_ = false;
+  double drainCpuAtClose_ = 0.0;
   bool lookAhead_ = false;
   std::vector<LaterRightsChange> later_;
   Map<std::vector<std::size_t>> laterByPath_;

@@ -12,6 +12,8 @@ class FanotifySource final : public KernelSource, private FanotifyReader::Sink {
  public:
   ~FanotifySource() override { Stop(); }
   const char* Name() const override { return "fanotify"; }
+  // The thread that copies the kernel's events counts as the reader's.
+  double ReaderCpuSeconds() const override { return KernelSource::ReaderCpuSeconds() + reader_.DrainCpuSeconds(); }
 
  private:
   bool Open(std::string& error) override;
