@@ -101,8 +101,8 @@ void KernelSource::TellRootsOutOfSight(const std::vector<std::string>& roots) {
   // By name only: asking such a mount anything could wait on its server.
   const std::vector<MountEntry> mounts = ReadMountTable();
   for (const std::string& root : roots) {
-    const MountEntry* mount = MountOf(mounts, root);
-    if (!mount || !IsServedFileSystemType(mount->type)) continue;
+    const MountEntry* mount = ServedMountOf(mounts, root);
+    if (!mount) continue;
     if (std::find(toldOutOfSight_.begin(), toldOutOfSight_.end(), root) != toldOutOfSight_.end()) continue;
     toldOutOfSight_.push_back(root);
     ReportProblem({SourceReport::WatchChanged, 1,

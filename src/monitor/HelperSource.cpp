@@ -215,10 +215,8 @@ void HelperSource::OnRootsChanged(const std::vector<std::string>& roots) {
   // server stops answering would hold its thread, and quitting, for good.
   const std::vector<MountEntry> mounts = ReadMountTable();
   roots_.clear();
-  for (const std::string& root : roots) {
-    const MountEntry* mount = MountOf(mounts, root);
-    if (!mount || !IsServedFileSystemType(mount->type)) roots_.push_back(root);
-  }
+  for (const std::string& root : roots)
+    if (!ServedMountOf(mounts, root)) roots_.push_back(root);
   if (standIn_) standIn_->SetRoots(roots_);
 }
 

@@ -95,6 +95,11 @@ const MountEntry* MountOf(const std::vector<MountEntry>& mounts, std::string_vie
   return best;
 }
 
+const MountEntry* ServedMountOf(const std::vector<MountEntry>& mounts, std::string_view path) {
+  const MountEntry* mount = MountOf(mounts, path);
+  return mount && IsServedFileSystemType(mount->type) ? mount : nullptr;
+}
+
 bool IsRemovableMountPoint(std::string_view mountPoint) {
   return StartsWithDir(mountPoint, "/media") || StartsWithDir(mountPoint, "/run/media") ||
          StartsWithDir(mountPoint, "/mnt");

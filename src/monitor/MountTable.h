@@ -32,6 +32,8 @@ bool IsServedFileSystemType(std::string_view type);
 // The mount a path lies on, by its name alone (nothing on the mount is asked,
 // so a mount that does not answer cannot hold the caller up); null if none.
 const MountEntry* MountOf(const std::vector<MountEntry>& mounts, std::string_view path);
+// The same where that mount's file system is served, else null.
+const MountEntry* ServedMountOf(const std::vector<MountEntry>& mounts, std::string_view path);
 
 // Mount points of removable media, which whole-disk mode watches besides the
 // home directory.

@@ -39,10 +39,7 @@ std::vector<std::string> CustomPathRoots(const std::vector<std::string>& rulePat
   // A folder on a mount whose server may not answer is taken as named:
   // asking whether it exists could hold this thread up for good.
   const std::vector<MountEntry> mounts = ReadMountTable();
-  auto answerable = [&](const std::string& folder) {
-    const MountEntry* mount = MountOf(mounts, folder);
-    return !mount || !IsServedFileSystemType(mount->type);
-  };
+  auto answerable = [&](const std::string& folder) { return !ServedMountOf(mounts, folder); };
 #else
   auto answerable = [](const std::string&) { return true; };
 #endif

@@ -32,5 +32,33 @@ TEST(MountTable, WholeDiskRootsAreHomeAndLocalRemovableMedia) {
   EXPECT_TRUE(IsLocalFileSystemType("btrfs"));
 }
 
+TEST(MountTable, AServedMountIsFoundByNameAloneAndHidesWhatIsMountedBelowIt) {
+  const std::string info = std::string(kInfo) +
+                           "40 27 0:60 / /home/u/remote rw - fuse.sshfs u@host: rw\n"
+                           "41 40 0:61 / /home/u/remote/local rw - tmpfs tmpfs rw\n"
+                           "42 27 0:62 / /mnt/win rw - fuseblk /dev/sdc1 rw\n"
+                           "43 27 0:63 / /mnt/hang rw - fuse hang rw\n"
+                           // Mounted over an earlier mount at the same place: the later one counts.
+                           "44 27 0:64 / /mnt/share rw - ext4 /dev/sdd rw\n";
+  const auto mounts = ParseMountInfo(info);
+  struct Case {
+    const char* path;
+    const char* mountPoint;  // of the served mount it lies on, or "" for none
+  };
+  for (const Case& c : std::vector<Case>{{"/home/u/remote", "/home/u/remote"},
+                                         {"/home/u/remote/a/b", "/home/u/remote"},
+                                         {"/home/u/remote/local/x", ""},
+                                         {"/home/u/remotely", ""},
+                                         {"/mnt/win/x", "/mnt/win"},
+                                         {"/mnt/hang", "/mnt/hang"},
+                                         {"/mnt/share/x", ""},
+                                         {"/data", ""}}) {
+    const MountEntry* served = ServedMountOf(mounts, c.path);
+    EXPECT_EQ(served ? served->mountPoint : std::string(), c.mountPoint) << c.path;
+  }
+  for (const char* type : {"fuse", "fuseblk", "fuse.bindfs", "nfs", "cifs", "9p"}) EXPECT_TRUE(IsServedFileSystemType(type)) << type;
+  for (const char* type : {"ext4", "tmpfs", "btrfs", "vfat", "fusectl"}) EXPECT_FALSE(IsServedFileSystemType(type)) << type;
+}
+
 }  // namespace
 }  // namespace vantrel
