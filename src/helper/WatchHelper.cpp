@@ -96,7 +96,12 @@ class Helper final : private FanotifyReader::Sink {
  public:
   Helper()
       : visible_([this](std::string_view key) { return reader_.OpenFolder(key); },
-                 [this](const RawChange& c) { AppendChangeRecord(out_, c); }, everything_,
+                 [this](const RawChange& c) {
+                   RawChange shown = c;
+                   shown.pid = PidShown(c.pid);
+                   AppendChangeRecord(out_, shown);
+                 },
+                 everything_,
                  [this](std::string_view folder, std::vector<const LaterRightsChange*>& out) {
                    reader_.RightsChangedLater(folder, out);
                  }) {
@@ -142,9 +147,7 @@ class Helper final : private FanotifyReader::Sink {
     // Cannot happen (a folder's path is under PATH_MAX, a name at most 255
     // bytes), but a record the program would refuse must never be written.
     if (change.path.size() > kMaxRecordPathBytes || change.newPath.size() > kMaxRecordPathBytes) return;
-    RawChange shown = change;
-    shown.pid = PidShown(change.pid);
-    visible_.Change(shown);
+    visible_.Change(change);
     if (out_.size() >= (1u << 16)) Flush();
   }
 
