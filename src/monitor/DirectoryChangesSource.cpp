@@ -442,7 +442,9 @@ void DirectoryChangesSource::Handle(std::uint32_t action, std::string path, std:
         if (dir) {
           folders_.insert(path);
           LearnTree(path);
-          for (std::int64_t later : {300, 1500}) relist_.emplace_back(path, now + later);
+          // Wine watches inside a folder moved in only once it is listed,
+          // and under load only a while after: listed again until then.
+          for (std::int64_t later : {300, 1500, 5000}) relist_.emplace_back(path, now + later);
         }
         break;
       }

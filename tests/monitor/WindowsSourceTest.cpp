@@ -183,11 +183,8 @@ TEST_F(WindowsSourceTest, AFolderMovedInIsWatchedInside) {
   Move(from, to);
   ASSERT_TRUE(WaitForEvent(SHCNE_MKDIR, to)) << Listed();
   // Wine tells nothing inside a folder moved in until someone lists it, and
-  // starts a moment after the listing: a file made at once was missed in 3
-  // of 30 runs here, none of 30 after 200 ms. Windows watches the whole
-  // tree all along.
-  ::Sleep(500);
-  // Under load that moment grows: new files are made until one is told.
+  // starts a moment after the listing, which grows under load; Windows
+  // watches the whole tree all along. New files are made until one is told.
   bool told = false;
   for (int i = 0; i < 10 && !told; ++i) {
     const std::string name = P("bundle\\new" + std::to_string(i) + ".txt");
