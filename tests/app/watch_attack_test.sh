@@ -14,7 +14,7 @@ write_rules=$2
 writer=$3
 skip() { echo "SKIP: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "needs root, to install with capabilities and to make throwaway users"
-for tool in useradd userdel setpriv setcap perl iconv mount umount; do
+for tool in useradd userdel setpriv setcap perl iconv mount umount pgrep pkill; do
   command -v "$tool" >/dev/null || skip "$tool is missing"
 done
 
