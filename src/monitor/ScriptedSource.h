@@ -16,6 +16,7 @@ class ScriptedSource final : public ChangeSource {
   void SetRoots(std::vector<std::string> roots) override { roots_ = std::move(roots); }
 
   void Inject(std::vector<ChangeNotification> batch) { queue_.Push(batch); }
+  void Tell(SourceReport report) { queue_.Report(std::move(report)); }
   bool Started() const { return started_; }
   const std::vector<std::string>& Roots() const { return roots_; }
 

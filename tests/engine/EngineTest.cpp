@@ -101,6 +101,25 @@ TEST_F(EngineTest, AStreamGivesRowsRecordsDropsAndActionsAndOurEchoesFireNothing
   EXPECT_NE(log.find("【执行操作】 ┃ 复制文件】" + in_ + "/bak/a.txt\r\n"), std::string::npos) << log;
 }
 
+TEST_F(EngineTest, TurnsInWatchingAreToldAtOnceAndAnEndedSourceIsKnown) {
+  Start();
+  // Losses within a minute are gathered; a turn in how changes are watched
+  // is news each time.
+  source_->Tell({SourceReport::QueueOverflow, 1, {}});
+  source_->Tell({SourceReport::QueueOverflow, 1, {}});
+  source_->Tell({SourceReport::WatchChanged, 1, "监控助手已退出 (信号 9), 期间的变动可能未被看到"});
+  source_->Tell({SourceReport::WatchChanged, 1, "监控助手已重新启动, 全盘监控已恢复"});
+  engine_->DrainSource();
+  std::string log = LogText();
+  EXPECT_NE(log.find("监控 ┃ 监控助手已退出 (信号 9)"), std::string::npos) << log;
+  EXPECT_NE(log.find("监控 ┃ 监控助手已重新启动, 全盘监控已恢复"), std::string::npos) << log;
+  EXPECT_EQ(log.find("溢出 2 次"), std::string::npos) << "the second overflow waits for its minute: " << log;
+  EXPECT_FALSE(engine_->SourceEnded());
+  source_->Tell({SourceReport::SourceEnded, 1, "监控助手与 inotify 都无法启动"});
+  engine_->DrainSource();
+  EXPECT_TRUE(engine_->SourceEnded()) << "what a service manager's restart hangs on";
+}
+
 TEST_F(EngineTest, TheModeSwitchWritesBothKeysAndTurnsGlobalRulesOff) {
   Start();
   engine_->SetWholeDisk(true);
