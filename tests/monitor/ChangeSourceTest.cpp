@@ -142,6 +142,8 @@ class ChangeSourceTest : public ::testing::TestWithParam<Backend> {
       std::snprintf(code, sizeof code, "%#x", c.code);
       out += std::string("\n  ") + code + " " + c.item1.value_or("-") + " " + c.item2.value_or("");
     }
+    // A loss or a turn in the source explains what is missing.
+    for (const SourceReport& r : reports_) out += "\nreported: " + SourceReportText(r);
     return out;
   }
 
