@@ -161,6 +161,7 @@ void FanotifyReader::Close() {
   dirs_.clear();
   tooLong_.clear();
   deferred_.clear();
+  deferredCount_ = deferredDropped_ = 0;
 }
 
 double FanotifyReader::DrainCpuSeconds() const {
@@ -622,6 +623,7 @@ void FanotifyReader::HandleEvent(const fanotify_event_metadata& meta, const char
       AppendKey(childKey_, child.fsid, child.handle);
       if (auto waiting = deferred_.find(childKey_); waiting != deferred_.end()) {
         for (std::size_t i = 0; i < waiting->second.size(); ++i) sink_.TooLong(key_, full_);
+        deferredCount_ -= std::min(deferredCount_, waiting->second.size());
         deferred_.erase(waiting);
       }
       tooLong_.erase(childKey_);
