@@ -81,12 +81,13 @@ void KernelSource::SetRoots(std::vector<std::string> roots) {
   Poke(wakeFd_);
 }
 
-double KernelSource::ReaderCpuSeconds() const {
-  if (!running_) return cpuAtExit_;
+double CpuSecondsOf(const std::thread& thread) {
   clockid_t clock;
-  if (pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &clock) != 0) return 0.0;
+  if (pthread_getcpuclockid(const_cast<std::thread&>(thread).native_handle(), &clock) != 0) return 0.0;
   return ThreadCpuSeconds(clock);
 }
+
+double KernelSource::ReaderCpuSeconds() const { return running_ ? CpuSecondsOf(thread_) : cpuAtExit_.load(); }
 
 void KernelSource::CheckMounts() {
   std::vector<MountEntry> now = ReadMountTable(mountsFd_);
@@ -97,18 +98,23 @@ void KernelSource::CheckMounts() {
   OnMountsChanged(changes.added, changes.removed);
 }
 
-void KernelSource::TellRootsOutOfSight(const std::vector<std::string>& roots) {
+std::vector<std::string> KernelSource::TellRootsOutOfSight(const std::vector<std::string>& roots) {
   // By name only: asking such a mount anything could wait on its server.
   const std::vector<MountEntry> mounts = ReadMountTable();
+  std::vector<std::string> inSight;
   for (const std::string& root : roots) {
     const MountEntry* mount = ServedMountOf(mounts, root);
-    if (!mount) continue;
+    if (!mount) {
+      inSight.push_back(root);
+      continue;
+    }
     if (std::find(toldOutOfSight_.begin(), toldOutOfSight_.end(), root) != toldOutOfSight_.end()) continue;
     toldOutOfSight_.push_back(root);
     ReportProblem({SourceReport::WatchChanged, 1,
                    root + " 位于 " + mount->type + " 文件系统 (" + mount->mountPoint +
                        ") 上, 全盘监控看不到其中的变动; 要监控它, 请用 --watch-backend inotify 启动"});
   }
+  return inSight;
 }
 
 void KernelSource::Loop() {

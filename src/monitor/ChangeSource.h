@@ -72,6 +72,9 @@ class RawChangeSource : public ChangeSource {
 };
 
 #ifndef _WIN32
+// CPU time a running thread has spent so far.
+double CpuSecondsOf(const std::thread& thread);
+
 // The Linux sources' reader thread: its poll loop over the kernel
 // descriptor, a stop and a wake descriptor, and the mount table.
 class KernelSource : public RawChangeSource {
@@ -103,8 +106,9 @@ class KernelSource : public RawChangeSource {
   virtual bool FollowsMounts() const { return true; }
 
   // Whole-file-system sources: tells of the roots that lie on mounts they
-  // cannot see into (FUSE, network file systems), once each.
-  void TellRootsOutOfSight(const std::vector<std::string>& roots);
+  // cannot see into (FUSE, network file systems), once each; returns the
+  // others.
+  std::vector<std::string> TellRootsOutOfSight(const std::vector<std::string>& roots);
 
   // Raised when the source is to stop: for waits of its own on the reader
   // thread.

@@ -1,6 +1,7 @@
 #include "monitor/FanotifyReader.h"
 
 #include "monitor/Capabilities.h"
+#include "monitor/ChangeSource.h"
 #include "text/PathRoutines.h"
 
 #include <algorithm>
@@ -9,9 +10,6 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
-#include <pthread.h>
-#include <ctime>
-#include <sys/eventfd.h>
 #include <sys/fanotify.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -48,9 +46,19 @@ bool Markable(const MountEntry& m, const std::vector<MountEntry>& all) {
 constexpr std::size_t kReadBytes = 64 * 1024;
 constexpr int kGatherMs = 5;
 
-void Poke(int fd) {
-  std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+// Calls f(metadata, event) for each whole event in events from `from` on;
+// returns where the last whole one ends.
+template <typename F>
+std::size_t EachEvent(const std::string& events, std::size_t from, F&& f) {
+  while (events.size() - from >= sizeof(fanotify_event_metadata)) {
+    // Events are padded to 4 bytes only, so the 8-byte mask may sit unaligned.
+    fanotify_event_metadata m;
+    std::memcpy(&m, events.data() + from, sizeof m);
+    if (m.event_len < sizeof m || m.event_len > events.size() - from) break;
+    f(m, events.data() + from);
+    from += m.event_len;
+  }
+  return from;
 }
 
 std::string FsidBytes(const void* fsid) { return std::string(static_cast<const char*>(fsid), kFsidBytes); }
@@ -128,13 +136,8 @@ bool FanotifyReader::Open(std::vector<MountEntry> mounts, std::string& error) {
     Close();
     return false;
   }
-  ready_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  stop_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (ready_ < 0 || stop_ < 0) {
-    error = std::string("eventfd: ") + std::strerror(errno);
-    Close();
-    return false;
-  }
+  ready_.Clear();
+  stop_.Clear();
   stopping_ = false;
   drain_ = std::thread([this] { Drain(); });
   return true;
@@ -147,14 +150,12 @@ void FanotifyReader::Close() {
       stopping_ = true;
     }
     roomMade_.notify_all();
-    Poke(stop_);
+    stop_.Raise();
     drainCpuAtClose_ = DrainCpuSeconds();
     drain_.join();
   }
-  for (int* fd : {&fd_, &ready_, &stop_}) {
-    if (*fd >= 0) ::close(*fd);
-    *fd = -1;
-  }
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
   buffer_.clear();
   reading_.clear();
   fileSystems_.clear();
@@ -165,13 +166,7 @@ void FanotifyReader::Close() {
 }
 
 double FanotifyReader::DrainCpuSeconds() const {
-  clockid_t clock;
-  timespec ts{};
-  if (!drain_.joinable() ||
-      pthread_getcpuclockid(const_cast<std::thread&>(drain_).native_handle(), &clock) != 0 ||
-      clock_gettime(clock, &ts) != 0)
-    return drainCpuAtClose_;
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+  return drain_.joinable() ? CpuSecondsOf(drain_) : drainCpuAtClose_;
 }
 
 void FanotifyReader::CopyQueuedLocked() {
@@ -189,7 +184,7 @@ void FanotifyReader::Drain() {
   // needed on this thread.
   SetEffectiveCapability(kCapSysAdmin, false);
   SetEffectiveCapability(kCapDacReadSearch, false);
-  pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_, POLLIN, 0}};
+  pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_.Handle(), POLLIN, 0}};
   for (;;) {
     {
       // A full buffer is left to the kernel's queue, which overflows and
@@ -213,7 +208,7 @@ void FanotifyReader::Drain() {
       CopyQueuedLocked();
       copied = buffer_.size() != before;
     }
-    if (copied) Poke(ready_);
+    if (copied) ready_.Raise();
   }
 }
 
@@ -406,23 +401,16 @@ void FanotifyReader::Read(std::int64_t now) {
     CopyQueuedLocked();
     reading_.swap(buffer_);
     buffer_.clear();
-    std::uint64_t value;
-    [[maybe_unused]] ssize_t n = ::read(ready_, &value, sizeof value);
+    ready_.Clear();
   }
   roomMade_.notify_one();
   if (lookAhead_) NoteRightsChanges();
-  std::size_t left = reading_.size();
-  const char* p = reading_.data();
-  for (at_ = 0; left >= sizeof(fanotify_event_metadata); ++at_) {
-    // Events are padded to 4 bytes only, so the 8-byte mask may sit unaligned.
-    fanotify_event_metadata m;
-    std::memcpy(&m, p, sizeof m);
-    if (m.event_len < sizeof(fanotify_event_metadata) || m.event_len > left) break;
-    HandleEvent(m, p, now);
+  at_ = 0;
+  EachEvent(reading_, 0, [&](const fanotify_event_metadata& m, const char* event) {
+    HandleEvent(m, event, now);
     if (m.fd >= 0) ::close(m.fd);
-    p += m.event_len;
-    left -= m.event_len;
-  }
+    ++at_;
+  });
   reading_.clear();
   later_.clear();
   laterByPath_.clear();
@@ -503,35 +491,28 @@ void FanotifyReader::NoteRightsChanges() {
 
 std::size_t FanotifyReader::NoteRightsChanges(const std::string& events, std::size_t& from, std::size_t at) {
   std::string key;
-  while (events.size() - from >= sizeof(fanotify_event_metadata)) {
-    const char* p = events.data() + from;
-    fanotify_event_metadata m;
-    std::memcpy(&m, p, sizeof m);
-    if (m.event_len < sizeof(fanotify_event_metadata) || m.event_len > events.size() - from) break;
-    if ((m.mask & FAN_ONDIR) && (m.mask & (FAN_ATTRIB | FAN_RENAME))) {
-      FidRecord dir, oldDir, newDir, child;
-      ParseRecords(m, p, dir, oldDir, newDir, child);
-      LaterRightsChange r;
-      r.at = at;
-      r.moved = m.mask & FAN_RENAME;
-      const bool named = r.moved ? PathOfItem(oldDir, r.oldParentKey, r.path) && PathOfItem(newDir, key, r.newPath)
-                                 : PathOfItem(dir, key, r.path);
-      if (named) {
-        if (child.handle) {
-          AppendKey(key, child.fsid, child.handle);
-          int fd = OpenHandle(key);
-          struct stat st {};
-          if (fd >= 0 && ::fstat(fd, &st) == 0) r.owner = static_cast<long>(st.st_uid);
-          if (fd >= 0) ::close(fd);
-        }
-        laterByPath_[r.path].push_back(later_.size());
-        if (r.moved) laterByPath_[r.newPath].push_back(later_.size());
-        later_.push_back(std::move(r));
-      }
+  from = EachEvent(events, from, [&](const fanotify_event_metadata& m, const char* event) {
+    const std::size_t here = at++;
+    if (!(m.mask & FAN_ONDIR) || !(m.mask & (FAN_ATTRIB | FAN_RENAME))) return;
+    FidRecord dir, oldDir, newDir, child;
+    ParseRecords(m, event, dir, oldDir, newDir, child);
+    LaterRightsChange r;
+    r.at = here;
+    r.moved = m.mask & FAN_RENAME;
+    const bool named = r.moved ? PathOfItem(oldDir, r.oldParentKey, r.path) && PathOfItem(newDir, key, r.newPath)
+                               : PathOfItem(dir, key, r.path);
+    if (!named) return;
+    if (child.handle) {
+      AppendKey(key, child.fsid, child.handle);
+      int fd = OpenHandle(key);
+      struct stat st {};
+      if (fd >= 0 && ::fstat(fd, &st) == 0) r.owner = static_cast<long>(st.st_uid);
+      if (fd >= 0) ::close(fd);
     }
-    ++at;
-    from += m.event_len;
-  }
+    laterByPath_[r.path].push_back(later_.size());
+    if (r.moved) laterByPath_[r.newPath].push_back(later_.size());
+    later_.push_back(std::move(r));
+  });
   return at;
 }
 
@@ -542,13 +523,10 @@ void FanotifyReader::RightsChangedLater(std::string_view folder, std::vector<con
     bufferAt_ = NoteRightsChanges(buffer_, bufferNoted_, bufferAt_);
   }
   if (later_.empty()) return;
-  for (std::string_view up = folder;;) {
+  for (std::string_view up = folder; !up.empty(); up = up.size() > 1 ? FolderOf(up) : std::string_view()) {
     if (auto hit = laterByPath_.find(up); hit != laterByPath_.end())
       for (std::size_t i : hit->second)
         if (later_[i].at > at_) out.push_back(&later_[i]);
-    if (up.size() <= 1) break;
-    std::size_t slash = up.rfind('/');
-    up = up.substr(0, slash == 0 ? 1 : slash);
   }
 }
 

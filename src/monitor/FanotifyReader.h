@@ -16,6 +16,7 @@
 #include "monitor/RawChange.h"
 #include "monitor/SourceReport.h"
 #include "monitor/VisibleChanges.h"
+#include "platform/Waker.h"
 
 #include <condition_variable>
 #include <memory>
@@ -57,7 +58,7 @@ class FanotifyReader {
   bool Open(std::vector<MountEntry> mounts, std::string& error);
   void Close();
   // Readable while events wait to be read.
-  int Fd() const { return ready_; }
+  int Fd() const { return ready_.Handle(); }
   // CPU time the thread copying the kernel's events has spent, up to Close.
   double DrainCpuSeconds() const;
 
@@ -124,8 +125,7 @@ class FanotifyReader {
 
   Sink& sink_;
   int fd_ = -1;
-  int ready_ = -1;
-  int stop_ = -1;
+  platform::Waker ready_, stop_;
   std::thread drain_;
   std::mutex bufferMutex_;
   std::condition_variable roomMade_;

@@ -210,13 +210,9 @@ void HelperSource::StandIn(std::int64_t now, const std::string& why) {
 }
 
 void HelperSource::OnRootsChanged(const std::vector<std::string>& roots) {
-  TellRootsOutOfSight(roots);
   // The stand-in keeps to what the helper sees: a folder on a mount whose
   // server stops answering would hold its thread, and quitting, for good.
-  const std::vector<MountEntry> mounts = ReadMountTable();
-  roots_.clear();
-  for (const std::string& root : roots)
-    if (!ServedMountOf(mounts, root)) roots_.push_back(root);
+  roots_ = TellRootsOutOfSight(roots);
   if (standIn_) standIn_->SetRoots(roots_);
 }
 

@@ -15,14 +15,13 @@ constexpr std::size_t kVerdictLimit = 100000;
 // other than root without any capability.
 bool UserMay(int fd, int mode) { return ::faccessat(fd, "", mode, AT_EMPTY_PATH) == 0; }
 
-// The folder a path lies in: what remains before its last component.
+}  // namespace
+
 std::string_view FolderOf(std::string_view path) {
   std::size_t slash = path.rfind('/');
   if (slash == std::string_view::npos) return {};
   return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
-
-}  // namespace
 
 bool UserMayList(int folderFd) {
   if (!UserMay(folderFd, R_OK | X_OK)) return false;
@@ -57,9 +56,7 @@ bool VisibleChanges::SameViewBefore(std::string_view folder) {
   if (!later_ || folder.empty()) return true;
   scratch_.clear();
   later_(folder, scratch_);
-  // Copied: judging below may reuse what the reader lent.
-  const std::vector<const LaterRightsChange*> later = scratch_;
-  for (const LaterRightsChange* r : later) {
+  for (const LaterRightsChange* r : scratch_) {
     if (r->moved) {
       if (r->oldParentKey.empty() || Judge(r->oldParentKey) != Verdict::Yes) return false;
     } else if (r->owner < 0 || r->owner != static_cast<long>(::getuid())) {

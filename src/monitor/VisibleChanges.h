@@ -16,6 +16,10 @@
 
 namespace vantrel {
 
+// The folder a path lies in: what remains before its last component ("/"
+// for an item at the root).
+std::string_view FolderOf(std::string_view path);
+
 // Whether the real user may read and search the open folder and every
 // folder above it up to the root.
 bool UserMayList(int folderFd);

@@ -8,6 +8,7 @@
 #include "text/PathRoutines.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace vantrel {
 namespace {
@@ -38,8 +39,12 @@ std::vector<std::string> CustomPathRoots(const std::vector<std::string>& rulePat
 #ifndef _WIN32
   // A folder on a mount whose server may not answer is taken as named:
   // asking whether it exists could hold this thread up for good.
-  const std::vector<MountEntry> mounts = ReadMountTable();
-  auto answerable = [&](const std::string& folder) { return !ServedMountOf(mounts, folder); };
+  // Read only when a folder is to be asked about at all.
+  std::optional<std::vector<MountEntry>> mounts;
+  auto answerable = [&](const std::string& folder) {
+    if (!mounts) mounts = ReadMountTable();
+    return !ServedMountOf(*mounts, folder);
+  };
 #else
   auto answerable = [](const std::string&) { return true; };
 #endif
