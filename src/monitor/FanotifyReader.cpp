@@ -50,7 +50,7 @@ constexpr int kGatherMs = 5;
 // returns where the last whole one ends.
 template <typename F>
 std::size_t EachEvent(const std::string& events, std::size_t from, F&& f) {
-  while (events.size() - from >= sizeof(fanotify_event_metadata)) {
+  while (from <= events.size() && events.size() - from >= sizeof(fanotify_event_metadata)) {
     // Events are padded to 4 bytes only, so the 8-byte mask may sit unaligned.
     fanotify_event_metadata m;
     std::memcpy(&m, events.data() + from, sizeof m);
@@ -223,17 +223,35 @@ void FanotifyReader::Defer(const std::string& dirKey, const fanotify_event_metad
   deferred_[dirKey].push_back({std::string(event, meta.event_len), now});
 }
 
-void FanotifyReader::ReplayDeferred(const std::string& dirKey, const std::string& dirPath) {
-  auto it = deferred_.find(dirKey);
-  if (it == deferred_.end()) return;
-  std::vector<Deferred> events = std::move(it->second);
-  deferred_.erase(it);
-  deferredCount_ -= std::min(deferredCount_, events.size());
-  CacheDirectory(dirKey, dirPath);
-  for (const Deferred& d : events) {
-    fanotify_event_metadata m;
-    std::memcpy(&m, d.event.data(), sizeof m);
-    HandleEvent(m, d.event.data(), d.since);
+void FanotifyReader::Removed(std::string key, std::string path, std::string folder, std::int32_t pid,
+                             std::int64_t now) {
+  Replay replay{{}, 0, std::move(key), std::move(path), std::move(folder), pid, now};
+  if (auto it = deferred_.find(replay.key); it != deferred_.end()) {
+    replay.events = std::move(it->second);
+    deferred_.erase(it);
+    deferredCount_ -= std::min(deferredCount_, replay.events.size());
+    CacheDirectory(replay.key, replay.path);
+  }
+  replays_.push_back(std::move(replay));
+  // Taken by the outermost call, with a stack of its own rather than the
+  // thread's: a tree removed as deep as anybody can make one must not
+  // overflow it.
+  if (replays_.size() > 1) return;
+  while (!replays_.empty()) {
+    Replay& top = replays_.back();
+    if (top.next < top.events.size()) {
+      // Out of the stack first: handling it may push onto it.
+      const Deferred d = std::move(top.events[top.next++]);
+      fanotify_event_metadata m;
+      std::memcpy(&m, d.event.data(), sizeof m);
+      HandleEvent(m, d.event.data(), d.since);
+      continue;
+    }
+    const Replay done = std::move(top);
+    replays_.pop_back();
+    dirs_.erase(done.key);
+    tooLong_.erase(done.key);
+    Send(RawChange::Delete, true, done.pid, done.path, done.folder, done.now);
   }
 }
 
@@ -517,6 +535,9 @@ std::size_t FanotifyReader::NoteRightsChanges(const std::string& events, std::si
 }
 
 void FanotifyReader::RightsChangedLater(std::string_view folder, std::vector<const LaterRightsChange*>& out) {
+  // Only noted where asked for: the marks into the buffer are kept current
+  // by each read then.
+  if (!lookAhead_) return;
   {
     std::lock_guard lock(bufferMutex_);
     CopyQueuedLocked();
@@ -621,17 +642,13 @@ void FanotifyReader::HandleEvent(const fanotify_event_metadata& meta, const char
   if (m->mask & FAN_ATTRIB) Send(RawChange::Attrib, isDir, pid, full_, key_, now);
   if ((m->mask & FAN_CLOSE_WRITE) && !isDir) Send(RawChange::CloseWrite, false, pid, full_, key_, now);
   if (m->mask & FAN_DELETE) {
-    // Replaying what waited below reuses the working strings.
-    std::string path = full_, folder = key_;
     if (isDir && child.handle) {
-      AppendKey(childKey_, child.fsid, child.handle);
-      std::string key = childKey_;
       // What happened inside it before it went comes first.
-      ReplayDeferred(key, path);
-      dirs_.erase(key);
-      tooLong_.erase(key);
+      AppendKey(childKey_, child.fsid, child.handle);
+      Removed(childKey_, full_, key_, pid, now);
+    } else {
+      Send(RawChange::Delete, isDir, pid, full_, key_, now);
     }
-    Send(RawChange::Delete, isDir, pid, path, folder, now);
   }
 }
 

@@ -119,7 +119,9 @@ class FanotifyReader {
   void RenameCachedTree(const std::string& from, const std::string& to);
   const std::string& CacheDirectory(std::string_view key, std::string path);
   void Defer(const std::string& dirKey, const fanotify_event_metadata& meta, const char* event, std::int64_t now);
-  void ReplayDeferred(const std::string& dirKey, const std::string& dirPath);
+  // A folder was removed: what waited for its path is told, then the
+  // removal itself.
+  void Removed(std::string key, std::string path, std::string folder, std::int32_t pid, std::int64_t now);
   void Send(RawChange::Kind kind, bool isDir, std::int32_t pid, std::string_view path, std::string_view folder,
             std::int64_t now, std::string_view newPath = {}, std::string_view newFolder = {});
 
@@ -149,6 +151,15 @@ class FanotifyReader {
   // (shared: a chain of them below one ancestor costs one copy of it).
   Map<std::shared_ptr<const std::string>> tooLong_;
   Map<std::vector<Deferred>> deferred_;
+  // Removed folders whose waiting events are being told, innermost last.
+  struct Replay {
+    std::vector<Deferred> events;
+    std::size_t next = 0;
+    std::string key, path, folder;
+    std::int32_t pid = 0;
+    std::int64_t now = 0;
+  };
+  std::vector<Replay> replays_;
   std::size_t deferredCount_ = 0, deferredDropped_ = 0;
   // What the directory cache holds, roughly: it starts afresh past a bound
   // in bytes as well as in entries, whatever paths anybody makes.

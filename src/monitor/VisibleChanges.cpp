@@ -53,7 +53,7 @@ VisibleChanges::VisibleChanges(Opener open, Out out, bool everything, Later late
     : open_(std::move(open)), out_(std::move(out)), everything_(everything), later_(std::move(later)) {}
 
 bool VisibleChanges::SameViewBefore(std::string_view folder) {
-  if (!later_ || folder.empty()) return true;
+  if (everything_ || !later_ || folder.empty()) return true;
   scratch_.clear();
   later_(folder, scratch_);
   for (const LaterRightsChange* r : scratch_) {

@@ -202,6 +202,28 @@ TEST_P(ChangeSourceTest, FileLeftOpenIsReportedAfterASecondOfQuietOrFiveSecondsO
   EXPECT_LT(*busyAt, 6.5);
 }
 
+TEST_P(ChangeSourceTest, ATreeFarDeeperThanAPathRemovedAtOnceLeavesTheSourceStanding) {
+  if (!Fanotify()) GTEST_SKIP() << "inotify watches per folder: the depth costs it watches, not a stack";
+  // Each folder made inside the last, through the one before: deeper than
+  // any path names. Removed at once, every folder's events wait for their
+  // parent's removal, and the top one's tells them all.
+  const std::string top = dir_ + "/deep";
+  ASSERT_EQ(::mkdir(top.c_str(), 0755), 0);
+  int fd = ::open(top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  for (int i = 0; i < 30000 && fd >= 0; ++i) {
+    ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+    int next = ::openat(fd, "d", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+  }
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  ASSERT_EQ(std::system(("rm -rf '" + top + "'").c_str()), 0);
+  Collect([&] { return Count(SHCNE_RMDIR, top) > 0; }, 60000ms);
+  EXPECT_EQ(Count(SHCNE_RMDIR, top), 1u) << Describe();
+  EXPECT_EQ(Reported(SourceReport::WatchChanged), 0u) << "the helper ended on the way" << Describe();
+}
+
 TEST_P(ChangeSourceTest, RemovingATreeMadeBeforeStartListsEveryDeletion) {
   if (auto* inotify = dynamic_cast<InotifySource*>(source_.get())) WaitFor([&] { return inotify->WatchCount() >= 15; });
   std::vector<std::string> files, folders{dir_ + "/old"};
