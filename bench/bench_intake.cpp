@@ -3,9 +3,12 @@
 // that of a bare reader that only counts the kernel's events, watching the
 // same workload at the same time.
 //
-//   bench_intake [--backend inotify|fanotify] [--files N] [--stall-ms M]
+//   bench_intake [--backend inotify|fanotify|service] [--socket PATH] [--files N] [--stall-ms M]
+// service: through the shared watch service listening at PATH (its bare
+// baseline is fanotify's).
 //   intake backend=B files=N delivered=D lost=L seconds=S bare_ratio=R
 #include "monitor/FanotifySource.h"
+#include "monitor/HelperSource.h"
 #include "monitor/InotifySource.h"
 
 #include <atomic>
@@ -142,6 +145,7 @@ class BareReader {
 
 int main(int argc, char** argv) {
   std::string backend = "inotify";
+  std::string socket = kWatchServiceSocket;
   int files = 100000;
   int stallMs = 0;
   for (int i = 1; i < argc; ++i) {
@@ -155,24 +159,29 @@ int main(int argc, char** argv) {
     };
     if (arg == "--backend") {
       backend = value();
+    } else if (arg == "--socket") {
+      socket = value();
     } else if (arg == "--files") {
       files = std::atoi(value().c_str());
     } else if (arg == "--stall-ms") {
       stallMs = std::atoi(value().c_str());
     } else {
-      std::fprintf(stderr, "usage: bench_intake [--backend inotify|fanotify] [--files N] [--stall-ms M]\n");
+      std::fprintf(stderr,
+                   "usage: bench_intake [--backend inotify|fanotify|service] [--socket PATH] [--files N] [--stall-ms M]\n");
       return 2;
     }
   }
-  if ((backend != "inotify" && backend != "fanotify") || files <= 0) {
-    std::fprintf(stderr, "bench_intake: backend must be inotify or fanotify, files positive\n");
+  if ((backend != "inotify" && backend != "fanotify" && backend != "service") || files <= 0) {
+    std::fprintf(stderr, "bench_intake: backend must be inotify, fanotify or service, files positive\n");
     return 2;
   }
-  bool fanotify = backend == "fanotify";
+  bool fanotify = backend != "inotify";
 
   std::string tree = MakeTree();
   std::unique_ptr<KernelSource> source;
-  if (fanotify) {
+  if (backend == "service") {
+    source = HelperSource::Service(socket);
+  } else if (fanotify) {
     source = std::make_unique<FanotifySource>();
   } else {
     auto inotify = std::make_unique<InotifySource>();

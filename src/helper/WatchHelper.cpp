@@ -5,11 +5,9 @@
 // output, which must be a pipe, only the changes in folders that user may
 // read and search. It opens no file's contents, acts on nothing, takes no
 // arguments and no environment, and ends when the pipe's reader is gone.
+#include "helper/WatchCore.h"
 #include "monitor/Capabilities.h"
-#include "monitor/FanotifyReader.h"
 #include "monitor/HelperRecords.h"
-#include "monitor/MountTable.h"
-#include "monitor/VisibleChanges.h"
 #include "text/AtomicFile.h"
 
 #include <algorithm>
@@ -20,7 +18,6 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <unordered_map>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -30,12 +27,6 @@
 using namespace vantrel;
 
 namespace {
-
-std::int64_t NowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 // Nothing inherited stays open: no descriptor of the starter's may be used
 // with this process's rights.
@@ -52,20 +43,6 @@ void CloseInherited() {
 constexpr int kHelpersPerUser = 3;
 // A helper with nothing to tell still says so this often.
 constexpr std::int64_t kAliveEveryMs = 1000;
-
-// The real user id of a process, from its status; -1 once it is gone.
-long RealUidOf(const char* pid) {
-  const std::string path = std::string("/proc/") + pid + "/status";
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  char text[4096];
-  ssize_t n = ::read(fd, text, sizeof text - 1);
-  ::close(fd);
-  if (n <= 0) return -1;
-  text[n] = '\0';
-  const char* uid = std::strstr(text, "\nUid:");
-  return uid ? std::strtol(uid + 5, nullptr, 10) : -1;
-}
 
 // Other helpers of this user that run now. Each counts the others after it
 // exists itself, so of helpers started together the later ones see the
@@ -92,46 +69,28 @@ int OtherHelpersOfThisUser() {
   return count;
 }
 
-class Helper final : private FanotifyReader::Sink {
+class Helper {
  public:
-  Helper()
-      : visible_([this](std::string_view key) { return reader_.OpenFolder(key); },
-                 [this](const RawChange& c) {
-                   RawChange shown = c;
-                   shown.pid = PidShown(c.pid);
-                   AppendChangeRecord(out_, shown);
-                 },
-                 everything_,
-                 [this](std::string_view folder, std::vector<const LaterRightsChange*>& out) {
-                   reader_.RightsChangedLater(folder, out);
-                 }) {
-    reader_.LookAheadForRights(!everything_);
-  }
-
   int Run() {
     std::string why;
-    mountsFd_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-    mounts_ = ReadMountTable(mountsFd_);
-    if (!reader_.Open(mounts_, why)) return Fail(why);
-    // Needed again only to mark a file system mounted later.
-    SetEffectiveCapability(kCapSysAdmin, false);
+    if (!core_.Open(why)) return Fail(why);
     AppendReadyRecord(out_);
     if (!Flush()) return 0;
-    lastWrite_ = NowMs();
-    pollfd fds[3] = {{STDOUT_FILENO, 0, 0}, {reader_.Fd(), POLLIN, 0}, {mountsFd_, POLLPRI, 0}};
-    const nfds_t count = mountsFd_ >= 0 ? 3 : 2;
+    pollfd fds[3] = {{STDOUT_FILENO, 0, 0}, {core_.ReaderFd(), POLLIN, 0}, {core_.MountsFd(), POLLPRI, 0}};
+    const nfds_t count = core_.MountsFd() >= 0 ? 3 : 2;
     for (;;) {
       std::int64_t deadline = lastWrite_ + kAliveEveryMs;
-      if (auto deferred = reader_.NextDeadline()) deadline = std::min(deadline, *deferred);
-      const int timeout = static_cast<int>(std::clamp<std::int64_t>(deadline - NowMs(), 0, kAliveEveryMs));
+      if (auto deferred = core_.NextDeadline()) deadline = std::min(deadline, *deferred);
+      const int timeout = static_cast<int>(std::clamp<std::int64_t>(deadline - WatchNowMs(), 0, kAliveEveryMs));
       int rc = ::poll(fds, count, timeout);
       if (rc < 0 && errno != EINTR) return Fail(std::string("poll: ") + std::strerror(errno));
       // The program is gone or no longer reads.
       if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return 0;
-      if (count == 3 && fds[2].revents) MountsChanged();
-      if (fds[1].revents) reader_.Read(NowMs());
-      reader_.Tick(NowMs());
-      if (out_.empty() && NowMs() - lastWrite_ >= kAliveEveryMs) AppendAliveRecord(out_);
+      if (count == 3 && fds[2].revents) core_.MountsChanged();
+      if (fds[1].revents) core_.Read();
+      core_.Tick();
+      out_ += user_.Take();
+      if (out_.empty() && WatchNowMs() - lastWrite_ >= kAliveEveryMs) AppendAliveRecord(out_);
       if (!Flush()) return 0;
     }
   }
@@ -143,96 +102,23 @@ class Helper final : private FanotifyReader::Sink {
   }
 
  private:
-  void Change(const RawChange& change, std::int64_t) override {
-    // Cannot happen (a folder's path is under PATH_MAX, a name at most 255
-    // bytes), but a record the program would refuse must never be written.
-    if (change.path.size() > kMaxRecordPathBytes || change.newPath.size() > kMaxRecordPathBytes) return;
-    visible_.Change(change);
-    if (out_.size() >= (1u << 16)) Flush();
-  }
-
-  void Report(const SourceReport& report) override {
-    if (report.kind == SourceReport::QueueOverflow) visible_.Forget();
-    AppendReportRecord(out_, {report.kind, report.count, {}});
-  }
-
-  void TooLong(std::string_view folder, const std::string& ancestor) override {
-    if (!visible_.Visible(folder)) return;
-    ++tooLong_;
-    tooLongAncestor_ = ancestor;
-  }
-
-  // Who made a change is told only where it is one of this user's own
-  // processes: another user's process ids and names are not theirs to learn.
-  std::int32_t PidShown(std::int32_t pid) {
-    if (pid <= 0 || everything_) return pid;
-    // A burst comes from few processes; their owners are looked up once a
-    // second at most, which also bounds what is kept.
-    const std::int64_t now = NowMs();
-    if (now - ownersSince_ > 1000 || owners_.size() > 4096) {
-      owners_.clear();
-      ownersSince_ = now;
-    }
-    auto [it, added] = owners_.try_emplace(pid, false);
-    if (added) {
-      const std::string text = std::to_string(pid);
-      it->second = RealUidOf(text.c_str()) == static_cast<long>(::getuid());
-    }
-    return it->second ? pid : 0;
-  }
-
-  void MountsChanged() {
-    std::vector<MountEntry> now = ReadMountTable(mountsFd_);
-    DriveChanges changes = CompareMounts(mounts_, now);
-    mounts_ = now;
-    const bool marking = !changes.added.empty();
-    if (marking) SetEffectiveCapability(kCapSysAdmin, true);
-    reader_.MountsChanged(std::move(now), changes.added, changes.removed);
-    if (marking) SetEffectiveCapability(kCapSysAdmin, false);
-    // Told once the new file systems are watched, so that what happens on
-    // them after the notice is seen.
-    RawChange drive;
-    drive.kind = RawChange::DriveRemoved;
-    for (const std::string& point : changes.localRemoved) {
-      drive.path = point;
-      visible_.Change(drive);
-    }
-    drive.kind = RawChange::DriveAdded;
-    for (const std::string& point : changes.localAdded) {
-      drive.path = point;
-      visible_.Change(drive);
-    }
-  }
-
   // False once the program no longer reads.
   bool Flush() {
-    if (std::size_t unjudged = visible_.TakeUnjudged())
-      AppendReportRecord(out_, {SourceReport::NoPath, unjudged, {}});
-    if (std::size_t hidden = visible_.TakeRightsChanged())
-      AppendReportRecord(out_, {SourceReport::RightsChanged, hidden, {}});
-    if (tooLong_) {
-      AppendReportRecord(out_, {SourceReport::PathTooLong, tooLong_, tooLongAncestor_});
-      tooLong_ = 0;
-      tooLongAncestor_.clear();
-    }
     if (out_.empty()) return true;
     bool ok = WriteAllBytes(STDOUT_FILENO, out_);
     out_.clear();
-    lastWrite_ = NowMs();
+    lastWrite_ = WatchNowMs();
     return ok;
   }
 
-  const bool everything_ = ::getuid() == 0;
-  FanotifyReader reader_{*this};
-  VisibleChanges visible_;
-  std::unordered_map<std::int32_t, bool> owners_;
-  std::int64_t ownersSince_ = 0;
-  std::int64_t lastWrite_ = 0;
-  std::vector<MountEntry> mounts_;
-  int mountsFd_ = -1;
+  // A write to a program that no longer reads ends this process.
+  WatchCore core_{::getuid() != 0, [this](WatchCore::Audience& a) {
+                    out_ += a.Take();
+                    Flush();
+                  }};
+  WatchCore::Audience& user_ = core_.Join(Viewer::ThisProcess());
+  std::int64_t lastWrite_ = WatchNowMs();
   std::string out_;
-  std::size_t tooLong_ = 0;
-  std::string tooLongAncestor_;
 };
 
 }  // namespace

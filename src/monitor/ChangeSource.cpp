@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <limits.h>
@@ -168,6 +169,13 @@ std::string HelperBesideProgram() {
   return path.substr(0, path.rfind('/') + 1) + kWatchHelperName;
 }
 
+std::string WatchServiceSocket() {
+  // Another place is for tests and installs of their own; the user chooses
+  // it for their own program only.
+  const char* chosen = std::getenv("VANTREL_WATCH_SOCKET");
+  return chosen && chosen[0] == '/' ? chosen : kWatchServiceSocket;
+}
+
 std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend backend, std::vector<std::string> roots,
                                                 std::string& error) {
   std::string reasons;
@@ -176,6 +184,15 @@ std::unique_ptr<ChangeSource> StartChangeSource(WatchBackend backend, std::vecto
     std::string why;
     if (source->Start(why)) return source;
     reasons = std::string("fanotify: ") + why;
+    // The shared service, where it is installed, serves every user with one
+    // reader of the kernel; a helper of the user's own is one more.
+    const std::string service = WatchServiceSocket();
+    struct stat st {};
+    if (::stat(service.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+      auto served = HelperSource::Service(service);
+      if (served->Start(why)) return served;
+      reasons += "; fanotify through the watch service: " + why;
+    }
     auto helped = std::make_unique<HelperSource>(HelperBesideProgram());
     if (helped->Start(why)) return helped;
     reasons += "; fanotify through the watch helper: " + why;

@@ -143,10 +143,13 @@ bool NamesAnUnnamedFile(std::string_view path);
 // The watch helper beside the running program; empty when the program's
 // own path is unknown.
 std::string HelperBesideProgram();
+// The shared watch service's socket.
+std::string WatchServiceSocket();
 #endif
 
 // Auto takes fanotify in this process where it may use it, else through
-// the watch helper where that starts, else inotify; Fanotify the same
+// the shared watch service where it is installed, else through the watch
+// helper where that starts, else inotify; Fanotify the same
 // without inotify. Null, with the reasons, when no backend can start. On
 // Windows every backend is the one there is: overlapped directory reads
 // over the roots, or over every local drive when roots is empty.

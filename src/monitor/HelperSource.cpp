@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -46,17 +48,42 @@ bool ReadExactly(int fd, char* out, std::size_t n, std::int64_t deadline, int st
 HelperSource::HelperSource(std::string helperPath, int startTimeoutMs, int silentMs)
     : helper_(std::move(helperPath)), startTimeoutMs_(startTimeoutMs), silentMs_(silentMs) {}
 
+std::unique_ptr<HelperSource> HelperSource::Service(std::string socketPath, int startTimeoutMs, int silentMs) {
+  auto source = std::make_unique<HelperSource>(std::string(), startTimeoutMs, silentMs);
+  source->socket_ = std::move(socketPath);
+  source->what_ = "监控服务";
+  return source;
+}
+
 HelperSource::~HelperSource() { Stop(); }
 
 bool HelperSource::Open(std::string& error) {
   retryAt_ = 0;
   retryPauseMs_ = kFirstRetryMs;
   startedAt_ = Now();
-  return Spawn(error);
+  return Begin(error);
+}
+
+bool HelperSource::Connect(std::string& error) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (socket_.size() >= sizeof address.sun_path) {
+    error = socket_ + ": the name is too long";
+    return false;
+  }
+  std::memcpy(address.sun_path, socket_.data(), socket_.size());
+  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    error = socket_ + ": " + std::strerror(errno);
+    Close();
+    return false;
+  }
+  // Nothing is ever said to it.
+  ::shutdown(fd_, SHUT_WR);
+  return true;
 }
 
 bool HelperSource::Spawn(std::string& error) {
-  records_ = HelperRecordReader();
   if (helper_.empty() || helper_[0] != '/') {
     error = "the program's own folder is unknown";
     return false;
@@ -96,6 +123,13 @@ bool HelperSource::Spawn(std::string& error) {
     Close();
     return false;
   }
+  return true;
+}
+
+bool HelperSource::Begin(std::string& error) {
+  records_ = HelperRecordReader();
+  if (!(socket_.empty() ? Spawn(error) : Connect(error))) return false;
+  const std::string& who = socket_.empty() ? helper_ : socket_;
   // Exactly one record, so that nothing after it is read before the reader
   // thread runs.
   const std::int64_t deadline = Now() + startTimeoutMs_;
@@ -122,7 +156,7 @@ bool HelperSource::Spawn(std::string& error) {
     return true;
   }
   if (why.empty()) why = first.type == HelperRecord::Failed ? first.reason : "it did not say it was ready";
-  error = helper_ + ": " + why;
+  error = who + ": " + why;
   EndHelper(true);
   return false;
 }
@@ -166,7 +200,7 @@ void HelperSource::Lost(const std::string& why, bool stopIt, std::int64_t now) {
   std::string how = EndHelper(stopIt);
   // What came before the end is delivered before the word of it.
   FlushBatch();
-  Tell("监控助手" + why + (how.empty() ? "" : " (" + how + ")") + ", 期间的变动可能未被看到");
+  Tell(what_ + why + (how.empty() ? "" : " (" + how + ")") + ", 期间的变动可能未被看到");
   // One that ran a good while is started again at once; one that keeps
   // ending soon after its start waits longer each time.
   if (now - startedAt_ >= kLastRetryMs) {
@@ -179,16 +213,17 @@ void HelperSource::Lost(const std::string& why, bool stopIt, std::int64_t now) {
 
 void HelperSource::TryAgain(std::int64_t now) {
   std::string why;
-  if (Spawn(why)) {
+  if (Begin(why)) {
     startedAt_ = now;
     retryAt_ = 0;
     const bool stoodIn = standIn_ != nullptr;
     if (standIn_) standIn_->Stop();
     standIn_.reset();
-    Tell(stoodIn ? "监控助手已重新启动, 全盘监控已恢复, inotify 停止代替" : "监控助手已重新启动, 全盘监控已恢复");
+    Tell(std::string(what_) + (socket_.empty() ? "已重新启动" : "已重新连上") + ", 全盘监控已恢复" +
+         (stoodIn ? ", inotify 停止代替" : ""));
     return;
   }
-  StandIn(now, "监控助手无法启动 (" + why + "); ");
+  StandIn(now, what_ + std::string(socket_.empty() ? "无法启动 (" : "无法连接 (") + why + "); ");
 }
 
 void HelperSource::StandIn(std::int64_t now, const std::string& why) {
@@ -203,9 +238,9 @@ void HelperSource::StandIn(std::int64_t now, const std::string& why) {
   const bool standing = standIn_->Start(inotifyWhy);
   if (!standing) {
     standIn_.reset();
-    ReportProblem({SourceReport::SourceEnded, 1, "监控助手与 inotify 都无法启动"});
+    ReportProblem({SourceReport::SourceEnded, 1, what_ + std::string("与 inotify 都无法启动")});
   }
-  Tell(why + std::to_string(pause / 1000) + " 秒后再启动监控助手; " +
+  Tell(why + std::to_string(pause / 1000) + (socket_.empty() ? " 秒后再启动" : " 秒后再连接") + what_ + "; " +
        (standing ? "其间由 inotify 监控规则的文件夹" : "inotify 也无法启动 (" + inotifyWhy + "), 其间看不到任何变动"));
 }
 

@@ -1,8 +1,9 @@
 #pragma once
-// Whole file systems for an ordinary user: the watch helper, which alone
-// carries the capabilities fanotify needs, reads the kernel and passes on
-// over a pipe the changes this user may see; this source reads that pipe.
-// Nothing the helper sends is trusted.
+// Whole file systems for an ordinary user: the shared watch service (a
+// socket every user connects to) or, where it is not installed, the watch
+// helper (a process of the user's own), which alone carry the capabilities
+// fanotify needs, read the kernel and pass on the changes this user may see;
+// this source reads them. Nothing either sends is trusted.
 //
 // The source never runs blind: a helper that ends, or that has said nothing
 // (not even that it is alive) for a few seconds, is ended and started again,
@@ -17,6 +18,8 @@
 namespace vantrel {
 
 inline constexpr const char* kWatchHelperName = "vantrel-watch-helper";
+// Where the service manager keeps the shared watch service's socket.
+inline constexpr const char* kWatchServiceSocket = "/run/vantrel-watch.sock";
 
 class InotifySource;
 
@@ -25,8 +28,11 @@ class HelperSource final : public KernelSource {
   // startTimeoutMs: how long the helper may take to say whether it watches;
   // silentMs: how long a running helper may say nothing.
   explicit HelperSource(std::string helperPath, int startTimeoutMs = 10000, int silentMs = 5000);
+  // Connects to the shared watch service at this socket instead.
+  static std::unique_ptr<HelperSource> Service(std::string socketPath, int startTimeoutMs = 10000,
+                                               int silentMs = 5000);
   ~HelperSource() override;
-  const char* Name() const override { return "fanotify (helper)"; }
+  const char* Name() const override { return socket_.empty() ? "fanotify (helper)" : "fanotify (service)"; }
 
   // The pause before the next try grows from the first to the last.
   static constexpr std::int64_t kFirstRetryMs = 1000;
@@ -46,6 +52,9 @@ class HelperSource final : public KernelSource {
   void OnTick(std::int64_t now) override;
 
   bool Spawn(std::string& error);
+  // Starts the helper, or connects to the service: fd_ on success.
+  bool Begin(std::string& error);
+  bool Connect(std::string& error);
   void Take(const HelperRecord& record, std::int64_t now);
   // The helper is lost: says why, ends it (stopIt: one still running), and
   // starts another or, failing that, the stand-in.
@@ -60,6 +69,9 @@ class HelperSource final : public KernelSource {
   void Tell(std::string text);
 
   std::string helper_;
+  std::string socket_;
+  // What the user is told is lost or back.
+  const char* what_ = "监控助手";
   int startTimeoutMs_;
   int silentMs_;
   int fd_ = -1;

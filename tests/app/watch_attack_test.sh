@@ -12,7 +12,7 @@ set -u
 build=$1
 write_rules=$2
 writer=$3
-skip() { echo "SKIP: $*"; exit 77; }
+. "$(dirname "$0")/watch_lib.sh"
 [ "$(id -u)" -eq 0 ] || skip "needs root, to install with capabilities and to make throwaway users"
 for tool in useradd userdel setpriv setcap perl iconv mount umount pgrep pkill; do
   command -v "$tool" >/dev/null || skip "$tool is missing"
@@ -40,41 +40,16 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
 
 useradd -M -N -s /usr/sbin/nologin "$watcher" || skip "useradd could not make a user"
 useradd -M -N -s /usr/sbin/nologin "$attacker" || skip "useradd could not make a second user"
-as() { local who=$1; shift; setpriv --reuid "$(id -u "$who")" --regid "$(id -g "$who")" --init-groups "$@"; }
 
 cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1 || fail "install: $(cat "$work/install.log")"
 bin="$work/prefix/bin"
 findmnt -n -o OPTIONS -T "$bin" | grep -qw nosuid && skip "$work is on a nosuid mount, where file capabilities do not count"
 cp "$writer" "$work/writer" && chmod 755 "$work/writer"
 
-# Waits up to $1 seconds for the command that follows to succeed.
-wait_for() {
-  local limit=$1
-  shift
-  local end=$((SECONDS + limit))
-  until "$@"; do
-    [ $SECONDS -lt $end ] || return 1
-    sleep 0.05
-  done
-}
-# The helper's records, one line each: ready, alive, report, or
-# "change KIND PID PATH".
-decode() {
-  perl -e 'local $/; my $d = <STDIN>; my $p = 0;
-    while ($p + 4 <= length $d) {
-      my $n = unpack("V", substr($d, $p, 4)); my $b = substr($d, $p + 4, $n); $p += 4 + $n;
-      my $t = ord($b);
-      if ($t == 3) { my ($k, $f, $pid, $l) = unpack("CCl<V", substr($b, 1, 10)); print "change $k $pid ", substr($b, 11, $l), "\n" }
-      else { print(($t == 1 ? "ready" : $t == 4 ? "report" : $t == 5 ? "alive" : "other"), "\n") }
-    }' <"$1"
-}
-ms() { echo $(($(date +%s%N) / 1000000)); }
 helper_of() { pgrep -n -u "$(id -u "$1")" -x vantrel-watch-h; }
-kb() { awk -v key="$1:" '$1 == key { print $2 }' "$2"; }
 
 # The watcher's helper, run directly: what it writes is what that user learns.
 mkdir -m 755 "$work/public" "$work/mine"

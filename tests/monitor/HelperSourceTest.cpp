@@ -11,10 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <grp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <thread>
@@ -187,6 +190,81 @@ TEST_F(HelperSourceTest, WhileTheHelperCannotStartInotifyStandsInUntilItCanAgain
   EXPECT_TRUE(Told("inotify 停止代替")) << Reports();
   source.Stop();
 }
+// The shared service's side as the program meets it: a socket that answers
+// each connection with the records a test gives, then closes or stays.
+class FakeService {
+ public:
+  FakeService(const std::string& path, std::vector<std::string> answers) : answers_(std::move(answers)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    listen_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_EQ(::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::listen(listen_, 8), 0);
+    thread_ = std::thread([this] {
+      // The last answer is given to every connection after it, which stays.
+      for (std::size_t i = 0;; ++i) {
+        int fd = ::accept(listen_, nullptr, nullptr);
+        if (fd < 0) return;
+        const std::string& answer = answers_[std::min(i, answers_.size() - 1)];
+        [[maybe_unused]] bool sent = WriteAllBytes(fd, answer);
+        if (i + 1 < answers_.size()) {
+          ::close(fd);
+        } else {
+          kept_.push_back(fd);
+        }
+      }
+    });
+  }
+  ~FakeService() {
+    ::shutdown(listen_, SHUT_RDWR);
+    thread_.join();
+    ::close(listen_);
+    for (int fd : kept_) ::close(fd);
+  }
+
+ private:
+  std::vector<std::string> answers_;
+  int listen_ = -1;
+  std::vector<int> kept_;
+  std::thread thread_;
+};
+
+TEST_F(HelperSourceTest, TheServiceIsConnectedToAgainWhenItGoesAndARefusalSaysWhy) {
+  std::string change, alive, refused;
+  RawChange made;
+  made.kind = RawChange::Create;
+  made.path = "/tmp/served.txt";
+  AppendChangeRecord(change, made);
+  AppendAliveRecord(alive);
+  AppendFailedRecord(refused, "this user already has 4 connections");
+  {
+    const std::string path = dir_.Path() + "/refusing.sock";
+    FakeService service(path, {refused});
+    std::string why;
+    EXPECT_FALSE(HelperSource::Service(path)->Start(why));
+    EXPECT_NE(why.find("already has 4 connections"), std::string::npos) << why;
+    EXPECT_FALSE(HelperSource::Service(dir_.Path() + "/none.sock")->Start(why));
+    EXPECT_NE(why.find("No such file"), std::string::npos) << why;
+  }
+  const std::string watched = dir_.Path() + "/watched";
+  ASSERT_EQ(::mkdir(watched.c_str(), 0755), 0);
+  const std::string path = dir_.Path() + "/watch.sock";
+  // The first connection tells a change and ends; the next stays.
+  FakeService service(path, {Ready() + change, Ready() + alive});
+  auto source = HelperSource::Service(path);
+  source->SetRoots({watched});
+  std::string why;
+  ASSERT_TRUE(source->Start(why)) << why;
+  EXPECT_STREQ(source->Name(), "fanotify (service)");
+  Collect(*source, [&] { return Told("已重新连上"); }, std::chrono::milliseconds(HelperSource::kFirstRetryMs * 4));
+  EXPECT_TRUE(Listed("/tmp/served.txt"));
+  EXPECT_TRUE(Told("监控服务已退出")) << Reports();
+  EXPECT_TRUE(Told("其间由 inotify 监控")) << Reports();
+  EXPECT_TRUE(Told("已重新连上")) << Reports();
+  source->Stop();
+}
+
 TEST_F(HelperSourceTest, StoppingEndsAHelperThatStillRuns) {
   HelperSource source(FakeHelper(Ready(), "exec /bin/sleep 60"));
   std::string why;

@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/xattr.h>
 #include <grp.h>
 #include <deque>
 #include <functional>
@@ -50,14 +54,18 @@ class VisibleChangesTest : public ::testing::Test {
 
   // Runs body as the ordinary user; what it returns, or why it could not.
   std::string AsNobody(const std::function<std::string()>& body) {
+    return As(kNobody, kNobody, {}, body);
+  }
+
+  std::string As(uid_t uid, gid_t gid, const std::vector<gid_t>& groups, const std::function<std::string()>& body) {
     int out[2];
     if (::pipe(out) != 0) return "no pipe";
     pid_t child = ::fork();
     if (child == 0) {
       ::close(out[0]);
       std::string said = "could not become the user";
-      if (::setgroups(0, nullptr) == 0 && ::setresgid(kNobody, kNobody, kNobody) == 0 &&
-          ::setresuid(kNobody, kNobody, kNobody) == 0)
+      if (::setgroups(groups.size(), groups.data()) == 0 && ::setresgid(gid, gid, gid) == 0 &&
+          ::setresuid(uid, uid, uid) == 0)
         said = body();
       [[maybe_unused]] ssize_t n = ::write(out[1], said.data(), said.size());
       ::_exit(0);
@@ -106,7 +114,7 @@ class VisibleChangesTest : public ::testing::Test {
             if (!c.newPath.empty()) seen += " > " + std::string(c.newPath.substr(dir_.Path().size()));
             seen += "\n";
           },
-          false);
+          Viewer::ThisProcess());
       for (const RawChange& c : changes) {
         if (between && c.kind == RawChange::Attrib) between();
         visible.Change(c);
@@ -129,6 +137,77 @@ TEST_F(VisibleChangesTest, TheUserMustReadTheFolderAndSearchEveryFolderAboveIt) 
   });
   EXPECT_EQ(verdicts, " yes\nopen yes\nprivate no\nprivate/inner no\nsearchable no\nmine yes\n")
       << "a folder open to all inside a private one is as private as its parent";
+}
+
+// An access ACL as the kernel stores it: tag, rights and id per entry.
+std::string Acl(std::initializer_list<std::array<unsigned, 3>> entries) {
+  std::string bytes;
+  auto put = [&](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes += static_cast<char>(v >> (8 * i) & 0xff);
+  };
+  put(2);
+  for (const auto& [tag, perm, id] : entries) {
+    put(tag | perm << 16);
+    put(id);
+  }
+  return bytes;
+}
+
+TEST_F(VisibleChangesTest, IdsFromAConnectionAreJudgedAsTheKernelJudgesThatUser) {
+  // The shared service cannot ask the kernel as each user; its own reading
+  // of modes and ACLs must agree with the kernel's for every case that
+  // tells them apart: owner bits before any ACL, a named user limited by
+  // the mask, a matching group that refuses over others that grant, a
+  // group granted through the primary group, and a mask of nothing that
+  // leaves the ACL unread.
+  constexpr unsigned kUserObj = 1, kUser = 2, kGroupObj = 4, kGroup = 8, kMask = 0x10, kOther = 0x20, kAny = ~0u;
+  const std::vector<std::pair<std::string, std::string>> folders = {
+      {"g750", ""},
+      {"g705", ""},
+      {"owned070", ""},
+      {"acl-user", Acl({{kUserObj, 7, kAny}, {kUser, 5, 4243}, {kGroupObj, 0, kAny}, {kMask, 5, kAny}, {kOther, 0, kAny}})},
+      {"acl-user-masked",
+       Acl({{kUserObj, 7, kAny}, {kUser, 5, 4243}, {kGroupObj, 0, kAny}, {kMask, 1, kAny}, {kOther, 0, kAny}})},
+      {"acl-group", Acl({{kUserObj, 7, kAny}, {kGroupObj, 0, kAny}, {kGroup, 5, 4242}, {kMask, 5, kAny}, {kOther, 0, kAny}})},
+      {"acl-group-refuses",
+       Acl({{kUserObj, 7, kAny}, {kGroupObj, 1, kAny}, {kGroup, 0, 4242}, {kMask, 1, kAny}, {kOther, 5, kAny}})},
+      {"acl-mask-none",
+       Acl({{kUserObj, 7, kAny}, {kUser, 7, 4243}, {kGroupObj, 0, kAny}, {kMask, 0, kAny}, {kOther, 5, kAny}})},
+  };
+  const std::map<std::string, mode_t> modes = {{"g750", 0750}, {"g705", 0705}, {"owned070", 0070}};
+  for (const auto& [name, acl] : folders) {
+    Folder(name, modes.count(name) ? modes.at(name) : 0700);
+    ASSERT_EQ(::chown(Path(name).c_str(), name == "owned070" ? 4243 : 0, 4242), 0);
+    if (acl.empty()) continue;
+    ASSERT_EQ(::setxattr(Path(name).c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0)
+        << name << ": " << std::strerror(errno);
+  }
+  struct Who {
+    uid_t uid;
+    gid_t gid;
+    std::vector<gid_t> groups;
+  };
+  const std::vector<Who> viewers = {{4243, 4243, {}}, {4244, 4244, {4242}}, {4245, 4242, {}}, {kNobody, kNobody, {}}};
+  for (const Who& who : viewers) {
+    const Viewer connected = Viewer::Of(who.uid, who.gid, {who.groups.begin(), who.groups.end()});
+    std::string ours;
+    for (const auto& [name, acl] : folders) ours += name + (UserMayList(fds_.at(name), connected) ? " yes\n" : " no\n");
+    const std::string kernel = As(who.uid, who.gid, who.groups, [&] {
+      std::string v;
+      for (const auto& [name, acl] : folders) v += name + (UserMayList(fds_.at(name)) ? " yes\n" : " no\n");
+      return v;
+    });
+    EXPECT_EQ(ours, kernel) << "uid " << who.uid;
+  }
+  // The kernel's own answers are the measure; a few of them pinned, so that
+  // a folder set up wrong cannot make the comparison empty.
+  const Viewer named = Viewer::Of(4243, 4243, {}), member = Viewer::Of(4244, 4244, {4242});
+  EXPECT_TRUE(UserMayList(fds_.at("acl-user"), named));
+  EXPECT_FALSE(UserMayList(fds_.at("acl-user-masked"), named));
+  EXPECT_TRUE(UserMayList(fds_.at("acl-group"), member));
+  EXPECT_FALSE(UserMayList(fds_.at("acl-group-refuses"), member));
+  EXPECT_TRUE(UserMayList(fds_.at("acl-group-refuses"), named));
+  EXPECT_FALSE(UserMayList(fds_.at("owned070"), named));
 }
 
 TEST_F(VisibleChangesTest, RenamesAcrossTheLineBecomeCreationsOrDeletions) {
