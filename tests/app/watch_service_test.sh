@@ -13,7 +13,7 @@ write_rules=$2
 writer=$3
 . "$(dirname "$0")/watch_lib.sh"
 [ "$(id -u)" -eq 0 ] || skip "needs root, to give the service its capabilities and to make throwaway users"
-for tool in useradd userdel setpriv perl iconv pgrep pkill; do
+for tool in useradd userdel setpriv perl iconv pgrep pkill mount umount; do
   command -v "$tool" >/dev/null || skip "$tool is missing"
 done
 
@@ -24,8 +24,12 @@ watcher="vantrel-w$$"
 other="vantrel-o$$"
 attacker="vantrel-a$$"
 users=("$watcher" "$other" "$attacker")
+hang="$work/hang"
 cleanup() {
   for u in "${users[@]}" "$service_user"; do pkill -KILL -u "$u" 2>/dev/null; done
+  # Never asked anything: it would not answer.
+  grep -q " $hang " /proc/self/mountinfo && umount -l "$hang"
+  exec 9>&- 2>/dev/null
   for _ in $(seq 100); do
     pgrep -u "$service_user,$watcher,$other,$attacker" >/dev/null 2>&1 || break
     sleep 0.02
@@ -48,7 +52,7 @@ socket="$work/run/watch.sock"
 start_service() {
   setpriv --reuid "$service_user" --regid "$(id -g "$service_user")" --clear-groups \
     --inh-caps +sys_admin,+dac_read_search --ambient-caps +sys_admin,+dac_read_search \
-    "$service" --listen "$socket" 2>>"$work/service.err" &
+    "$service" --listen "$socket" 2>>"$work/service.err" 9>&- &
   wait_for 10 test -S "$socket" || fail "the service did not start: $(cat "$work/service.err")"
   service_pid=$(pgrep -n -u "$service_user" -x vantrel-watch-s)
 }
@@ -72,17 +76,30 @@ connect() {
     }' "$socket" "$work/conn/" >"$work/conn/$2" &
 }
 connected() { wait_for 10 test -s "$1" || fail "no answer on a connection: $(cat "$work/service.err")"; }
-said() { decode "$1" | grep -q "$2"; }
+said() { [ -f "$1" ] && decode "$1" | grep -q "$2"; }
 
 # Run as root it refuses: only its own user gets the capabilities.
 "$service" --listen "$work/root.sock" 2>"$work/root.err" && fail "the service ran as root"
 grep -q "not as root" "$work/root.err" || fail "running as root was not refused in words: $(cat "$work/root.err")"
-start_service
 mkdir -m 1777 "$work/public"
 mkdir -m 700 "$work/mine"
 chown "$watcher" "$work/mine"
+# A FUSE mount that never answers is there from the start: it holds up
+# neither the service's start nor anything after it.
+fuse=0
+if exec 9<>/dev/fuse 2>/dev/null && mkdir "$hang" &&
+  mount -i -t fuse -o fd=9,rootmode=40000,user_id=0,group_id=0 hang "$hang" 2>/dev/null; then
+  fuse=1
+else
+  echo "no FUSE here: the service starts without an unanswering mount"
+fi
+started=$(ms)
+start_service
 connect "$watcher" "watcher"
 connected "$work/conn/watcher"
+wait_for 5 sh -c "echo x >'$work/public/ready.txt'; grep -qa ready.txt '$work/conn/watcher'" ||
+  fail "the service did not watch within 5 s of its start"
+[ "$fuse" -eq 1 ] && echo "service ready in $(($(ms) - started)) ms with an unanswering FUSE mount"
 
 # (1) Search-only folders hide what is below; (2) pids only of one's own.
 mkdir -m 711 "$work/passage"
@@ -157,9 +174,12 @@ rss=$(($(kb VmRSS "/proc/$service_pid/status") / 1024))
 echo "service resident ${rss} MB with a connection stopped through 300000 changes"
 # What a stopped connection may hold (48 MB, so that a busy program loses
 # nothing) beside the reader's buffer (32 MB) and the rest.
+# AddressSanitizer keeps what is freed for a while, and every buffer the
+# connection's records passed through with it: there only a bound far above
+# any that holds is checked.
 sanitized=0
 grep -q "^VANTREL_SANITIZE:BOOL=ON" "$build/CMakeCache.txt" 2>/dev/null && sanitized=1
-limit=$((sanitized ? 256 : 112))
+limit=$((sanitized ? 1024 : 112))
 [ "$rss" -lt "$limit" ] || fail "a stopped connection swelled the service to ${rss} MB"
 kill -CONT "$reader"
 # Its own changes after the flood reach it, after word of the loss.
@@ -180,7 +200,7 @@ as "$watcher" sh -c "echo own >'$work/mine/after-folders.txt'"
 wait_for 120 said "$work/conn/watcher" "after-folders.txt" || fail "the service never got through the folders"
 rss=$(($(kb VmRSS "/proc/$service_pid/status") / 1024))
 echo "service resident ${rss} MB after another user's 100000 private folders"
-limit=$((sanitized ? 256 : 64))
+limit=$((sanitized ? 512 : 64))
 [ "$rss" -lt "$limit" ] || fail "another user's private folders swelled the service to ${rss} MB"
 
 # (7) The program uses the service, and keeps watching when it goes.
@@ -196,7 +216,7 @@ listed() { [ -f "$log" ] && iconv -f GB18030 -t UTF-8 "$log" | grep -q "$1"; }
 # word of the service's end below shows which one watched.
 env -i HOME="$home" XDG_RUNTIME_DIR="$home/runtime" PATH=/usr/bin:/bin VANTREL_WATCH_SOCKET="$socket" \
   setpriv --reuid "$(id -u "$watcher")" --regid "$(id -g "$watcher")" --init-groups \
-  "$work/prefix/bin/vantrel-headless" --home "$home/vantrel" --watch-backend fanotify >"$work/out" 2>"$work/err" &
+  "$work/prefix/bin/vantrel-headless" --home "$home/vantrel" --watch-backend fanotify 9>&- >"$work/out" 2>"$work/err" &
 program=$!
 wait_for 10 sh -c "echo a >'$work/mine/first.txt'; iconv -f GB18030 -t UTF-8 '$log' 2>/dev/null | grep -q first.txt" ||
   fail "the program did not watch through the service: $(cat "$work/err")"
@@ -210,6 +230,12 @@ start_service
 wait_for 15 listed "监控服务已重新连上" || fail "the program did not connect again: $(iconv -f GB18030 -t UTF-8 "$log" | tail -5)"
 wait_for 5 sh -c "echo c >'$work/mine/after-return.txt'; iconv -f GB18030 -t UTF-8 '$log' | grep -q after-return.txt" ||
   fail "not watching through the service after its return"
+quit=$(ms)
 kill -TERM "$program"
 wait_for 5 sh -c "! kill -0 $program 2>/dev/null" || fail "the program did not quit within 5 s of SIGTERM"
+echo "program quit in $(($(ms) - quit)) ms"
+quit=$(ms)
+kill -TERM "$service_pid"
+wait_for 5 sh -c "! kill -0 $service_pid 2>/dev/null" || fail "the service did not end within 5 s of SIGTERM"
+echo "service quit in $(($(ms) - quit)) ms"
 echo "watch service: nothing leaked, memory bounded, nobody held up, never blind"
