@@ -75,7 +75,8 @@ bool HelperSource::Connect(std::string& error) {
   fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     error = socket_ + ": " + std::strerror(errno);
-    Close();
+    // Only this try ends: a stand-in watching meanwhile goes on.
+    EndHelper(false);
     return false;
   }
   // Nothing is ever said to it.
@@ -120,7 +121,7 @@ bool HelperSource::Spawn(std::string& error) {
   if (rc != 0) {
     pid_ = -1;
     error = helper_ + ": " + std::strerror(rc);
-    Close();
+    EndHelper(false);
     return false;
   }
   return true;

@@ -232,10 +232,11 @@ class FakeService {
 
 TEST_F(HelperSourceTest, TheServiceIsConnectedToAgainWhenItGoesAndARefusalSaysWhy) {
   std::string change, alive, refused;
-  RawChange made;
-  made.kind = RawChange::Create;
-  made.path = "/tmp/served.txt";
-  AppendChangeRecord(change, made);
+  // A removal is told at once; a creation would wait for its writer.
+  RawChange removed;
+  removed.kind = RawChange::Delete;
+  removed.path = "/tmp/served.txt";
+  AppendChangeRecord(change, removed);
   AppendAliveRecord(alive);
   AppendFailedRecord(refused, "this user already has 4 connections");
   {
@@ -257,7 +258,8 @@ TEST_F(HelperSourceTest, TheServiceIsConnectedToAgainWhenItGoesAndARefusalSaysWh
   std::string why;
   ASSERT_TRUE(source->Start(why)) << why;
   EXPECT_STREQ(source->Name(), "fanotify (service)");
-  Collect(*source, [&] { return Told("已重新连上"); }, std::chrono::milliseconds(HelperSource::kFirstRetryMs * 4));
+  Collect(*source, [&] { return Told("已重新连上") && Listed("/tmp/served.txt"); },
+          std::chrono::milliseconds(HelperSource::kFirstRetryMs * 4));
   EXPECT_TRUE(Listed("/tmp/served.txt"));
   EXPECT_TRUE(Told("监控服务已退出")) << Reports();
   EXPECT_TRUE(Told("其间由 inotify 监控")) << Reports();
