@@ -2,6 +2,7 @@
 
 #include "monitor/WatchRoots.h"
 
+#include "platform/windows/Handle.h"
 #include "platform/windows/Wide.h"
 #include "text/PathRoutines.h"
 
@@ -286,7 +287,7 @@ void DirectoryChangesSource::PollDrives(bool report, std::int64_t now) {
 
 DirectoryChangesSource::Watch* DirectoryChangesSource::OpenWatch(const std::string& root, unsigned long& error) {
   HANDLE dir = ::CreateFileW(platform::NativePath(root).c_str(), FILE_LIST_DIRECTORY,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             platform::kShareAll, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
   if (dir == INVALID_HANDLE_VALUE) {
     error = ::GetLastError();
@@ -525,7 +526,6 @@ void DirectoryChangesSource::CheckRoots(std::int64_t now) {
 void DirectoryChangesSource::LearnTree(const std::string& top) {
   std::vector<std::string> pending{top};
   std::size_t listed = 0;
-  WIN32_FIND_DATAW found;
   while (!pending.empty()) {
     std::string dir = std::move(pending.back());
     pending.pop_back();
@@ -536,20 +536,18 @@ void DirectoryChangesSource::LearnTree(const std::string& top) {
       // A whole disk takes minutes to walk; stopping does not wait for it.
       if (::WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0) return;
     }
-    HANDLE find = ::FindFirstFileExW(platform::NativePath(JoinPath(dir, "*")).c_str(), FindExInfoBasic, &found,
-                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    if (find == INVALID_HANDLE_VALUE) continue;
-    do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-      std::wstring_view name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::string path = JoinPath(dir, platform::Utf8FromWide(name));
+    // Listed through a handle that shares removal: a user removing a folder
+    // while it is walked must not be refused.
+    platform::Handle folder = platform::OpenFolderToList(dir);
+    if (!folder.Valid()) continue;
+    platform::ListFolder(folder.Get(), [&](const platform::FolderEntry& entry) {
+      if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+      std::string path = JoinPath(dir, platform::Utf8FromWide(entry.name));
       folders_.insert(path);
       // A junction or link is a folder of its own here, but what it points
       // to is watched where it lies, if at all: never walked through.
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) pending.push_back(std::move(path));
-    } while (::FindNextFileW(find, &found));
-    ::FindClose(find);
+      if (!(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) pending.push_back(std::move(path));
+    });
   }
 }
 

@@ -3,6 +3,8 @@
 // devices, for the Windows halves that open files.
 #include <windows.h>
 
+#include <cstdint>
+#include <functional>
 #include <string_view>
 #include <utility>
 
@@ -30,6 +32,24 @@ class Handle {
  private:
   HANDLE h_ = INVALID_HANDLE_VALUE;
 };
+
+// Others may read, write, rename and remove what we hold open: holding a
+// file or a folder must never make a user's own change fail.
+inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+struct FolderEntry {
+  std::wstring_view name;
+  DWORD attributes = 0;
+  std::uint64_t id = 0;
+};
+
+// Every entry of the folder open as dir (with FILE_LIST_DIRECTORY) but "."
+// and "..", through that handle: no second handle is opened on the folder,
+// so its share modes are the caller's. Returns 0 or the Win32 error.
+DWORD ListFolder(HANDLE dir, const std::function<void(const FolderEntry&)>& each);
+
+// Opens the folder at path for listing, sharing everything.
+Handle OpenFolderToList(std::string_view path);
 
 // The DOS device names, which Windows opens as devices in any folder and
 // with any extension, and the device namespace itself: opening one could

@@ -1,5 +1,6 @@
 #include "platform/InstanceGuard.h"
 
+#include "platform/windows/Handle.h"
 #include "platform/windows/Wide.h"
 
 #include <windows.h>
@@ -33,7 +34,7 @@ bool InstanceGuard::ChooseFolder(std::string&) { return true; }
 InstanceGuard::Result InstanceGuard::Acquire(std::string& error) {
   // The home's identity: the same folder through another name (a junction,
   // a mapped drive of it) is the same home.
-  HANDLE dir = ::CreateFileW(platform::NativePath(home_).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE dir = ::CreateFileW(platform::NativePath(home_).c_str(), 0, platform::kShareAll,
                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   BY_HANDLE_FILE_INFORMATION info{};
   const bool known = dir != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(dir, &info);

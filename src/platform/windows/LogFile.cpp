@@ -1,5 +1,6 @@
 #include "platform/LogFile.h"
 
+#include "platform/windows/Handle.h"
 #include "platform/windows/Wide.h"
 
 #include <windows.h>
@@ -19,7 +20,7 @@ Error AppendFile::Open(const std::string& path) {
   // back; every write names the end of the file, which keeps appends whole
   // among other writers'.
   HANDLE h = ::CreateFileW(NativePath(path).c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                           kShareAll, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return LastWin32Error();
   handle_ = reinterpret_cast<std::intptr_t>(h);

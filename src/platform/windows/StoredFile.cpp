@@ -13,7 +13,6 @@
 namespace vantrel::platform {
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 std::wstring FullPath(const std::wstring& path) {
   if (path.rfind(L"\\\\?\\", 0) == 0) return path;
@@ -147,14 +146,15 @@ bool IsDirectory(const std::string& path) {
 void MakeDirectory(const std::string& path) { ::CreateDirectoryW(NativePath(path).c_str(), nullptr); }
 
 std::size_t RemoveStaleTemporaries(const std::string& dir) {
-  WIN32_FIND_DATAW found{};
-  HANDLE search = ::FindFirstFileExW(NativePath(Join(dir, "*")).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                     nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) return 0;
+  Handle folder = OpenFolderToList(dir);
+  if (!folder.Valid()) return 0;
+  std::vector<std::string> names;
+  ListFolder(folder.Get(), [&](const FolderEntry& entry) {
+    std::string name = Utf8FromWide(entry.name);
+    if (IsOwnTemporaryName(name)) names.push_back(std::move(name));
+  });
   std::size_t removed = 0;
-  do {
-    const std::string name = Utf8FromWide(found.cFileName);
-    if (!IsOwnTemporaryName(name)) continue;
+  for (const std::string& name : names) {
     // Judged and removed through one handle on the entry itself, never
     // through a link: what was judged is what goes. A copy that still
     // writes it shares no removal, so the open fails.
@@ -166,8 +166,7 @@ std::size_t RemoveStaleTemporaries(const std::string& dir) {
       continue;
     FILE_DISPOSITION_INFO remove{TRUE};
     if (::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &remove, sizeof remove)) ++removed;
-  } while (::FindNextFileW(search, &found));
-  ::FindClose(search);
+  }
   return removed;
 }
 

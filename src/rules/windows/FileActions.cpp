@@ -28,7 +28,7 @@ namespace {
 using platform::Error;
 using platform::Handle;
 
-constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+using platform::kShareAll;
 // Deeper than any tree a path of Windows' greatest length can hold in
 // practice, and shallow enough for the walk's own stack.
 constexpr int kMaxDepth = 2048;
@@ -368,23 +368,9 @@ ActionResult Result(const std::string& folder, const PlacedName& placed, const E
 // Every name in the open folder, read whole before anything below it is
 // opened.
 Error ReadNames(HANDLE dir, std::vector<std::string>& names) {
-  std::vector<char> buffer(64 * 1024);
-  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-  for (;;) {
-    if (!::GetFileInformationByHandleEx(dir, kind, buffer.data(), static_cast<DWORD>(buffer.size()))) {
-      DWORD error = ::GetLastError();
-      if (error == ERROR_NO_MORE_FILES) return {};
-      return platform::ErrorFromWin32(error);
-    }
-    kind = FileIdBothDirectoryInfo;
-    for (std::size_t at = 0;;) {
-      const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + at);
-      std::wstring_view name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-      if (name != L"." && name != L"..") names.push_back(platform::Utf8FromWide(name));
-      if (!entry->NextEntryOffset) break;
-      at += entry->NextEntryOffset;
-    }
-  }
+  const DWORD error = platform::ListFolder(
+      dir, [&](const platform::FolderEntry& entry) { names.push_back(platform::Utf8FromWide(entry.name)); });
+  return error ? platform::ErrorFromWin32(error) : Error{};
 }
 
 // What a folder copy did: how many entries failed, and the first of them.

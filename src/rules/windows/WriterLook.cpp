@@ -12,8 +12,6 @@
 namespace vantrel {
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 std::int64_t Ticks(const LARGE_INTEGER& t) { return t.QuadPart; }
 
 // The file's identity and state through a handle, and how long ago it last
@@ -64,7 +62,7 @@ WriterLook LookForWriters(const std::string& path) {
     }
     // Refused for another reason (no right to read, a lock): its state is
     // still to be had, and steadiness is judged on it.
-    file.Reset(::CreateFileW(native.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+    file.Reset(::CreateFileW(native.c_str(), FILE_READ_ATTRIBUTES, platform::kShareAll, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file.Valid()) return look;
     look.answer = error == ERROR_SHARING_VIOLATION ? WriterLook::Writer : WriterLook::Unknown;
@@ -80,26 +78,19 @@ WriterLook LookForWriters(const std::string& path) {
 }
 
 std::optional<std::string> FindByIdentity(const std::string& folder, const platform::FileStamp& identity) {
-  platform::Handle dir(::CreateFileW(platform::NativePath(folder).c_str(), FILE_LIST_DIRECTORY, kShareAll, nullptr,
+  platform::Handle dir(::CreateFileW(platform::NativePath(folder).c_str(), FILE_LIST_DIRECTORY, platform::kShareAll, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info{};
   if (!dir.Valid() || !::GetFileInformationByHandle(dir.Get(), &info) || info.dwVolumeSerialNumber != identity.volume)
     return std::nullopt;
   // The listing carries each entry's file id: no entry need be opened.
-  std::vector<unsigned char> buffer(64 * 1024);
-  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-  while (::GetFileInformationByHandleEx(dir.Get(), kind, buffer.data(), static_cast<DWORD>(buffer.size()))) {
-    kind = FileIdBothDirectoryInfo;
-    for (std::size_t offset = 0;;) {
-      const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
-      if (static_cast<std::uint64_t>(entry->FileId.QuadPart) == identity.id &&
-          !(entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
-        return platform::Utf8FromWide(std::wstring(entry->FileName, entry->FileNameLength / sizeof(wchar_t)));
-      if (!entry->NextEntryOffset) break;
-      offset += entry->NextEntryOffset;
-    }
-  }
-  return std::nullopt;
+  std::optional<std::string> found;
+  platform::ListFolder(dir.Get(), [&](const platform::FolderEntry& entry) {
+    if (!found && entry.id == identity.id &&
+        !(entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+      found = platform::Utf8FromWide(entry.name);
+  });
+  return found;
 }
 
 }  // namespace vantrel
