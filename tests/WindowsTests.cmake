@@ -26,18 +26,25 @@ add_executable(core_tests
   ${vantrel_stored_files}
 )
 target_link_libraries(core_tests PRIVATE vantrel_core GTest::gtest_main)
-gtest_discover_tests(core_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+gtest_discover_tests(core_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES LABELS windows-fast)
 
 # Proves which ANSI code page a run had: test.sh runs the suite once per
 # code page and says which one it expects.
 add_executable(code_page_probe platform/CodePageProbe.cpp)
 add_test(NAME windows_code_page COMMAND code_page_probe)
+set_tests_properties(windows_code_page PROPERTIES LABELS windows-fast)
 
 # The change source on real folders. New files are told after a second of
 # quiet, and one test makes 20,000 of them: minutes, not seconds.
 add_executable(windows_source_tests monitor/WindowsSourceTest.cpp)
 target_link_libraries(windows_source_tests PRIVATE vantrel_core GTest::gtest_main)
-gtest_discover_tests(windows_source_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
+# One label per test, for `ctest -L` (a pattern): windows-fast runs in-process
+# only, windows-live on real folders and programs. The burst depends on no
+# code page: it runs in the first run only, which `ctest -LE once` leaves out.
+gtest_discover_tests(windows_source_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER "-*TwentyThousand*"
+  PROPERTIES TIMEOUT 300 LABELS windows-live)
+gtest_discover_tests(windows_source_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER "*TwentyThousand*"
+  PROPERTIES TIMEOUT 300 LABELS windows-live-once)
 
 # The rule actions on real folders, and a program for the program action to
 # start that tells what it was given.
@@ -57,10 +64,11 @@ if(CMAKE_HOST_UNIX)
     printf keep >"$d/outside/keep.txt"
     for l in out/tree in/del/j in/src/j; do ln -s "$d/outside" "$d/$l"; done; ln -s "$d/empty" "$d/in/del/e"]]
     sh ${vantrel_unix_links})
-  set_tests_properties(windows_unix_links PROPERTIES FIXTURES_SETUP unix_links)
-  set(vantrel_link_properties PROPERTIES ENVIRONMENT "VANTREL_UNIX_LINKS=Z:${vantrel_unix_links}" FIXTURES_REQUIRED unix_links)
+  set_tests_properties(windows_unix_links PROPERTIES FIXTURES_SETUP unix_links LABELS windows-live)
+  set(vantrel_link_properties ENVIRONMENT "VANTREL_UNIX_LINKS=Z:${vantrel_unix_links}" FIXTURES_REQUIRED unix_links)
 endif()
-gtest_discover_tests(windows_actions_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 ${vantrel_link_properties})
+gtest_discover_tests(windows_actions_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  PROPERTIES LABELS windows-live ${vantrel_link_properties})
 
 # The program without a window under Wine, on real folders: data.jl written
 # by the Windows build of the rule-file writer, and the recorder above as
@@ -72,10 +80,10 @@ if(TARGET vantrel-headless)
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/headless/windows_headless_test.sh ${VANTREL_WINEPREFIX}
             $<TARGET_FILE:vantrel-headless> $<TARGET_FILE:write_rule_file> $<TARGET_FILE:argv_recorder>)
   # Alone: a burst of 20,000 files beside other tests measures the machine.
-  set_tests_properties(windows_headless PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+  set_tests_properties(windows_headless PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE LABELS windows-live)
 endif()
 
 # The engine with the directory-reads source on a real folder.
 add_executable(windows_engine_tests engine/WindowsEngineTest.cpp engine/LiveEngineTest.cpp)
 target_link_libraries(windows_engine_tests PRIVATE vantrel_core GTest::gtest_main)
-gtest_discover_tests(windows_engine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
+gtest_discover_tests(windows_engine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300 LABELS windows-live)
