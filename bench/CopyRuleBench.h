@@ -25,9 +25,9 @@ extern char** environ;
 
 namespace vantrel::bench {
 
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
-inline double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+inline double Since(Steady::time_point t) { return std::chrono::duration<double>(Steady::now() - t).count(); }
 
 // "--backend NAME": the next argument names a backend.
 inline bool ParseBackend(const std::string& name, WatchBackend& backend) {
@@ -72,7 +72,7 @@ struct CopyRuleSetup {
       return nullptr;
     }
     engine->Start();
-    for (auto t = Clock::now(); Since(t) < 0.5;) Turn(*engine, 50);
+    for (auto t = Steady::now(); Since(t) < 0.5;) Turn(*engine, 50);
     return engine;
   }
   // One wait for the engine's descriptors, then its work, as a face's loop does.
@@ -117,24 +117,24 @@ inline void CountSmallCopies(const std::string& dst, int files, int& copied, int
 struct CopyProgress {
   // True while waiting goes on: fewer than `wanted` copies, and one came
   // within the last minute.
-  bool Update(EventList& rows, std::size_t wanted, Clock::time_point start) {
+  bool Update(EventList& rows, std::size_t wanted, Steady::time_point start) {
     for (; scanned < rows.RowCount(); ++scanned)
       if (rows.Cell(scanned, 2) == "复制文件") ++copies;
     if (copies != progress) {
       progress = copies;
       seconds = Since(start);
-      lastProgress = Clock::now();
+      lastProgress = Steady::now();
     }
     return copies < wanted && Since(lastProgress) <= 60;
   }
   std::size_t copies = 0, scanned = 0, progress = 0;
   double seconds = 0;
-  Clock::time_point lastProgress = Clock::now();
+  Steady::time_point lastProgress = Steady::now();
 };
 
 // Gives the engine its turns until `wanted` copies are listed or nothing
 // has moved for a minute. The seconds from start to the last copy.
-inline double RunUntilCopied(Engine& engine, std::size_t wanted, Clock::time_point start) {
+inline double RunUntilCopied(Engine& engine, std::size_t wanted, Steady::time_point start) {
   CopyProgress progress;
   do {
     CopyRuleSetup::Turn(engine, 10);

@@ -14,14 +14,14 @@ inline std::unique_ptr<MainWindow> StartWindow(WatchBackend backend) {
   auto window = std::make_unique<MainWindow>(MainWindow::Options{backend, nullptr});
   if (!window->OnMainWindowCreated()) return nullptr;
   window->show();
-  for (auto t = Clock::now(); Since(t) < 0.5;) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  for (auto t = Steady::now(); Since(t) < 0.5;) QApplication::processEvents(QEventLoop::AllEvents, 50);
   return window;
 }
 
 // Runs the window's event loop, as the program does, until `wanted` copies
 // are listed or nothing has moved for a minute; tick() runs every 10 ms
 // before the rows are looked at. The seconds from start to the last copy.
-inline double RunWindowUntilCopied(MainWindow& window, std::size_t wanted, Clock::time_point start,
+inline double RunWindowUntilCopied(MainWindow& window, std::size_t wanted, Steady::time_point start,
                                    const std::function<void()>& tick = {}) {
   CopyProgress progress;
   QEventLoop loop;

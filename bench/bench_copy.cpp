@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   if (!started) return 1;
   Engine& engine = *started;
 
-  auto start = Clock::now();
+  auto start = Steady::now();
   pid_t writer = StartBurst(src, files);
   const double seconds = RunUntilCopied(engine, static_cast<std::size_t>(files), start);
   Wait(writer);
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   std::string src2 = base + "/src2", dst2 = base + "/dst2";
   fs::create_directories(src2);
   fs::create_directories(dst2);
-  auto baseStart = Clock::now();
+  auto baseStart = Steady::now();
   Wait(StartBurst(src2, files));
   std::string cp = "cp -n '" + src2 + "'/* '" + dst2 + "'/";
   if (std::system(cp.c_str()) != 0) std::fprintf(stderr, "bench_copy: cp -n failed\n");

@@ -30,7 +30,7 @@
 #include <unordered_set>
 
 using namespace vantrel;
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
 namespace {
 
@@ -197,21 +197,21 @@ int main(int argc, char** argv) {
     while (inotify->WatchCount() < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
   BareReader bare(fanotify, tree);
-  auto start = Clock::now();
+  auto start = Steady::now();
   double writerSeconds = 0;
   std::thread writer([&] {
     CreateFiles(tree, files);
-    writerSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    writerSeconds = std::chrono::duration<double>(Steady::now() - start).count();
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
 
   std::unordered_set<std::string> seen;
   std::string prefix = tree + "/";
   double consumerCpu = 0;
-  auto last = Clock::now();
+  auto last = Steady::now();
   std::vector<ChangeNotification> batch;
   // Allow for the files' one-second settling and a slow machine.
-  auto giveUp = [&] { return Clock::now() - last > std::chrono::seconds(10); };
+  auto giveUp = [&] { return Steady::now() - last > std::chrono::seconds(10); };
   while (static_cast<int>(seen.size()) < files && !giveUp()) {
     pollfd p{source->Queue().ReadyFd(), POLLIN, 0};
     ::poll(&p, 1, 100);
@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
     consumerCpu += ThreadCpu() - before;
     for (auto& n : batch) {
       if (n.code == SHCNE_CREATE && n.item1 && n.item1->compare(0, prefix.size(), prefix) == 0 && seen.insert(*n.item1).second)
-        last = Clock::now();
+        last = Steady::now();
     }
     batch.clear();
   }

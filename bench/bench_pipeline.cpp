@@ -31,7 +31,7 @@
 #include <unistd.h>
 
 using namespace vantrel;
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
 namespace {
 
@@ -50,7 +50,7 @@ std::string PathOf(long i) {
 // the time, converted to the log's encoding and appended with one write().
 double FloorSeconds(int fd, long from, long to) {
   const std::string separator = EventLog::kSeparator;
-  auto start = Clock::now();
+  auto start = Steady::now();
   for (long i = from; i < to; ++i) {
     const std::string path = PathOf(i);
     const std::string name = path.substr(path.rfind('/') + 1);
@@ -61,7 +61,7 @@ double FloorSeconds(int fd, long from, long to) {
       std::exit(1);
     }
   }
-  return std::chrono::duration<double>(Clock::now() - start).count();
+  return std::chrono::duration<double>(Steady::now() - start).count();
 }
 
 }  // namespace
@@ -120,12 +120,12 @@ int main(int argc, char** argv) {
   for (int chunk = 0; chunk < 100; ++chunk) {
     const long from = events * chunk / 100, to = events * (chunk + 1) / 100;
     const double floorTook = FloorSeconds(floorFd, from, to);
-    auto chunkStart = Clock::now();
+    auto chunkStart = Steady::now();
     for (long i = from; i < to; ++i) {
       n.item1 = PathOf(i);
       engine.OnChangeNotification(n);
     }
-    const double took = std::chrono::duration<double>(Clock::now() - chunkStart).count();
+    const double took = std::chrono::duration<double>(Steady::now() - chunkStart).count();
     pipelineTenth[chunk / 10] += took;
     floorTenth[chunk / 10] += floorTook;
   }

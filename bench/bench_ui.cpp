@@ -113,13 +113,13 @@ int main(int argc, char** argv) {
   std::unique_ptr<MainWindow> started = StartWindow(backend);
   if (!started) return 1;
   MainWindow& window = *started;
-  const auto start = Clock::now();
+  const auto start = Steady::now();
   pid_t writer = SpawnSelf({"--burst", src, std::to_string(files), std::to_string(bigMb)});
 
   std::vector<double> lateMs;
-  auto lastTick = Clock::now();
+  auto lastTick = Steady::now();
   const double seconds = RunWindowUntilCopied(window, static_cast<std::size_t>(files) + 1, start, [&] {
-    const auto now = Clock::now();
+    const auto now = Steady::now();
     lateMs.push_back(std::max(0.0, std::chrono::duration<double, std::milli>(now - lastTick).count() - 10.0));
     lastTick = now;
   });

@@ -17,6 +17,7 @@
 #include "monitor/SourceReport.h"
 #include "platform/Waker.h"
 #include "rules/ActionQueue.h"
+#include "time/Timing.h"
 
 #include <chrono>
 #include <deque>
@@ -68,7 +69,7 @@ class Engine : private DispatchHost, private EventLogHost {
     std::size_t rowLimit = 0;
   };
   // How long one turn of Work may take before the face's loop gets a say.
-  static constexpr std::chrono::milliseconds kSlice{10};
+  static constexpr std::chrono::milliseconds kSlice = timing::kTurn;
 
   Engine(Options options, EngineFace face);
   ~Engine() override;

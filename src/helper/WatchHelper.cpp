@@ -9,6 +9,7 @@
 #include "monitor/Capabilities.h"
 #include "monitor/HelperRecords.h"
 #include "text/AtomicFile.h"
+#include "time/Timing.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -41,8 +42,7 @@ void CloseInherited() {
 // fanotify group that every change on the machine is queued for, so more
 // would let one user slow everybody's writes.
 constexpr int kHelpersPerUser = 3;
-// A helper with nothing to tell still says so this often.
-constexpr std::int64_t kAliveEveryMs = 1000;
+constexpr std::int64_t kAliveEveryMs = timing::kAliveEvery.count();
 
 // Other helpers of this user that run now. Each counts the others after it
 // exists itself, so of helpers started together the later ones see the

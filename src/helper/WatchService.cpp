@@ -18,6 +18,7 @@
 #include "helper/WatchCore.h"
 #include "monitor/Capabilities.h"
 #include "monitor/HelperRecords.h"
+#include "time/Timing.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -49,10 +50,10 @@ constexpr std::size_t kConnections = 64;
 constexpr std::size_t kConnectionBytes = 48u << 20;
 constexpr std::size_t kAllConnectionsBytes = 256u << 20;
 constexpr std::size_t kVerdictsPerAudience = 20000;
-constexpr std::int64_t kAliveEveryMs = 1000;
-// Started by socket activation, it ends after this long without anyone
-// connected, and with it the cost of watching to every writer.
-constexpr std::int64_t kIdleEndMs = 60000;
+constexpr std::int64_t kAliveEveryMs = timing::kAliveEvery.count();
+// Started by socket activation, it ends once nobody has been connected for
+// a while, and with it the cost of watching to every writer.
+constexpr std::int64_t kIdleEndMs = timing::kServiceIdleEnd.count();
 
 struct Connection {
   int fd = -1;

@@ -27,7 +27,7 @@ const char* LevelWord(int level) {
 
 }  // namespace
 
-LogOutput::LogOutput(const std::string& programDir) {
+LogOutput::LogOutput(const std::string& programDir, const Clock& clock) : clock_(clock) {
   SetLogFile(JoinPath(JoinPath(programDir, "Log"), FormatTimePictures(std::nullopt, "yyyyMM", std::nullopt)),
              FormatTimePictures(std::nullopt, "yyyy-MM-dd", std::nullopt));
 }
@@ -64,7 +64,7 @@ bool LogOutput::WriteLogRecord(std::string_view text, int level) {
   // A log file (or its folder) removed while open is made again; asking
   // the disk once a second rather than for every record keeps a busy log at
   // one system call per record.
-  const auto now = std::chrono::steady_clock::now();
+  const Clock::time_point now = clock_.Now();
   if (file_.IsOpen() && now - checkedAt_ >= std::chrono::seconds(1)) {
     checkedAt_ = now;
     if (file_.Removed()) file_.Close();

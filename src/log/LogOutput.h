@@ -4,6 +4,7 @@
 // the whole run).
 #include "log/Clock.h"
 #include "platform/LogFile.h"
+#include "time/Clock.h"
 
 #include <chrono>
 #include <optional>
@@ -15,7 +16,8 @@ namespace vantrel {
 class LogOutput {
  public:
   // Points at the default place under programDir until SetLogFile is called.
-  explicit LogOutput(const std::string& programDir);
+  // clock: how often the open file is checked for removal goes by it.
+  explicit LogOutput(const std::string& programDir, const Clock& clock = Clock::System());
   ~LogOutput();
   LogOutput(const LogOutput&) = delete;
   LogOutput& operator=(const LogOutput&) = delete;
@@ -51,7 +53,8 @@ class LogOutput {
   std::string fileName_;
   platform::AppendFile file_;
   // When the open log file was last checked for removal.
-  std::chrono::steady_clock::time_point checkedAt_{};
+  const Clock& clock_;
+  Clock::time_point checkedAt_{};
   int consoleFd_ = 2;
 };
 

@@ -5,6 +5,7 @@
 #include "platform/windows/Handle.h"
 #include "platform/windows/Wide.h"
 #include "text/PathRoutines.h"
+#include "time/Timing.h"
 
 #include <windows.h>
 
@@ -23,11 +24,8 @@ namespace {
 constexpr DWORD kFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE |
                           FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES |
                           FILE_NOTIFY_CHANGE_CREATION;
-// Both halves of a rename come in one record list; this covers a list that
-// ended between them.
-constexpr std::int64_t kRenamePairingMs = 50;
-// How often drives are counted, and rule folders looked for.
-constexpr std::int64_t kPollMs = 2000;
+constexpr std::int64_t kRenamePairingMs = timing::kWindowsRenamePairing.count();
+constexpr std::int64_t kPollMs = timing::kDrivePoll.count();
 
 RawChange Raw(RawChange::Kind kind, bool isDir, std::string_view path, std::string_view newPath = {}) {
   RawChange c;

@@ -3,6 +3,7 @@
 #include "monitor/Capabilities.h"
 #include "monitor/ChangeSource.h"
 #include "text/PathRoutines.h"
+#include "time/Timing.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,10 +27,9 @@ constexpr std::size_t kDirCacheLimit = 200000;
 constexpr std::size_t kDirCacheBytes = 16u << 20;
 // Events waiting for their folder's path, at most; more are told as lost.
 constexpr std::size_t kDeferLimit = 65536;
-// How long an event in a removed folder waits for that folder's path. The
-// removal follows its contents within one burst; a reader that fell behind
-// reads both from the same queue.
-constexpr std::int64_t kDeferMs = 3000;
+// The removal of a folder follows its contents within one burst; a reader
+// that fell behind reads both from the same queue.
+constexpr std::int64_t kDeferMs = timing::kFanotifyDefer.count();
 constexpr std::size_t kFsidBytes = 8;
 
 // Marked and asked for its id: never one whose server might not answer, nor
@@ -44,7 +44,7 @@ bool Markable(const MountEntry& m, const std::vector<MountEntry>& all) {
 // What one read of the kernel takes: room for many events, and for the
 // largest single one.
 constexpr std::size_t kReadBytes = 64 * 1024;
-constexpr int kGatherMs = 5;
+constexpr int kGatherMs = static_cast<int>(timing::kFanotifyGather.count());
 
 // Calls f(metadata, event) for each whole event in events from `from` on;
 // returns where the last whole one ends.

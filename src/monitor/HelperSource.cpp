@@ -2,6 +2,7 @@
 
 #include "monitor/InotifySource.h"
 #include "text/AtomicFile.h"
+#include "time/Timing.h"
 
 #include <cerrno>
 #include <csignal>
@@ -59,7 +60,7 @@ HelperSource::~HelperSource() { Stop(); }
 
 bool HelperSource::Open(std::string& error) {
   retryAt_ = 0;
-  retryPauseMs_ = kFirstRetryMs;
+  retryPauseMs_ = timing::kHelperFirstRetry.count();
   startedAt_ = Now();
   return Begin(error);
 }
@@ -204,8 +205,8 @@ void HelperSource::Lost(const std::string& why, bool stopIt, std::int64_t now) {
   Tell(what_ + why + (how.empty() ? "" : " (" + how + ")") + ", 期间的变动可能未被看到");
   // One that ran a good while is started again at once; one that keeps
   // ending soon after its start waits longer each time.
-  if (now - startedAt_ >= kLastRetryMs) {
-    retryPauseMs_ = kFirstRetryMs;
+  if (now - startedAt_ >= timing::kHelperLastRetry.count()) {
+    retryPauseMs_ = timing::kHelperFirstRetry.count();
     TryAgain(now);
   } else {
     StandIn(now, "");
@@ -230,7 +231,7 @@ void HelperSource::TryAgain(std::int64_t now) {
 void HelperSource::StandIn(std::int64_t now, const std::string& why) {
   retryAt_ = now + retryPauseMs_;
   const std::int64_t pause = retryPauseMs_;
-  retryPauseMs_ = std::min(retryPauseMs_ * 2, kLastRetryMs);
+  retryPauseMs_ = std::min<std::int64_t>(retryPauseMs_ * 2, timing::kHelperLastRetry.count());
   if (standIn_) return;
   standIn_ = std::make_unique<InotifySource>();
   standIn_->SendTo(*out_);

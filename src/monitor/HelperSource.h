@@ -11,6 +11,7 @@
 // the roots in its place. Each of these turns is told to the user.
 #include "monitor/ChangeSource.h"
 #include "monitor/HelperRecords.h"
+#include "time/Timing.h"
 
 #include <memory>
 #include <sys/types.h>
@@ -27,16 +28,13 @@ class HelperSource final : public KernelSource {
  public:
   // startTimeoutMs: how long the helper may take to say whether it watches;
   // silentMs: how long a running helper may say nothing.
-  explicit HelperSource(std::string helperPath, int startTimeoutMs = 10000, int silentMs = 5000);
+  explicit HelperSource(std::string helperPath, int startTimeoutMs = static_cast<int>(timing::kHelperStart.count()),
+                        int silentMs = static_cast<int>(timing::kHelperSilence.count()));
   // Connects to the shared watch service at this socket instead.
-  static std::unique_ptr<HelperSource> Service(std::string socketPath, int startTimeoutMs = 10000,
-                                               int silentMs = 5000);
+  static std::unique_ptr<HelperSource> Service(std::string socketPath, int startTimeoutMs = static_cast<int>(timing::kHelperStart.count()),
+                                               int silentMs = static_cast<int>(timing::kHelperSilence.count()));
   ~HelperSource() override;
   const char* Name() const override { return socket_.empty() ? "fanotify (helper)" : "fanotify (service)"; }
-
-  // The pause before the next try grows from the first to the last.
-  static constexpr std::int64_t kFirstRetryMs = 1000;
-  static constexpr std::int64_t kLastRetryMs = 60000;
 
  private:
   // Starts the helper and waits for its first record: it watches, or why not.
@@ -82,7 +80,7 @@ class HelperSource final : public KernelSource {
   std::int64_t startedAt_ = 0;
   // While no helper runs: when to try again, and the pause after that.
   std::int64_t retryAt_ = 0;
-  std::int64_t retryPauseMs_ = kFirstRetryMs;
+  std::int64_t retryPauseMs_ = timing::kHelperFirstRetry.count();
   std::vector<std::string> roots_;
   std::unique_ptr<InotifySource> standIn_;
 };

@@ -3,6 +3,7 @@
 #include "text/AtomicFile.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
+#include "time/Timing.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,9 +19,9 @@ namespace {
 
 constexpr std::uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE |
                                 IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
-// A rename queues both halves within one system call; this covers a reader
-// that wakes between them.
-constexpr std::int64_t kMovePairingMs = 5;
+// A rename queues both halves within one system call; the pairing covers a
+// reader that wakes between them.
+constexpr std::int64_t kMovePairingMs = timing::kInotifyMovePairing.count();
 
 RawChange Raw(RawChange::Kind kind, bool isDir, std::string_view path, std::string_view newPath = {}) {
   RawChange c;

@@ -1,4 +1,5 @@
 #include "monitor/SourceReport.h"
+#include "time/Timing.h"
 
 namespace vantrel {
 
@@ -36,11 +37,11 @@ std::optional<std::string> LossNotices::Add(const SourceReport& report, Clock::t
 
 std::optional<LossNotices::Clock::time_point> LossNotices::Due() const {
   if (!anyWaiting_) return std::nullopt;
-  return toldAt_ ? *toldAt_ + kInterval : Clock::time_point{};
+  return toldAt_ ? *toldAt_ + timing::kNoticeInterval : Clock::time_point{};
 }
 
 std::optional<std::string> LossNotices::Take(Clock::time_point now) {
-  if (!anyWaiting_ || (toldAt_ && now < *toldAt_ + kInterval)) return std::nullopt;
+  if (!anyWaiting_ || (toldAt_ && now < *toldAt_ + timing::kNoticeInterval)) return std::nullopt;
   std::string text;
   for (int kind = 0; kind < SourceReport::kKinds; ++kind) {
     if (!counts_[kind]) continue;

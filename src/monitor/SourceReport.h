@@ -1,4 +1,5 @@
 #pragma once
+#include "time/Timing.h"
 // What a change source could not see, told to the user: every kind of loss
 // has its own words, and a busy machine gets the losses of a minute gathered
 // into one notice with their counts rather than a notice each.
@@ -34,7 +35,6 @@ std::string SourceReportText(const SourceReport& report);
 class LossNotices {
  public:
   using Clock = std::chrono::steady_clock;
-  static constexpr std::chrono::seconds kInterval{60};
 
   // The text to tell now: the first loss at once, later ones when a minute
   // has passed since the last notice (Due tells when).

@@ -1,14 +1,15 @@
 #include "monitor/WriteTracker.h"
 
 #include "text/PathRoutines.h"
+#include "time/Timing.h"
 
 #include <algorithm>
 
 namespace vantrel {
 
 std::int64_t WriteTracker::Deadline(const Entry& e) {
-  std::int64_t quiet = e.lastWrite + kQuietMs;
-  return e.kind == Kind::Create ? std::min(quiet, e.appeared + kCreateLimitMs) : quiet;
+  std::int64_t quiet = e.lastWrite + timing::kWriteQuiet.count();
+  return e.kind == Kind::Create ? std::min(quiet, e.appeared + timing::kCreateHoldLimit.count()) : quiet;
 }
 
 void WriteTracker::Hold(std::string_view path, Kind kind, std::int64_t now, std::int32_t pid) {

@@ -6,6 +6,7 @@
 // report. Content changes of existing files are reported once per burst of
 // writes, when the writer closes the file or after a second of quiet.
 #include "monitor/ShellEvents.h"
+#include "time/Timing.h"
 
 #include <cstdint>
 #include <deque>
@@ -20,9 +21,6 @@ namespace vantrel {
 
 class WriteTracker {
  public:
-  static constexpr std::int64_t kQuietMs = 1000;
-  static constexpr std::int64_t kCreateLimitMs = 5000;
-
   explicit WriteTracker(std::vector<ChangeNotification>& out) : out_(out) {}
 
   void Created(std::string_view path, std::int64_t now, std::int32_t pid);

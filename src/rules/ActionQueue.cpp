@@ -2,6 +2,7 @@
 
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
+#include "time/Timing.h"
 
 #include <algorithm>
 #include <optional>
@@ -39,7 +40,7 @@ void GatheredNotices::Add(std::size_t count, std::string example) {
 }
 
 std::optional<GatheredNotices::Due> GatheredNotices::Take(Clock::time_point now) {
-  if (!gathered_ || (toldAt_ && now < *toldAt_ + kInterval)) return std::nullopt;
+  if (!gathered_ || (toldAt_ && now < *toldAt_ + timing::kNoticeInterval)) return std::nullopt;
   Due due{gathered_, std::move(example_)};
   gathered_ = 0;
   example_.clear();
@@ -68,7 +69,7 @@ class ActionQueue::JobHost : public MatchHost {
     const bool remembered = queue_.own_.Consume(path, eventName, job_.submitted);
     return remembered || job_.ours;
   }
-  void Changed(const ActionChange& change) override { queue_.own_.Remember(change); }
+  void Changed(const ActionChange& change) override { queue_.own_.Remember(change, queue_.clock_.Now()); }
   std::size_t FirstRow() const override { return job_.firstRule; }
   bool FileJudgedWhole() const override { return job_.judgedWhole; }
   bool PutOff(std::size_t row) override {
@@ -84,7 +85,9 @@ class ActionQueue::JobHost : public MatchHost {
   std::optional<std::size_t> putOffAt_;
 };
 
-ActionQueue::ActionQueue(ActionOutputs outputs) : outputs_(std::move(outputs)) { StopCopies(false); }
+ActionQueue::ActionQueue(ActionOutputs outputs, const Clock& clock) : outputs_(std::move(outputs)), clock_(clock) {
+  StopCopies(false);
+}
 
 ActionQueue::~ActionQueue() { Stop(); }
 
@@ -132,7 +135,7 @@ void ActionQueue::Follow(const std::string& from, const std::string& to) {
 }
 
 void ActionQueue::Submit(ActionJob job) {
-  if (job.submitted == Clock::time_point{}) job.submitted = Clock::now();
+  if (job.submitted == Clock::time_point{}) job.submitted = clock_.Now();
   bool wasIdle;
   {
     std::lock_guard lock(mutex_);
@@ -149,6 +152,16 @@ void ActionQueue::Submit(ActionJob job) {
 void ActionQueue::WaitIdle() {
   std::unique_lock lock(mutex_);
   idle_.wait(lock, [this] { return unfinished_ == waitingCount_ || (stopping_ && !thread_.joinable()); });
+}
+
+std::size_t ActionQueue::WaitingCount() const {
+  std::lock_guard lock(mutex_);
+  return waitingCount_;
+}
+
+std::uint64_t ActionQueue::LooksAtWaiting() const {
+  std::lock_guard lock(mutex_);
+  return looks_;
 }
 
 std::string ActionQueue::LastActionTarget() const {
@@ -170,16 +183,12 @@ void ActionQueue::Run() {
     ActionJob job;
     {
       std::unique_lock lock(mutex_);
-      auto ready = [this] { return stopping_ || !jobs_.empty() || (!waiting_.empty() && Clock::now() >= nextLook_); };
-      if (waiting_.empty()) {
-        wake_.wait(lock, ready);
-      } else {
-        wake_.wait_until(lock, nextLook_, ready);
-      }
+      auto ready = [this] { return stopping_ || !jobs_.empty() || (!waiting_.empty() && clock_.Now() >= nextLook_); };
+      clock_.WaitUntil(lock, wake_, waiting_.empty() ? Clock::time_point::max() : nextLook_, ready);
       if (stopping_) return;
-      if (!waiting_.empty() && Clock::now() >= nextLook_) {
+      if (!waiting_.empty() && clock_.Now() >= nextLook_) {
         lock.unlock();
-        LookAtWaiting(Clock::now());
+        LookAtWaiting(clock_.Now());
         continue;
       }
       if (jobs_.empty()) continue;
@@ -212,7 +221,7 @@ void ActionQueue::Process(ActionJob job) {
   if (host.CausedByUs(job.path, job.eventName) || job.rules.empty()) return;
   if (!IsFolderEvent(job.eventName)) {
     const std::string path = EffectivePath(job.path, job.eventName, job.itemName, job.newPath);
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = clock_.Now();
     if (IsContentEvent(job.eventName)) {
       // Another event for a file a job already waits for, or just acted on
       // after waiting: the file is acted on once.
@@ -234,7 +243,7 @@ void ActionQueue::Process(ActionJob job) {
 void ActionQueue::Wait(ActionJob job, WholeFileWatch file, Clock::time_point now) {
   Report("等待写入完成】" + file.Path());
   std::lock_guard lock(mutex_);
-  if (waiting_.empty()) nextLook_ = now + kRecheck;
+  if (waiting_.empty()) nextLook_ = now + timing::kRecheck;
   // Still unfinished, so that nobody takes the queue for done.
   ++unfinished_;
   ++waitingCount_;
@@ -249,7 +258,7 @@ void ActionQueue::Act(const ActionJob& job) {
     ActionJob rest = job;
     rest.firstRule = *row;
     WholeFileWatch file(EffectivePath(job.path, job.eventName, job.itemName, job.newPath));
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = clock_.Now();
     // Not yet judged, but whole at the first look (a file nobody can ask
     // about, untouched for long): acted on at once, no wait shown.
     if (file.Check(now) == WholeFileWatch::State::Whole && !job.judgedWhole) {
@@ -277,7 +286,7 @@ void ActionQueue::LookAtWaiting(Clock::time_point now) {
       Retarget(it->job, it->file.Path());
       it->job.judgedWhole = true;
       if (it->file.LastSeen() && IsContentEvent(it->job.eventName))
-        acted_.push_back({it->file.Path(), it->job.eventName, *it->file.LastSeen(), now + OwnChanges::kMemory});
+        acted_.push_back({it->file.Path(), it->job.eventName, *it->file.LastSeen(), now + timing::kOwnChangeMemory});
       whole.push_back(std::move(it->job));
       it = waiting_.erase(it);
       continue;
@@ -287,7 +296,7 @@ void ActionQueue::LookAtWaiting(Clock::time_point now) {
       it = waiting_.erase(it);
       continue;
     }
-    if (!it->toldLong && now - it->since >= kLongWrite) {
+    if (!it->toldLong && now - it->since >= timing::kLongWrite) {
       it->toldLong = true;
       longWrites_.Add(1, it->file.Path());
     }
@@ -295,7 +304,7 @@ void ActionQueue::LookAtWaiting(Clock::time_point now) {
   }
   {
     std::lock_guard lock(mutex_);
-    nextLook_ = now + kRecheck;
+    nextLook_ = now + timing::kRecheck;
     unfinished_ -= gone.size();
     waitingCount_ = waiting_.size();
     anyWaiting_ = !waiting_.empty();
@@ -314,6 +323,7 @@ void ActionQueue::LookAtWaiting(Clock::time_point now) {
     --unfinished_;
   }
   std::lock_guard lock(mutex_);
+  ++looks_;
   if (unfinished_ == waitingCount_) idle_.notify_all();
 }
 

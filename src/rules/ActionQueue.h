@@ -10,6 +10,7 @@
 #include "rules/RuleFile.h"
 #include "rules/RuleMatcher.h"
 #include "rules/WholeFile.h"
+#include "time/Clock.h"
 
 #include <atomic>
 #include <chrono>
@@ -55,8 +56,6 @@ struct ActionOutputs {
 // that hundreds of files at once make one notice, not hundreds.
 class GatheredNotices {
  public:
-  using Clock = std::chrono::steady_clock;
-  static constexpr std::chrono::seconds kInterval{60};
   struct Due {
     std::size_t count;
     std::string example;  // the latest one
@@ -73,13 +72,8 @@ class GatheredNotices {
 
 class ActionQueue {
  public:
-  using Clock = std::chrono::steady_clock;
-  // How often a waiting file is looked at again.
-  static constexpr std::chrono::milliseconds kRecheck{500};
-  // A file written for longer than this is told about (and still waited for).
-  static constexpr std::chrono::minutes kLongWrite{10};
-
-  explicit ActionQueue(ActionOutputs outputs);
+  // clock: what waiting files are looked at again by.
+  explicit ActionQueue(ActionOutputs outputs, const Clock& clock = Clock::System());
   ~ActionQueue();
   ActionQueue(const ActionQueue&) = delete;
   ActionQueue& operator=(const ActionQueue&) = delete;
@@ -101,6 +95,11 @@ class ActionQueue {
   // A file or folder was seen renamed: a job waiting for a file there
   // follows it to its new name.
   void Follow(const std::string& from, const std::string& to);
+
+  // How many jobs wait for their file to be whole, and how many times the
+  // waiting files were looked at: what a status line or a test waits on.
+  std::size_t WaitingCount() const;
+  std::uint64_t LooksAtWaiting() const;
 
   // The target of the action most recently begun.
   std::string LastActionTarget() const;
@@ -133,12 +132,14 @@ class ActionQueue {
   void Report(const std::string& text);
 
   ActionOutputs outputs_;
+  const Clock& clock_;
   mutable std::mutex mutex_;
   std::condition_variable wake_, idle_;
   std::deque<ActionJob> jobs_;
   std::size_t unfinished_ = 0;
   // How many of them wait for their file (waiting_ is the thread's own).
   std::size_t waitingCount_ = 0;
+  std::uint64_t looks_ = 0;
   std::atomic<bool> anyWaiting_{false};
   // Renames seen since the waiting jobs were last looked at.
   std::vector<std::pair<std::string, std::string>> follows_;

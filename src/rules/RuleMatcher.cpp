@@ -5,6 +5,7 @@
 #include "text/Codec.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
+#include "time/Timing.h"
 
 namespace vantrel {
 namespace {
@@ -147,7 +148,7 @@ void OwnChanges::Remember(const ActionChange& change, Clock::time_point now) {
     Forget(now);
     forgotAt_ = now;
   }
-  Clock::time_point until = now + kMemory;
+  Clock::time_point until = now + timing::kOwnChangeMemory;
   switch (change.kind) {
     case ActionChange::FileAppeared:
     case ActionChange::FolderAppeared:

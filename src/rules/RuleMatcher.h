@@ -3,6 +3,7 @@
 // action of every rule that fires.
 #include "rules/FileActions.h"
 #include "rules/RuleFile.h"
+#include "time/Clock.h"
 
 #include <chrono>
 #include <cstdint>
@@ -62,17 +63,14 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
 // over a while after it have all been seen.
 class OwnChanges {
  public:
-  using Clock = std::chrono::steady_clock;
-  // Longer than a new file's event may be held back for its writer.
-  static constexpr std::chrono::seconds kMemory{8};
   // now: when the action that made the change ended.
-  void Remember(const ActionChange& change, Clock::time_point now = Clock::now());
+  void Remember(const ActionChange& change, Clock::time_point now);
   // Whether an event of that name at path, handed over at the time given,
   // is one of ours.
-  bool Consume(const std::string& path, const std::string& eventName, Clock::time_point handedOver = Clock::now());
+  bool Consume(const std::string& path, const std::string& eventName, Clock::time_point handedOver);
   // Nothing is remembered any more (what has run out is forgotten now and
   // then, not at every call).
-  bool Empty(Clock::time_point now = Clock::now());
+  bool Empty(Clock::time_point now);
 
  private:
   enum Folder : std::uint8_t { File, IsFolder, Either };

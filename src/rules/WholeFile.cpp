@@ -1,6 +1,7 @@
 #include "rules/WholeFile.h"
 
 #include "text/PathRoutines.h"
+#include "time/Timing.h"
 
 namespace vantrel {
 WholeFileWatch::State WholeFileWatch::Check(Clock::time_point now) {
@@ -22,7 +23,7 @@ WholeFileWatch::State WholeFileWatch::Check(Clock::time_point now) {
     // Gone from sight: a rename told a moment later (into another folder)
     // is still followed; only then is it taken as removed.
     if (!missingSince_) missingSince_ = now;
-    return now - *missingSince_ >= kSteady ? State::Gone : State::BeingWritten;
+    return now - *missingSince_ >= timing::kSteady ? State::Gone : State::BeingWritten;
   }
   missingSince_.reset();
   if (look.answer == WriterLook::NotRegular || !look.stamp) return State::Whole;
@@ -31,7 +32,7 @@ WholeFileWatch::State WholeFileWatch::Check(Clock::time_point now) {
   const bool fresh = !last_ || !last_->SameFile(*look.stamp);
   bool untouchedLong = false;
   if (fresh || !(*look.stamp == *last_)) {
-    untouchedLong = fresh && look.age >= kLongUntouched;
+    untouchedLong = fresh && look.age >= timing::kLongUntouched;
     last_ = look.stamp;
     steadySince_ = now;
   }
@@ -46,7 +47,7 @@ WholeFileWatch::State WholeFileWatch::Check(Clock::time_point now) {
   // Nothing to be told: whole once unchanged for a while, both by the
   // file's own times and by our looks (a clock set back makes the times lie).
   if (untouchedLong) return State::Whole;
-  return now - steadySince_ >= kSteady && look.age >= kSteady ? State::Whole : State::BeingWritten;
+  return now - steadySince_ >= timing::kSteady && look.age >= timing::kSteady ? State::Whole : State::BeingWritten;
 }
 
 bool WholeFileWatch::Follow(const std::string& from, const std::string& to) {

@@ -9,6 +9,7 @@
 // size and times have stayed unchanged for a while. Not being able to look
 // never counts as "nobody writes".
 #include "platform/StoredFile.h"
+#include "time/Clock.h"
 
 #include <chrono>
 #include <optional>
@@ -39,13 +40,9 @@ std::optional<std::string> FindByIdentity(const std::string& folder, const platf
 
 class WholeFileWatch {
  public:
-  using Clock = std::chrono::steady_clock;
-  static constexpr std::chrono::seconds kSteady{2};
-  // A file untouched this long before it was first looked at is whole at once.
-  static constexpr std::chrono::seconds kLongUntouched = 5 * kSteady;
 
   // Gone: the file watched was removed (or taken out of sight) and has not
-  // come back under its name or another in its folder for kSteady.
+  // come back under its name or another in its folder for timing::kSteady.
   enum class State { Whole, BeingWritten, Gone };
 
   explicit WholeFileWatch(std::string path) : path_(std::move(path)) {}
@@ -54,7 +51,7 @@ class WholeFileWatch {
   // says what it found. The watch keeps the file it first saw by identity:
   // renamed within its folder it is followed, replaced by another file the
   // newcomer is judged afresh.
-  State Check(Clock::time_point now = Clock::now());
+  State Check(Clock::time_point now);
   const std::string& Path() const { return path_; }
   // The file, or a folder above it, was seen renamed: the watch follows.
   bool Follow(const std::string& from, const std::string& to);

@@ -193,23 +193,6 @@ TEST(LogOutput, AppendsAcrossRunsAndRetriesWhenTheFileCannotBeOpened) {
   std::filesystem::remove_all(dir);
 }
 
-// The open log file is not checked for every record, but a folder removed
-// while the program runs is made again within a second and nothing written
-// after that is lost.
-TEST(LogOutput, ALogFolderRemovedWhileOpenIsMadeAgain) {
-  TestDir temp;
-  const std::string dir = temp.Path();
-  LogOutput log(dir);
-  log.SetLogFile(dir + "/log/day", "log.txt");
-  ASSERT_TRUE(log.WriteLogRecord("before"));
-  std::filesystem::remove_all(dir + "/log");
-  ::usleep(1100 * 1000);
-  ASSERT_TRUE(log.WriteLogRecord("after"));
-  std::string bytes;
-  ASSERT_TRUE(ReadWholeFile(dir + "/log/day/log.txt", bytes));
-  EXPECT_NE(bytes.find("after"), std::string::npos);
-  EXPECT_EQ(bytes.find("before"), std::string::npos);
-}
 
 // Everything written to the pipe so far.
 std::string Drain(int fd) {

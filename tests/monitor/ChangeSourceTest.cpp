@@ -28,7 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
 void WriteFile(const std::string& path, const std::string& content) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -92,15 +92,15 @@ class ChangeSourceTest : public ::testing::TestWithParam<Backend> {
   bool Fanotify() const { return GetParam() != Backend::Inotify; }
 
   static void WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
-    auto end = Clock::now() + limit;
-    while (!done() && Clock::now() < end) std::this_thread::sleep_for(5ms);
+    auto end = Steady::now() + limit;
+    while (!done() && Steady::now() < end) std::this_thread::sleep_for(5ms);
   }
 
   // Notifications about our two folders, gathered until done() holds or the
   // time runs out.
   void Collect(const std::function<bool()>& done, std::chrono::milliseconds limit = 8000ms) {
-    auto end = Clock::now() + limit;
-    while (!done() && Clock::now() < end) {
+    auto end = Steady::now() + limit;
+    while (!done() && Steady::now() < end) {
       pollfd p{source_->Queue().ReadyFd(), POLLIN, 0};
       ::poll(&p, 1, 20);
       std::vector<ChangeNotification> batch;
@@ -179,17 +179,17 @@ TEST_P(ChangeSourceTest, FileLeftOpenIsReportedAfterASecondOfQuietOrFiveSecondsO
   std::string busy = dir_ + "/busy.txt";
   // Timed from before the files are made: their holds begin with the
   // creations, and a busy machine may pause this thread between the two.
-  auto start = Clock::now();
+  auto start = Steady::now();
   int q = ::open(quiet.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   int b = ::open(busy.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_GE(q, 0);
   ASSERT_GE(b, 0);
   ASSERT_EQ(::write(q, "x", 1), 1);
   std::optional<double> quietAt, busyAt;
-  while (Clock::now() - start < 7s && !(quietAt && busyAt)) {
+  while (Steady::now() - start < 7s && !(quietAt && busyAt)) {
     ASSERT_EQ(::write(b, "y", 1), 1);
     Collect([] { return false; }, 150ms);
-    double t = std::chrono::duration<double>(Clock::now() - start).count();
+    double t = std::chrono::duration<double>(Steady::now() - start).count();
     if (!quietAt && Count(SHCNE_CREATE, quiet)) quietAt = t;
     if (!busyAt && Count(SHCNE_CREATE, busy)) busyAt = t;
   }

@@ -2,6 +2,7 @@
 // a broken or hostile helper might; none of it may crash the program, hang
 // it or pass for a change, and the real helper without its capabilities is
 // not taken.
+#include "time/Timing.h"
 #include "monitor/HelperRecords.h"
 #include "monitor/HelperSource.h"
 
@@ -27,7 +28,7 @@ namespace vantrel {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
 class HelperSourceTest : public ::testing::Test {
  protected:
@@ -54,8 +55,8 @@ class HelperSourceTest : public ::testing::Test {
   }
   template <typename Done>
   void Collect(ChangeSource& source, Done done, std::chrono::milliseconds limit = 5000ms) {
-    auto end = Clock::now() + limit;
-    while (!done() && Clock::now() < end) {
+    auto end = Steady::now() + limit;
+    while (!done() && Steady::now() < end) {
       pollfd p{source.Queue().ReadyFd(), POLLIN, 0};
       ::poll(&p, 1, 20);
       source.Queue().TakeAll(got_);
@@ -101,20 +102,20 @@ TEST_F(HelperSourceTest, AHelperThatCannotWatchIsNotTakenAndSaysWhy) {
   for (const Case& c : cases) {
     HelperSource source(c.helper);
     std::string why;
-    auto start = Clock::now();
+    auto start = Steady::now();
     EXPECT_FALSE(source.Start(why)) << c.helper;
     EXPECT_NE(why.find(c.said), std::string::npos) << why;
-    EXPECT_LT(Clock::now() - start, 2s) << "a helper that ended is not waited for";
+    EXPECT_LT(Steady::now() - start, 2s) << "a helper that ended is not waited for";
   }
 }
 
 TEST_F(HelperSourceTest, AHelperThatNeverAnswersIsGivenUpAfterItsTime) {
   HelperSource source(FakeHelper("", "exec /bin/sleep 60"), 500);
   std::string why;
-  auto start = Clock::now();
+  auto start = Steady::now();
   EXPECT_FALSE(source.Start(why));
   EXPECT_NE(why.find("no answer"), std::string::npos) << why;
-  EXPECT_LT(Clock::now() - start, 3s);
+  EXPECT_LT(Steady::now() - start, 3s);
 }
 
 TEST_F(HelperSourceTest, AHelperThatEndsStopsAnsweringOrSaysSomethingMalformedIsToldAndStartedAgain) {
@@ -155,9 +156,9 @@ TEST_F(HelperSourceTest, AHelperThatEndsStopsAnsweringOrSaysSomethingMalformedIs
     EXPECT_EQ(reports_[0].kind, SourceReport::WatchChanged);
     EXPECT_NE(reports_[0].detail.find(c.said), std::string::npos) << reports_[0].detail;
     EXPECT_TRUE(Told("已重新启动")) << c.said;
-    auto stop = Clock::now();
+    auto stop = Steady::now();
     source.Stop();
-    EXPECT_LT(Clock::now() - stop, 2s);
+    EXPECT_LT(Steady::now() - stop, 2s);
   }
 }
 
@@ -186,7 +187,7 @@ TEST_F(HelperSourceTest, WhileTheHelperCannotStartInotifyStandsInUntilItCanAgain
   EXPECT_TRUE(Listed(watched + "/seen.txt")) << Reports();
   // Back once the helper starts again; the retry comes within its first pause.
   ::unlink(blocked.c_str());
-  Collect(source, [&] { return Told("全盘监控已恢复"); }, std::chrono::milliseconds(HelperSource::kFirstRetryMs * 4));
+  Collect(source, [&] { return Told("全盘监控已恢复"); }, std::chrono::milliseconds(timing::kHelperFirstRetry.count() * 4));
   EXPECT_TRUE(Told("inotify 停止代替")) << Reports();
   source.Stop();
 }
@@ -259,7 +260,7 @@ TEST_F(HelperSourceTest, TheServiceIsConnectedToAgainWhenItGoesAndARefusalSaysWh
   ASSERT_TRUE(source->Start(why)) << why;
   EXPECT_STREQ(source->Name(), "fanotify (service)");
   Collect(*source, [&] { return Told("已重新连上") && Listed("/tmp/served.txt"); },
-          std::chrono::milliseconds(HelperSource::kFirstRetryMs * 4));
+          std::chrono::milliseconds(timing::kHelperFirstRetry.count() * 4));
   EXPECT_TRUE(Listed("/tmp/served.txt"));
   EXPECT_TRUE(Told("监控服务已退出")) << Reports();
   EXPECT_TRUE(Told("其间由 inotify 监控")) << Reports();
@@ -271,9 +272,9 @@ TEST_F(HelperSourceTest, StoppingEndsAHelperThatStillRuns) {
   HelperSource source(FakeHelper(Ready(), "exec /bin/sleep 60"));
   std::string why;
   ASSERT_TRUE(source.Start(why)) << why;
-  auto stop = Clock::now();
+  auto stop = Steady::now();
   source.Stop();
-  EXPECT_LT(Clock::now() - stop, 2s);
+  EXPECT_LT(Steady::now() - stop, 2s);
   Collect(source, 200ms);
   EXPECT_TRUE(reports_.empty()) << "a stop asked for is no loss";
 }

@@ -1,3 +1,4 @@
+#include "time/Timing.h"
 #include "rules/ActionQueue.h"
 #include "FileHelpers.h"
 #include "TestDir.h"
@@ -20,6 +21,17 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+
+// Gives the queue time until the condition holds; false when it never does.
+template <typename F>
+bool Until(F done, std::chrono::milliseconds limit = 20s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
 
 class ActionQueueTest : public ::testing::Test {
  protected:
@@ -110,25 +122,17 @@ TEST_F(ActionQueueTest, AFileStillBeingWrittenIsActedOnOnceWhenWhole) {
 
   queue_.Submit(Job(in_ + "/dl.bin"));  // the writer's close, say: nothing of its own
   queue_.WaitIdle();
-  std::this_thread::sleep_for(2 * ActionQueue::kRecheck);
+  const std::uint64_t looks = queue_.LooksAtWaiting();
+  ASSERT_TRUE(Until([&] { return queue_.LooksAtWaiting() >= looks + 2; }));
   EXPECT_FALSE(fs::exists(out + "/dl.bin")) << "still being written";
+  EXPECT_EQ(queue_.WaitingCount(), 1u) << "the second event joined the job that waits";
   ASSERT_EQ(::write(writer, "second", 6), 6);
   ::close(writer);
-  for (int i = 0; i < 100 && !fs::exists(out + "/dl.bin"); ++i) std::this_thread::sleep_for(50ms);
-  std::this_thread::sleep_for(2 * ActionQueue::kRecheck);
+  // Once nothing waits and the queue is idle, nothing more can be done.
+  ASSERT_TRUE(Until([&] { return queue_.WaitingCount() == 0; }));
+  queue_.WaitIdle();
   EXPECT_EQ(Read(out + "/dl.bin"), "first second");
   EXPECT_EQ(EntriesIn(out), 2u) << "acted on once";
-}
-
-// Gives the queue time until the condition holds; false when it never does.
-template <typename F>
-bool Until(F done, std::chrono::milliseconds limit = 20s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
 }
 
 // A job waiting for its file keeps the file, not the name: renamed when
@@ -296,7 +300,7 @@ TEST(WholeFileGate, ASharedDownloadIsCopiedAndMovedAcrossFileSystemsOnlyWhole) {
 }
 
 TEST(GatheredNoticesTest, TheFirstAtOnceThenOneAMinuteWithCounts) {
-  using Clock = GatheredNotices::Clock;
+  using Clock = std::chrono::steady_clock;
   GatheredNotices notices;
   const Clock::time_point t0{std::chrono::hours(1)};
   EXPECT_FALSE(notices.Take(t0)) << "nothing gathered";
@@ -332,7 +336,7 @@ TEST(WholeFileWatchTest, WithoutALeaseAFileIsWholeOnceSteady) {
     if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) ::_exit(2);
     WholeFileWatch watch(path);
     for (int i = 0; i < 100; ++i) {
-      if (watch.Check() == WholeFileWatch::State::Whole) {
+      if (watch.Check(std::chrono::steady_clock::now()) == WholeFileWatch::State::Whole) {
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         [[maybe_unused]] ssize_t n = ::write(answers[1], &ms, sizeof ms);
         ::_exit(0);

@@ -1,3 +1,4 @@
+#include "time/Timing.h"
 #include "rules/RuleMatcher.h"
 #include "text/AtomicFile.h"
 #include "TestDir.h"
@@ -21,9 +22,9 @@ class FakeHost : public MatchHost {
     prompts.push_back(title + "/" + text);
   }
   bool CausedByUs(const std::string& path, const std::string& eventName) override {
-    return own.Consume(path, eventName);
+    return own.Consume(path, eventName, std::chrono::steady_clock::now());
   }
-  void Changed(const ActionChange& change) override { own.Remember(change); }
+  void Changed(const ActionChange& change) override { own.Remember(change, std::chrono::steady_clock::now()); }
   RuleList rules;
   std::string lastTarget;
   std::vector<std::string> log, prompts;
@@ -117,7 +118,7 @@ TEST_F(RuleMatcherTest, OwnChangesNeverFireARuleAgain) {
 
 TEST(OwnChanges, EachChangeIsUsedUpByItsOwnEventOfItsKind) {
   OwnChanges own;
-  auto now = OwnChanges::Clock::now();
+  auto now = std::chrono::steady_clock::now();
   own.Remember({ActionChange::FileAppeared, "/t/a.txt", {}}, now);
   own.Remember({ActionChange::FolderAppeared, "/t/tree", {}}, now);
   own.Remember({ActionChange::FileAppeared, "/t/tree/x", {}}, now);
@@ -128,9 +129,9 @@ TEST(OwnChanges, EachChangeIsUsedUpByItsOwnEventOfItsKind) {
   EXPECT_FALSE(own.Consume("/t/tree", "新建文件", now)) << "a folder was made there, not a file";
   EXPECT_TRUE(own.Consume("/t/tree", "新建目录", now));
   EXPECT_FALSE(own.Consume("/t/tree/y", "新建文件", now)) << "nothing covers a whole tree";
-  EXPECT_FALSE(own.Consume("/t/tree/x", "新建文件", now + OwnChanges::kMemory + std::chrono::seconds(1)))
+  EXPECT_FALSE(own.Consume("/t/tree/x", "新建文件", now + timing::kOwnChangeMemory + std::chrono::seconds(1)))
       << "an event handed over long after is not the echo";
-  EXPECT_TRUE(own.Consume("/t/tree/x", "新建文件", now + OwnChanges::kMemory - std::chrono::seconds(1)));
+  EXPECT_TRUE(own.Consume("/t/tree/x", "新建文件", now + timing::kOwnChangeMemory - std::chrono::seconds(1)));
 
   // A move is one rename event or two events; either way both ends go together.
   own.Remember({ActionChange::Renamed, "/in/scan.pdf", "/out/scan.pdf"}, now);

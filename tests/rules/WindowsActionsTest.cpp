@@ -1,6 +1,7 @@
 // The rule actions on Windows, on real folders: numbering, whole copies,
 // read-only files, reparse points, files held open for writing, moves
 // across volumes, UTF-16 names and program starts.
+#include "time/Timing.h"
 #include "platform/OwnTemporary.h"
 #include "platform/windows/Wide.h"
 #include "rules/ActionQueue.h"
@@ -13,6 +14,8 @@
 #include "TestDir.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include <windows.h>
 #include <shellapi.h>
@@ -407,7 +410,12 @@ TEST_F(WindowsActions, AFileHeldOpenForWritingIsCopiedOnlyOnceClosed) {
   ASSERT_TRUE(RuleFires(rule, path, "新建文件"));
   queue.Submit(ActionJob{path, "新建文件", "dl.bin", {}, false, {rule}});
   queue.WaitIdle();
-  std::this_thread::sleep_for(2 * ActionQueue::kRecheck);
+  auto until = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i) std::this_thread::sleep_for(20ms);
+    return done();
+  };
+  const std::uint64_t looks = queue.LooksAtWaiting();
+  ASSERT_TRUE(until([&] { return queue.LooksAtWaiting() >= looks + 2; }));
   EXPECT_TRUE(Names(out_).empty()) << "still being written";
   {
     std::lock_guard lock(mutex);
@@ -417,8 +425,9 @@ TEST_F(WindowsActions, AFileHeldOpenForWritingIsCopiedOnlyOnceClosed) {
   Append(writer, "second");
   ::CloseHandle(writer);
   EXPECT_EQ(LookForWriters(path).answer, WriterLook::NoWriter);
-  for (int i = 0; i < 100 && !Exists(out_ + "\\dl.bin"); ++i) std::this_thread::sleep_for(50ms);
-  std::this_thread::sleep_for(2 * ActionQueue::kRecheck);
+  // Once nothing waits and the queue is idle, nothing more can be done.
+  ASSERT_TRUE(until([&] { return queue.WaitingCount() == 0; }));
+  queue.WaitIdle();
   EXPECT_EQ(Read(out_ + "\\dl.bin"), "first second");
   EXPECT_EQ(Names(out_), std::vector<std::string>{"dl.bin"}) << "acted on once";
   // The queue's end stops every copy in the process; the next test's run again.
@@ -547,7 +556,7 @@ TEST_F(WindowsActions, AFolderIsNeverCopiedOrMovedIntoItself) {
 // of our own changes.
 TEST(WindowsOwnChanges, AnEchoIsKnownWhateverTheLetterCaseAndSeparators) {
   OwnChanges own;
-  const auto now = OwnChanges::Clock::now();
+  const auto now = std::chrono::steady_clock::now();
   own.Remember({ActionChange::FileAppeared, "D:\\Bak\\a.txt", {}}, now);
   own.Remember({ActionChange::Renamed, "D:\\In\\scan.pdf", "D:\\Out\\scan.pdf"}, now);
   EXPECT_FALSE(own.Consume("d:/bak/A.TXT", "删除文件", now));

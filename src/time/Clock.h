@@ -1,0 +1,44 @@
+#pragma once
+// The time that the engine's parts wait by, given to each part rather than
+// read from the system where it is needed: the system's runs by itself, a
+// test's only when the test moves it, so that a test of a wait takes no
+// time and is never late on a loaded machine.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+namespace vantrel {
+
+class Clock {
+ public:
+  using time_point = std::chrono::steady_clock::time_point;
+  using duration = std::chrono::steady_clock::duration;
+
+  virtual ~Clock() = default;
+  virtual time_point Now() const = 0;
+  // Waits on cv, with lock held on its mutex, until ready() holds or the
+  // clock reaches until; says whether ready() holds.
+  virtual bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, time_point until,
+                         const std::function<bool()>& ready) const = 0;
+
+  // The system's steady clock. It holds no state, so one serves everybody.
+  static const Clock& System();
+};
+
+// Stands still until moved. Its start is the system's time when it was
+// made, so that a time point of zero still means "never".
+class ManualClock final : public Clock {
+ public:
+  ManualClock();
+  time_point Now() const override;
+  bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, time_point until,
+                 const std::function<bool()>& ready) const override;
+  void Advance(duration by);
+
+ private:
+  std::atomic<duration::rep> now_;
+};
+
+}  // namespace vantrel
