@@ -37,8 +37,7 @@ Engine::Engine(Options options, EngineFace face)
   // config.ini is read once and then trusted: our own writes update what was
   // read, and the face tells of anybody else's (a watch on the file, SIGHUP),
   // so that a row's colours ask the disk nothing.
-  ReportSettingsChanges(true);
-  vantrel::SettingsFilesChanged();
+  settings_.Config().ReportChanges(true);
   eventLog_->SetConsoleMirror(options_.console);
   // Reports of the actions come back on the face's thread, in order.
   actions_ = std::make_unique<ActionQueue>(ActionOutputs{
@@ -49,7 +48,6 @@ Engine::Engine(Options options, EngineFace face)
 
 Engine::~Engine() {
   Stop();
-  ReportSettingsChanges(false);
 }
 
 bool Engine::StartSource(std::string& error) {
@@ -118,24 +116,24 @@ void Engine::Stop() {
   for (const ActionJob& job : notDone)
     eventLog_->RecordNotice("未执行", job.eventName + " " + EffectivePath(job.path, job.eventName, job.itemName, job.newPath) +
                                           " (程序退出时规则尚未执行)");
-  if (!notDone.empty()) WriteSetting(settings_.File(), "上次退出", "未执行", std::to_string(notDone.size()));
+  if (!notDone.empty()) settings_.Config().Write("上次退出", "未执行", std::to_string(notDone.size()));
   source_.reset();
 }
 
 void Engine::TellActionsNotDoneLastTime() {
-  const std::string text = ReadSetting(settings_.File(), "上次退出", "未执行", "0");
+  const std::string text = settings_.Config().Read("上次退出", "未执行", "0");
   // Only a count this program wrote is told; anything else (an edit, a
   // damaged file) is taken as absent and goes, rather than stay for ever.
   const bool plain = !text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos;
   if (!plain) {
-    WriteSetting(settings_.File(), "上次退出", "未执行", std::nullopt);
+    settings_.Config().Write("上次退出", "未执行", std::nullopt);
     return;
   }
   const std::int64_t count = std::stoll(text);
   if (count <= 0) return;
   eventLog_->LogNotice("未执行", "上次退出时有 " + std::to_string(count) + " 个事件的规则尚未执行, 已记入日志 " +
                                      log_->Directory() + log_->FileName());
-  WriteSetting(settings_.File(), "上次退出", "未执行", "0");
+  settings_.Config().Write("上次退出", "未执行", "0");
 }
 
 // The face's loop.
@@ -395,6 +393,6 @@ void Engine::ClearEvents() {
   colours_.Clear();
 }
 
-void Engine::SettingsFilesChanged() { vantrel::SettingsFilesChanged(); }
+void Engine::SettingsFilesChanged() { settings_.Config().Changed(); }
 
 }  // namespace vantrel

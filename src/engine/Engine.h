@@ -150,7 +150,7 @@ class Engine : private DispatchHost, private EventLogHost {
   // EventLogHost
   bool PromptsOn() const override { return settings_.Get().prompts; }
   bool SaveLogOn() const override { return settings_.Get().saveLog; }
-  std::string ConfigFile() const override { return settings_.File(); }
+  const vantrel::SettingsFile& Config() const override { return settings_.Config(); }
   void ShowPrompt(const std::string& title, const std::string& text) override;
   void ShowErrorPrompt(const std::string& title, const std::string& text) override;
   void RowsAppended() override;

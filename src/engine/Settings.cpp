@@ -16,9 +16,9 @@ const std::string& TypeCaption(DispatchHost::TypeBox box) {
 }
 
 int SettingsStore::Load() {
-  const int error = SettingsFileError(file_);
+  const int error = SettingsFileError(file_.Path());
   auto read = [&](const char* section, const std::string& key, const char* fallback) {
-    return ReadSetting(file_, section, key, fallback) == "真";
+    return file_.Read(section, key, fallback) == "真";
   };
   for (int i = 0; i < DispatchHost::kTypeBoxCount; ++i)
     settings_.types[i] = read(kTypes, TypeCaption(static_cast<DispatchHost::TypeBox>(i)), "真");
@@ -30,7 +30,7 @@ int SettingsStore::Load() {
 }
 
 bool SettingsStore::Write(const char* section, const std::string& key, bool on) {
-  return WriteSetting(file_, section, key, Bool(on));
+  return file_.Write(section, key, Bool(on));
 }
 
 bool SettingsStore::SetType(DispatchHost::TypeBox box, bool on) {
@@ -62,14 +62,14 @@ bool SettingsStore::SetCustomPath(bool on) {
   return Write(kMonitor, "全盘监控", !on) && ok;
 }
 
-std::string SettingsStore::WindowSize() const { return ReadSetting(file_, "程序尺寸", "XY", "1010*800"); }
+std::string SettingsStore::WindowSize() const { return file_.Read("程序尺寸", "XY", "1010*800"); }
 
 bool SettingsStore::SetWindowSize(int width, int height) {
-  return WriteSetting(file_, "程序尺寸", "XY", std::to_string(width) + "*" + std::to_string(height));
+  return file_.Write("程序尺寸", "XY", std::to_string(width) + "*" + std::to_string(height));
 }
 
 bool SettingsStore::SetColour(const char* key, std::uint32_t colour) {
-  return WriteSetting(file_, "日志颜色", std::string(" ") + key, std::to_string(colour));
+  return file_.Write("日志颜色", std::string(" ") + key, std::to_string(colour));
 }
 
 }  // namespace vantrel

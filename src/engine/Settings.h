@@ -4,6 +4,7 @@
 // file changed under the program). Keys are the captions of the window's
 // boxes; booleans are "真" and "假", and only "真" reads as true.
 #include "monitor/EventFilter.h"
+#include "text/IniFile.h"
 
 #include <array>
 #include <string>
@@ -31,7 +32,10 @@ class SettingsStore {
   static constexpr const char* kMonitor = "监控设置";
 
   explicit SettingsStore(std::string file) : file_(std::move(file)) {}
-  const std::string& File() const { return file_; }
+  const std::string& File() const { return file_.Path(); }
+  // config.ini itself, for what else the engine keeps there.
+  SettingsFile& Config() { return file_; }
+  const SettingsFile& Config() const { return file_; }
   const Settings& Get() const { return settings_; }
 
   // Reads every key: a missing key takes its default, as on a first start.
@@ -55,7 +59,7 @@ class SettingsStore {
 
  private:
   bool Write(const char* section, const std::string& key, bool on);
-  std::string file_;
+  SettingsFile file_;
   Settings settings_;
 };
 

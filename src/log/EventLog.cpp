@@ -27,11 +27,11 @@ std::uint32_t EventLog::ColourSetting(const char* key) const {
   const char* fallback = "0";
   for (const ColourKey& k : kColourKeys)
     if (std::string_view(k.key) == key) fallback = k.defaultValue;
-  return static_cast<std::uint32_t>(LeadingInteger(ReadSetting(host_.ConfigFile(), "日志颜色", key, fallback)));
+  return static_cast<std::uint32_t>(LeadingInteger(host_.Config().Read("日志颜色", key, fallback)));
 }
 
 const std::array<std::uint32_t, 5>& EventLog::Colours() {
-  const std::uint64_t generation = SettingsGeneration();
+  const std::uint64_t generation = host_.Config().Generation();
   if (generation == 0 || generation != coloursGeneration_) {
     for (std::size_t k = 0; k < kColourKeys.size(); ++k) colours5_[k] = ColourSetting(kColourKeys[k].key);
     coloursGeneration_ = generation;

@@ -4,6 +4,7 @@
 #include "log/EventList.h"
 #include "log/ListColourStore.h"
 #include "log/LogOutput.h"
+#include "text/IniFile.h"
 
 #include <array>
 #include <cstdint>
@@ -18,7 +19,7 @@ class EventLogHost {
   virtual ~EventLogHost() = default;
   virtual bool PromptsOn() const = 0;  // "托盘提示" ticked
   virtual bool SaveLogOn() const = 0;  // "保存日志" ticked
-  virtual std::string ConfigFile() const = 0;
+  virtual const SettingsFile& Config() const = 0;
   virtual void ShowPrompt(const std::string& title, const std::string& text) = 0;
   // Shown whether or not prompts are on.
   virtual void ShowErrorPrompt(const std::string& title, const std::string& text) = 0;

@@ -85,9 +85,7 @@ class ActionQueue::JobHost : public MatchHost {
   std::optional<std::size_t> putOffAt_;
 };
 
-ActionQueue::ActionQueue(ActionOutputs outputs, const Clock& clock) : outputs_(std::move(outputs)), clock_(clock) {
-  StopCopies(false);
-}
+ActionQueue::ActionQueue(ActionOutputs outputs, const Clock& clock) : outputs_(std::move(outputs)), clock_(clock) {}
 
 ActionQueue::~ActionQueue() { Stop(); }
 
@@ -100,7 +98,7 @@ void ActionQueue::Stop() {
   wake_.notify_all();
   // A large copy in hand is given up rather than waited for: it leaves
   // nothing, and its source stays where it was.
-  StopCopies(true);
+  stopCopies_ = true;
   if (thread_.joinable()) thread_.join();
 }
 
@@ -179,6 +177,7 @@ void ActionQueue::Report(const std::string& text) {
 }
 
 void ActionQueue::Run() {
+  const CopyStop stop(stopCopies_);
   for (;;) {
     ActionJob job;
     {

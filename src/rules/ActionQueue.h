@@ -144,6 +144,8 @@ class ActionQueue {
   // Renames seen since the waiting jobs were last looked at.
   std::vector<std::pair<std::string, std::string>> follows_;
   bool stopping_ = false;
+  // Set by Stop: the copy in hand gives up at its next chunk.
+  std::atomic<bool> stopCopies_{false};
   std::string lastActionTarget_;
   // The thread's own.
   OwnChanges own_;

@@ -21,6 +21,7 @@
 // share modes: the file is not copied or moved while it holds it.
 #include "platform/StoredFile.h"
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -52,10 +53,23 @@ struct ActionChange {
 };
 using ActionChanges = std::function<void(const ActionChange&)>;
 
-// Asks every copy in progress in the process to stop at its next chunk, or
-// lets copies run again: the program is ending and must not wait for a
-// large file. A stopped copy fails with ECANCELED and leaves nothing behind.
-void StopCopies(bool stop);
+// What stops the copies made on this thread at their next chunk, so that
+// an ending program need not wait for a large file: while one lives, a copy
+// on its thread stops once the flag is set. The action queue gives its
+// worker a flag of its own, so one queue's end stops its copies and nobody
+// else's. A stopped copy fails with ECANCELED and leaves nothing behind.
+class CopyStop {
+ public:
+  explicit CopyStop(const std::atomic<bool>& flag);
+  ~CopyStop();
+  CopyStop(const CopyStop&) = delete;
+  CopyStop& operator=(const CopyStop&) = delete;
+  // For the copies' loops: whether this thread's flag is set.
+  static bool Requested();
+
+ private:
+  const std::atomic<bool>* previous_;
+};
 
 // Files (not directories) directly in the directory matching one of the
 // "|"-separated wildcard patterns.

@@ -150,55 +150,53 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
   insert(at, entry);
 }
 
-namespace {
-
-// The parsed file, kept while the file on disk is unchanged: a read costs a
-// stat instead of a parse, and any change (ours are renames, so a new inode;
-// an editor's write changes the time or size) is seen at the next read.
-// While a watch reports every change to the file, a read asks the disk
-// nothing until a change is reported.
-struct CachedFile {
-  std::string path;
-  platform::FileStamp stamp;
-  std::uint64_t generation = 0;
-  std::optional<IniDocument> doc;  // none: the file is missing or unreadable
-};
-
-std::atomic<bool> changesReported{false};
-std::atomic<std::uint64_t> generation{1};
-
-std::optional<std::string> CachedGet(const std::string& path, std::string_view section, std::string_view key) {
-  static std::mutex mutex;
-  static CachedFile cache;
-  std::lock_guard lock(mutex);
-  const std::uint64_t now = generation.load();
-  if (changesReported.load() && cache.path == path && cache.generation == now)
-    return cache.doc ? cache.doc->Get(section, key) : std::nullopt;
-  auto unreadable = [&]() -> std::optional<std::string> {
-    cache = CachedFile{path, {}, now, std::nullopt};
-    return std::nullopt;
-  };
-  std::optional<platform::FileStamp> stamp = platform::StampOf(path);
-  if (!stamp) return unreadable();
-  if (!cache.doc || cache.path != path || cache.stamp != *stamp) {
+std::optional<std::string> SettingsFile::Get(std::string_view section, std::string_view key) const {
+  std::lock_guard lock(mutex_);
+  const std::uint64_t now = generation_.load();
+  // Ours are renames, so a new stamp; an editor's write changes the time or
+  // size: either is seen at the next read.
+  if (!reported_.load() || readAt_ != now) {
+    std::optional<platform::FileStamp> stamp = platform::StampOf(path_);
     std::string bytes;
-    if (ReadStoredFile(path, bytes)) return unreadable();
-    cache = CachedFile{path, *stamp, now, IniDocument::Parse(bytes)};
+    if (!stamp) {
+      doc_.reset();
+    } else if (!doc_ || stamp_ != *stamp) {
+      if (ReadStoredFile(path_, bytes)) {
+        doc_.reset();
+      } else {
+        doc_ = IniDocument::Parse(bytes);
+        stamp_ = *stamp;
+      }
+    }
+    readAt_ = now;
   }
-  cache.generation = now;
-  return cache.doc->Get(section, key);
+  return doc_ ? doc_->Get(section, key) : std::nullopt;
 }
 
-}  // namespace
+std::string SettingsFile::Read(std::string_view section, std::string_view key, std::string_view defaultValue) const {
+  section = TrimLeadingBlanks(section);
+  key = TrimLeadingBlanks(key);
+  if (TrimLeadingBlanks(path_).empty() || section.empty() || key.empty()) return {};
+  auto value = Get(section, key);
+  return value ? *value : std::string(defaultValue);
+}
+
+void SettingsFile::ReportChanges(bool on) {
+  reported_ = on;
+  Changed();
+}
+
+void SettingsFile::Changed() { ++generation_; }
+
+std::uint64_t SettingsFile::Generation() const { return reported_.load() ? generation_.load() : 0; }
 
 std::string ReadSetting(std::string_view file, std::string_view section, std::string_view key,
                         std::string_view defaultValue) {
   file = TrimLeadingBlanks(file);
   section = TrimLeadingBlanks(section);
   key = TrimLeadingBlanks(key);
-  if (file.empty() || section.empty() || key.empty()) return {};
-  auto value = CachedGet(std::string(file), section, key);
-  return value ? *value : std::string(defaultValue);
+  if (file.empty()) return {};
+  return SettingsFile(std::string(file)).Read(section, key, defaultValue);
 }
 
 void IniDocument::Remove(std::string_view section, std::string_view key) {
@@ -209,7 +207,11 @@ void IniDocument::Remove(std::string_view section, std::string_view key) {
 
 bool WriteSetting(std::string_view file, std::string_view section, std::string_view key,
                   std::optional<std::string_view> value) {
-  std::string path(file);
+  return SettingsFile(std::string(file)).Write(section, key, value);
+}
+
+bool SettingsFile::Write(std::string_view section, std::string_view key, std::optional<std::string_view> value) {
+  const std::string& path = path_;
   std::string bytes;
   // A file that exists but cannot be read must not be replaced by one that
   // holds only this key.
@@ -224,18 +226,9 @@ bool WriteSetting(std::string_view file, std::string_view section, std::string_v
     doc.Remove(section, key);
   }
   const bool written = WriteFileAtomically(path, doc.Serialize());
-  SettingsFilesChanged();
+  Changed();
   return written;
 }
-
-void ReportSettingsChanges(bool on) {
-  changesReported = on;
-  SettingsFilesChanged();
-}
-
-void SettingsFilesChanged() { ++generation; }
-
-std::uint64_t SettingsGeneration() { return changesReported.load() ? generation.load() : 0; }
 
 int SettingsFileError(const std::string& file) {
   std::string bytes;

@@ -2,7 +2,11 @@
 // The settings file: an INI text read and written with the matching rules of
 // the platform it came from (section and key names without case, blanks
 // around key names ignored), GB18030 on disk, unknown lines kept as they are.
+#include "platform/StoredFile.h"
+
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,8 +45,7 @@ class IniDocument {
   std::string eol_ = "\r\n";
 };
 
-// Reads one value as the file holds it now (a parse is reused only while the
-// file is unchanged on disk). Leading blanks of the
+// Reads one value as the file holds it now. Leading blanks of the
 // file name, section and key are skipped, and if any of them is then empty
 // the result is empty. A missing file or key gives the default.
 std::string ReadSetting(std::string_view file, std::string_view section, std::string_view key,
@@ -54,15 +57,42 @@ std::string ReadSetting(std::string_view file, std::string_view section, std::st
 bool WriteSetting(std::string_view file, std::string_view section, std::string_view key,
                   std::optional<std::string_view> value);
 
-// A reader whose watch reports every change to the settings files turns this
-// on; reads then ask the disk nothing until SettingsFilesChanged() is called.
-// Off (the default), every read checks the file on disk.
-void ReportSettingsChanges(bool on);
-// A settings file changed on disk (WriteSetting reports its own writes).
-void SettingsFilesChanged();
-// Changes with every reported change; 0 while changes are not reported, so
-// that what is derived from the settings is read again every time.
-std::uint64_t SettingsGeneration();
+// One settings file as its owner reads and writes it: the parse is kept
+// while the file is unchanged on disk, so a read costs a look at the file's
+// stamp, not a parse. An owner whose watch reports every change to the file
+// says so; reads then ask the disk nothing until Changed() is called. Each
+// owner has its own: two engines in one process never share what one read.
+class SettingsFile {
+ public:
+  explicit SettingsFile(std::string path) : path_(std::move(path)) {}
+  const std::string& Path() const { return path_; }
+
+  // As ReadSetting and WriteSetting, on this file; a write is a reported
+  // change by itself.
+  std::string Read(std::string_view section, std::string_view key, std::string_view defaultValue) const;
+  bool Write(std::string_view section, std::string_view key, std::optional<std::string_view> value);
+
+  // Off (the default), every read checks the file on disk.
+  void ReportChanges(bool on);
+  // The file changed on disk.
+  void Changed();
+  // Changes with every reported change; 0 while changes are not reported, so
+  // that what is derived from the file is read again every time.
+  std::uint64_t Generation() const;
+
+ private:
+  std::optional<std::string> Get(std::string_view section, std::string_view key) const;
+
+  std::string path_;
+  std::atomic<bool> reported_{false};
+  std::atomic<std::uint64_t> generation_{1};
+  mutable std::mutex mutex_;
+  // The parse and the stamp of the file it came from; none while the file
+  // is missing or unreadable.
+  mutable std::optional<IniDocument> doc_;
+  mutable platform::FileStamp stamp_{};
+  mutable std::uint64_t readAt_ = 0;
+};
 
 // 0 when the file can be read or does not exist, else why it cannot (a
 // FileError for what is no regular file or too large to be one).

@@ -42,7 +42,17 @@ start_victim() {
   setpriv --reuid="$victim" --regid="$vgid" --clear-groups env -i PATH=/usr/bin:/bin HOME="$work/$victim" \
     QT_QPA_PLATFORM=offscreen "$exe" --home "$1" --watch-backend inotify >/dev/null 2>"$work/err" &
   vpid=$!
-  sleep 1.5
+  # Up once it holds the guard (only the holder writes its process id into
+  # the lock file, wherever the guard had to go) and has made its window,
+  # which is when it sets SIGTERM to end it; or once it has ended.
+  local mask
+  for _ in $(seq 200); do
+    kill -0 "$vpid" 2>/dev/null || return
+    mask=$(awk '$1 == "SigCgt:" { print $2 }' "/proc/$vpid/status" 2>/dev/null)
+    grep -qsx "$vpid" "/tmp/vantrel-$vuid"/*.lock "$1/.vantrel-run"/*.lock && [ -n "$mask" ] &&
+      (((0x$mask >> 14) & 1)) && return
+    sleep 0.05
+  done
 }
 # The socket names a process has bound.
 names_of() {
@@ -63,10 +73,18 @@ names=$(names_of "$vpid")
 kill -TERM "$vpid"; wait "$vpid"
 
 # Another user takes every name the guard used before the program starts.
+k=0
 for n in $names; do
-  as "$attacker" "$probe" bind "$n" >"$work/bind.$RANDOM" 2>&1 &
+  k=$((k + 1))
+  as "$attacker" "$probe" bind "$n" >"$work/bind.$k" 2>&1 &
 done
-sleep 0.5
+# Each squatter says so once it has bound what it could.
+for _ in $(seq 200); do
+  done_binding=1
+  for i in $(seq "$k"); do grep -qs "^bound" "$work/bind.$i" || done_binding=; done
+  [ -n "$done_binding" ] && break
+  sleep 0.05
+done
 start_victim "$home"
 kill -0 "$vpid" 2>/dev/null || fail "another user's squatting kept the program from running: $(cat "$work/err")"
 pkill -u "$attacker"
@@ -74,13 +92,25 @@ pkill -u "$attacker"
 # Another user floods every socket of the running copy.
 names=$(names_of "$vpid")
 before=$(ls "/proc/$vpid/fd" | wc -l)
+k=0
 for n in $names; do
-  (ulimit -n 4096 2>/dev/null; as "$attacker" "$probe" flood "$n" 1100 >"$work/flood" 2>&1) &
+  k=$((k + 1))
+  (ulimit -n 4096 2>/dev/null; as "$attacker" "$probe" flood "$n" 1100 >"$work/flood.$k" 2>&1) &
 done
-sleep 3
+# Measured once every flooder has said how many went through and the
+# program has taken in all that waits on its sockets.
+queued() { ss -x -a -n 2>/dev/null | awk -v names="$names" '
+  BEGIN { n = split(names, list); for (i = 1; i <= n; i++) ours[list[i]] = 1 }
+  ($5 in ours) && $3 + 0 > 0 { found = 1 } END { exit !found }'; }
+for _ in $(seq 200); do
+  flooded=1
+  for i in $(seq "$k"); do grep -qs "^connected" "$work/flood.$i" || flooded=; done
+  [ -n "$flooded" ] && ! queued && break
+  sleep 0.05
+done
 after=$(ls "/proc/$vpid/fd" | wc -l)
 kill -0 "$vpid" 2>/dev/null || fail "the flood ended the program"
-[ "$after" -le $((before + 20)) ] || fail "another user's connections hold $((after - before)) of the program's descriptors ($(cat "$work/flood"))"
+[ "$after" -le $((before + 20)) ] || fail "another user's connections hold $((after - before)) of the program's descriptors ($(cat "$work"/flood.*))"
 pkill -u "$attacker"
 
 # The same home through a link and through a bind mount is the same home.

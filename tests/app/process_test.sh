@@ -12,12 +12,20 @@ export QT_QPA_PLATFORM="offscreen:configfile=$work/screens.json"
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 fail() { echo "FAIL: $*"; exit 1; }
+# True once the process has its own handler for SIGTERM: the program sets it
+# after its window is made, and a SIGTERM before that ends it outright.
+catches_term() {
+  local mask
+  mask=$(awk '$1 == "SigCgt:" { print $2 }' "/proc/$1/status" 2>/dev/null)
+  [ -n "$mask" ] && (((0x$mask >> 14) & 1))
+}
 
 "$exe" --home "$work/home" >"$work/out" 2>"$work/err" &
 pid=$!
-for _ in $(seq 100); do
-  [ -d "$work/home" ] && sleep 1 && break
-  sleep 0.1
+for _ in $(seq 200); do
+  kill -0 "$pid" 2>/dev/null || break
+  [ -d "$work/home" ] && catches_term "$pid" && break
+  sleep 0.05
 done
 kill -0 "$pid" 2>/dev/null || fail "vantrel did not stay up: $(cat "$work/err")"
 kill -TERM "$pid"
@@ -42,9 +50,15 @@ for backend in inotify auto; do
     $'\xb1\xa3\xb4\xe6\xc8\xd5\xd6\xbe=\xd5\xe6' >"$home/config.ini"
   "$exe" --home "$home" --watch-backend "$backend" >"$work/out" 2>"$work/err" &
   pid=$!
-  sleep 2
-  echo "hello" >"$HOME/docs/note.txt"
   log="$home/log/$(date +%Y%m%d)/log.txt"
+  # Watching once a probe file made there is logged; one a second, as the
+  # first may come before the watch does.
+  for i in $(seq 30); do
+    kill -0 "$pid" 2>/dev/null || break
+    : >"$HOME/docs/probe$i"
+    for _ in $(seq 20); do grep -qs "docs/probe" "$log" && break 2; sleep 0.05; done
+  done
+  echo "hello" >"$HOME/docs/note.txt"
   for _ in $(seq 50); do
     [ -f "$log" ] && grep -q "note.txt" "$log" && break
     sleep 0.1

@@ -70,24 +70,43 @@ env -i HOME="$home" XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen PA
   "$bin/vantrel" --home "$home/vantrel" --watch-backend fanotify --console >"$work/out" 2>"$work/err" &
 pid=$!
 pids+=("$pid")
-sleep 3
+# Both watch once a probe file of the user's is told by each: the program
+# on its console, the helper run directly on its pipe. One a second, as the
+# first may come before the watches do.
+for i in $(seq 30); do
+  kill -0 "$pid" 2>/dev/null || break
+  as_user sh -c ": >'$home/probe$i'"
+  for _ in $(seq 20); do
+    grep -q "$home/probe" "$work/err" && grep -qa "$home/probe" "$work/direct" && break 2
+    sleep 0.05
+  done
+done
 kill -0 "$pid" 2>/dev/null || fail "vantrel did not start: $(cat "$work/err")"
+grep -q "$home/probe" "$work/err" || fail "vantrel never told a change: $(cat "$work/err")"
+grep -qa "$home/probe" "$work/direct" || fail "the helper run directly never told a change"
 
 as_user sh -c "echo mine >'$home/docs/mine.txt'"
 echo "root only" >"$work/secret/hidden-name.txt"
 chmod 600 "$work/secret/hidden-name.txt"
 echo "seen" >"$work/public/before-closing.txt"
-sleep 1
+# Closed once both have told the file made while it was open.
+for _ in $(seq 200); do
+  grep -q "before-closing" "$work/err" && grep -qa "before-closing" "$work/direct" && break
+  sleep 0.05
+done
 chmod 700 "$work/public"
 echo "unseen" >"$work/public/after-closing.txt"
 as_user sh -c "echo last >'$home/docs/last.txt'"
 
 log="$home/vantrel/log/$(date +%Y%m%d)/log.txt"
-for _ in $(seq 100); do
-  [ -f "$log" ] && grep -q "last.txt" "$log" && break
-  sleep 0.1
+# Both tell changes in order: once each has told the last, whatever came
+# before it has been told or left out, and its copy rule has had its turn.
+for _ in $(seq 200); do
+  [ -f "$log" ] && grep -q "last.txt" "$log" && grep -qa "last.txt" "$work/direct" &&
+    [ "$(cat "$home/copies/mine.txt" 2>/dev/null)" = "mine" ] &&
+    [ "$(cat "$home/copies/last.txt" 2>/dev/null)" = "last" ] && break
+  sleep 0.05
 done
-sleep 1
 kill -TERM "$pid"
 wait "$pid" || fail "exit code $? after SIGTERM: $(cat "$work/err")"
 listed=$(iconv -f GB18030 -t UTF-8 "$log" 2>/dev/null; cat "$work/err")

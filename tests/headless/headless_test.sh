@@ -16,9 +16,9 @@ fail() { echo "FAIL: $*"; [ -f "$work/err" ] && tail -20 "$work/err"; exit 1; }
 
 if ldd "$exe" | grep -qi 'libQt'; then fail "the program links Qt: $(ldd "$exe" | grep -i qt)"; fi
 
-# Waits until the console shows a record with the text.
+# Waits until the console shows a record with the text, 10 s unless told.
 wait_for() {
-  for _ in $(seq 200); do
+  for _ in $(seq "${2:-200}"); do
     grep -q -- "$1" "$work/err" 2>/dev/null && return 0
     sleep 0.05
   done
@@ -36,17 +36,19 @@ for backend in inotify fanotify; do
   : >"$work/err"
   "$exe" --home "$home" --watch-backend "$backend" --console 2>"$work/err" &
   pid=$!
-  sleep 0.5
+  # The watch is in place once a probe folder's creation is recorded; one
+  # probe a second, as the first may come before the watch does. A program
+  # that ends meanwhile did not stay up.
+  for i in $(seq 40); do
+    kill -0 "$pid" 2>/dev/null || break
+    mkdir "$in/.probe$i"
+    wait_for ".probe$i" 20 && break
+  done
   if ! kill -0 "$pid" 2>/dev/null; then
     [ "$backend" = fanotify ] && grep -q fanotify "$work/err" && { echo "note: fanotify cannot run here; skipped"; continue; }
     fail "$backend: the program did not stay up"
   fi
-  # The watch is in place once a probe folder's creation is recorded.
-  for i in $(seq 20); do
-    mkdir "$in/.probe$i"
-    wait_for ".probe$i" && break
-  done
-  wait_for ".probe" || fail "$backend: changes never reached the program"
+  wait_for ".probe" 1 || fail "$backend: changes never reached the program"
 
   echo "report" >"$in/a.txt"
   for _ in $(seq 200); do [ -f "$out/a.txt" ] && [ -f "$ran/a.txt" ] && break; sleep 0.05; done
@@ -57,10 +59,15 @@ for backend in inotify fanotify; do
   # A rule added to data.jl while it runs counts after SIGHUP.
   "$write_rules" "$home/data.jl" 新建文件 "$in" "【复制文件】$out" 新建文件 "$in" "【复制文件】$out-2"
   kill -HUP "$pid"
-  sleep 0.3
-  echo "second" >"$in/b.txt"
-  for _ in $(seq 200); do [ -f "$out-2/b.txt" ] && break; sleep 0.05; done
-  [ "$(cat "$out-2/b.txt" 2>/dev/null)" = second ] || fail "$backend: the rule added meanwhile did not act after SIGHUP"
+  # A file made before the reload took effect meets the old rules only, so
+  # another is made every half second until the new rule copies one.
+  reloaded() { local f; for f in "$out-2"/b-*.txt; do [ -f "$f" ] && return 0; done; return 1; }
+  for i in $(seq 40); do
+    echo "second" >"$in/b-$i.txt"
+    for _ in $(seq 10); do reloaded && break 2; sleep 0.05; done
+  done
+  copy=$(ls "$out-2"/b-*.txt 2>/dev/null | head -1)
+  [ -n "$copy" ] && [ "$(cat "$copy")" = second ] || fail "$backend: the rule added meanwhile did not act after SIGHUP"
   kill -0 "$pid" || fail "$backend: SIGHUP ended the program"
 
   # One guard for both faces: the window refuses to start on this home and
@@ -72,7 +79,19 @@ for backend in inotify fanotify; do
   # SIGTERM during a large copy: nothing half-made stays, and the end is 0.
   head -c 1500000000 /dev/zero >"$in/big.bin"
   wait_for "big.bin" || fail "$backend: the large file was not listed"
-  sleep 0.2
+  # Under way once the program holds an unnamed file open in a target
+  # folder (the copy is written so where the file system allows) or its
+  # named temporary is there; on a disk fast enough a copy may be whole.
+  copying() {
+    local fd target
+    for fd in /proc/"$pid"/fd/*; do
+      target=$(readlink "$fd" 2>/dev/null) || continue
+      case $target in "$out/#"*" (deleted)" | "$out-2/#"*" (deleted)") return 0 ;; esac
+    done
+    [ -n "$(find "$out" "$out-2" -maxdepth 1 \( -name '.vantrel-????????' -o -name big.bin \) -print -quit)" ]
+  }
+  for _ in $(seq 400); do copying && break; sleep 0.05; done
+  copying || fail "$backend: the large copy never began"
   kill -TERM "$pid"
   wait "$pid"
   rc=$?
@@ -94,7 +113,14 @@ home="$work/home-window"
 mkdir -p "$home"
 "$window" --home "$home" --watch-backend inotify >/dev/null 2>&1 &
 wpid=$!
-sleep 1.5
+# The window holds the home once its process id is in the guard's lock
+# file: only the holder writes it there.
+for _ in $(seq 200); do
+  kill -0 "$wpid" 2>/dev/null || fail "the window did not stay up"
+  grep -qsx "$wpid" "$XDG_RUNTIME_DIR"/vantrel/*.lock && break
+  sleep 0.05
+done
+grep -qsx "$wpid" "$XDG_RUNTIME_DIR"/vantrel/*.lock || fail "the window never took its home's guard"
 "$exe" --home "$home" --watch-backend inotify 2>"$work/second"
 rc=$?
 kill -TERM "$wpid"; wait "$wpid"

@@ -20,13 +20,14 @@ class FakeHost : public EventLogHost {
  public:
   bool PromptsOn() const override { return prompts; }
   bool SaveLogOn() const override { return saveLog; }
-  std::string ConfigFile() const override { return config; }
+  const SettingsFile& Config() const override { return config; }
   void ShowPrompt(const std::string& title, const std::string& text) override { shown.emplace_back(title, text); }
   void ShowErrorPrompt(const std::string& title, const std::string& text) override { errors.emplace_back(title, text); }
   void RowsAppended() override { ++appended; }
   void RowsRecoloured() override { ++recoloured; }
   bool prompts = true, saveLog = true;
-  std::string config;
+  SettingsFile config;
+  explicit FakeHost(std::string configFile) : config(std::move(configFile)) {}
   std::vector<std::pair<std::string, std::string>> shown, errors;
   int appended = 0, recoloured = 0;
 };
@@ -34,9 +35,6 @@ class FakeHost : public EventLogHost {
 class EventLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/vantrel-log-XXXXXX";
-    dir_ = ::mkdtemp(templ);
-    host_.config = dir_ + "/config.ini";
     SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 9, 42}; });
     log_.SetLogFile(dir_ + "/log/20210801", "log");
   }
@@ -49,8 +47,12 @@ class EventLogTest : public ::testing::Test {
     ReadWholeFile(dir_ + "/log/20210801/log.txt", bytes);
     return bytes;
   }
-  std::string dir_;
-  FakeHost host_;
+  static std::string MadeDir() {
+    char templ[] = "/tmp/vantrel-log-XXXXXX";
+    return ::mkdtemp(templ);
+  }
+  std::string dir_ = MadeDir();
+  FakeHost host_{dir_ + "/config.ini"};
   EventList list_;
   ListColourStore colours_;
   LogOutput log_{"/nonexistent"};
@@ -138,8 +140,8 @@ TEST_F(EventLogTest, RecolouringReadsTheSettingsAgainAndTellsRowsByTheirMark) {
   events_.AddEventRow("a", "新建文件", "/a");
   events_.AddEventRow("【odd", "新建文件", "/b");
   events_.LogAction("移动文件】/c");
-  ASSERT_TRUE(WriteSetting(host_.config, "日志颜色", " 类型", "65280"));
-  ASSERT_TRUE(WriteSetting(host_.config, "日志颜色", " 执行", "abc"));
+  ASSERT_TRUE(host_.config.Write("日志颜色", " 类型", "65280"));
+  ASSERT_TRUE(host_.config.Write("日志颜色", " 执行", "abc"));
   events_.RecolourRows();
   EXPECT_EQ(colours_.CellColourAt(0, 2)->text, 65280u);
   EXPECT_EQ(colours_.CellColourAt(1, 2)->text, 0u) << "a name starting with 【 is taken for an action row";

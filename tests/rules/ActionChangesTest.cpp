@@ -39,7 +39,6 @@ struct Told {
 class ActionChangesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    StopCopies(false);
     fs::create_directories(dir_ + "/in");
     fs::create_directories(dir_ + "/out");
   }

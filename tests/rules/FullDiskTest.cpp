@@ -106,7 +106,8 @@ class PromptsOnly : public EventLogHost {
  public:
   bool PromptsOn() const override { return false; }
   bool SaveLogOn() const override { return true; }
-  std::string ConfigFile() const override { return "/nonexistent/config.ini"; }
+  const SettingsFile& Config() const override { return config; }
+  SettingsFile config{"/nonexistent/config.ini"};
   void ShowPrompt(const std::string&, const std::string& text) override { shown.push_back(text); }
   void ShowErrorPrompt(const std::string&, const std::string& text) override { shown.push_back(text); }
   void RowsAppended() override {}

@@ -28,8 +28,6 @@ namespace fs = std::filesystem;
 class TreeActionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // An action queue that ended earlier in this process stopped all copies.
-    StopCopies(false);
     fs::create_directories(dir_ + "/in/keep");
     fs::create_directories(dir_ + "/in/sub");
     fs::create_directories(dir_ + "/out");

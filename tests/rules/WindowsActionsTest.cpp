@@ -199,9 +199,11 @@ TEST_F(WindowsActions, ACopyIsWholeIdenticalAndKeepsAttributesAndTime) {
 
 TEST_F(WindowsActions, AStoppedCopyFailsAndLeavesNothing) {
   Put(in_ + "\\a.bin", std::string(3 << 20, 'a'));
-  StopCopies(true);
-  ActionResult r = CopyFileAction(in_ + "\\a.bin", out_, in_);
-  StopCopies(false);
+  std::atomic<bool> stopped{true};
+  ActionResult r = [&] {
+    const CopyStop stop(stopped);
+    return CopyFileAction(in_ + "\\a.bin", out_, in_);
+  }();
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.code, ECANCELED);
   EXPECT_TRUE(Names(out_).empty());
@@ -430,9 +432,7 @@ TEST_F(WindowsActions, AFileHeldOpenForWritingIsCopiedOnlyOnceClosed) {
   queue.WaitIdle();
   EXPECT_EQ(Read(out_ + "\\dl.bin"), "first second");
   EXPECT_EQ(Names(out_), std::vector<std::string>{"dl.bin"}) << "acted on once";
-  // The queue's end stops every copy in the process; the next test's run again.
   queue.Stop();
-  StopCopies(false);
 }
 
 // A second volume: Wine shows the Linux root as Z:, where /dev/shm is a
@@ -476,9 +476,11 @@ TEST_F(WindowsActions, AMoveAcrossVolumesCopiesWholeThenRemovesTheSource) {
 
   // Stopped midway, the copy goes and the source stays.
   Put(in_ + "\\s.bin", content);
-  StopCopies(true);
-  r = MoveFileAction(in_ + "\\s.bin", away, in_);
-  StopCopies(false);
+  {
+    std::atomic<bool> stopped{true};
+    const CopyStop stop(stopped);
+    r = MoveFileAction(in_ + "\\s.bin", away, in_);
+  }
   EXPECT_EQ(r.code, ECANCELED) << r.error;
   EXPECT_TRUE(Exists(in_ + "\\s.bin"));
   EXPECT_FALSE(Exists(away + "\\s.bin"));

@@ -39,27 +39,35 @@ TEST_F(IniFileTest, SectionsAndKeysMatchWithoutCaseOrSurroundingBlanks) {
 }
 
 // While a watch reports changes, reads trust the parse they have; a
-// reported change, or one of our own writes, is read at once.
+// reported change, or one of our own writes, is read at once. Each owner's
+// file is its own: another's reports change nothing here.
 TEST_F(IniFileTest, ReportedChangesAloneMakeReadsLookAtTheDiskAgain) {
-  ASSERT_TRUE(WriteSetting(file_, "日志颜色", "时间", "1"));
-  ReportSettingsChanges(true);
-  const std::uint64_t before = SettingsGeneration();
+  SettingsFile settings(file_), other(file_);
+  ASSERT_TRUE(settings.Write("日志颜色", "时间", "1"));
+  settings.ReportChanges(true);
+  other.ReportChanges(true);
+  const std::uint64_t before = settings.Generation();
   EXPECT_NE(before, 0u);
-  EXPECT_EQ(ReadSetting(file_, "日志颜色", "时间", "0"), "1");
+  EXPECT_EQ(settings.Read("日志颜色", "时间", "0"), "1");
+  EXPECT_EQ(other.Read("日志颜色", "时间", "0"), "1");
   WriteFileAtomically(file_, Utf8ToGb18030("[日志颜色]\r\n时间=2\r\n"));
-  EXPECT_EQ(ReadSetting(file_, "日志颜色", "时间", "0"), "1") << "no change reported yet: nothing asked of the disk";
-  SettingsFilesChanged();
-  EXPECT_GT(SettingsGeneration(), before);
-  EXPECT_EQ(ReadSetting(file_, "日志颜色", "时间", "0"), "2");
-  ASSERT_TRUE(WriteSetting(file_, "日志颜色", "时间", "3"));
-  EXPECT_EQ(ReadSetting(file_, "日志颜色", "时间", "0"), "3") << "our own write is reported by itself";
+  EXPECT_EQ(settings.Read("日志颜色", "时间", "0"), "1") << "no change reported yet: nothing asked of the disk";
+  other.Changed();
+  EXPECT_EQ(settings.Generation(), before) << "another owner's report is not this one's";
+  EXPECT_EQ(settings.Read("日志颜色", "时间", "0"), "1");
+  EXPECT_EQ(other.Read("日志颜色", "时间", "0"), "2");
+  settings.Changed();
+  EXPECT_GT(settings.Generation(), before);
+  EXPECT_EQ(settings.Read("日志颜色", "时间", "0"), "2");
+  ASSERT_TRUE(settings.Write("日志颜色", "时间", "3"));
+  EXPECT_EQ(settings.Read("日志颜色", "时间", "0"), "3") << "our own write is reported by itself";
   std::filesystem::remove(PathFromUtf8(file_));
-  SettingsFilesChanged();
-  EXPECT_EQ(ReadSetting(file_, "日志颜色", "时间", "0"), "0") << "a removed file reads as defaults";
-  ReportSettingsChanges(false);
-  EXPECT_EQ(SettingsGeneration(), 0u);
+  settings.Changed();
+  EXPECT_EQ(settings.Read("日志颜色", "时间", "0"), "0") << "a removed file reads as defaults";
+  settings.ReportChanges(false);
+  EXPECT_EQ(settings.Generation(), 0u);
   WriteFileAtomically(file_, Utf8ToGb18030("[日志颜色]\r\n时间=4\r\n"));
-  EXPECT_EQ(ReadSetting(file_, "日志颜色", "时间", "0"), "4") << "unreported, every read checks the file";
+  EXPECT_EQ(settings.Read("日志颜色", "时间", "0"), "4") << "unreported, every read checks the file";
 }
 
 TEST_F(IniFileTest, MissingFileKeyOrNamesGiveTheDefaultOrNothing) {

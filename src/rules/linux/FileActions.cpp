@@ -109,15 +109,13 @@ bool SameContent(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-std::atomic<bool> copiesStopped{false};
-
 // The kernel copies (and shares blocks where the file system can); plain
 // reads and writes where it cannot. In chunks, so that a stop is heard.
 int CopyData(int in, int out) {
   bool kernel = true;
   std::vector<char> buf;
   for (;;) {
-    if (copiesStopped.load(std::memory_order_relaxed)) return ECANCELED;
+    if (CopyStop::Requested()) return ECANCELED;
     if (kernel) {
       ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{64} << 20, 0);
       if (n > 0) continue;
@@ -834,7 +832,6 @@ ActionResult DropLinkedSource(const std::string& path, int dir, const std::strin
 
 }  // namespace
 
-void StopCopies(bool stop) { copiesStopped = stop; }
 
 std::size_t CountMatchingFiles(const std::string& directory, std::string_view patterns) {
   UniqueFd dir;

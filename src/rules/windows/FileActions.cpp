@@ -229,14 +229,12 @@ Error RenameInto(HANDLE file, HANDLE dir, const std::string& name, bool replace)
   return status < 0 ? StatusError(status) : Error{};
 }
 
-std::atomic<bool> copiesStopped{false};
-
 // Chunked, so that a stop is heard; CopyFileEx would neither be stopped
 // under Wine nor refuse a reparse point midway.
 Error CopyData(HANDLE in, HANDLE out) {
   std::vector<char> buffer(std::size_t{1} << 20);
   for (;;) {
-    if (copiesStopped.load(std::memory_order_relaxed)) return Own(ECANCELED);
+    if (CopyStop::Requested()) return Own(ECANCELED);
     DWORD n = 0;
     if (!::ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr)) return LastError();
     if (n == 0) return {};
@@ -615,7 +613,6 @@ ActionResult MoveFileAcross(const std::string& path, HANDLE dir, const std::stri
 
 }  // namespace
 
-void StopCopies(bool stop) { copiesStopped = stop; }
 
 std::size_t CountMatchingFiles(const std::string& directory, std::string_view patterns) {
   std::size_t count = 0;
