@@ -4,7 +4,6 @@
 // files made by another process, as a user's files are (changes made by the
 // program's own process never fire its rules).
 #include "engine/Engine.h"
-#include "engine/ProgramDir.h"
 #include "rules/RuleFile.h"
 #include "text/AtomicFile.h"
 
@@ -51,7 +50,6 @@ struct CopyRuleSetup {
     dst = base + "/dst";
     std::filesystem::create_directories(src);
     std::filesystem::create_directories(dst);
-    SetProgramDirForTesting(home);
     SaveRuleFile(home + "/data.jl", {{"新建文件", src, "【复制文件】" + dst, true}});
   }
   ~CopyRuleSetup() {

@@ -10,8 +10,8 @@
 namespace vantrel::bench {
 
 // The window on the rule, once its change source has settled on the folders.
-inline std::unique_ptr<MainWindow> StartWindow(WatchBackend backend) {
-  auto window = std::make_unique<MainWindow>(MainWindow::Options{backend, nullptr});
+inline std::unique_ptr<MainWindow> StartWindow(const std::string& home, WatchBackend backend) {
+  auto window = std::make_unique<MainWindow>(MainWindow::Options{home, backend, nullptr});
   if (!window->OnMainWindowCreated()) return nullptr;
   window->show();
   for (auto t = Steady::now(); Since(t) < 0.5;) QApplication::processEvents(QEventLoop::AllEvents, 50);

@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   Application app(argc, argv);
   CopyRuleSetup setup("ui");
   const std::string src = setup.src, dst = setup.dst;
-  std::unique_ptr<MainWindow> started = StartWindow(backend);
+  std::unique_ptr<MainWindow> started = StartWindow(setup.home, backend);
   if (!started) return 1;
   MainWindow& window = *started;
   const auto start = Steady::now();

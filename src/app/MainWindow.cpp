@@ -7,7 +7,6 @@
 #include "app/RuleListModel.h"
 #include "app/StatusLine.h"
 #include "app/ViewHelpers.h"
-#include "engine/ProgramDir.h"
 #include "log/FormatTime.h"
 #include "skin/Skin.h"
 #include "support/Desktop.h"
@@ -43,7 +42,7 @@ MainWindow::MainWindow(Options options, QWidget* parent)
     : QWidget(parent), options_(std::move(options)), tray_(new TrayIcon(this)) {
   setObjectName("MainWindow");
   Engine::Options engine;
-  engine.home = ProgramDir();
+  engine.home = options_.home;
   engine.backend = options_.backend;
   engine.console = options_.console;
   if (options_.sourceFactory)

@@ -30,6 +30,8 @@ class MainWindow : public QWidget {
  public:
   using SourceFactory = std::function<std::unique_ptr<ChangeSource>(std::string& error)>;
   struct Options {
+    // The program's folder (ChooseProgramDir).
+    std::string home;
     WatchBackend backend = WatchBackend::Auto;
     // Tests give a started source of their own; otherwise the backend decides.
     SourceFactory sourceFactory;

@@ -54,23 +54,24 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
-  if (!InitProgramDir(line->home, error)) {
+  const std::optional<std::string> home = ChooseProgramDir(line->home, error);
+  if (!home) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
 
-  SingleInstance instance(ProgramDir());
+  SingleInstance instance(*home);
   if (!SingleInstance::DebuggerAttached() && !instance.Acquire()) {
     // Which program holds the home: the window, or the one without a window.
     const std::string running = instance.RunningKind().empty() ? "vantrel" : instance.RunningKind();
     Dialogs::Tell(nullptr, "友情提醒:",
-                  QString::fromStdString("程序已运行,无需重复运行!\n(" + running + " 正在使用 " + ProgramDir() + ")"),
+                  QString::fromStdString("程序已运行,无需重复运行!\n(" + running + " 正在使用 " + *home + ")"),
                   Dialogs::Icon::Information);
     instance.AskFirstToComeForward();
     return 0;
   }
 
-  MainWindow window(MainWindow::Options{line->backend, nullptr, line->console});
+  MainWindow window(MainWindow::Options{*home, line->backend, nullptr, line->console});
   QObject::connect(&instance, &SingleInstance::ComeForwardRequested, &window, [&window] { window.ComeForward(); });
 
   // SIGINT and SIGTERM end the program the way "退出程序" does.

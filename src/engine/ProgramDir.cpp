@@ -8,11 +8,6 @@
 namespace vantrel {
 namespace {
 
-std::string& Dir() {
-  static std::string dir;
-  return dir;
-}
-
 std::string Absolute(const std::string& path) {
   if (IsAbsolutePath(path)) return CleanPath(path);
   return CleanPath(JoinPath(platform::CurrentFolder(), path));
@@ -24,11 +19,7 @@ bool Exists(const std::string& path) { return platform::StampOf(path).has_value(
 
 std::string UserHome() { return platform::UserHome(); }
 
-const std::string& ProgramDir() { return Dir(); }
-
-void SetProgramDirForTesting(const std::string& dir) { Dir() = dir; }
-
-bool InitProgramDir(const std::optional<std::string>& home, std::string& error) {
+std::optional<std::string> ChooseProgramDir(const std::optional<std::string>& home, std::string& error) {
   std::string dir;
   if (home) {
     dir = *home;
@@ -44,12 +35,9 @@ bool InitProgramDir(const std::optional<std::string>& home, std::string& error) 
   dir = Absolute(dir);
   if (!EnsureDirectoryPath(dir)) {
     error = "vantrel: cannot create the directory " + dir;
-    return false;
+    return std::nullopt;
   }
-  Dir() = dir;
-  return true;
+  return dir;
 }
-
-std::string ConfigFilePath() { return JoinPath(ProgramDir(), "config.ini"); }
 
 }  // namespace vantrel

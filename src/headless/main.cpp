@@ -31,21 +31,23 @@ int main(int argc, char** argv) {
     Say(kHeadlessUsage, false);
     return 0;
   }
-  if (!InitProgramDir(line->home, error)) {
+  const std::optional<std::string> chosen = ChooseProgramDir(line->home, error);
+  if (!chosen) {
     Say(error);
     return 1;
   }
+  const std::string& home = *chosen;
   // The window and this program share one guard: on one home one of them runs.
-  InstanceGuard guard(ProgramDir(), "vantrel-headless");
+  InstanceGuard guard(home, "vantrel-headless");
   const InstanceGuard::Result held = guard.Acquire(error);
 #ifdef _WIN32
   if (line->quit || line->reload) {
     if (held != InstanceGuard::Result::Running) {
-      Say("vantrel-headless: 没有程序在使用 " + ProgramDir());
+      Say("vantrel-headless: 没有程序在使用 " + home);
       return 1;
     }
     if (!guard.Ask(line->quit ? InstanceGuard::Request::Quit : InstanceGuard::Request::Reload)) {
-      Say("vantrel-headless: " + ProgramDir() + " 上运行的 " + guard.RunningKind() + " 不接受这个请求");
+      Say("vantrel-headless: " + home + " 上运行的 " + guard.RunningKind() + " 不接受这个请求");
       return 1;
     }
     // Ending may take as long as an action in hand: a large copy stops at
@@ -60,7 +62,7 @@ int main(int argc, char** argv) {
   switch (held) {
     case InstanceGuard::Result::Running:
       Say("vantrel-headless: 程序已运行,无需重复运行! (" +
-          (guard.RunningKind().empty() ? std::string("vantrel") : guard.RunningKind()) + " 正在使用 " + ProgramDir() +
+          (guard.RunningKind().empty() ? std::string("vantrel") : guard.RunningKind()) + " 正在使用 " + home +
           ")");
       return 0;
     case InstanceGuard::Result::Unguarded:
@@ -69,7 +71,7 @@ int main(int argc, char** argv) {
     case InstanceGuard::Result::Acquired:
       break;
   }
-  Headless program({ProgramDir(), line->backend, line->console, nullptr});
+  Headless program({home, line->backend, line->console, nullptr});
   if (!program.Start(error)) {
     Say("vantrel-headless: 注册shell监视函数失败！ " + error);
     return 1;

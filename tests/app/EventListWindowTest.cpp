@@ -2,7 +2,6 @@
 // prompts, the log file and the list's commands.
 #include "app/EventListModel.h"
 #include "app/MainWindow.h"
-#include "engine/ProgramDir.h"
 #include "log/Clock.h"
 #include "monitor/ScriptedSource.h"
 #include "FileHelpers.h"
@@ -35,7 +34,6 @@ class EventListWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(home_.isValid());
-    SetProgramDirForTesting(Home());
     Dialogs::CaptureForTesting(true);
     SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 9, 42}; });
   }
@@ -52,7 +50,7 @@ class EventListWindowTest : public ::testing::Test {
   }
 
   void Start() {
-    window_ = std::make_unique<MainWindow>(ScriptedOptions(source_));
+    window_ = std::make_unique<MainWindow>(ScriptedOptions(Home(), source_));
     window_->Tray().RecordPromptsForTesting(true);
     window_->Tray().SetPresenterForTesting([this](const TrayIcon::Prompt& p) { presented_.push_back(p); });
     ASSERT_TRUE(window_->OnMainWindowCreated());

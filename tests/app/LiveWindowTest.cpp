@@ -2,7 +2,6 @@
 // way programs change them: what happens on disk reaches the list and the
 // rules, and the rules' own actions silence nobody.
 #include "app/MainWindow.h"
-#include "engine/ProgramDir.h"
 #include "FileHelpers.h"
 #include "log/EventList.h"
 #include "log/EventLog.h"
@@ -37,9 +36,9 @@ class LiveWindowTest : public ::testing::TestWithParam<WatchBackend> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(home_.isValid() && files_.isValid());
-    SetProgramDirForTesting(home_.path().toStdString());
     Dialogs::CaptureForTesting(true);
     MainWindow::Options options;
+    options.home = home_.path().toStdString();
     options.backend = GetParam();
     window_ = std::make_unique<MainWindow>(options);
     window_->Tray().RecordPromptsForTesting(true);

@@ -1,5 +1,4 @@
 #include "app/MainWindow.h"
-#include "engine/ProgramDir.h"
 #include "app/RuntimeError.h"
 #include "monitor/ScriptedSource.h"
 #include "WindowTestSupport.h"
@@ -34,7 +33,6 @@ class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(home_.isValid());
-    SetProgramDirForTesting(home_.path().toStdString());
     Dialogs::CaptureForTesting(true);
   }
   void TearDown() override {
@@ -48,7 +46,7 @@ class MainWindowTest : public ::testing::Test {
   std::string Read(const char* section, const char* key) { return ReadSetting(Config(), section, key, "<missing>"); }
 
   MainWindow& Start(bool sourceStarts = true) {
-    window_ = std::make_unique<MainWindow>(ScriptedOptions(source_, sourceStarts));
+    window_ = std::make_unique<MainWindow>(ScriptedOptions(home_.path().toStdString(), source_, sourceStarts));
     started_ = window_->OnMainWindowCreated();
     if (started_) window_->show();
     QApplication::processEvents();
@@ -300,6 +298,7 @@ TEST_F(MainWindowTest, WhenWholeDiskWatchingCannotStartTheMessageSaysHowToInstal
                             "the watch helper: lacks CAP_SYS_ADMIN and CAP_DAC_READ_SEARCH",
                             "inotify: inotify_init1: Too many open files"}) {
     MainWindow::Options options;
+    options.home = home_.path().toStdString();
     options.sourceFactory = [error](std::string& why) -> std::unique_ptr<ChangeSource> {
       why = error;
       return nullptr;

@@ -1,7 +1,6 @@
 // One stream of changes through the window and through the program without
 // a window: the same log, byte for byte, and the same files in the targets.
 #include "app/MainWindow.h"
-#include "engine/ProgramDir.h"
 #include "headless/Headless.h"
 #include "log/Clock.h"
 #include "monitor/ScriptedSource.h"
@@ -82,10 +81,9 @@ TEST_F(ParityTest, TheWindowAndTheProgramWithoutOneLogAndActAlike) {
   const std::string windowHome = temp_.Path() + "/window", headlessHome = temp_.Path() + "/headless";
   MakeTree();
   MakeHome(windowHome);
-  SetProgramDirForTesting(windowHome);
   {
     ScriptedSource* source = nullptr;
-    MainWindow window(ScriptedOptions(source));
+    MainWindow window(ScriptedOptions(windowHome, source));
     ASSERT_TRUE(window.OnMainWindowCreated());
     for (const ChangeNotification& n : Stream()) {
       Change(n);

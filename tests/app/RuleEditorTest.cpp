@@ -1,7 +1,6 @@
 // The rule editor as the user meets it: its controls, checks, pickers,
 // drops, and what each add or modify leaves in data.jl.
 #include "app/MainWindow.h"
-#include "engine/ProgramDir.h"
 #include "FileHelpers.h"
 #include "rules/RuleFile.h"
 #include "support/Dialogs.h"
@@ -38,9 +37,8 @@ class RuleEditorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(home_.isValid());
-    SetProgramDirForTesting(Home());
     Dialogs::CaptureForTesting(true);
-    window_ = std::make_unique<MainWindow>(ScriptedOptions(source_));
+    window_ = std::make_unique<MainWindow>(ScriptedOptions(Home(), source_));
     window_->Tray().RecordPromptsForTesting(true);
     ASSERT_TRUE(window_->OnMainWindowCreated());
     window_->show();

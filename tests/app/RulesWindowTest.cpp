@@ -2,7 +2,6 @@
 // on accepted events and listed as action rows.
 #include "app/EventListModel.h"
 #include "app/MainWindow.h"
-#include "engine/ProgramDir.h"
 #include "log/Clock.h"
 #include "monitor/ScriptedSource.h"
 #include "FileHelpers.h"
@@ -36,7 +35,6 @@ class RulesWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(home_.isValid() && files_.isValid());
-    SetProgramDirForTesting(Home());
     Dialogs::CaptureForTesting(true);
     SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 9, 0}; });
     fs::create_directories(Files() + "/in");
@@ -51,7 +49,7 @@ class RulesWindowTest : public ::testing::Test {
   std::string Files() const { return files_.path().toStdString(); }
 
   void Start() {
-    window_ = std::make_unique<MainWindow>(ScriptedOptions(source_));
+    window_ = std::make_unique<MainWindow>(ScriptedOptions(Home(), source_));
     window_->Tray().RecordPromptsForTesting(true);
     ASSERT_TRUE(window_->OnMainWindowCreated());
     window_->show();

@@ -3,7 +3,6 @@
 // server with a window manager and a tray.
 #include "app/Application.h"
 #include "app/MainWindow.h"
-#include "engine/ProgramDir.h"
 #include "monitor/ScriptedSource.h"
 #include "ui/RuleEditorWindow.h"
 
@@ -47,13 +46,13 @@ int main(int argc, char** argv) {
   const QString out = QString::fromLocal8Bit(argv[1]);
   QDir().mkpath(out);
   QTemporaryDir home, files;
-  vantrel::SetProgramDirForTesting(home.path().toStdString());
   const std::string in = files.path().toStdString() + "/收件箱", backup = files.path().toStdString() + "/备份";
   QDir().mkpath(QString::fromStdString(in));
   QDir().mkpath(QString::fromStdString(backup));
 
   vantrel::ScriptedSource* source = nullptr;
   vantrel::MainWindow::Options options;
+  options.home = home.path().toStdString();
   options.sourceFactory = [&source](std::string& error) -> std::unique_ptr<vantrel::ChangeSource> {
     auto made = std::make_unique<vantrel::ScriptedSource>();
     source = made.get();

@@ -7,8 +7,9 @@ namespace vantrel {
 
 // Options whose source is scripted; source points at it once the window has
 // registered. With starts false the source cannot start.
-inline MainWindow::Options ScriptedOptions(ScriptedSource*& source, bool starts = true) {
+inline MainWindow::Options ScriptedOptions(const std::string& home, ScriptedSource*& source, bool starts = true) {
   MainWindow::Options options;
+  options.home = home;
   options.sourceFactory = [&source, starts](std::string& error) -> std::unique_ptr<ChangeSource> {
     if (!starts) {
       error = "refused";

@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <thread>
 
@@ -96,6 +98,70 @@ TEST_F(LiveEngineTest, AUsersChangeToAFreshCopyIsHeardByTheRules) {
         << "\", the rows:\n" << Rows();
   }
   engine_->Stop();
+}
+
+// Two engines in one process, each on its own home, rules and folders, as
+// two faces would run them: each acts on its own folder alone, and one
+// ending stops nothing of the other's.
+TEST(TwoEngines, RunSideBySideAndEndApart) {
+  TestDir temp;
+  struct One {
+    std::string home, in, out;
+    std::unique_ptr<Engine> engine;
+  };
+  std::array<One, 2> engines;
+  for (std::size_t i = 0; i < engines.size(); ++i) {
+    One& one = engines[i];
+    const std::string base = CleanPath(JoinPath(temp.Path(), "e" + std::to_string(i)));
+    one.home = JoinPath(base, "home");
+    one.in = JoinPath(base, "in");
+    one.out = JoinPath(base, "out");
+    for (const std::string& dir : {one.home, one.in, one.out}) std::filesystem::create_directories(PathFromUtf8(dir));
+    ASSERT_TRUE(WriteFileAtomically(JoinPath(one.home, "config.ini"),
+                                    Utf8ToGb18030("[监控设置]\r\n全盘监控=假\r\n自定义路径=真\r\n")));
+    Engine::Options options;
+    options.home = one.home;
+    options.backend = WatchBackend::Inotify;
+    one.engine = std::make_unique<Engine>(std::move(options), EngineFace{});
+    std::string error;
+    ASSERT_TRUE(one.engine->StartSource(error)) << error;
+    one.engine->Start();
+    one.engine->Rules().Add("新建文件", one.in, "【复制文件】" + one.out);
+  }
+  auto until = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 2000 && !done(); ++i) {
+      for (One& one : engines) one.engine->Work();
+      std::this_thread::sleep_for(10ms);
+    }
+    return done();
+  };
+  // A file in each engine's folder, tried afresh until its source watches.
+  auto copied = [&](One& one, const std::string& stem) {
+    for (int i = 0; i < 10; ++i) {
+      const std::string name = stem + std::to_string(i) + ".bin";
+      if (!WriteFileAtomically(JoinPath(one.in, name), std::string(3 << 20, 'x'))) return std::string();
+      const std::string copy = JoinPath(one.out, name);
+      if (until([&] { return Read(copy).size() == (3u << 20); })) return name;
+    }
+    return std::string();
+  };
+  for (std::size_t i = 0; i < engines.size(); ++i)
+    ASSERT_FALSE(copied(engines[i], "of-engine-" + std::to_string(i) + "-").empty());
+  for (std::size_t i = 0; i < engines.size(); ++i) {
+    const std::string& other = engines[1 - i].out;
+    for (const auto& entry : std::filesystem::directory_iterator(PathFromUtf8(engines[i].in)))
+      EXPECT_FALSE(std::filesystem::exists(PathFromUtf8(other) / entry.path().filename()))
+          << "one engine acted on the other's folder";
+  }
+  // The first ends; the second's copies go on whole.
+  engines[0].engine->Stop();
+  engines[0].engine.reset();
+  const std::string name = "after-the-other-ended.bin";
+  ASSERT_TRUE(WriteFileAtomically(JoinPath(engines[1].in, name), std::string(3 << 20, 'y')));
+  const std::string copy = JoinPath(engines[1].out, name);
+  EXPECT_TRUE(GiveTurnsUntil(*engines[1].engine, [&] { return Read(copy).size() == (3u << 20); }, 20s))
+      << "the second engine's copy was stopped by the first's end";
+  engines[1].engine->Stop();
 }
 
 }  // namespace

@@ -28,24 +28,26 @@ TEST(ProgramDir, BesideTheProgramOnlyWhereEarlierFilesAreThere) {
   ::setenv("XDG_DATA_HOME", temp.Path().c_str(), 1);
 #endif
   std::string error;
-  ASSERT_TRUE(InitProgramDir(std::nullopt, error)) << error;
-  EXPECT_EQ(ProgramDir(), CleanPath(platform::DefaultHome()));
+  std::optional<std::string> dir = ChooseProgramDir(std::nullopt, error);
+  ASSERT_TRUE(dir) << error;
+  EXPECT_EQ(*dir, CleanPath(platform::DefaultHome()));
 #ifdef _WIN32
-  EXPECT_NE(ProgramDir().find("\\Vantrel"), std::string::npos) << ProgramDir();
-  EXPECT_TRUE(IsAbsolutePath(ProgramDir())) << ProgramDir();
+  EXPECT_NE(dir->find("\\Vantrel"), std::string::npos) << *dir;
+  EXPECT_TRUE(IsAbsolutePath(*dir)) << *dir;
 #endif
-  EXPECT_TRUE(IsDirectoryPath(ProgramDir())) << "the data folder is made";
+  EXPECT_TRUE(IsDirectoryPath(*dir)) << "the data folder is made";
 
   std::ofstream(PathFromUtf8(marker), std::ios::binary) << "[x]\r\n";
-  const bool found = InitProgramDir(std::nullopt, error);
+  dir = ChooseProgramDir(std::nullopt, error);
   std::filesystem::remove(PathFromUtf8(marker));
-  ASSERT_TRUE(found) << error;
-  EXPECT_EQ(ProgramDir(), CleanPath(beside));
+  ASSERT_TRUE(dir) << error;
+  EXPECT_EQ(*dir, CleanPath(beside));
 
   const std::string given = JoinPath(temp.Path(), "新 home/deeper");
-  ASSERT_TRUE(InitProgramDir(given, error)) << error;
-  EXPECT_EQ(ProgramDir(), CleanPath(given)) << "a given home is made, with its parents";
-  EXPECT_TRUE(IsDirectoryPath(ProgramDir()));
+  dir = ChooseProgramDir(given, error);
+  ASSERT_TRUE(dir) << error;
+  EXPECT_EQ(*dir, CleanPath(given)) << "a given home is made, with its parents";
+  EXPECT_TRUE(IsDirectoryPath(*dir));
 }
 
 }  // namespace
