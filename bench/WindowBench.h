@@ -1,7 +1,7 @@
 #pragma once
 // The window on a copy rule, for the benchmark of what a person sees.
 #include "CopyRuleBench.h"
-#include "app/MainWindow.h"
+#include "faces/qt/app/MainWindow.h"
 
 #include <QApplication>
 #include <QEventLoop>

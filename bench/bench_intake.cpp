@@ -7,9 +7,9 @@
 // service: through the shared watch service listening at PATH (its bare
 // baseline is fanotify's).
 //   intake backend=B files=N delivered=D lost=L seconds=S bare_ratio=R
-#include "monitor/FanotifySource.h"
-#include "monitor/HelperSource.h"
-#include "monitor/InotifySource.h"
+#include "monitor/linux/FanotifySource.h"
+#include "monitor/linux/HelperSource.h"
+#include "monitor/linux/InotifySource.h"
 
 #include <atomic>
 #include <chrono>
@@ -213,7 +213,7 @@ int main(int argc, char** argv) {
   // Allow for the files' one-second settling and a slow machine.
   auto giveUp = [&] { return Steady::now() - last > std::chrono::seconds(10); };
   while (static_cast<int>(seen.size()) < files && !giveUp()) {
-    pollfd p{source->Queue().ReadyFd(), POLLIN, 0};
+    pollfd p{source->Queue().ReadyHandle(), POLLIN, 0};
     ::poll(&p, 1, 100);
     double before = ThreadCpu();
     source->Queue().TakeAll(batch);

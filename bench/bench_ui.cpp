@@ -7,7 +7,7 @@
 //   bench_ui [--files N] [--big-mb M] [--backend auto|inotify|fanotify]
 //   ui files=N big_mb=M max_stall_ms=S p99_stall_ms=P copied=C identical=I seconds=T
 #include "WindowBench.h"
-#include "app/Application.h"
+#include "faces/qt/app/Application.h"
 #include "log/EventLog.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "helper/WatchCore.h"
 
-#include "monitor/Capabilities.h"
-#include "monitor/HelperRecords.h"
+#include "monitor/linux/Capabilities.h"
+#include "monitor/linux/HelperRecords.h"
 
 #include <cstdlib>
 #include <cstring>

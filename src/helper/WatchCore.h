@@ -5,9 +5,9 @@
 // see, as records ready to send. The helper serves the one user who ran it;
 // the service serves every user connected to it with one reader, so that a
 // change costs its writer one queued event however many users watch.
-#include "monitor/FanotifyReader.h"
-#include "monitor/MountTable.h"
-#include "monitor/VisibleChanges.h"
+#include "monitor/linux/FanotifyReader.h"
+#include "monitor/linux/MountTable.h"
+#include "monitor/linux/VisibleChanges.h"
 
 #include <cstdint>
 #include <functional>

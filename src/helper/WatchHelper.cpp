@@ -6,8 +6,9 @@
 // read and search. It opens no file's contents, acts on nothing, takes no
 // arguments and no environment, and ends when the pipe's reader is gone.
 #include "helper/WatchCore.h"
-#include "monitor/Capabilities.h"
-#include "monitor/HelperRecords.h"
+#include "platform/linux/PosixFile.h"
+#include "monitor/linux/Capabilities.h"
+#include "monitor/linux/HelperRecords.h"
 #include "text/AtomicFile.h"
 #include "time/Timing.h"
 

@@ -16,8 +16,8 @@
 //                                       connected
 //   vantrel-watch-service --listen PATH a socket of its own at PATH
 #include "helper/WatchCore.h"
-#include "monitor/Capabilities.h"
-#include "monitor/HelperRecords.h"
+#include "monitor/linux/Capabilities.h"
+#include "monitor/linux/HelperRecords.h"
 #include "time/Timing.h"
 
 #include <algorithm>

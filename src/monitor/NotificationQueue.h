@@ -22,10 +22,6 @@ class NotificationQueue {
   // Raised while notifications or reports wait to be taken: what the GUI
   // thread's event loop waits on.
   platform::WaitHandle ReadyHandle() const { return ready_.Handle(); }
-#ifndef _WIN32
-  // Readable while notifications or reports wait to be taken.
-  int ReadyFd() const { return ready_.Handle(); }
-#endif
 
   // Moves the batch in, in order; leaves it empty.
   void Push(std::vector<ChangeNotification>& batch);

@@ -9,29 +9,8 @@
 namespace vantrel {
 namespace {
 
-// The longest path a system call takes: PATH_MAX bytes on Linux; on Windows
-// 32,767 UTF-16 units in the "\\?\" form, which is how the program hands
-// long paths on.
-#ifdef _WIN32
-constexpr std::size_t kPathLimit = 32767;
-
-std::size_t PathUnits(std::string_view utf8) {
-  std::size_t units = 0;
-  for (unsigned char c : utf8) {
-    if ((c & 0xC0) != 0x80) ++units;
-    // A four-byte sequence is a surrogate pair in UTF-16.
-    if (c >= 0xF0) ++units;
-  }
-  return units;
-}
-#else
-constexpr std::size_t kPathLimit = PATH_MAX;
-
-std::size_t PathUnits(std::string_view path) { return path.size(); }
-#endif
-
 // Nothing could act on what a path past the limit names.
-bool TooLongToName(std::string_view path) { return PathUnits(path) >= kPathLimit; }
+bool TooLongToName(std::string_view path) { return SystemPathUnits(path) >= kSystemPathLimit; }
 
 }  // namespace
 
@@ -43,13 +22,10 @@ std::int64_t RawChangeSource::NowMs() {
 std::string_view RawChangeSource::NameableAncestor(std::string_view path) {
   // Counted in bytes: on Windows that is never more than the units, so the
   // folder found can always be named.
-  std::size_t slash = path.find_last_of(kPathSeparators, kPathLimit - 1);
+  std::size_t slash = path.find_last_of(kPathSeparators, kSystemPathLimit - 1);
   if (slash == std::string_view::npos) return {};
   // The root keeps its separator: "/" and "C:\" name folders, "" and "C:" do not.
-  if (slash == 0) return path.substr(0, 1);
-#ifdef _WIN32
-  if (slash == 2 && path[1] == ':') return path.substr(0, 3);
-#endif
+  if (const std::size_t root = RootLength(path); slash < root) return path.substr(0, root);
   return path.substr(0, slash);
 }
 

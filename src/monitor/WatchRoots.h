@@ -26,4 +26,10 @@ std::vector<std::string> NormaliseRoots(std::vector<std::string> roots);
 // the root of every fixed, removable and memory drive with a medium in it.
 std::vector<std::string> WholeDiskRoots();
 
+// Whether a folder may be asked whether it exists without the risk of
+// waiting for good: not on Linux where it lies on a mount whose server may
+// not answer (the mount table is read at the first question). Each call
+// makes a fresh judge.
+std::function<bool(const std::string&)> FolderAnswerable();
+
 }  // namespace vantrel

@@ -159,11 +159,7 @@ ProgramLaunch RunProgramAction(const std::string& operand, const std::string& it
   launch.fieldsOk = true;
   std::string program = Substitute(fields[0], itemName, effectivePath);
   std::vector<std::string> args;
-#ifdef _WIN32
-  const std::vector<std::string> words = SplitCommandLine(fields[1]);
-#else
-  const std::vector<std::string> words = SplitWords(fields[1]);
-#endif
+  const std::vector<std::string> words = SplitProgramParameters(fields[1]);
   for (const std::string& word : words) args.push_back(Substitute(word, itemName, effectivePath));
   launch.detail = program + " " + Substitute(fields[1], itemName, effectivePath, Begins::AfterBlank);
   const std::int64_t mode = LeadingInteger(fields[2]);

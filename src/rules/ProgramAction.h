@@ -25,6 +25,9 @@ struct ProgramLaunch {
 // path.
 std::vector<std::string> SplitWords(const std::string& text);
 std::vector<std::string> SplitCommandLine(const std::string& text);
+// The one of the two this system's users write (defined in each system's
+// ProgramStart.cpp).
+std::vector<std::string> SplitProgramParameters(const std::string& text);
 // One argument as a Windows command line carries it so that the C runtime
 // (and CommandLineToArgvW) reads back exactly the argument.
 std::string QuoteCommandLineArgument(const std::string& argument);

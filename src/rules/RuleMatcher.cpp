@@ -104,27 +104,6 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
   }
 }
 
-namespace {
-
-// Paths as the file system tells them apart. Windows ignores letter case and
-// takes "/" for "\\": the echo of a copy into "D:\\Bak" comes back as
-// "D:\\bak\\..." when that is how the folder is spelled on disk or in the
-// rule that watches it. ASCII letters only, which covers drive letters and
-// most folder names typed differently.
-std::string Key(const std::string& path) {
-#ifdef _WIN32
-  std::string key = path;
-  for (char& c : key) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c == '/') c = '\\';
-  }
-  return key;
-#else
-  return path;
-#endif
-}
-
-}  // namespace
 
 void OwnChanges::Forget(Clock::time_point now) {
   std::erase_if(paths_, [&](const auto& entry) { return entry.second.until < now; });
@@ -152,18 +131,18 @@ void OwnChanges::Remember(const ActionChange& change, Clock::time_point now) {
   switch (change.kind) {
     case ActionChange::FileAppeared:
     case ActionChange::FolderAppeared:
-      paths_.emplace(Key(change.path),
+      paths_.emplace(PathKey(change.path),
                      Expected{true, change.kind == ActionChange::FolderAppeared ? IsFolder : File, {}, until, change.made});
       break;
     case ActionChange::FileVanished:
     case ActionChange::FolderVanished:
-      paths_.emplace(Key(change.path),
+      paths_.emplace(PathKey(change.path),
                      Expected{false, change.kind == ActionChange::FolderVanished ? IsFolder : File, {}, until, {}});
       break;
     case ActionChange::Renamed:
       // One event may stand for both ends (a rename), or one for each.
-      paths_.emplace(Key(change.path), Expected{false, Either, Key(change.to), until, {}});
-      paths_.emplace(Key(change.to), Expected{true, Either, Key(change.path), until, {}});
+      paths_.emplace(PathKey(change.path), Expected{false, Either, PathKey(change.to), until, {}});
+      paths_.emplace(PathKey(change.to), Expected{true, Either, PathKey(change.path), until, {}});
       break;
   }
 }
@@ -182,7 +161,7 @@ bool OwnChanges::Consume(const std::string& path, const std::string& eventName, 
   // A rename event carries the old path: the vanishing end of a move.
   const bool appears = !TextContains(eventName, "删除") && !TextContains(eventName, "重命名");
   const Folder folder = TextContains(eventName, "目录") ? IsFolder : File;
-  const std::string key = Key(path);
+  const std::string key = PathKey(path);
   auto [from, to] = paths_.equal_range(key);
   for (auto it = from; it != to; ++it) {
     const Expected& e = it->second;

@@ -10,10 +10,6 @@
 #include <string>
 #include <string_view>
 
-#ifndef _WIN32
-// The Linux-only file actions and change sources work on descriptors.
-#include "platform/linux/PosixFile.h"
-#endif
 
 namespace vantrel {
 

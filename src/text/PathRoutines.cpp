@@ -81,4 +81,44 @@ std::string NewPathOfRename(std::string_view oldPath, std::string_view newName, 
   return ReplaceLastComponent(oldPath, newName);
 }
 
+std::size_t SystemPathUnits(std::string_view utf8) {
+#ifdef _WIN32
+  std::size_t units = 0;
+  for (unsigned char c : utf8) {
+    if ((c & 0xC0) != 0x80) ++units;
+    // A four-byte sequence is a surrogate pair in UTF-16.
+    if (c >= 0xF0) ++units;
+  }
+  return units;
+#else
+  return utf8.size();
+#endif
+}
+
+std::string PathKey(std::string_view path) {
+  std::string key(path);
+#ifdef _WIN32
+  for (char& c : key) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c == '/') c = '\\';
+  }
+#endif
+  return key;
+}
+
+std::size_t RootLength(std::string_view path) {
+#ifdef _WIN32
+  if (path.size() >= 3 && path[1] == ':' && IsPathSeparator(path[2])) return 3;
+  if (path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
+    std::size_t server = path.find_first_of(kPathSeparators, 2);
+    if (server == std::string_view::npos) return path.size();
+    std::size_t share = path.find_first_of(kPathSeparators, server + 1);
+    return share == std::string_view::npos ? path.size() : share;
+  }
+  return 0;
+#else
+  return !path.empty() && path.front() == '/' ? 1 : 0;
+#endif
+}
+
 }  // namespace vantrel

@@ -1,4 +1,6 @@
 #pragma once
+#include <climits>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -6,18 +8,34 @@ namespace vantrel {
 
 // Paths are the system's own: "/" on Linux; "\\" on Windows, where "/" is
 // taken as a separator too, as Windows itself takes it.
+// The longest path a system call takes: PATH_MAX bytes on Linux; on Windows
+// 32,767 UTF-16 units in the "\\?\" form, which is how the program hands
+// long paths on.
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
 inline constexpr std::string_view kPathSeparators = "\\/";
+inline constexpr std::size_t kSystemPathLimit = 32767;
 #else
 inline constexpr char kPathSeparator = '/';
 inline constexpr std::string_view kPathSeparators = "/";
+inline constexpr std::size_t kSystemPathLimit = PATH_MAX;
 #endif
+// A path's length in the units of kSystemPathLimit.
+std::size_t SystemPathUnits(std::string_view utf8);
 inline bool IsPathSeparator(char c) { return kPathSeparators.find(c) != std::string_view::npos; }
 // The last separator's place, or npos.
 inline std::size_t LastSeparator(std::string_view path) { return path.find_last_of(kPathSeparators); }
 // "/..." on Linux; "X:\..." or "\\server\..." on Windows.
 bool IsAbsolutePath(std::string_view path);
+// The path as the file system tells paths apart, for comparing and keying.
+// Windows ignores letter case and takes "/" for "\\": the echo of a copy
+// into "D:\\Bak" comes back as "D:\\bak\\..." when that is how the folder is
+// spelled on disk. ASCII letters only, which covers drive letters and most
+// folder names typed differently. Linux: the path itself.
+std::string PathKey(std::string_view path);
+// The part of an absolute path no folder lies above: "/" on Linux; "X:\"
+// or "\\server\share" on Windows; 0 for a path that is not absolute.
+std::size_t RootLength(std::string_view path);
 
 // True only for an existing directory (symbolic links to one included).
 bool IsDirectoryPath(const std::string& path);

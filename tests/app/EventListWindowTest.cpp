@@ -1,18 +1,18 @@
 // The event list as the user sees it: rows from changes, their colours,
 // prompts, the log file and the list's commands.
-#include "app/EventListModel.h"
-#include "app/MainWindow.h"
+#include "faces/qt/app/EventListModel.h"
+#include "faces/qt/app/MainWindow.h"
 #include "log/Clock.h"
 #include "monitor/ScriptedSource.h"
 #include "FileHelpers.h"
 #include "WindowTestSupport.h"
-#include "support/Desktop.h"
-#include "support/Dialogs.h"
-#include "support/WindowRecord.h"
-#include "support/FileDialogs.h"
+#include "faces/qt/support/Desktop.h"
+#include "faces/qt/support/Dialogs.h"
+#include "faces/qt/support/WindowRecord.h"
+#include "faces/qt/support/FileDialogs.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
-#include "tray/TrayIcon.h"
+#include "faces/qt/tray/TrayIcon.h"
 
 #include <QAction>
 #include <QApplication>

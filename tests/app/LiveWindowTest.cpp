@@ -1,14 +1,14 @@
 // The whole window with a real change source, on real folders changed the
 // way programs change them: what happens on disk reaches the list and the
 // rules, and the rules' own actions silence nobody.
-#include "app/MainWindow.h"
+#include "faces/qt/app/MainWindow.h"
 #include "FileHelpers.h"
 #include "log/EventList.h"
 #include "log/EventLog.h"
 #include "log/FormatTime.h"
 #include "text/Codec.h"
-#include "support/Dialogs.h"
-#include "tray/TrayIcon.h"
+#include "faces/qt/support/Dialogs.h"
+#include "faces/qt/tray/TrayIcon.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,11 +1,11 @@
 // One stream of changes through the window and through the program without
 // a window: the same log, byte for byte, and the same files in the targets.
-#include "app/MainWindow.h"
-#include "headless/Headless.h"
+#include "faces/qt/app/MainWindow.h"
+#include "faces/headless/Headless.h"
 #include "log/Clock.h"
 #include "monitor/ScriptedSource.h"
 #include "rules/RuleFile.h"
-#include "support/Dialogs.h"
+#include "faces/qt/support/Dialogs.h"
 #include "text/Codec.h"
 #include "FileHelpers.h"
 #include "TestDir.h"

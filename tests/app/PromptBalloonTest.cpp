@@ -1,4 +1,4 @@
-#include "tray/PromptBalloon.h"
+#include "faces/qt/tray/PromptBalloon.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Window tests run on the offscreen platform with a 1920 x 1080 screen, the
 // application object being the program's own.
-#include "app/Application.h"
+#include "faces/qt/app/Application.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,13 +1,13 @@
 // The rule editor as the user meets it: its controls, checks, pickers,
 // drops, and what each add or modify leaves in data.jl.
-#include "app/MainWindow.h"
+#include "faces/qt/app/MainWindow.h"
 #include "FileHelpers.h"
 #include "rules/RuleFile.h"
-#include "support/Dialogs.h"
-#include "support/FileDialogs.h"
+#include "faces/qt/support/Dialogs.h"
+#include "faces/qt/support/FileDialogs.h"
 #include "text/Codec.h"
-#include "tray/TrayIcon.h"
-#include "ui/RuleEditorWindow.h"
+#include "faces/qt/tray/TrayIcon.h"
+#include "faces/qt/ui/RuleEditorWindow.h"
 #include "WindowTestSupport.h"
 
 #include <QApplication>

@@ -1,17 +1,17 @@
 // Rules in the window: loaded from data.jl, saved on every change, firing
 // on accepted events and listed as action rows.
-#include "app/EventListModel.h"
-#include "app/MainWindow.h"
+#include "faces/qt/app/EventListModel.h"
+#include "faces/qt/app/MainWindow.h"
 #include "log/Clock.h"
 #include "monitor/ScriptedSource.h"
 #include "FileHelpers.h"
 #include "WindowTestSupport.h"
 #include "rules/RuleFile.h"
-#include "support/Dialogs.h"
+#include "faces/qt/support/Dialogs.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
 #include "text/IniFile.h"
-#include "tray/TrayIcon.h"
+#include "faces/qt/tray/TrayIcon.h"
 
 #include <QApplication>
 #include <QDir>

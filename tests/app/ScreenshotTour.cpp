@@ -1,10 +1,10 @@
 // Walks the program's windows on a real display and saves a picture of each
 // state a person meets: scripts/screenshots.sh runs it under a virtual X
 // server with a window manager and a tray.
-#include "app/Application.h"
-#include "app/MainWindow.h"
+#include "faces/qt/app/Application.h"
+#include "faces/qt/app/MainWindow.h"
 #include "monitor/ScriptedSource.h"
-#include "ui/RuleEditorWindow.h"
+#include "faces/qt/ui/RuleEditorWindow.h"
 
 #include <QComboBox>
 #include <QDir>

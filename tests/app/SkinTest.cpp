@@ -1,6 +1,6 @@
 // The skin library loaded from memory, as the program carries it, and the
 // ordinary look whenever anything about it is wrong.
-#include "skin/Skin.h"
+#include "faces/qt/skin/Skin.h"
 
 #include <QApplication>
 #include <QFile>

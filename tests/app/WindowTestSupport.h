@@ -1,6 +1,6 @@
 #pragma once
 // Window tests drive the window through a scripted change source.
-#include "app/MainWindow.h"
+#include "faces/qt/app/MainWindow.h"
 #include "monitor/ScriptedSource.h"
 
 namespace vantrel {

@@ -2,7 +2,7 @@
 // a rule acts on a new file, and an overflow reaches the user as a loss
 // notice in the log and on the face, after which rules act again.
 #include "engine/Engine.h"
-#include "monitor/DirectoryChangesSource.h"
+#include "monitor/windows/DirectoryChangesSource.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
 #include "text/PathRoutines.h"

@@ -1,9 +1,9 @@
 // The kernel-backed change sources against real temporary directories:
 // inotify, fanotify in this process, and fanotify through the watch helper.
 #include "monitor/ChangeSource.h"
-#include "monitor/FanotifySource.h"
-#include "monitor/HelperSource.h"
-#include "monitor/InotifySource.h"
+#include "monitor/linux/FanotifySource.h"
+#include "monitor/linux/HelperSource.h"
+#include "monitor/linux/InotifySource.h"
 #include "text/AtomicFile.h"
 
 #include <gtest/gtest.h>
@@ -101,7 +101,7 @@ class ChangeSourceTest : public ::testing::TestWithParam<Backend> {
   void Collect(const std::function<bool()>& done, std::chrono::milliseconds limit = 8000ms) {
     auto end = Steady::now() + limit;
     while (!done() && Steady::now() < end) {
-      pollfd p{source_->Queue().ReadyFd(), POLLIN, 0};
+      pollfd p{source_->Queue().ReadyHandle(), POLLIN, 0};
       ::poll(&p, 1, 20);
       std::vector<ChangeNotification> batch;
       source_->Queue().TakeAll(batch);

@@ -1,6 +1,6 @@
 // What the watch helper writes, read back by the program: whole records from
 // pieces of any size, and nothing at all from anything malformed.
-#include "monitor/HelperRecords.h"
+#include "monitor/linux/HelperRecords.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,9 @@
 // it or pass for a change, and the real helper without its capabilities is
 // not taken.
 #include "time/Timing.h"
-#include "monitor/HelperRecords.h"
-#include "monitor/HelperSource.h"
+#include "platform/linux/PosixFile.h"
+#include "monitor/linux/HelperRecords.h"
+#include "monitor/linux/HelperSource.h"
 
 #include "../TestDir.h"
 #include "text/AtomicFile.h"
@@ -57,7 +58,7 @@ class HelperSourceTest : public ::testing::Test {
   void Collect(ChangeSource& source, Done done, std::chrono::milliseconds limit = 5000ms) {
     auto end = Steady::now() + limit;
     while (!done() && Steady::now() < end) {
-      pollfd p{source.Queue().ReadyFd(), POLLIN, 0};
+      pollfd p{source.Queue().ReadyHandle(), POLLIN, 0};
       ::poll(&p, 1, 20);
       source.Queue().TakeAll(got_);
       for (auto& r : source.Queue().TakeReports()) reports_.push_back(r);

@@ -1,7 +1,7 @@
 // The inotify source at the kernel's limits: a full watch table and an
 // overflowing event queue. Both limits are system settings, so these tests
 // change them for the moment (as root only) and run alone.
-#include "monitor/InotifySource.h"
+#include "monitor/linux/InotifySource.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "monitor/MountTable.h"
+#include "monitor/linux/MountTable.h"
 
 #include "TestDir.h"
 

@@ -1,7 +1,7 @@
 // What the watch helper lets through, judged as an ordinary user: the test
 // opens the folders as root, as the helper does with its capabilities, and
 // then judges in a child that has become that user.
-#include "monitor/VisibleChanges.h"
+#include "monitor/linux/VisibleChanges.h"
 
 #include "../TestDir.h"
 

@@ -1,6 +1,6 @@
 // The Windows change source on real folders: what the engine gets for the
 // changes a user makes, in the order made, with nothing lost in silence.
-#include "monitor/DirectoryChangesSource.h"
+#include "monitor/windows/DirectoryChangesSource.h"
 #include "platform/windows/Wide.h"
 #include "text/PathRoutines.h"
 #include "TestDir.h"

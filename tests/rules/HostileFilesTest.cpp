@@ -2,6 +2,7 @@
 // planted links, links swapped in mid-action, FIFOs, writers that are not
 // done, and a disk that fills up.
 #include "rules/FileActions.h"
+#include "platform/linux/PosixFile.h"
 #include "text/AtomicFile.h"
 #include "FileHelpers.h"
 #include "TestDir.h"

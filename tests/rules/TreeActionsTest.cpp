@@ -1,6 +1,7 @@
 // Folder actions on trees that are deep, that lead back into themselves, or
 // that lie on a file system refusing the calls a copy would rather use.
 #include "rules/FileActions.h"
+#include "platform/linux/PosixFile.h"
 #include "text/AtomicFile.h"
 #include "text/PathRoutines.h"
 #include "FileHelpers.h"

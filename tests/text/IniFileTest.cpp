@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <set>
 #ifndef _WIN32
+#include "platform/linux/PosixFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -3,6 +3,7 @@
 #include "rules/ActionNames.h"
 #include "rules/linux/WriterLook.h"
 
+#include "platform/linux/PosixFile.h"
 #include "text/AtomicFile.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"

@@ -75,4 +75,6 @@ void StartProgram(const std::string& program, const std::vector<std::string>& ar
   }).detach();
 }
 
+std::vector<std::string> SplitProgramParameters(const std::string& text) { return SplitWords(text); }
+
 }  // namespace vantrel

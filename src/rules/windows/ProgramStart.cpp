@@ -99,4 +99,6 @@ void StartProgram(const std::string& program, const std::vector<std::string>& ar
   ::CloseHandle(process.hProcess);
 }
 
+std::vector<std::string> SplitProgramParameters(const std::string& text) { return SplitCommandLine(text); }
+
 }  // namespace vantrel

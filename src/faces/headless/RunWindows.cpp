@@ -1,0 +1,70 @@
+// The loop of the program without a window on Windows: the console's
+// control events and a later start's requests beside the engine's events.
+#include "faces/headless/Headless.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace vantrel {
+namespace {
+
+HANDLE quitEvent = nullptr;   // raised by the console's control events
+HANDLE endedEvent = nullptr;  // raised once the engine has stopped
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  ::SetEvent(quitEvent);
+  // Windows ends the process as soon as the handler returns from these:
+  // the rules' work in hand is put away first, for as long as Windows
+  // waits (five seconds).
+  if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT)
+    ::WaitForSingleObject(endedEvent, 4500);
+  return TRUE;
+}
+
+}  // namespace
+
+void Headless::PrepareProcess() {
+  if (quitEvent) return;
+  quitEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  endedEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+int Headless::Run(const Requests& requests, const std::function<void()>& takeComeForward) {
+  std::vector<HANDLE> handles{quitEvent};
+  auto add = [&](HANDLE h) -> int {
+    if (!h) return -1;
+    handles.push_back(h);
+    return static_cast<int>(handles.size() - 1);
+  };
+  const int quitAt = add(requests.quit), reloadAt = add(requests.reload), forwardAt = add(requests.comeForward);
+  for (HANDLE h : engine_->WakeFds()) add(h);
+  // The requests are auto-reset events: the wait that wakes on one resets
+  // it, so the one it woke on counts as raised besides any still raised.
+  auto raised = [&](int at, DWORD woke) {
+    return at >= 0 && (woke == WAIT_OBJECT_0 + static_cast<DWORD>(at) ||
+                       ::WaitForSingleObject(handles[static_cast<std::size_t>(at)], 0) == WAIT_OBJECT_0);
+  };
+  bool more = true;
+  for (;;) {
+    DWORD timeout = INFINITE;
+    if (more) {
+      timeout = 0;
+    } else if (auto due = engine_->NextDeadline()) {
+      auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - Engine::Clock::now());
+      timeout = static_cast<DWORD>(std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, 60000));
+    }
+    const DWORD woke = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, timeout);
+    if (woke == WAIT_FAILED) break;
+    if (raised(0, woke) || raised(quitAt, woke)) break;
+    if (raised(reloadAt, woke)) engine_->Reload();
+    if (raised(forwardAt, woke) && takeComeForward) takeComeForward();
+    more = engine_->Work();
+  }
+  Stop();
+  ::SetEvent(endedEvent);
+  return 0;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,87 @@
+// vantrel-headless: the rules without a window.
+#include "engine/CommandLine.h"
+#include "engine/ProgramDir.h"
+#include "faces/headless/Headless.h"
+#include "platform/InstanceGuard.h"
+#include "platform/LogFile.h"
+#include "platform/ThisProcess.h"
+
+#include <cstdio>
+
+using namespace vantrel;
+
+namespace {
+
+// To the console in its own way on each system (a console window shows
+// UTF-16 whatever its code page).
+void Say(const std::string& text, bool error = true) {
+  platform::WriteConsoleRecord(error ? 2 : 1, text + "\n", error ? 2 : 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string error;
+  std::optional<CommandLine> line = ParseCommandLine(platform::ProgramArguments(argc, argv), error);
+  if (!line) {
+    Say(error);
+    return 2;
+  }
+  if (line->help) {
+    Say(kHeadlessUsage, false);
+    return 0;
+  }
+  const std::optional<std::string> chosen = ChooseProgramDir(line->home, error);
+  if (!chosen) {
+    Say(error);
+    return 1;
+  }
+  const std::string& home = *chosen;
+  // The window and this program share one guard: on one home one of them runs.
+  InstanceGuard guard(home, "vantrel-headless");
+  const InstanceGuard::Result held = guard.Acquire(error);
+#ifdef _WIN32
+  if (line->quit || line->reload) {
+    if (held != InstanceGuard::Result::Running) {
+      Say("vantrel-headless: 没有程序在使用 " + home);
+      return 1;
+    }
+    if (!guard.Ask(line->quit ? InstanceGuard::Request::Quit : InstanceGuard::Request::Reload)) {
+      Say("vantrel-headless: " + home + " 上运行的 " + guard.RunningKind() + " 不接受这个请求");
+      return 1;
+    }
+    // Ending may take as long as an action in hand: a large copy stops at
+    // its next chunk.
+    if (line->quit && !guard.WaitUntilEnded(60000)) {
+      Say("vantrel-headless: 程序在一分钟后仍在运行");
+      return 1;
+    }
+    return 0;
+  }
+#endif
+  switch (held) {
+    case InstanceGuard::Result::Running:
+      Say("vantrel-headless: 程序已运行,无需重复运行! (" +
+          (guard.RunningKind().empty() ? std::string("vantrel") : guard.RunningKind()) + " 正在使用 " + home +
+          ")");
+      return 0;
+    case InstanceGuard::Result::Unguarded:
+      Say("vantrel-headless: " + error);
+      break;
+    case InstanceGuard::Result::Acquired:
+      break;
+  }
+  Headless program({home, line->backend, line->console, nullptr});
+  if (!program.Start(error)) {
+    Say("vantrel-headless: 注册shell监视函数失败！ " + error);
+    return 1;
+  }
+  Headless::Requests requests;
+  requests.comeForward = guard.RequestFd();
+#ifdef _WIN32
+  requests.quit = guard.RequestHandle(InstanceGuard::Request::Quit);
+  requests.reload = guard.RequestHandle(InstanceGuard::Request::Reload);
+#endif
+  // Later starts asking a window to come forward: there is none.
+  return program.Run(requests, [&guard] { guard.TakeRequests(); });
+}

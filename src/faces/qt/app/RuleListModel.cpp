@@ -1,0 +1,73 @@
+#include "faces/qt/app/RuleListModel.h"
+
+#include "rules/RuleMatcher.h"
+#include "text/TextRules.h"
+
+namespace vantrel {
+
+std::string ShownAction(const std::string& actionText) {
+  if (OperationName(actionText) != "执行程序") return actionText;
+  std::vector<std::string> fields = SplitText(Operand(actionText), "§");
+  if (fields.size() < 3) return actionText;
+  static const char* const kModes[] = {"普通激活", "隐藏窗口", "最小化激活", "最大化激活"};
+  std::int64_t mode = LeadingInteger(fields[2]);
+  return "【执行程序】" + fields[0] + "    参数: " + (fields[1].empty() ? std::string("(无)") : fields[1]) +
+         "    方式: " + kModes[mode >= 0 && mode < 4 ? mode : 0];
+}
+
+RuleListModel::RuleListModel(RuleStore& store, QObject* parent) : QAbstractTableModel(parent), store_(store) {
+  RuleStore::Observer o;
+  o.aboutToInsert = [this](std::size_t row, std::size_t count) {
+    beginInsertRows({}, static_cast<int>(row), static_cast<int>(row + count - 1));
+  };
+  o.inserted = [this](std::size_t, std::size_t) { endInsertRows(); };
+  o.aboutToRemove = [this](std::size_t row) { beginRemoveRows({}, static_cast<int>(row), static_cast<int>(row)); };
+  o.removed = [this](std::size_t) { endRemoveRows(); };
+  o.aboutToReset = [this] { beginResetModel(); };
+  o.reset = [this] { endResetModel(); };
+  o.rowChanged = [this](std::size_t row) {
+    emit dataChanged(index(static_cast<int>(row), 0), index(static_cast<int>(row), 2));
+  };
+  store_.SetObserver(std::move(o));
+}
+
+int RuleListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(store_.Rules().size());
+}
+
+int RuleListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+
+QVariant RuleListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const MonitorRule& rule = store_.Rules()[static_cast<std::size_t>(index.row())];
+  if (role == Qt::CheckStateRole && index.column() == 0) return rule.enabled ? Qt::Checked : Qt::Unchecked;
+  if (role != Qt::DisplayRole) return {};
+  switch (index.column()) {
+    case 0:
+      return QString::fromStdString(rule.eventName);
+    case 1:
+      return QString::fromStdString(rule.monitoredPath);
+    default:
+      return QString::fromStdString(ShownAction(rule.actionText));
+  }
+}
+
+bool RuleListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole) return false;
+  store_.SetEnabledByUser(static_cast<std::size_t>(index.row()), value.toInt() == Qt::Checked);
+  return true;
+}
+
+Qt::ItemFlags RuleListModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  if (index.column() == 0) f |= Qt::ItemIsUserCheckable;
+  return f;
+}
+
+QVariant RuleListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  static const char* const kHeaders[] = {"监控事件", "监控路径", "执行操作"};
+  return section >= 0 && section < 3 ? QString::fromUtf8(kHeaders[section]) : QVariant();
+}
+
+}  // namespace vantrel

@@ -1,0 +1,29 @@
+#include "faces/qt/app/StatusLine.h"
+
+#include "log/FormatTime.h"
+
+namespace vantrel {
+
+StatusLine::StatusLine(QWidget* parent) : QLabel(parent) {
+  setObjectName("状态栏");
+  setTextInteractionFlags(Qt::TextSelectableByMouse);
+  timer_.setSingleShot(true);
+  timer_.setInterval(kFrameMs);
+  connect(&timer_, &QTimer::timeout, this, [this] { Show(pending_, pendingError_); });
+}
+
+void StatusLine::Show(const std::string& text, bool error) {
+  QPalette colours = palette();
+  colours.setColor(QPalette::WindowText,
+                   error ? QColor(0xC0, 0x20, 0x20) : parentWidget()->palette().color(QPalette::WindowText));
+  setPalette(colours);
+  setText(QString::fromStdString(FormatTime(std::nullopt, 1, 0, 2) + "  " + text));
+}
+
+void StatusLine::ShowSoon(const std::string& text, bool error) {
+  pending_ = text;
+  pendingError_ = error;
+  if (!timer_.isActive()) timer_.start();
+}
+
+}  // namespace vantrel

@@ -1,0 +1,15 @@
+#include "faces/qt/support/WindowRecord.h"
+
+#include "log/Clock.h"
+
+#include <QPlainTextEdit>
+
+namespace vantrel {
+
+void WriteWindowRecord(LogOutput& log, QPlainTextEdit* box, std::string_view text, int level, bool alsoToFile) {
+  if (alsoToFile) log.WriteLogRecord(text, level);
+  if (!box) return;
+  box->textCursor().insertText(QString::fromStdString(LogOutput::FormatLogRecord(text, level, LocalNow())));
+}
+
+}  // namespace vantrel
