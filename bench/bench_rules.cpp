@@ -23,7 +23,7 @@ class Host : public MatchHost {
   void SetLastActionTarget(const std::string& target) override { last_ = target; }
   void LogAction(const std::string&) override { ++logged; }
   void ShowErrorPrompt(const std::string&, const std::string&) override {}
-  bool CausedByUs(const std::string&, const std::string&) override { return false; }
+  bool CausedByUs(const std::string&, EventKind) override { return false; }
   void Changed(const ActionChange&) override {}
   long fired = 0, logged = 0;
 
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   auto start = std::chrono::steady_clock::now();
   for (long i = 0; i < events; ++i) {
     std::string path = "/home/user/projects/batch" + std::to_string(i / 1000) + "/file-" + std::to_string(i) + ".txt";
-    MatchRules(path, i % 2 ? "新建文件" : "删除文件", "file.txt", host);
+    MatchRules(path, i % 2 ? EventKind::FileCreated : EventKind::FileDeleted, "file.txt", host);
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("rules rules=%ld events=%ld seconds=%.2f per_event_us=%.2f\n", ruleCount, events, seconds,

@@ -114,7 +114,7 @@ void Engine::Stop() {
   }
   std::vector<ActionJob> notDone = actions_->TakeNotDone();
   for (const ActionJob& job : notDone)
-    eventLog_->RecordNotice("未执行", job.eventName + " " + EffectivePath(job.path, job.eventName, job.itemName, job.newPath) +
+    eventLog_->RecordNotice("未执行", std::string(EventKindName(job.kind)) + " " + EffectivePath(job.path, job.kind, job.itemName, job.newPath) +
                                           " (程序退出时规则尚未执行)");
   if (!notDone.empty()) settings_.Config().Write("上次退出", "未执行", std::to_string(notDone.size()));
   source_.reset();
@@ -280,8 +280,6 @@ void Engine::UpdateWatchRoots() {
 
 // What the filter and the event log read.
 
-std::string Engine::TypeBoxCaption(TypeBox box) const { return TypeCaption(box); }
-
 bool Engine::TypeBoxTicked(TypeBox box) const { return settings_.Get().types[box]; }
 
 bool Engine::CustomPathMode() const { return settings_.Get().CustomPathMode(); }
@@ -294,7 +292,7 @@ bool Engine::RowListed(std::string_view time, std::string_view eventName, std::s
   return events_.LatestSecondRepeats(time, eventName, path);
 }
 
-void Engine::AddEventRow(const std::string& name, const std::string& eventName, const std::string& path,
+void Engine::AddEventRow(const std::string& name, EventKind kind, const std::string& path,
                          const std::string& newPath) {
   // A face that shows no list keeps few rows; the repeat test only asks
   // about the current second, so the list goes only when a second begins.
@@ -303,22 +301,22 @@ void Engine::AddEventRow(const std::string& name, const std::string& eventName, 
     events_.Clear();
     colours_.Clear();
   }
-  eventLog_->AddEventRow(name, eventName, path, newPath);
+  eventLog_->AddEventRow(name, kind, path, newPath);
 }
 
-void Engine::MatchRules(const std::string& path, const std::string& eventName, const std::string& name,
+void Engine::MatchRules(const std::string& path, EventKind kind, const std::string& name,
                         const std::string& newPath) {
   if (!actions_) return;
   ActionJob job;
   for (const MonitorRule& rule : rules_.Rules())
-    if (RuleFires(rule, path, eventName)) job.rules.push_back(rule);
+    if (RuleFires(rule, path, kind)) job.rules.push_back(rule);
   job.ours = currentEventPid_ != 0 && currentEventPid_ == platform::ThisProcessId();
   // A job waiting for a file follows it when it is renamed (a download
   // given its name when done).
-  if (TextContains(eventName, "重命名")) actions_->Follow(path, EffectivePath(path, eventName, name, newPath));
+  if (IsRenameKind(kind)) actions_->Follow(path, EffectivePath(path, kind, name, newPath));
   if (!actions_->Wanted(job)) return;
   job.path = path;
-  job.eventName = eventName;
+  job.kind = kind;
   job.itemName = name;
   job.newPath = newPath;
   actions_->Submit(std::move(job));

@@ -136,16 +136,15 @@ class Engine : private DispatchHost, private EventLogHost {
 
  private:
   // DispatchHost
-  std::string TypeBoxCaption(TypeBox box) const override;
   bool TypeBoxTicked(TypeBox box) const override;
   bool CustomPathMode() const override;
   std::string ProgramDirectory() const override;
   std::size_t MonitoredPathCount() const override { return rules_.Rules().size(); }
   const std::string& MonitoredPathAt(std::size_t row) const override { return rules_.Rules()[row].monitoredPath; }
   bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const override;
-  void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path,
+  void AddEventRow(const std::string& name, EventKind kind, const std::string& path,
                    const std::string& newPath) override;
-  void MatchRules(const std::string& path, const std::string& eventName, const std::string& name,
+  void MatchRules(const std::string& path, EventKind kind, const std::string& name,
                   const std::string& newPath) override;
   // EventLogHost
   bool PromptsOn() const override { return settings_.Get().prompts; }

@@ -51,13 +51,14 @@ void EventLog::ColourActionRow(std::size_t row) {
   colours_.SetRowColours(row, {colour, colour, colour, colour});
 }
 
-void EventLog::AddEventRow(const std::string& displayName, const std::string& eventName, const std::string& path,
+void EventLog::AddEventRow(const std::string& displayName, EventKind kind, const std::string& path,
                            const std::string& newPath) {
+  const std::string eventName(EventKindName(kind));
   // The path cell keeps the kernel's bytes, which the list's commands act on;
   // the name cell is only ever read, so it holds readable text.
   std::string name = ReadableText(displayName);
   std::string shownPath = path;
-  if (TextContains(eventName, "重命名")) {
+  if (IsRenameKind(kind)) {
     name += "【原:" + ReadableText(PathFileName(path, true)) + "】";
     shownPath = NewPathOfRename(path, displayName, newPath);
   }

@@ -4,6 +4,7 @@
 #include "log/EventList.h"
 #include "log/ListColourStore.h"
 #include "log/LogOutput.h"
+#include "monitor/EventKind.h"
 #include "text/IniFile.h"
 
 #include <array>
@@ -39,7 +40,7 @@ class EventLog {
       : list_(list), colours_(colours), log_(log), host_(host) {}
 
   // For a rename, path is the old path and newPath the new one.
-  void AddEventRow(const std::string& displayName, const std::string& eventName, const std::string& path,
+  void AddEventRow(const std::string& displayName, EventKind kind, const std::string& path,
                    const std::string& newPath = {});
   // The report is the action name, "】" and the detail.
   void LogAction(const std::string& report);

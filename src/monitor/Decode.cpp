@@ -57,7 +57,7 @@ std::string ItemPath(std::string_view item) {
 std::optional<ChangeEvent> DecodeNotification(const ChangeNotification& n) {
   ChangeEvent event;
   event.code = n.code;
-  event.eventName = DecodeEventName(n.code);
+  event.kind = KindOfCode(n.code);
   event.pid = n.pid;
   if (n.item1) {
     event.name = ItemDisplayName(*n.item1);

@@ -7,11 +7,26 @@
 
 namespace vantrel {
 
-bool IsRepeatEvent(const std::string& eventName, const std::string& path, const DispatchHost& host) {
+std::optional<DispatchHost::TypeBox> TypeBoxOf(EventKind kind) {
+  switch (kind) {
+    case EventKind::FileCreated: return DispatchHost::创建文件;
+    case EventKind::FileRenamed: return DispatchHost::重命名文件;
+    case EventKind::FileUpdated: return DispatchHost::更新文件;
+    case EventKind::FolderDeleted: return DispatchHost::删除目录;
+    case EventKind::FolderCreated: return DispatchHost::创建目录;
+    case EventKind::FileDeleted: return DispatchHost::删除文件;
+    case EventKind::FolderRenamed: return DispatchHost::重命名目录;
+    case EventKind::None:
+    case EventKind::Unnamed: break;
+  }
+  return std::nullopt;
+}
+
+bool IsRepeatEvent(EventKind kind, const std::string& path, const DispatchHost& host) {
   std::string now = FormatTime(std::nullopt, 1, 0, 2);
   // One and the same row, the path's latest: three texts found in three
   // different rows would drop nearly every real change on a busy disk.
-  return host.RowListed(now, eventName, path);
+  return host.RowListed(now, EventKindName(kind), path);
 }
 
 bool PathInCustomScope(const std::string& path, const DispatchHost& host) {
@@ -44,7 +59,7 @@ std::optional<ChangeEvent> AsSeenByTheRulePaths(const ChangeEvent& event, const 
     seen.code = folder ? SHCNE_RMDIR : SHCNE_DELETE;
     seen.name = PathFileName(event.path, true);
   }
-  seen.eventName = DecodeEventName(seen.code);
+  seen.kind = KindOfCode(seen.code);
   return seen;
 }
 
@@ -56,14 +71,10 @@ bool DispatchChangeEvent(const ChangeEvent& original, DispatchHost& host) {
   if (dropped) return false;
   const ChangeEvent& event = seen ? *seen : original;
   if (!event.name.empty() && event.name.front() == '$') return false;
-  if (!TextContains(kAcceptedEventNames, event.eventName)) return false;
-  for (int i = 0; i < DispatchHost::kTypeBoxCount; ++i) {
-    auto box = static_cast<DispatchHost::TypeBox>(i);
-    if (TextContains(event.eventName, host.TypeBoxCaption(box)) && !host.TypeBoxTicked(box)) return false;
-  }
-  if (TextContains(event.eventName, host.TypeBoxCaption(DispatchHost::更新文件)) && IsDirectoryPath(event.path))
-    return false;
-  if (IsRepeatEvent(event.eventName, event.path, host)) return false;
+  if (event.kind == EventKind::None) return false;
+  if (auto box = TypeBoxOf(event.kind); box && !host.TypeBoxTicked(*box)) return false;
+  if (event.kind == EventKind::FileUpdated && IsDirectoryPath(event.path)) return false;
+  if (IsRepeatEvent(event.kind, event.path, host)) return false;
   const std::string programDir = host.ProgramDirectory();
   if (TextContains(event.path, programDir)) return false;
   if (host.CustomPathMode()) {
@@ -71,8 +82,8 @@ bool DispatchChangeEvent(const ChangeEvent& original, DispatchHost& host) {
   } else if (TextContains(event.path, host.LastActionTarget())) {
     return false;
   }
-  host.AddEventRow(event.name, event.eventName, event.path, event.newPath);
-  host.MatchRules(event.path, event.eventName, event.name, event.newPath);
+  host.AddEventRow(event.name, event.kind, event.path, event.newPath);
+  host.MatchRules(event.path, event.kind, event.name, event.newPath);
   return true;
 }
 

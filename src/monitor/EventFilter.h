@@ -1,9 +1,11 @@
 #pragma once
 // Decides for every decoded change whether it is listed and offered to the
 // rules, judged by the window's settings as they are at that moment.
+#include "monitor/EventKind.h"
 #include "monitor/ShellEvents.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +18,6 @@ class DispatchHost {
   enum TypeBox { 创建文件, 重命名文件, 更新文件, 删除目录, 创建目录, 删除文件, 重命名目录, kTypeBoxCount };
 
   virtual ~DispatchHost() = default;
-  virtual std::string TypeBoxCaption(TypeBox box) const = 0;
   virtual bool TypeBoxTicked(TypeBox box) const = 0;
   virtual bool CustomPathMode() const = 0;
   virtual std::string ProgramDirectory() const = 0;
@@ -28,18 +29,19 @@ class DispatchHost {
   // event name.
   virtual bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const = 0;
   // For a rename, path is the old path and newPath the new one.
-  virtual void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path,
+  virtual void AddEventRow(const std::string& name, EventKind kind, const std::string& path,
                            const std::string& newPath) = 0;
-  virtual void MatchRules(const std::string& path, const std::string& eventName, const std::string& name,
+  virtual void MatchRules(const std::string& path, EventKind kind, const std::string& name,
                           const std::string& newPath) = 0;
 };
 
-// The names of events that may be listed.
-inline constexpr const char* kAcceptedEventNames = "新建文件,删除文件,更新文件,重命名文件,新建目录,删除目录,重命名目录";
+// The box that lets a kind of event through; every named kind that is
+// listed has one.
+std::optional<DispatchHost::TypeBox> TypeBoxOf(EventKind kind);
 
 // True when the event was listed (and offered to the rules).
 bool DispatchChangeEvent(const ChangeEvent& event, DispatchHost& host);
-bool IsRepeatEvent(const std::string& eventName, const std::string& path, const DispatchHost& host);
+bool IsRepeatEvent(EventKind kind, const std::string& path, const DispatchHost& host);
 bool PathInCustomScope(const std::string& path, const DispatchHost& host);
 
 }  // namespace vantrel

@@ -2,6 +2,8 @@
 // Change codes and the records that carry one change from a change source to
 // the rest of the program. The codes are the shell's SHCNE values, which the
 // event names, the settings and the rule file are all keyed by.
+#include "monitor/EventKind.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,7 +50,7 @@ struct ChangeNotification {
 
 struct ChangeEvent {
   std::uint32_t code = 0;
-  std::string eventName;
+  EventKind kind = EventKind::None;
   std::string name;  // display name of the new item for a rename
   std::string path;  // path of item 1 (the old path for a rename)
   std::string time;  // trigger time, set when the event is listed

@@ -10,17 +10,11 @@
 namespace vantrel {
 namespace {
 
-bool IsFolderEvent(const std::string& eventName) { return TextContains(eventName, "目录"); }
-
-// Events that say a file's content is new; while the file is still being
-// written each of them would only start the same action again.
-bool IsContentEvent(const std::string& eventName) { return eventName == "新建文件" || eventName == "更新文件"; }
-
 // A waiting job acts on the file where it now is.
 void Retarget(ActionJob& job, const std::string& path) {
-  if (EffectivePath(job.path, job.eventName, job.itemName, job.newPath) == path) return;
+  if (EffectivePath(job.path, job.kind, job.itemName, job.newPath) == path) return;
   job.itemName = PathFileName(path, true);
-  if (TextContains(job.eventName, "重命名")) {
+  if (IsRenameKind(job.kind)) {
     job.newPath = path;
   } else {
     job.path = path;
@@ -60,13 +54,13 @@ class ActionQueue::JobHost : public MatchHost {
   void ShowErrorPrompt(const std::string& title, const std::string& text) override {
     if (queue_.outputs_.errorPrompt) queue_.outputs_.errorPrompt(title, text);
   }
-  bool CausedByUs(const std::string& path, const std::string& eventName) override {
+  bool CausedByUs(const std::string& path, EventKind kind) override {
     // Asked once per job: a job that waited for its file was asked before.
     if (echoKnown_) return false;
     echoKnown_ = true;
     // Used up in either case, so that nothing of it lingers to silence a
     // later change by someone else at the same path.
-    const bool remembered = queue_.own_.Consume(path, eventName, job_.submitted);
+    const bool remembered = queue_.own_.Consume(path, kind, job_.submitted);
     return remembered || job_.ours;
   }
   void Changed(const ActionChange& change) override { queue_.own_.Remember(change, queue_.clock_.Now()); }
@@ -208,7 +202,7 @@ void ActionQueue::Run() {
 bool ActionQueue::ActedOnAlready(const ActionJob& job, const std::string& path, Clock::time_point now) {
   while (!acted_.empty() && acted_.front().until < now) acted_.pop_front();
   for (const Acted& a : acted_) {
-    if (a.path != path || a.eventName != job.eventName) continue;
+    if (a.path != path || a.kind != job.kind) continue;
     std::optional<platform::FileStamp> stamp = platform::StampOf(path);
     if (stamp && stamp->SameContent(a.stamp)) return true;
   }
@@ -217,11 +211,11 @@ bool ActionQueue::ActedOnAlready(const ActionJob& job, const std::string& path, 
 
 void ActionQueue::Process(ActionJob job) {
   JobHost host(*this, job, false);
-  if (host.CausedByUs(job.path, job.eventName) || job.rules.empty()) return;
-  if (!IsFolderEvent(job.eventName)) {
-    const std::string path = EffectivePath(job.path, job.eventName, job.itemName, job.newPath);
+  if (host.CausedByUs(job.path, job.kind) || job.rules.empty()) return;
+  if (!IsFolderKind(job.kind)) {
+    const std::string path = EffectivePath(job.path, job.kind, job.itemName, job.newPath);
     const Clock::time_point now = clock_.Now();
-    if (IsContentEvent(job.eventName)) {
+    if (IsContentKind(job.kind)) {
       // Another event for a file a job already waits for, or just acted on
       // after waiting: the file is acted on once.
       for (const Waiting& w : waiting_)
@@ -252,11 +246,11 @@ void ActionQueue::Wait(ActionJob job, WholeFileWatch file, Clock::time_point now
 
 void ActionQueue::Act(const ActionJob& job) {
   JobHost host(*this, job, true);
-  MatchRules(job.path, job.eventName, job.itemName, host, job.newPath);
+  MatchRules(job.path, job.kind, job.itemName, host, job.newPath);
   if (auto row = host.PutOffAt()) {
     ActionJob rest = job;
     rest.firstRule = *row;
-    WholeFileWatch file(EffectivePath(job.path, job.eventName, job.itemName, job.newPath));
+    WholeFileWatch file(EffectivePath(job.path, job.kind, job.itemName, job.newPath));
     const Clock::time_point now = clock_.Now();
     // Not yet judged, but whole at the first look (a file nobody can ask
     // about, untouched for long): acted on at once, no wait shown.
@@ -284,8 +278,8 @@ void ActionQueue::LookAtWaiting(Clock::time_point now) {
     if (state == WholeFileWatch::State::Whole) {
       Retarget(it->job, it->file.Path());
       it->job.judgedWhole = true;
-      if (it->file.LastSeen() && IsContentEvent(it->job.eventName))
-        acted_.push_back({it->file.Path(), it->job.eventName, *it->file.LastSeen(), now + timing::kOwnChangeMemory});
+      if (it->file.LastSeen() && IsContentKind(it->job.kind))
+        acted_.push_back({it->file.Path(), it->job.kind, *it->file.LastSeen(), now + timing::kOwnChangeMemory});
       whole.push_back(std::move(it->job));
       it = waiting_.erase(it);
       continue;

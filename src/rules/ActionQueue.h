@@ -28,7 +28,9 @@
 namespace vantrel {
 
 struct ActionJob {
-  std::string path, eventName, itemName, newPath;
+  std::string path;
+  EventKind kind = EventKind::None;
+  std::string itemName, newPath;
   // The change was made by this process (the change source knows its pid).
   bool ours = false;
   // The rules the event fires, in row order, as they stood when it came.
@@ -116,7 +118,8 @@ class ActionQueue {
   // A file a waiting job acted on, as it was: another event for that very
   // file, come while the job waited, is not acted on again.
   struct Acted {
-    std::string path, eventName;
+    std::string path;
+    EventKind kind;
     platform::FileStamp stamp;
     Clock::time_point until;
   };

@@ -13,7 +13,7 @@ namespace {
 constexpr std::string_view kOpen = "【";
 constexpr std::string_view kClose = "】";
 
-bool IsDirectoryEvent(const std::string& eventName) { return eventName == "新建目录" || eventName == "重命名目录"; }
+bool IsDirectoryEvent(EventKind kind) { return kind == EventKind::FolderCreated || kind == EventKind::FolderRenamed; }
 
 // A failed action still gets its row, saying so and why.
 std::string Report(const std::string& operation, const ActionResult& result, const std::string& detail) {
@@ -36,30 +36,30 @@ std::string Operand(const std::string& actionText) {
   return close == std::string::npos ? std::string() : actionText.substr(close + kClose.size());
 }
 
-std::string EffectivePath(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
+std::string EffectivePath(const std::string& eventPath, EventKind kind, const std::string& itemName,
                           const std::string& newPath) {
-  return TextContains(eventName, "重命名") ? NewPathOfRename(eventPath, itemName, newPath) : eventPath;
+  return IsRenameKind(kind) ? NewPathOfRename(eventPath, itemName, newPath) : eventPath;
 }
 
-bool RuleFires(const MonitorRule& rule, const std::string& eventPath, const std::string& eventName) {
-  return rule.enabled && rule.eventName == eventName && RuleActs(rule) &&
+bool RuleFires(const MonitorRule& rule, const std::string& eventPath, EventKind kind) {
+  return rule.enabled && kind != EventKind::None && EventKindOfName(rule.eventName) == kind && RuleActs(rule) &&
          (TextContains(eventPath, rule.monitoredPath) || rule.monitoredPath == GlobalPathMarker);
 }
 
-void MatchRules(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
-                MatchHost& host, const std::string& newPath) {
+void MatchRules(const std::string& eventPath, EventKind kind, const std::string& itemName, MatchHost& host,
+                const std::string& newPath) {
   // What our own actions did never fires a rule again: a copy rule whose
   // target lies inside its monitored path would otherwise copy its copies.
-  if (host.CausedByUs(eventPath, eventName)) return;
+  if (host.CausedByUs(eventPath, kind)) return;
   const std::size_t count = host.RuleCount();
   for (std::size_t row = host.FirstRow(); row < count && row < host.RuleCount(); ++row) {
     const MonitorRule& candidate = host.RuleAt(row);
-    if (!RuleFires(candidate, eventPath, eventName)) continue;
+    if (!RuleFires(candidate, eventPath, kind)) continue;
     const MonitorRule rule = candidate;
     const std::string operation = OperationName(rule.actionText);
     const std::string operand = Operand(rule.actionText);
     host.SetLastActionTarget(operand);
-    const std::string path = EffectivePath(eventPath, eventName, itemName, newPath);
+    const std::string path = EffectivePath(eventPath, kind, itemName, newPath);
     // Remembered once the action is done, so that none of them runs out
     // while a long action is still making the rest.
     std::vector<ActionChange> made;
@@ -74,7 +74,7 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
 
     if (operation == "复制文件" || operation == "移动文件") {
       bool copy = operation == "复制文件";
-      if (IsDirectoryEvent(eventName)) {
+      if (IsDirectoryEvent(kind)) {
         ActionResult r = copy ? CopyDirectoryAction(path, operand, changes) : MoveDirectoryAction(path, operand, changes);
         remember();
         host.LogAction(Report(operation, r, r.target));
@@ -89,7 +89,7 @@ void MatchRules(const std::string& eventPath, const std::string& eventName, cons
       if (!r.ok && unfinished && made.empty() && host.PutOff(row)) return;
       host.LogAction(Report(operation, r, r.target));
     } else if (operation == "删除文件") {
-      bool tree = TextContains(eventName, "目录");
+      const bool tree = IsFolderKind(kind);
       ActionResult r = tree ? DeleteDirectoryTree(path, changes) : DeleteFileAction(path, changes);
       remember();
       host.LogAction(Report(operation, r, path));
@@ -157,10 +157,10 @@ void OwnChanges::Erase(const std::string& path, const std::string& partner) {
   }
 }
 
-bool OwnChanges::Consume(const std::string& path, const std::string& eventName, Clock::time_point handedOver) {
+bool OwnChanges::Consume(const std::string& path, EventKind kind, Clock::time_point handedOver) {
   // A rename event carries the old path: the vanishing end of a move.
-  const bool appears = !TextContains(eventName, "删除") && !TextContains(eventName, "重命名");
-  const Folder folder = TextContains(eventName, "目录") ? IsFolder : File;
+  const bool appears = !IsRemovalKind(kind) && !IsRenameKind(kind);
+  const Folder folder = IsFolderKind(kind) ? IsFolder : File;
   const std::string key = PathKey(path);
   auto [from, to] = paths_.equal_range(key);
   for (auto it = from; it != to; ++it) {

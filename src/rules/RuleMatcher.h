@@ -1,6 +1,7 @@
 #pragma once
 // Offers an accepted event to the rules, in row order, and carries out the
 // action of every rule that fires.
+#include "monitor/EventKind.h"
 #include "rules/FileActions.h"
 #include "rules/RuleFile.h"
 #include "time/Clock.h"
@@ -23,7 +24,7 @@ class MatchHost {
   virtual void ShowErrorPrompt(const std::string& title, const std::string& text) = 0;
   // Whether the change is one that our own actions made; an expected change
   // it answers for is used up.
-  virtual bool CausedByUs(const std::string& path, const std::string& eventName) = 0;
+  virtual bool CausedByUs(const std::string& path, EventKind kind) = 0;
   // What an action changed, so that the events it causes fire no rule.
   virtual void Changed(const ActionChange& change) = 0;
   // The event's file was seen whole by a wait (the copy need not ask who
@@ -47,13 +48,13 @@ std::string OperationName(const std::string& actionText);
 std::string Operand(const std::string& actionText);
 // For renames: the path with its last component replaced by the new name.
 // For renames: where the item now is (NewPathOfRename).
-std::string EffectivePath(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
+std::string EffectivePath(const std::string& eventPath, EventKind kind, const std::string& itemName,
                           const std::string& newPath = {});
 
 // Whether the rule fires for an event of that name at that path.
-bool RuleFires(const MonitorRule& rule, const std::string& eventPath, const std::string& eventName);
+bool RuleFires(const MonitorRule& rule, const std::string& eventPath, EventKind kind);
 
-void MatchRules(const std::string& eventPath, const std::string& eventName, const std::string& itemName,
+void MatchRules(const std::string& eventPath, EventKind kind, const std::string& itemName,
                 MatchHost& host, const std::string& newPath = {});
 
 // The changes our actions made, each used up by the one event it causes
@@ -67,7 +68,7 @@ class OwnChanges {
   void Remember(const ActionChange& change, Clock::time_point now);
   // Whether an event of that name at path, handed over at the time given,
   // is one of ours.
-  bool Consume(const std::string& path, const std::string& eventName, Clock::time_point handedOver);
+  bool Consume(const std::string& path, EventKind kind, Clock::time_point handedOver);
   // Nothing is remembered any more (what has run out is forgotten now and
   // then, not at every call).
   bool Empty(Clock::time_point now);

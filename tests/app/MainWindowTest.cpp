@@ -328,9 +328,9 @@ TEST_F(MainWindowTest, EveryNotificationReachesTheWindowInOrder) {
   for (int i = 0; i < 200 && seen.size() < 2001; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
   ASSERT_EQ(seen.size(), 2001u) << "the item without a name is dropped, nothing else";
   EXPECT_EQ(seen[0].path, "/tmp/f0");
-  EXPECT_EQ(seen[0].eventName, "新建文件");
+  EXPECT_EQ(seen[0].kind, EventKind::FileCreated);
   EXPECT_EQ(seen[1999].path, "/tmp/f1999");
-  EXPECT_EQ(seen[2000].eventName, "重命名目录");
+  EXPECT_EQ(seen[2000].kind, EventKind::FolderRenamed);
   EXPECT_EQ(seen[2000].name, "new");
 }
 

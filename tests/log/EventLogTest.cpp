@@ -60,7 +60,7 @@ class EventLogTest : public ::testing::Test {
 };
 
 TEST_F(EventLogTest, EventRowCellsPromptLogRecordAndColours) {
-  events_.AddEventRow("a.txt", "新建文件", "/data/a.txt");
+  events_.AddEventRow("a.txt", EventKind::FileCreated, "/data/a.txt");
   ASSERT_EQ(list_.RowCount(), 1u);
   EXPECT_EQ(list_.Cell(0, 0), "2021-08-01 13:05:09");
   EXPECT_EQ(list_.Cell(0, 1), "a.txt");
@@ -78,16 +78,16 @@ TEST_F(EventLogTest, EventRowCellsPromptLogRecordAndColours) {
 }
 
 TEST_F(EventLogTest, RenameRowsShowTheOldNameAndTheNewPath) {
-  events_.AddEventRow("new.txt", "重命名文件", "/data/old.txt");
+  events_.AddEventRow("new.txt", EventKind::FileRenamed, "/data/old.txt");
   EXPECT_EQ(list_.Cell(0, 1), "new.txt【原:old.txt】");
   EXPECT_EQ(list_.Cell(0, 3), "/data/new.txt");
-  events_.AddEventRow("Renamed", "重命名目录", "/old/OLD");
+  events_.AddEventRow("Renamed", EventKind::FolderRenamed, "/old/OLD");
   EXPECT_EQ(list_.Cell(1, 3), "/old/Renamed") << "only the last component, without regard to case";
   EXPECT_EQ(host_.shown[1].second, "/old/OLD") << "the prompt carries the path as reported";
   EXPECT_EQ(host_.shown[0].first, "重命名文件 【new.txt】") << "the prompt names the new name alone";
-  events_.AddEventRow("t2", "重命名文件", "/w/t1", "/w/sub/t2");
+  events_.AddEventRow("t2", EventKind::FileRenamed, "/w/t1", "/w/sub/t2");
   EXPECT_EQ(list_.Cell(2, 3), "/w/sub/t2") << "moved into another folder: where it really went";
-  events_.AddEventRow("b.txt", "重命名文件", "/w/a.txt", "/w/b.txt");
+  events_.AddEventRow("b.txt", EventKind::FileRenamed, "/w/a.txt", "/w/b.txt");
   EXPECT_EQ(list_.Cell(3, 3), "/w/b.txt");
 }
 
@@ -95,19 +95,19 @@ TEST_F(EventLogTest, RenameRowsShowTheOldNameAndTheNewPath) {
 // hand the rules, the path that is on disk.
 TEST_F(EventLogTest, ARenameOfAGb18030NameShowsTheRealNewPath) {
   const std::string oldName = Utf8ToGb18030("报告.txt"), newName = Utf8ToGb18030("报告.txt.r");
-  events_.AddEventRow(newName, "重命名文件", "/w/" + oldName, "/w/" + newName);
+  events_.AddEventRow(newName, EventKind::FileRenamed, "/w/" + oldName, "/w/" + newName);
   EXPECT_EQ(list_.Cell(0, 3), "/w/" + newName);
-  EXPECT_EQ(EffectivePath("/w/" + oldName, "重命名文件", newName, "/w/" + newName), "/w/" + newName);
+  EXPECT_EQ(EffectivePath("/w/" + oldName, EventKind::FileRenamed, newName, "/w/" + newName), "/w/" + newName);
 }
 
 TEST_F(EventLogTest, SwitchesAreReadAtTheMomentOfEachRow) {
   host_.prompts = false;
   host_.saveLog = false;
-  events_.AddEventRow("a", "删除文件", "/a");
+  events_.AddEventRow("a", EventKind::FileDeleted, "/a");
   EXPECT_TRUE(host_.shown.empty());
   EXPECT_EQ(LogBytes(), "");
   host_.saveLog = true;
-  events_.AddEventRow("b", "删除文件", "/b");
+  events_.AddEventRow("b", EventKind::FileDeleted, "/b");
   EXPECT_EQ(Gb18030ToUtf8(LogBytes()), "2021-08-01 13:05:09.042 信息: ┃ b ┃ 删除文件 ┃ /b\r\n\r\n");
 }
 
@@ -137,8 +137,8 @@ TEST_F(EventLogTest, NoticesOfLossesAreKeptEvenWithTheLogOff) {
 }
 
 TEST_F(EventLogTest, RecolouringReadsTheSettingsAgainAndTellsRowsByTheirMark) {
-  events_.AddEventRow("a", "新建文件", "/a");
-  events_.AddEventRow("【odd", "新建文件", "/b");
+  events_.AddEventRow("a", EventKind::FileCreated, "/a");
+  events_.AddEventRow("【odd", EventKind::FileCreated, "/b");
   events_.LogAction("移动文件】/c");
   ASSERT_TRUE(host_.config.Write("日志颜色", " 类型", "65280"));
   ASSERT_TRUE(host_.config.Write("日志颜色", " 执行", "abc"));
@@ -240,7 +240,7 @@ TEST_F(EventLogTest, DiagnosticOutputsWithAndWithoutTheLogFile) {
   log_.SetConsoleFdForTesting(pipe[1]);
   host_.saveLog = false;
   events_.SetConsoleMirror(true);
-  events_.AddEventRow("a.txt", "新建文件", "/data/a.txt");
+  events_.AddEventRow("a.txt", EventKind::FileCreated, "/data/a.txt");
   EXPECT_EQ(Drain(pipe[0]), "2021-08-01 13:05:09.042 信息: ┃ a.txt ┃ 新建文件 ┃ /data/a.txt\r\n\r\n");
   EXPECT_EQ(LogBytes().find("a.txt"), std::string::npos);
   ::close(pipe[0]);

@@ -10,11 +10,6 @@ namespace {
 class FakeHost : public DispatchHost {
  public:
   FakeHost() { ticked.fill(true); }
-  std::string TypeBoxCaption(TypeBox box) const override {
-    static const char* const kCaptions[] = {"新建文件", "重命名文件", "更新文件", "删除目录",
-                                            "新建目录", "删除文件",   "重命名目录"};
-    return kCaptions[box];
-  }
   bool TypeBoxTicked(TypeBox box) const override { return ticked[box]; }
   bool CustomPathMode() const override { return custom; }
   std::string ProgramDirectory() const override { return "/opt/vantrel"; }
@@ -24,14 +19,15 @@ class FakeHost : public DispatchHost {
   bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const override {
     return rows.LatestSecondRepeats(time, eventName, path);
   }
-  void AddEventRow(const std::string& name, const std::string& eventName, const std::string& path,
+  void AddEventRow(const std::string& name, EventKind kind, const std::string& path,
                    const std::string& newPath) override {
+    const std::string eventName(EventKindName(kind));
     rows.Append(clockText, name, eventName, path);
     calls.push_back("row " + eventName + " " + path + (newPath.empty() ? "" : " -> " + newPath));
   }
-  void MatchRules(const std::string& path, const std::string& eventName, const std::string& name,
+  void MatchRules(const std::string& path, EventKind kind, const std::string& name,
                   const std::string&) override {
-    calls.push_back("rules " + eventName + " " + path + " " + name);
+    calls.push_back("rules " + std::string(EventKindName(kind)) + " " + path + " " + name);
   }
 
   std::array<bool, kTypeBoxCount> ticked;
@@ -43,9 +39,11 @@ class FakeHost : public DispatchHost {
   std::vector<std::string> calls;
 };
 
+// An event as the source would decode it, named by its kind's name.
 ChangeEvent Event(const char* eventName, const char* name, const char* path) {
   ChangeEvent e;
-  e.eventName = eventName;
+  e.kind = EventKindOfName(eventName);
+  e.code = CodeOfKind(e.kind);
   e.name = name;
   e.path = path;
   return e;
@@ -127,7 +125,7 @@ TEST_F(EventFilterTest, InCustomModeAMoveAcrossTheRulePathsIsACreationOrADeletio
   auto move = [&](std::uint32_t code, const char* from, const char* to) {
     ChangeEvent e;
     e.code = code;
-    e.eventName = code == SHCNE_RENAMEITEM ? "重命名文件" : "重命名目录";
+    e.kind = KindOfCode(code);
     e.path = from;
     e.newPath = to;
     e.name = std::string(to).substr(std::string(to).rfind('/') + 1);

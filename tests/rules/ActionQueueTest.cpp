@@ -40,9 +40,9 @@ class ActionQueueTest : public ::testing::Test {
     fs::create_directories(in_ + "/copies");
   }
   ActionJob Job(const std::string& path, bool ours = false) {
-    ActionJob job{path, "新建文件", fs::path(path).filename().string(), {}, ours, {}};
+    ActionJob job{path, EventKind::FileCreated, fs::path(path).filename().string(), {}, ours, {}};
     for (const MonitorRule& rule : rules_)
-      if (RuleFires(rule, path, job.eventName)) job.rules.push_back(rule);
+      if (RuleFires(rule, path, job.kind)) job.rules.push_back(rule);
     return job;
   }
   std::vector<std::string> Reports() {
@@ -275,9 +275,9 @@ TEST(WholeFileGate, ASharedDownloadIsCopiedAndMovedAcrossFileSystemsOnlyWhole) {
     ActionQueue queue({});
     const RuleList rules{{"新建文件", copied, "【复制文件】" + out, true}, {"新建文件", moved, "【移动文件】" + away, true}};
     for (const std::string& path : {copied, moved}) {
-      ActionJob job{path, "新建文件", fs::path(path).filename().string(), {}, false, {}};
+      ActionJob job{path, EventKind::FileCreated, fs::path(path).filename().string(), {}, false, {}};
       for (const MonitorRule& rule : rules)
-        if (RuleFires(rule, path, job.eventName)) job.rules.push_back(rule);
+        if (RuleFires(rule, path, job.kind)) job.rules.push_back(rule);
       queue.Submit(std::move(job));
     }
     const bool done = Until([&] { return fs::exists(out + "/c.bin") && fs::exists(away + "/m.bin"); }, 30s);
@@ -383,12 +383,12 @@ TEST(ActionQueueStop, AQueueEndedDuringALargeCopyGivesItUpAndLeavesNothing) {
                      {},
                      {}});
   RuleList rules{{"新建文件", in, "【复制文件】" + out, true}};
-  queue.Submit({in + "/big.bin", "新建文件", "big.bin", {}, false, rules});
-  queue.Submit({in + "/second.bin", "新建文件", "second.bin", {}, false, rules});
+  queue.Submit({in + "/big.bin", EventKind::FileCreated, "big.bin", {}, false, rules});
+  queue.Submit({in + "/second.bin", EventKind::FileCreated, "second.bin", {}, false, rules});
   // The copy has begun once its target is the last one.
   while (queue.LastActionTarget() != out) std::this_thread::yield();
   queue.Stop();
-  queue.Submit({in + "/third.bin", "新建文件", "third.bin", {}, false, rules});
+  queue.Submit({in + "/third.bin", EventKind::FileCreated, "third.bin", {}, false, rules});
   EXPECT_FALSE(fs::exists(out + "/big.bin")) << "the copy was given up, not finished";
   EXPECT_EQ(EntriesIn(out), 0u) << "nothing half-written stays";
   EXPECT_EQ(fs::file_size(in + "/big.bin"), size);
@@ -402,7 +402,7 @@ TEST(ActionQueueStop, AQueueEndedDuringALargeCopyGivesItUpAndLeavesNothing) {
   // A queue made afterwards copies again.
   Put(in + "/small.txt", "s");
   ActionQueue again({});
-  again.Submit({in + "/small.txt", "新建文件", "small.txt", {}, false, {{"新建文件", in, "【复制文件】" + out, true}}});
+  again.Submit({in + "/small.txt", EventKind::FileCreated, "small.txt", {}, false, {{"新建文件", in, "【复制文件】" + out, true}}});
   again.WaitIdle();
   EXPECT_EQ(Read(out + "/small.txt"), "s");
 }

@@ -125,7 +125,7 @@ TEST_F(FullDiskTest, TheLogCutsNoRecordTellsOnceAndGoesOnWhenSpaceReturns) {
   EventLog events(list, colours, log, host);
   Put(small_ + "/filler", std::string(600 << 10, 'f'));
   const std::string path = "/data/" + std::string(1500, 'p');
-  for (int i = 0; i < 400; ++i) events.AddEventRow("a.txt", "新建文件", path);
+  for (int i = 0; i < 400; ++i) events.AddEventRow("a.txt", EventKind::FileCreated, path);
   std::string full = Read(small_ + "/log/20210801/log.txt");
   const std::string record = Utf8ToGb18030("2021-08-01 13:05:09.042 信息: ┃ a.txt ┃ 新建文件 ┃ " + path + "\r\n\r\n");
   ASSERT_GT(full.size(), 0u);
@@ -135,7 +135,7 @@ TEST_F(FullDiskTest, TheLogCutsNoRecordTellsOnceAndGoesOnWhenSpaceReturns) {
   EXPECT_NE(host.shown[0].find("日志写入失败"), std::string::npos);
 
   fs::remove(small_ + "/filler");
-  events.AddEventRow("b.txt", "新建文件", "/data/b.txt");
+  events.AddEventRow("b.txt", EventKind::FileCreated, "/data/b.txt");
   EXPECT_NE(Read(small_ + "/log/20210801/log.txt").find("b.txt"), std::string::npos)
       << "logging goes on once there is space";
   EXPECT_EQ(host.shown.size(), 1u);

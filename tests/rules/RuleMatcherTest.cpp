@@ -21,8 +21,8 @@ class FakeHost : public MatchHost {
   void ShowErrorPrompt(const std::string& title, const std::string& text) override {
     prompts.push_back(title + "/" + text);
   }
-  bool CausedByUs(const std::string& path, const std::string& eventName) override {
-    return own.Consume(path, eventName, std::chrono::steady_clock::now());
+  bool CausedByUs(const std::string& path, EventKind kind) override {
+    return own.Consume(path, kind, std::chrono::steady_clock::now());
   }
   void Changed(const ActionChange& change) override { own.Remember(change, std::chrono::steady_clock::now()); }
   RuleList rules;
@@ -47,11 +47,11 @@ TEST(RuleMatcherParts, OperationOperandAndEffectivePath) {
   EXPECT_EQ(Operand("【复制文件】/x】y"), "y");
   EXPECT_EQ(OperationName("复制文件】/x"), "");
   EXPECT_EQ(Operand("no mark"), "");
-  EXPECT_EQ(EffectivePath("/in/a.txt", "重命名文件", "b.txt"), "/in/b.txt");
-  EXPECT_EQ(EffectivePath("/in/A.TXT", "重命名文件", "b.txt"), "/in/b.txt");
-  EXPECT_EQ(EffectivePath("/in/a.txt", "新建文件", "b.txt"), "/in/a.txt");
-  EXPECT_EQ(EffectivePath("/w/t1", "重命名文件", "t2", "/w/sub/t2"), "/w/sub/t2") << "never the /w/t2 that never was";
-  EXPECT_EQ(EffectivePath("/in/A.TXT", "重命名文件", "b.txt", "/in/b.txt"), "/in/b.txt");
+  EXPECT_EQ(EffectivePath("/in/a.txt", EventKind::FileRenamed, "b.txt"), "/in/b.txt");
+  EXPECT_EQ(EffectivePath("/in/A.TXT", EventKind::FileRenamed, "b.txt"), "/in/b.txt");
+  EXPECT_EQ(EffectivePath("/in/a.txt", EventKind::FileCreated, "b.txt"), "/in/a.txt");
+  EXPECT_EQ(EffectivePath("/w/t1", EventKind::FileRenamed, "t2", "/w/sub/t2"), "/w/sub/t2") << "never the /w/t2 that never was";
+  EXPECT_EQ(EffectivePath("/in/A.TXT", EventKind::FileRenamed, "b.txt", "/in/b.txt"), "/in/b.txt");
 }
 
 TEST_F(RuleMatcherTest, PathEnabledAndEventTests) {
@@ -63,7 +63,7 @@ TEST_F(RuleMatcherTest, PathEnabledAndEventTests) {
                  {"新建文件", "ta/a", "【不存在】", true},
                  {"新建文件", std::string(GlobalPathMarker), "【复制文件】" + dir_ + "/bak", true},
                  {"新建文件", "/data", "【复制文件】" + dir_ + "/bak", true}};
-  MatchRules(file, "新建文件", "a.txt", host_);
+  MatchRules(file, EventKind::FileCreated, "a.txt", host_);
   ASSERT_EQ(host_.log.size(), 2u) << "the unknown operation fires but does nothing";
   EXPECT_EQ(host_.log[0], "复制文件】" + dir_ + "/bak/a.txt");
   EXPECT_EQ(host_.log[1], "复制文件】" + dir_ + "/bak/a(1).txt") << "both fire, in row order";
@@ -74,10 +74,10 @@ TEST_F(RuleMatcherTest, PathEnabledAndEventTests) {
 TEST_F(RuleMatcherTest, FailedActionsSaySoAndWhy) {
   host_.rules = {{"新建文件", "/data", "【复制文件】" + dir_ + "/missing", true},
                  {"删除文件", "/data", "【删除文件】ignored", true}};
-  MatchRules(dir_ + "/data/gone.txt", "新建文件", "gone.txt", host_);
+  MatchRules(dir_ + "/data/gone.txt", EventKind::FileCreated, "gone.txt", host_);
   ASSERT_EQ(host_.log.size(), 1u);
   EXPECT_EQ(host_.log[0], "复制文件失败】" + dir_ + "/missing/gone.txt (没有那个文件或目录)") << "in the words of the interface";
-  MatchRules(dir_ + "/data/gone.txt", "删除文件", "gone.txt", host_);
+  MatchRules(dir_ + "/data/gone.txt", EventKind::FileDeleted, "gone.txt", host_);
   EXPECT_EQ(host_.log[1], "删除文件失败】" + dir_ + "/data/gone.txt (没有那个文件或目录)");
 }
 
@@ -85,7 +85,7 @@ TEST_F(RuleMatcherTest, DirectoryCopyAndBadExecuteEndTheWalk) {
   fs::create_directories(dir_ + "/data/photos");
   host_.rules = {{"新建目录", "/data", "【复制文件】" + dir_ + "/bak", true},
                  {"新建目录", "/data", "【执行程序】/bin/true§§1", true}};
-  MatchRules(dir_ + "/data/photos", "新建目录", "photos", host_);
+  MatchRules(dir_ + "/data/photos", EventKind::FolderCreated, "photos", host_);
   ASSERT_EQ(host_.log.size(), 1u);
   EXPECT_EQ(host_.log[0], "复制文件】" + dir_ + "/bak/photos");
   EXPECT_TRUE(fs::is_directory(dir_ + "/bak/photos"));
@@ -93,12 +93,12 @@ TEST_F(RuleMatcherTest, DirectoryCopyAndBadExecuteEndTheWalk) {
   host_.log.clear();
   host_.rules = {{"新建文件", "/data", "【执行程序】/bin/true§x", true},
                  {"新建文件", "/data", "【执行程序】/bin/true§§1", true}};
-  MatchRules(dir_ + "/data/x", "新建文件", "x", host_);
+  MatchRules(dir_ + "/data/x", EventKind::FileCreated, "x", host_);
   EXPECT_TRUE(host_.log.empty());
   EXPECT_EQ(host_.prompts, (std::vector<std::string>{"执行程序错误/参数不符合,请重新检查后再执行!"}));
 
   host_.rules.erase(host_.rules.begin());
-  MatchRules(dir_ + "/data/y", "新建文件", "y", host_);
+  MatchRules(dir_ + "/data/y", EventKind::FileCreated, "y", host_);
   EXPECT_EQ(host_.log, (std::vector<std::string>{"执行程序】/bin/true "}));
 }
 
@@ -109,9 +109,9 @@ TEST_F(RuleMatcherTest, OwnChangesNeverFireARuleAgain) {
   ASSERT_TRUE(WriteFileAtomically(file, "x"));
   fs::create_directories(dir_ + "/data/bak");
   host_.rules = {{"新建文件", "/data", "【复制文件】" + dir_ + "/data/bak", true}};
-  MatchRules(file, "新建文件", "a.txt", host_);
+  MatchRules(file, EventKind::FileCreated, "a.txt", host_);
   ASSERT_EQ(host_.log.size(), 1u);
-  MatchRules(dir_ + "/data/bak/a.txt", "新建文件", "a.txt", host_);
+  MatchRules(dir_ + "/data/bak/a.txt", EventKind::FileCreated, "a.txt", host_);
   EXPECT_EQ(host_.log.size(), 1u);
   EXPECT_FALSE(fs::exists(dir_ + "/data/bak/a(1).txt"));
 }
@@ -122,24 +122,24 @@ TEST(OwnChanges, EachChangeIsUsedUpByItsOwnEventOfItsKind) {
   own.Remember({ActionChange::FileAppeared, "/t/a.txt", {}}, now);
   own.Remember({ActionChange::FolderAppeared, "/t/tree", {}}, now);
   own.Remember({ActionChange::FileAppeared, "/t/tree/x", {}}, now);
-  EXPECT_FALSE(own.Consume("/t/a.txt", "删除文件", now)) << "a deletion is not the copy's appearance";
-  EXPECT_FALSE(own.Consume("/t/a.txt.bak", "新建文件", now));
-  EXPECT_TRUE(own.Consume("/t/a.txt", "新建文件", now));
-  EXPECT_FALSE(own.Consume("/t/a.txt", "新建文件", now)) << "the next creation there is somebody else's";
-  EXPECT_FALSE(own.Consume("/t/tree", "新建文件", now)) << "a folder was made there, not a file";
-  EXPECT_TRUE(own.Consume("/t/tree", "新建目录", now));
-  EXPECT_FALSE(own.Consume("/t/tree/y", "新建文件", now)) << "nothing covers a whole tree";
-  EXPECT_FALSE(own.Consume("/t/tree/x", "新建文件", now + timing::kOwnChangeMemory + std::chrono::seconds(1)))
+  EXPECT_FALSE(own.Consume("/t/a.txt", EventKind::FileDeleted, now)) << "a deletion is not the copy's appearance";
+  EXPECT_FALSE(own.Consume("/t/a.txt.bak", EventKind::FileCreated, now));
+  EXPECT_TRUE(own.Consume("/t/a.txt", EventKind::FileCreated, now));
+  EXPECT_FALSE(own.Consume("/t/a.txt", EventKind::FileCreated, now)) << "the next creation there is somebody else's";
+  EXPECT_FALSE(own.Consume("/t/tree", EventKind::FileCreated, now)) << "a folder was made there, not a file";
+  EXPECT_TRUE(own.Consume("/t/tree", EventKind::FolderCreated, now));
+  EXPECT_FALSE(own.Consume("/t/tree/y", EventKind::FileCreated, now)) << "nothing covers a whole tree";
+  EXPECT_FALSE(own.Consume("/t/tree/x", EventKind::FileCreated, now + timing::kOwnChangeMemory + std::chrono::seconds(1)))
       << "an event handed over long after is not the echo";
-  EXPECT_TRUE(own.Consume("/t/tree/x", "新建文件", now + timing::kOwnChangeMemory - std::chrono::seconds(1)));
+  EXPECT_TRUE(own.Consume("/t/tree/x", EventKind::FileCreated, now + timing::kOwnChangeMemory - std::chrono::seconds(1)));
 
   // A move is one rename event or two events; either way both ends go together.
   own.Remember({ActionChange::Renamed, "/in/scan.pdf", "/out/scan.pdf"}, now);
-  EXPECT_TRUE(own.Consume("/in/scan.pdf", "重命名文件", now));
-  EXPECT_FALSE(own.Consume("/out/scan.pdf", "新建文件", now));
+  EXPECT_TRUE(own.Consume("/in/scan.pdf", EventKind::FileRenamed, now));
+  EXPECT_FALSE(own.Consume("/out/scan.pdf", EventKind::FileCreated, now));
   own.Remember({ActionChange::Renamed, "/in/scan.pdf", "/out/scan(1).pdf"}, now);
-  EXPECT_TRUE(own.Consume("/out/scan(1).pdf", "新建文件", now));
-  EXPECT_FALSE(own.Consume("/in/scan.pdf", "新建文件", now)) << "the scanner's next scan.pdf is new";
+  EXPECT_TRUE(own.Consume("/out/scan(1).pdf", EventKind::FileCreated, now));
+  EXPECT_FALSE(own.Consume("/in/scan.pdf", EventKind::FileCreated, now)) << "the scanner's next scan.pdf is new";
 }
 
 // A folder rule acts on D; the user then makes a new folder at the same
@@ -147,13 +147,13 @@ TEST(OwnChanges, EachChangeIsUsedUpByItsOwnEventOfItsKind) {
 TEST_F(RuleMatcherTest, ANewFolderAtThePathOfOneWeRemovedIsTheUsers) {
   fs::create_directories(dir_ + "/data/D/inner");
   host_.rules = {{"新建目录", "/data", "【删除文件】", true}};
-  MatchRules(dir_ + "/data/D", "新建目录", "D", host_);
+  MatchRules(dir_ + "/data/D", EventKind::FolderCreated, "D", host_);
   ASSERT_FALSE(fs::exists(dir_ + "/data/D"));
   // The deletion's own events.
-  MatchRules(dir_ + "/data/D/inner", "删除目录", "inner", host_);
-  MatchRules(dir_ + "/data/D", "删除目录", "D", host_);
+  MatchRules(dir_ + "/data/D/inner", EventKind::FolderDeleted, "inner", host_);
+  MatchRules(dir_ + "/data/D", EventKind::FolderDeleted, "D", host_);
   fs::create_directories(dir_ + "/data/D");
-  MatchRules(dir_ + "/data/D", "新建目录", "D", host_);
+  MatchRules(dir_ + "/data/D", EventKind::FolderCreated, "D", host_);
   EXPECT_EQ(host_.log.size(), 2u) << "acted on again";
   EXPECT_FALSE(fs::exists(dir_ + "/data/D"));
 }
@@ -165,8 +165,8 @@ TEST_F(RuleMatcherTest, TheUsersNextFileAtAPathOurActionEmptiedFiresAgain) {
   std::string scan = dir_ + "/data/scan.pdf";
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(WriteFileAtomically(scan, "page " + std::to_string(i)));
-    MatchRules(scan, "新建文件", "scan.pdf", host_);
-    MatchRules(scan, "删除文件", "scan.pdf", host_);  // the event of our own move
+    MatchRules(scan, EventKind::FileCreated, "scan.pdf", host_);
+    MatchRules(scan, EventKind::FileDeleted, "scan.pdf", host_);  // the event of our own move
   }
   EXPECT_EQ(host_.log.size(), 3u) << "every scan was moved";
   EXPECT_FALSE(fs::exists(scan));

@@ -80,7 +80,7 @@ TEST(WholeFileWatchTest, AFileWrittenForLongIsToldOnceAndStillWaitedFor) {
                                   }},
                     clock);
   const MonitorRule rule{"新建文件", in, "【复制文件】" + out, true};
-  queue.Submit(ActionJob{path, "新建文件", "big.iso", {}, false, {rule}});
+  queue.Submit(ActionJob{path, EventKind::FileCreated, "big.iso", {}, false, {rule}});
   queue.WaitIdle();
   ASSERT_EQ(queue.WaitingCount(), 1u);
   auto looked = [&](std::uint64_t after) {

@@ -409,8 +409,8 @@ TEST_F(WindowsActions, AFileHeldOpenForWritingIsCopiedOnlyOnceClosed) {
                                   {},
                                   {}}};
   const MonitorRule rule{"新建文件", in_, "【复制文件】" + out_, true};
-  ASSERT_TRUE(RuleFires(rule, path, "新建文件"));
-  queue.Submit(ActionJob{path, "新建文件", "dl.bin", {}, false, {rule}});
+  ASSERT_TRUE(RuleFires(rule, path, EventKind::FileCreated));
+  queue.Submit(ActionJob{path, EventKind::FileCreated, "dl.bin", {}, false, {rule}});
   queue.WaitIdle();
   auto until = [](const std::function<bool()>& done) {
     for (int i = 0; i < 1000 && !done(); ++i) std::this_thread::sleep_for(20ms);
@@ -561,11 +561,11 @@ TEST(WindowsOwnChanges, AnEchoIsKnownWhateverTheLetterCaseAndSeparators) {
   const auto now = std::chrono::steady_clock::now();
   own.Remember({ActionChange::FileAppeared, "D:\\Bak\\a.txt", {}}, now);
   own.Remember({ActionChange::Renamed, "D:\\In\\scan.pdf", "D:\\Out\\scan.pdf"}, now);
-  EXPECT_FALSE(own.Consume("d:/bak/A.TXT", "删除文件", now));
-  EXPECT_TRUE(own.Consume("d:/bak/A.TXT", "新建文件", now));
-  EXPECT_FALSE(own.Consume("D:\\Bak\\a.txt", "新建文件", now)) << "used up once";
-  EXPECT_TRUE(own.Consume("d:\\out\\SCAN.pdf", "新建文件", now));
-  EXPECT_FALSE(own.Consume("D:\\In\\scan.pdf", "删除文件", now)) << "both ends went with the one event";
+  EXPECT_FALSE(own.Consume("d:/bak/A.TXT", EventKind::FileDeleted, now));
+  EXPECT_TRUE(own.Consume("d:/bak/A.TXT", EventKind::FileCreated, now));
+  EXPECT_FALSE(own.Consume("D:\\Bak\\a.txt", EventKind::FileCreated, now)) << "used up once";
+  EXPECT_TRUE(own.Consume("d:\\out\\SCAN.pdf", EventKind::FileCreated, now));
+  EXPECT_FALSE(own.Consume("D:\\In\\scan.pdf", EventKind::FileDeleted, now)) << "both ends went with the one event";
 }
 
 // What the C runtime (and CommandLineToArgvW) reads back from a quoted

@@ -70,12 +70,15 @@ Error ReplaceOnce(const std::string& path, std::string_view bytes, mode_t mode, 
   }
   bool ok = WriteAllBytes(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
   Error error = ok ? Error{} : LastSystemError();
-  ok = (::close(fd) == 0) && ok;
+  // Renamed while still open, so still locked: closed first, the temporary
+  // would be free for another copy's start-up to take in between.
   if (ok && ::renameat(dir, temp.c_str(), AT_FDCWD, path.c_str()) == 0) {
+    ::close(fd);
     ::fsync(dir);
     ::close(dir);
     return {};
   }
+  CloseKeepingErrno(fd);
   if (ok || !error) error = LastSystemError();
   struct stat st {};
   taken = error.code == ENOENT && ::fstatat(dir, temp.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
