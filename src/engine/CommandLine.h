@@ -12,20 +12,19 @@ struct CommandLine {
   WatchBackend backend = WatchBackend::Auto;
   bool help = false;
   bool console = false;
-#ifdef _WIN32
-  // Requests to the copy already running on the home, where Windows has no
-  // signals to carry them.
+  // Requests to the copy already running on the home, for a program on a
+  // system without signals to carry them (--quit, --reload).
   bool quit = false;
   bool reload = false;
-#endif
 };
 
-// What --help prints.
+// What the window's --help prints.
 extern const char* const kUsage;
-extern const char* const kHeadlessUsage;
 
-// Parses the program's own options (Qt has taken its own by then). On a
-// mistake returns nothing and sets error to a one-line message.
-std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error);
+// Parses the program's own options (Qt has taken its own by then); the two
+// requests only where asked to. On a mistake returns nothing and sets error
+// to a one-line message.
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error,
+                                            bool requests = false);
 
 }  // namespace vantrel

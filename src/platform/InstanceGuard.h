@@ -33,15 +33,15 @@ class InstanceGuard {
   bool AskToComeForward() const;
 
   // After Acquired: raised (readable) when later copies sent requests.
-  platform::WaitHandle RequestFd() const { return requests_; }
+  platform::WaitHandle RequestFd() const { return handles_.requests; }
   // Reads what is waiting (a bounded amount per call, so a flood cannot
   // hold the caller); true when a copy of this user asked to come forward.
   bool TakeRequests();
 
-#ifdef _WIN32
-  // Windows has no signals to carry these: a later start asks the running
-  // copy to end the way "退出程序" does, or to read its files again,
-  // through events of the guard's own.
+  // Where there are no signals to carry these (Windows), a later start asks
+  // the running copy to end the way "退出程序" does, or to read its files
+  // again, through events of the guard's own. On Linux, where signals carry
+  // them, Ask answers false and RequestHandle is no handle.
   enum class Request { Quit, Reload };
   // After Running.
   bool Ask(Request request) const;
@@ -49,10 +49,7 @@ class InstanceGuard {
   // still runs after the time given.
   bool WaitUntilEnded(unsigned milliseconds) const;
   // After Acquired: raised when a later copy asked.
-  platform::WaitHandle RequestHandle(Request request) const {
-    return request == Request::Quit ? quit_ : reload_;
-  }
-#endif
+  platform::WaitHandle RequestHandle(Request request) const;
 
   // Where the guard lives; for tests.
   const std::string& Folder() const { return folder_; }
@@ -61,16 +58,7 @@ class InstanceGuard {
   bool ChooseFolder(std::string& error);
 
   std::string home_, kind_, folder_, name_, runningKind_;
-#ifdef _WIN32
-  void* lock_ = nullptr;
-  void* kindMapping_ = nullptr;
-  platform::WaitHandle requests_ = nullptr;
-  platform::WaitHandle quit_ = nullptr;
-  platform::WaitHandle reload_ = nullptr;
-#else
-  int lock_ = -1;
-  platform::WaitHandle requests_ = -1;
-#endif
+  platform::GuardHandles handles_;
 };
 
 }  // namespace vantrel

@@ -2,15 +2,10 @@
 // A signal that one thread raises and another thread's event loop waits on
 // among its other sources: a descriptor that polls readable on Linux, an
 // event object on Windows.
-namespace vantrel::platform {
+// WaitHandle and kNoWaitHandle, in this system's form.
+#include "SystemTypes.h"
 
-#ifdef _WIN32
-using WaitHandle = void*;
-inline const WaitHandle kNoWaitHandle = nullptr;
-#else
-using WaitHandle = int;
-inline constexpr WaitHandle kNoWaitHandle = -1;
-#endif
+namespace vantrel::platform {
 
 class Waker {
  public:

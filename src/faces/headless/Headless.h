@@ -3,11 +3,14 @@
 // the same home and files, the same rows written to the log (and with
 // --console to standard error), prompts to standard error and the system
 // log, and questions answered with their defaults.
+#include "engine/CommandLine.h"
 #include "engine/Engine.h"
+#include "platform/InstanceGuard.h"
 #include "platform/Waker.h"
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vantrel {
@@ -57,5 +60,17 @@ class Headless {
   Options options_;
   std::unique_ptr<Engine> engine_;
 };
+
+// What differs between the systems before the program runs, defined in
+// each system's half: what --help prints, whether a later start may ask the
+// running copy to quit or reload (Windows, which has no signals to carry
+// them), and that asking. AskRunningCopy gives the exit code, or none when
+// the line asks nothing of the running copy.
+extern const char* const kHeadlessUsage;
+extern const bool kRequestsToRunningCopy;
+// What a later start may ask of this one, as the guard carries it.
+Headless::Requests RequestsOf(InstanceGuard& guard);
+std::optional<int> AskRunningCopy(const CommandLine& line, InstanceGuard& guard, InstanceGuard::Result held,
+                                  const std::string& home, const std::function<void(const std::string&)>& say);
 
 }  // namespace vantrel

@@ -79,4 +79,34 @@ int Headless::Run(const Requests& requests, const std::function<void()>& takeCom
   return 0;
 }
 
+const char* const kHeadlessUsage =
+    "usage: vantrel-headless [--home DIR] [--watch-backend auto|fanotify|inotify] [--console]\n"
+    "\n"
+    "Carries out the rules of Vantrel's rule list without a window, for machines\n"
+    "and sessions without a desktop: the same home, rules, settings and log as\n"
+    "vantrel, and only one of the two runs on one home.\n"
+    "\n"
+    "  --home DIR            where config.ini, data.jl and log/ live\n"
+    "  --watch-backend B     as for vantrel\n"
+    "  --console             every event, action and error also to standard error\n"
+    "  -h, --help            this text\n"
+    "\n"
+    "Prompts go to standard error and the system log; questions take their\n"
+    "default answer. SIGINT and SIGTERM end it the way \"退出程序\" ends the\n"
+    "window; SIGHUP reads data.jl and config.ini again.\n";
+
+const bool kRequestsToRunningCopy = false;
+
+// Signals carry them here: SIGTERM and SIGHUP.
+std::optional<int> AskRunningCopy(const CommandLine&, InstanceGuard&, InstanceGuard::Result, const std::string&,
+                                  const std::function<void(const std::string&)>&) {
+  return std::nullopt;
+}
+
+Headless::Requests RequestsOf(InstanceGuard& guard) {
+  Headless::Requests requests;
+  requests.comeForward = guard.RequestFd();
+  return requests;
+}
+
 }  // namespace vantrel

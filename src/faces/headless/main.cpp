@@ -22,7 +22,7 @@ void Say(const std::string& text, bool error = true) {
 
 int main(int argc, char** argv) {
   std::string error;
-  std::optional<CommandLine> line = ParseCommandLine(platform::ProgramArguments(argc, argv), error);
+  std::optional<CommandLine> line = ParseCommandLine(platform::ProgramArguments(argc, argv), error, kRequestsToRunningCopy);
   if (!line) {
     Say(error);
     return 2;
@@ -40,25 +40,8 @@ int main(int argc, char** argv) {
   // The window and this program share one guard: on one home one of them runs.
   InstanceGuard guard(home, "vantrel-headless");
   const InstanceGuard::Result held = guard.Acquire(error);
-#ifdef _WIN32
-  if (line->quit || line->reload) {
-    if (held != InstanceGuard::Result::Running) {
-      Say("vantrel-headless: 没有程序在使用 " + home);
-      return 1;
-    }
-    if (!guard.Ask(line->quit ? InstanceGuard::Request::Quit : InstanceGuard::Request::Reload)) {
-      Say("vantrel-headless: " + home + " 上运行的 " + guard.RunningKind() + " 不接受这个请求");
-      return 1;
-    }
-    // Ending may take as long as an action in hand: a large copy stops at
-    // its next chunk.
-    if (line->quit && !guard.WaitUntilEnded(60000)) {
-      Say("vantrel-headless: 程序在一分钟后仍在运行");
-      return 1;
-    }
-    return 0;
-  }
-#endif
+  if (std::optional<int> asked = AskRunningCopy(*line, guard, held, home, [](const std::string& t) { Say(t); }))
+    return *asked;
   switch (held) {
     case InstanceGuard::Result::Running:
       Say("vantrel-headless: 程序已运行,无需重复运行! (" +
@@ -76,12 +59,6 @@ int main(int argc, char** argv) {
     Say("vantrel-headless: 注册shell监视函数失败！ " + error);
     return 1;
   }
-  Headless::Requests requests;
-  requests.comeForward = guard.RequestFd();
-#ifdef _WIN32
-  requests.quit = guard.RequestHandle(InstanceGuard::Request::Quit);
-  requests.reload = guard.RequestHandle(InstanceGuard::Request::Reload);
-#endif
   // Later starts asking a window to come forward: there is none.
-  return program.Run(requests, [&guard] { guard.TakeRequests(); });
+  return program.Run(RequestsOf(guard), [&guard] { guard.TakeRequests(); });
 }

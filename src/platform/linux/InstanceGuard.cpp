@@ -53,11 +53,11 @@ std::string Hex(unsigned long long value) {
 InstanceGuard::InstanceGuard(std::string home, std::string kind) : home_(std::move(home)), kind_(std::move(kind)) {}
 
 InstanceGuard::~InstanceGuard() {
-  if (requests_ >= 0) {
-    ::close(requests_);
+  if (handles_.requests >= 0) {
+    ::close(handles_.requests);
     ::unlink((folder_ + "/" + name_ + ".sock").c_str());
   }
-  if (lock_ >= 0) ::close(lock_);
+  if (handles_.lock >= 0) ::close(handles_.lock);
 }
 
 bool InstanceGuard::ChooseFolder(std::string& error) {
@@ -87,28 +87,28 @@ InstanceGuard::Result InstanceGuard::Acquire(std::string& error) {
   if (!ChooseFolder(error)) return Result::Unguarded;
   name_ = Hex(static_cast<unsigned long long>(home.st_dev)) + "-" + Hex(static_cast<unsigned long long>(home.st_ino));
   const std::string lockPath = folder_ + "/" + name_ + ".lock";
-  lock_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  handles_.lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   struct stat st {};
-  if (lock_ < 0 || ::fstat(lock_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-    error = lockPath + ": " + (lock_ < 0 ? std::strerror(errno) : "not a file of this user's");
+  if (handles_.lock < 0 || ::fstat(handles_.lock, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    error = lockPath + ": " + (handles_.lock < 0 ? std::strerror(errno) : "not a file of this user's");
     return Result::Unguarded;
   }
-  if (::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+  if (::flock(handles_.lock, LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK) {
       error = lockPath + ": " + std::strerror(errno);
       return Result::Unguarded;
     }
     char buf[128];
-    ssize_t n = ::pread(lock_, buf, sizeof buf - 1, 0);
+    ssize_t n = ::pread(handles_.lock, buf, sizeof buf - 1, 0);
     std::string text(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
     runningKind_ = text.substr(0, text.find('\n'));
-    ::close(lock_);
-    lock_ = -1;
+    ::close(handles_.lock);
+    handles_.lock = -1;
     return Result::Running;
   }
   const std::string who = kind_ + "\n" + std::to_string(::getpid()) + "\n";
-  if (::ftruncate(lock_, 0) == 0) {
-    [[maybe_unused]] ssize_t n = ::pwrite(lock_, who.data(), who.size(), 0);
+  if (::ftruncate(handles_.lock, 0) == 0) {
+    [[maybe_unused]] ssize_t n = ::pwrite(handles_.lock, who.data(), who.size(), 0);
   }
 
   // Requests come as datagrams: a sender holds none of our descriptors, and
@@ -118,13 +118,13 @@ InstanceGuard::Result InstanceGuard::Acquire(std::string& error) {
   socklen_t length;
   if (!FillAddress(socketPath, address, length)) return Result::Acquired;
   ::unlink(socketPath.c_str());
-  requests_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  handles_.requests = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   int on = 1;
-  if (requests_ < 0 || ::setsockopt(requests_, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
-      ::bind(requests_, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+  if (handles_.requests < 0 || ::setsockopt(handles_.requests, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
+      ::bind(handles_.requests, reinterpret_cast<sockaddr*>(&address), length) != 0) {
     // Still the one copy; it only cannot be asked to come forward.
-    if (requests_ >= 0) ::close(requests_);
-    requests_ = -1;
+    if (handles_.requests >= 0) ::close(handles_.requests);
+    handles_.requests = -1;
   }
   return Result::Acquired;
 }
@@ -148,7 +148,7 @@ bool InstanceGuard::AskToComeForward() const {
 
 bool InstanceGuard::TakeRequests() {
   bool forward = false;
-  for (int i = 0; i < 64 && requests_ >= 0; ++i) {
+  for (int i = 0; i < 64 && handles_.requests >= 0; ++i) {
     char data[64];
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(16 * sizeof(int))];
     iovec iov{data, sizeof data};
@@ -157,7 +157,7 @@ bool InstanceGuard::TakeRequests() {
     msg.msg_iovlen = 1;
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
-    ssize_t n = ::recvmsg(requests_, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    ssize_t n = ::recvmsg(handles_.requests, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
     if (n < 0) break;
     const ucred* sender = nullptr;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
@@ -178,5 +178,12 @@ bool InstanceGuard::TakeRequests() {
   }
   return forward;
 }
+
+// Signals carry these on Linux.
+bool InstanceGuard::Ask(Request) const { return false; }
+
+bool InstanceGuard::WaitUntilEnded(unsigned) const { return false; }
+
+platform::WaitHandle InstanceGuard::RequestHandle(Request) const { return platform::kNoWaitHandle; }
 
 }  // namespace vantrel

@@ -25,7 +25,7 @@ std::string Hex(unsigned long long value) {
 InstanceGuard::InstanceGuard(std::string home, std::string kind) : home_(std::move(home)), kind_(std::move(kind)) {}
 
 InstanceGuard::~InstanceGuard() {
-  for (void* h : {reload_, quit_, requests_, kindMapping_, lock_})
+  for (void* h : {handles_.reload, handles_.quit, handles_.requests, handles_.kindMapping, handles_.lock})
     if (h) ::CloseHandle(h);
 }
 
@@ -48,35 +48,35 @@ InstanceGuard::Result InstanceGuard::Acquire(std::string& error) {
   name_ = "Local\\Vantrel-" + Hex(info.dwVolumeSerialNumber) + "-" +
           Hex((static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
   folder_ = "session";
-  lock_ = ::CreateMutexW(nullptr, FALSE, platform::WideFromUtf8(name_).c_str());
-  if (!lock_) {
+  handles_.lock = ::CreateMutexW(nullptr, FALSE, platform::WideFromUtf8(name_).c_str());
+  if (!handles_.lock) {
     error = name_ + ": " + platform::LastWin32Error().Text();
     return Result::Unguarded;
   }
   const bool running = ::GetLastError() == ERROR_ALREADY_EXISTS;
-  kindMapping_ = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kKindBytes,
+  handles_.kindMapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kKindBytes,
                                       platform::WideFromUtf8(name_ + "-kind").c_str());
   if (running) {
-    if (kindMapping_) {
-      if (void* view = ::MapViewOfFile(kindMapping_, FILE_MAP_READ, 0, 0, kKindBytes)) {
+    if (handles_.kindMapping) {
+      if (void* view = ::MapViewOfFile(handles_.kindMapping, FILE_MAP_READ, 0, 0, kKindBytes)) {
         const char* text = static_cast<const char*>(view);
         runningKind_.assign(text, ::strnlen(text, kKindBytes - 1));
         ::UnmapViewOfFile(view);
       }
     }
-    ::CloseHandle(lock_);
-    lock_ = nullptr;
+    ::CloseHandle(handles_.lock);
+    handles_.lock = nullptr;
     return Result::Running;
   }
-  if (kindMapping_) {
-    if (void* view = ::MapViewOfFile(kindMapping_, FILE_MAP_WRITE, 0, 0, kKindBytes)) {
+  if (handles_.kindMapping) {
+    if (void* view = ::MapViewOfFile(handles_.kindMapping, FILE_MAP_WRITE, 0, 0, kKindBytes)) {
       std::memcpy(view, kind_.c_str(), std::min<std::size_t>(kind_.size() + 1, kKindBytes - 1));
       ::UnmapViewOfFile(view);
     }
   }
-  requests_ = ::CreateEventW(nullptr, FALSE, FALSE, platform::WideFromUtf8(name_ + "-forward").c_str());
-  quit_ = ::CreateEventW(nullptr, FALSE, FALSE, platform::WideFromUtf8(name_ + "-quit").c_str());
-  reload_ = ::CreateEventW(nullptr, FALSE, FALSE, platform::WideFromUtf8(name_ + "-reload").c_str());
+  handles_.requests = ::CreateEventW(nullptr, FALSE, FALSE, platform::WideFromUtf8(name_ + "-forward").c_str());
+  handles_.quit = ::CreateEventW(nullptr, FALSE, FALSE, platform::WideFromUtf8(name_ + "-quit").c_str());
+  handles_.reload = ::CreateEventW(nullptr, FALSE, FALSE, platform::WideFromUtf8(name_ + "-reload").c_str());
   return Result::Acquired;
 }
 
@@ -112,7 +112,11 @@ bool InstanceGuard::Ask(Request request) const {
 
 bool InstanceGuard::TakeRequests() {
   // An auto-reset event: however many copies asked, one answer is due.
-  return requests_ && ::WaitForSingleObject(requests_, 0) == WAIT_OBJECT_0;
+  return handles_.requests && ::WaitForSingleObject(handles_.requests, 0) == WAIT_OBJECT_0;
+}
+
+platform::WaitHandle InstanceGuard::RequestHandle(Request request) const {
+  return request == Request::Quit ? handles_.quit : handles_.reload;
 }
 
 }  // namespace vantrel
