@@ -21,7 +21,7 @@ class Host : public MatchHost {
   std::size_t RuleCount() const override { return rules_.size(); }
   const MonitorRule& RuleAt(std::size_t row) const override { return rules_[row]; }
   void SetLastActionTarget(const std::string& target) override { last_ = target; }
-  void LogAction(const std::string&) override { ++logged; }
+  void LogAction(const ActionOutcome&) override { ++logged; }
   void ShowErrorPrompt(const std::string&, const std::string&) override {}
   bool CausedByUs(const std::string&, EventKind) override { return false; }
   void Changed(const ActionChange&) override {}

@@ -41,7 +41,7 @@ Engine::Engine(Options options, EngineFace face)
   eventLog_->SetConsoleMirror(options_.console);
   // Reports of the actions come back on the face's thread, in order.
   actions_ = std::make_unique<ActionQueue>(ActionOutputs{
-      [this](const std::string& report) { PostActionReport({ActionReport::Row, report, {}}); },
+      [this](const ActionOutcome& outcome) { PostActionReport({ActionReport::Row, {}, {}, outcome}); },
       [this](const std::string& title, const std::string& text) { PostActionReport({ActionReport::Error, title, text}); },
       [this](const std::string& type, const std::string& text) { PostActionReport({ActionReport::Notice, type, text}); }});
 }
@@ -210,7 +210,7 @@ bool Engine::TakeActionReports(Clock::time_point deadline) {
     takenReports_.pop_front();
     switch (r.kind) {
       case ActionReport::Row:
-        LogAction(r.text);
+        LogAction(r.outcome);
         break;
       case ActionReport::Error:
         Prompt(r.text, r.detail, PromptKind::Error);
@@ -223,9 +223,9 @@ bool Engine::TakeActionReports(Clock::time_point deadline) {
   return true;
 }
 
-void Engine::LogAction(const std::string& report) {
-  eventLog_->LogAction(report);
-  if (face_.actionReported) face_.actionReported(report);
+void Engine::LogAction(const ActionOutcome& outcome) {
+  eventLog_->LogAction(ActionOutcomeType(outcome), ActionOutcomeDetail(outcome));
+  if (face_.actionReported) face_.actionReported(ActionOutcomeText(outcome));
 }
 
 void Engine::OnSourceReport(const SourceReport& report) {

@@ -132,7 +132,7 @@ class Engine : private DispatchHost, private EventLogHost {
   // data.jl and config.ini as they are on disk now.
   void Reload();
   // An action's row and record, as the action queue reports them.
-  void LogAction(const std::string& report);
+  void LogAction(const ActionOutcome& outcome);
 
  private:
   // DispatchHost
@@ -157,8 +157,9 @@ class Engine : private DispatchHost, private EventLogHost {
 
   struct ActionReport {
     enum Kind { Row, Error, Notice } kind;
-    std::string text;    // the row's report, or the prompt's or notice's title
+    std::string text;    // the prompt's or notice's title
     std::string detail;  // the prompt's or notice's text
+    ActionOutcome outcome = {};  // the row's
   };
   // Called on the queue's thread.
   void PostActionReport(ActionReport report);

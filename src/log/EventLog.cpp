@@ -72,17 +72,11 @@ void EventLog::AddEventRow(const std::string& displayName, EventKind kind, const
   host_.RowsAppended();
 }
 
-void EventLog::LogAction(const std::string& report) {
-  std::size_t first = report.find("】");
-  std::size_t last = report.rfind("】");
-  std::string type = first == std::string::npos ? std::string() : report.substr(0, first);
-  std::string detail = last == std::string::npos ? std::string() : report.substr(last + std::string_view("】").size());
+void EventLog::LogAction(const std::string& type, const std::string& detail) {
   std::size_t row = list_.Append(NowText(), kActionMark, type, detail);
   ColourActionRow(row);
-  if (host_.SaveLogOn() || consoleMirror_) {
-    std::string head = last == std::string::npos ? report : report.substr(0, last + std::string_view("】").size());
-    Record(std::string(kActionMark) + kSeparator + head + OneLineText(detail) + "\r\n");
-  }
+  if (host_.SaveLogOn() || consoleMirror_)
+    Record(std::string(kActionMark) + kSeparator + type + "】" + OneLineText(detail) + "\r\n");
   host_.RowsAppended();
 }
 

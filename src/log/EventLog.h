@@ -42,8 +42,9 @@ class EventLog {
   // For a rename, path is the old path and newPath the new one.
   void AddEventRow(const std::string& displayName, EventKind kind, const std::string& path,
                    const std::string& newPath = {});
-  // The report is the action name, "】" and the detail.
-  void LogAction(const std::string& report);
+  // An action's row: its type (the action's name, or what became of it) and
+  // its detail.
+  void LogAction(const std::string& type, const std::string& detail);
   // What the program could not do or see (changes lost, actions not done):
   // a row in the action colour, a record in the log file whether or not
   // the log is on, since nothing else would keep it, and an error prompt.

@@ -50,7 +50,7 @@ class ActionQueue::JobHost : public MatchHost {
   std::size_t RuleCount() const override { return job_.rules.size(); }
   const MonitorRule& RuleAt(std::size_t row) const override { return job_.rules[row]; }
   void SetLastActionTarget(const std::string& target) override { queue_.SetLastActionTarget(target); }
-  void LogAction(const std::string& report) override { queue_.Report(report); }
+  void LogAction(const ActionOutcome& outcome) override { queue_.Report(outcome); }
   void ShowErrorPrompt(const std::string& title, const std::string& text) override {
     if (queue_.outputs_.errorPrompt) queue_.outputs_.errorPrompt(title, text);
   }
@@ -166,8 +166,8 @@ void ActionQueue::SetLastActionTarget(const std::string& target) {
   lastActionTarget_ = target;
 }
 
-void ActionQueue::Report(const std::string& text) {
-  if (outputs_.logAction) outputs_.logAction(text);
+void ActionQueue::Report(ActionOutcome outcome) {
+  if (outputs_.logAction) outputs_.logAction(outcome);
 }
 
 void ActionQueue::Run() {
@@ -234,7 +234,7 @@ void ActionQueue::Process(ActionJob job) {
 }
 
 void ActionQueue::Wait(ActionJob job, WholeFileWatch file, Clock::time_point now) {
-  Report("等待写入完成】" + file.Path());
+  Report({ActionOutcome::Kind::WaitingForWriter, Operation::None, file.Path(), {}});
   std::lock_guard lock(mutex_);
   if (waiting_.empty()) nextLook_ = now + timing::kRecheck;
   // Still unfinished, so that nobody takes the queue for done.
@@ -302,7 +302,7 @@ void ActionQueue::LookAtWaiting(Clock::time_point now) {
     waitingCount_ = waiting_.size();
     anyWaiting_ = !waiting_.empty();
   }
-  for (const std::string& path : gone) Report("文件已删除, 规则未执行】" + path);
+  for (const std::string& path : gone) Report({ActionOutcome::Kind::SourceGone, Operation::None, path, {}});
   if (auto due = longWrites_.Take(now); due && outputs_.notice) {
     outputs_.notice("仍在写入", due->count == 1 ? "文件已被写入超过 10 分钟, 写完后再执行规则: " + due->example
                                                 : std::to_string(due->count) +

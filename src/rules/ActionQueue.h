@@ -46,7 +46,7 @@ struct ActionJob {
 };
 
 struct ActionOutputs {
-  std::function<void(const std::string& report)> logAction;
+  std::function<void(const ActionOutcome& outcome)> logAction;
   std::function<void(const std::string& title, const std::string& text)> errorPrompt;
   // Something the user must hear of beside the rows (a file written for
   // very long): a row, a record and a prompt.
@@ -132,7 +132,7 @@ class ActionQueue {
   void Wait(ActionJob job, WholeFileWatch file, Clock::time_point now);
   // Runs what became whole; the time of the next look, if anything waits.
   void LookAtWaiting(Clock::time_point now);
-  void Report(const std::string& text);
+  void Report(ActionOutcome outcome);
 
   ActionOutputs outputs_;
   const Clock& clock_;

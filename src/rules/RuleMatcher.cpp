@@ -15,10 +15,8 @@ constexpr std::string_view kClose = "】";
 
 bool IsDirectoryEvent(EventKind kind) { return kind == EventKind::FolderCreated || kind == EventKind::FolderRenamed; }
 
-// A failed action still gets its row, saying so and why.
-std::string Report(const std::string& operation, const ActionResult& result, const std::string& detail) {
-  if (result.ok) return operation + "】" + detail;
-  return operation + "失败】" + ReadableText(detail) + " (" + result.error + ")";
+ActionOutcome Outcome(Operation operation, const ActionResult& result, const std::string& detail) {
+  return {result.ok ? ActionOutcome::Kind::Done : ActionOutcome::Kind::Failed, operation, detail, result.error};
 }
 
 }  // namespace
@@ -56,7 +54,7 @@ void MatchRules(const std::string& eventPath, EventKind kind, const std::string&
     const MonitorRule& candidate = host.RuleAt(row);
     if (!RuleFires(candidate, eventPath, kind)) continue;
     const MonitorRule rule = candidate;
-    const std::string operation = OperationName(rule.actionText);
+    const Operation operation = OperationOfWord(OperationName(rule.actionText));
     const std::string operand = Operand(rule.actionText);
     host.SetLastActionTarget(operand);
     const std::string path = EffectivePath(eventPath, kind, itemName, newPath);
@@ -72,12 +70,12 @@ void MatchRules(const std::string& eventPath, EventKind kind, const std::string&
       for (const ActionChange& c : made) host.Changed(c);
     };
 
-    if (operation == "复制文件" || operation == "移动文件") {
-      bool copy = operation == "复制文件";
+    if (operation == Operation::Copy || operation == Operation::Move) {
+      const bool copy = operation == Operation::Copy;
       if (IsDirectoryEvent(kind)) {
         ActionResult r = copy ? CopyDirectoryAction(path, operand, changes) : MoveDirectoryAction(path, operand, changes);
         remember();
-        host.LogAction(Report(operation, r, r.target));
+        host.LogAction(Outcome(operation, r, r.target));
         return;
       }
       ActionResult r = copy ? CopyFileAction(path, operand, rule.monitoredPath, changes, host.FileJudgedWhole())
@@ -87,19 +85,19 @@ void MatchRules(const std::string& eventPath, EventKind kind, const std::string&
       // nobody can say who writes it: act once it is whole.
       const bool unfinished = r.code == kSourceBeingWritten || r.code == kSourceChanged || r.code == kWritersUnknown;
       if (!r.ok && unfinished && made.empty() && host.PutOff(row)) return;
-      host.LogAction(Report(operation, r, r.target));
-    } else if (operation == "删除文件") {
+      host.LogAction(Outcome(operation, r, r.target));
+    } else if (operation == Operation::Delete) {
       const bool tree = IsFolderKind(kind);
       ActionResult r = tree ? DeleteDirectoryTree(path, changes) : DeleteFileAction(path, changes);
       remember();
-      host.LogAction(Report(operation, r, path));
-    } else if (operation == "执行程序") {
+      host.LogAction(Outcome(operation, r, path));
+    } else if (operation == Operation::RunProgram) {
       ProgramLaunch launch = RunProgramAction(operand, itemName, path);
       if (!launch.fieldsOk) {
         host.ShowErrorPrompt("执行程序错误", "参数不符合,请重新检查后再执行!");
         return;
       }
-      host.LogAction(Report(operation, {launch.detail, launch.started, launch.error}, launch.detail));
+      host.LogAction(Outcome(operation, {launch.detail, launch.started, launch.error}, launch.detail));
     }
   }
 }

@@ -2,6 +2,7 @@
 // Offers an accepted event to the rules, in row order, and carries out the
 // action of every rule that fires.
 #include "monitor/EventKind.h"
+#include "rules/ActionOutcome.h"
 #include "rules/FileActions.h"
 #include "rules/RuleFile.h"
 #include "time/Clock.h"
@@ -20,7 +21,7 @@ class MatchHost {
   virtual std::size_t RuleCount() const = 0;
   virtual const MonitorRule& RuleAt(std::size_t row) const = 0;
   virtual void SetLastActionTarget(const std::string& target) = 0;
-  virtual void LogAction(const std::string& report) = 0;
+  virtual void LogAction(const ActionOutcome& outcome) = 0;
   virtual void ShowErrorPrompt(const std::string& title, const std::string& text) = 0;
   // Whether the change is one that our own actions made; an expected change
   // it answers for is used up.

@@ -110,7 +110,7 @@ TEST_F(EventListWindowTest, ColoursChosenFromTheMenuRecolourEveryRowAndLast) {
   Config("[监控设置]\n全盘监控=真\n自定义路径=假\n");
   Start();
   Feed({{SHCNE_CREATE, "/data/a.txt", std::nullopt, 0}});
-  window_->LogAction("复制文件】/backup/a.txt");
+  window_->LogAction({ActionOutcome::Kind::Done, Operation::Copy, "/backup/a.txt", {}});
   Feed({});
   auto colourOf = [&](int row, int column) { return list_->model()->index(row, column).data(Qt::ForegroundRole).value<QColor>(); };
   auto choose = [&](const char* item) {
@@ -216,7 +216,7 @@ TEST_F(EventListWindowTest, LocateCopyAndClear) {
   EXPECT_EQ(prompts[1].text, "未选中需要复制项!");
 
   Feed({{SHCNE_CREATE, "/data/in/a.txt", std::nullopt, 0}});
-  window_->Events().LogAction("复制文件】/backup/a.txt");
+  window_->Events().LogAction("复制文件", "/backup/a.txt");
   window_->EventModel().Sync();
   list_->selectRow(0);
   window_->OpenEventFolder();

@@ -213,7 +213,9 @@ TEST_P(LiveWindowTest, AGitCheckoutAndRemovingTheCloneListEveryChange) {
   ASSERT_TRUE(RunUntil([&] { return RowsOf("新建文件", clone + "/src/new/deep/n3.c") == 1; })) << Rows();
 
   // Checkout of the older commit: what it removes, adds and changes.
-  RunUntil([] { return false; }, 1500);  // the clone's last writes settle
+  // The clone's last changes are in: a file made after them is listed.
+  Shell("touch '" + Files() + "/watched/after-the-clone'");
+  ASSERT_TRUE(RunUntil([&] { return RowsOf("新建文件", Files() + "/watched/after-the-clone") == 1; })) << Rows();
   std::set<std::string> before = TreeOf(clone + "/src", false), docsBefore = TreeOf(clone + "/doc", false);
   Shell("cd '" + clone + "' && git checkout -q HEAD~1");
   std::set<std::string> after = TreeOf(clone + "/src", false), docsAfter = TreeOf(clone + "/doc", false);
@@ -322,7 +324,10 @@ TEST_P(LiveWindowTest, ASlowDownloadIsCopiedAndMovedOnceWhenWhole) {
   Shell("sh -c 'for i in 1 2 3 4 5 6 7 8 9 10; do echo chunk $i; sleep 2; done > \"" + in +
         "/download.iso\"' >/dev/null 2>&1 &");
   ASSERT_TRUE(RunUntil([&] { return fs::exists(moved + "/download.iso"); }, 40000)) << Rows();
-  RunUntil([] { return false; }, 1500);
+  // The copy came before the move, and the move took the source: nothing
+  // is left to act on again.
+  ASSERT_TRUE(RunUntil([&] { return !fs::exists(in + "/download.iso") && Read(out + "/download.iso") == expected; }))
+      << Rows();
   EXPECT_EQ(Read(out + "/download.iso"), expected);
   EXPECT_EQ(Read(moved + "/download.iso"), expected);
   EXPECT_FALSE(fs::exists(in + "/download.iso"));

@@ -111,18 +111,20 @@ TEST_F(EventLogTest, SwitchesAreReadAtTheMomentOfEachRow) {
   EXPECT_EQ(Gb18030ToUtf8(LogBytes()), "2021-08-01 13:05:09.042 信息: ┃ b ┃ 删除文件 ┃ /b\r\n\r\n");
 }
 
-TEST_F(EventLogTest, ActionRowsWithAndWithoutTheirMark) {
-  events_.LogAction("复制文件】/backup/a.txt");
-  events_.LogAction("no mark at all");
+// The row's type and detail come whole, whatever the detail holds: a path
+// with "】" in it keeps all of it.
+TEST_F(EventLogTest, ActionRowsKeepTheirWholeDetail) {
+  events_.LogAction("复制文件", "/backup/a.txt");
+  events_.LogAction("复制文件", "/backup/【旧】/b.txt");
   EXPECT_EQ(list_.Cell(0, 1), "【执行操作】");
   EXPECT_EQ(list_.Cell(0, 2), "复制文件");
   EXPECT_EQ(list_.Cell(0, 3), "/backup/a.txt");
-  EXPECT_EQ(list_.Cell(1, 2), "");
-  EXPECT_EQ(list_.Cell(1, 3), "");
+  EXPECT_EQ(list_.Cell(1, 2), "复制文件");
+  EXPECT_EQ(list_.Cell(1, 3), "/backup/【旧】/b.txt");
   for (int c = 0; c < 4; ++c) EXPECT_EQ(colours_.CellColourAt(1, c)->text, 16711680u);
   EXPECT_EQ(Gb18030ToUtf8(LogBytes()),
             "2021-08-01 13:05:09.042 信息:【执行操作】 ┃ 复制文件】/backup/a.txt\r\n\r\n"
-            "2021-08-01 13:05:09.042 信息:【执行操作】 ┃ no mark at all\r\n\r\n");
+            "2021-08-01 13:05:09.042 信息:【执行操作】 ┃ 复制文件】/backup/【旧】/b.txt\r\n\r\n");
 }
 
 TEST_F(EventLogTest, NoticesOfLossesAreKeptEvenWithTheLogOff) {
@@ -139,7 +141,7 @@ TEST_F(EventLogTest, NoticesOfLossesAreKeptEvenWithTheLogOff) {
 TEST_F(EventLogTest, RecolouringReadsTheSettingsAgainAndTellsRowsByTheirMark) {
   events_.AddEventRow("a", EventKind::FileCreated, "/a");
   events_.AddEventRow("【odd", EventKind::FileCreated, "/b");
-  events_.LogAction("移动文件】/c");
+  events_.LogAction("移动文件", "/c");
   ASSERT_TRUE(host_.config.Write("日志颜色", " 类型", "65280"));
   ASSERT_TRUE(host_.config.Write("日志颜色", " 执行", "abc"));
   events_.RecolourRows();

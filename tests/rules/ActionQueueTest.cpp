@@ -57,9 +57,9 @@ class ActionQueueTest : public ::testing::Test {
   RuleList rules_{{"新建文件", in_, "【复制文件】" + in_ + "/copies", true}};
   std::mutex mutex_;
   std::vector<std::string> reports_;
-  ActionQueue queue_{ActionOutputs{[this](const std::string& r) {
+  ActionQueue queue_{ActionOutputs{[this](const ActionOutcome& outcome) {
                                      std::lock_guard lock(mutex_);
-                                     reports_.push_back(r);
+                                     reports_.push_back(ActionOutcomeText(outcome));
                                    },
                                    {},
                                    {}}};
@@ -376,9 +376,9 @@ TEST(ActionQueueStop, AQueueEndedDuringALargeCopyGivesItUpAndLeavesNothing) {
   }
   std::vector<std::string> reports;
   std::mutex mutex;
-  ActionQueue queue({[&](const std::string& r) {
+  ActionQueue queue({[&](const ActionOutcome& outcome) {
                        std::lock_guard lock(mutex);
-                       reports.push_back(r);
+                       reports.push_back(ActionOutcomeText(outcome));
                      },
                      {},
                      {}});

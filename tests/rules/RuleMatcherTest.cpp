@@ -17,7 +17,7 @@ class FakeHost : public MatchHost {
   std::size_t RuleCount() const override { return rules.size(); }
   const MonitorRule& RuleAt(std::size_t row) const override { return rules[row]; }
   void SetLastActionTarget(const std::string& t) override { lastTarget = t; }
-  void LogAction(const std::string& report) override { log.push_back(report); }
+  void LogAction(const ActionOutcome& outcome) override { log.push_back(ActionOutcomeText(outcome)); }
   void ShowErrorPrompt(const std::string& title, const std::string& text) override {
     prompts.push_back(title + "/" + text);
   }

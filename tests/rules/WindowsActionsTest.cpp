@@ -402,9 +402,9 @@ TEST_F(WindowsActions, AFileHeldOpenForWritingIsCopiedOnlyOnceClosed) {
   // Through the queue: the job waits aside and acts once the writer closes.
   std::mutex mutex;
   std::vector<std::string> reports;
-  ActionQueue queue{ActionOutputs{[&](const std::string& text) {
+  ActionQueue queue{ActionOutputs{[&](const ActionOutcome& outcome) {
                                     std::lock_guard lock(mutex);
-                                    reports.push_back(text);
+                                    reports.push_back(ActionOutcomeText(outcome));
                                   },
                                   {},
                                   {}}};

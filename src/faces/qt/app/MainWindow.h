@@ -65,7 +65,7 @@ class MainWindow : public QWidget {
   const RuleList& Rules() const { return engine_->Rules().Rules(); }
   EventLog& Events() { return engine_->Log(); }
   EventList& EventRows() { return engine_->Events(); }
-  void LogAction(const std::string& report) { engine_->LogAction(report); }
+  void LogAction(const ActionOutcome& outcome) { engine_->LogAction(outcome); }
   std::string LastActionTarget() const { return engine_->LastActionTarget(); }
   void SetEventObserver(std::function<void(const ChangeEvent&)> observer) {
     engine_->SetEventObserver(std::move(observer));
