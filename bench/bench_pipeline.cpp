@@ -13,7 +13,7 @@
 // change must do. bytes_per_row is the resident memory the list adds per
 // row, from just before the first event to the end.
 #include "engine/Engine.h"
-#include "log/Clock.h"
+#include "log/AutomationDate.h"
 #include "log/EventLog.h"
 #include "log/LogOutput.h"
 #include "monitor/ScriptedSource.h"
@@ -55,7 +55,7 @@ double FloorSeconds(int fd, long from, long to) {
     const std::string path = PathOf(i);
     const std::string name = path.substr(path.rfind('/') + 1);
     const std::string record = Utf8ToGb18030(
-        LogOutput::FormatLogRecord(separator + name + separator + "新建文件" + separator + path + "\r\n", 0, LocalNow()));
+        LogOutput::FormatLogRecord(separator + name + separator + "新建文件" + separator + path + "\r\n", 0, Clock::System().Local()));
     if (::write(fd, record.data(), record.size()) != static_cast<ssize_t>(record.size())) {
       std::fprintf(stderr, "bench_pipeline: the floor loop cannot write its log\n");
       std::exit(1);

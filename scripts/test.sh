@@ -48,8 +48,8 @@ if [ "${VANTREL_SKIP_WINDOWS:-0}" != 1 ]; then
   VANTREL_WINDOWS_JOBS="$jobs" bash scripts/build-windows.sh
   export WINEPREFIX="$PWD/build-windows/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   # Without a wineserver that stays, every test process would start one.
-  stop_wineserver() { wineserver -k 2>/dev/null || true; printf "%s\n" "${phases[@]}"; }
-  trap stop_wineserver EXIT
+  stop_wineserver() { wineserver -k 2>/dev/null || true; }
+  trap 'stop_wineserver; printf "%s\n" "${phases[@]}"' EXIT
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1
     wineserver -w

@@ -32,7 +32,7 @@ Engine::Engine(Options options, EngineFace face)
                                return face_.ask ? face_.ask(caption, question, false) : false;
                              },
                              [this] { UpdateWatchRoots(); }}),
-      log_(std::make_unique<LogOutput>(options_.home)),
+      log_(std::make_unique<LogOutput>(options_.home, *options_.clock)),
       eventLog_(std::make_unique<EventLog>(events_, colours_, *log_, static_cast<EventLogHost&>(*this))) {
   // config.ini is read once and then trusted: our own writes update what was
   // read, and the face tells of anybody else's (a watch on the file, SIGHUP),
@@ -43,7 +43,8 @@ Engine::Engine(Options options, EngineFace face)
   actions_ = std::make_unique<ActionQueue>(ActionOutputs{
       [this](const ActionOutcome& outcome) { PostActionReport({ActionReport::Row, {}, {}, outcome}); },
       [this](const std::string& title, const std::string& text) { PostActionReport({ActionReport::Error, title, text}); },
-      [this](const std::string& type, const std::string& text) { PostActionReport({ActionReport::Notice, type, text}); }});
+      [this](const std::string& type, const std::string& text) { PostActionReport({ActionReport::Notice, type, text}); }},
+      *options_.clock);
 }
 
 Engine::~Engine() {
@@ -63,7 +64,7 @@ bool Engine::StartSource(std::string& error) {
 
 void Engine::Start() {
   // The day of start-up names the log folder for the whole run.
-  log_->SetLogFile(JoinPath(JoinPath(options_.home, "log"), FormatTime(std::nullopt, 3, 1, 2)), "log.txt");
+  log_->SetLogFile(JoinPath(JoinPath(options_.home, "log"), FormatTime(options_.clock->Local(), 3, 1, 2)), "log.txt");
   // What saves cut short by a kill left behind; ours alone, by their names.
   RemoveStaleTemporaries(options_.home);
   actions_->SetLastActionTarget(options_.home);
@@ -258,7 +259,7 @@ void Engine::OnChangeNotification(const ChangeNotification& n) {
   if (observer_) observer_(*event);
   std::int32_t outer = currentEventPid_;
   currentEventPid_ = n.pid;
-  DispatchChangeEvent(*event, *this);
+  DispatchChangeEvent(*event, *this, *options_.clock);
   currentEventPid_ = outer;
 }
 
@@ -297,7 +298,7 @@ void Engine::AddEventRow(const std::string& name, EventKind kind, const std::str
   // A face that shows no list keeps few rows; the repeat test only asks
   // about the current second, so the list goes only when a second begins.
   if (options_.rowLimit && events_.RowCount() >= options_.rowLimit &&
-      events_.Cell(events_.RowCount() - 1, 0) != FormatTime(std::nullopt, 1, 0, 2)) {
+      events_.Cell(events_.RowCount() - 1, 0) != FormatTime(options_.clock->Local(), 1, 0, 2)) {
     events_.Clear();
     colours_.Clear();
   }

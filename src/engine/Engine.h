@@ -67,6 +67,8 @@ class Engine : private DispatchHost, private EventLogHost {
     // Rows kept in memory (0: all). A face that shows no list keeps few;
     // the repeat test only ever looks at the current second's rows.
     std::size_t rowLimit = 0;
+    // The time the engine waits by and writes (tests give one they move).
+    const vantrel::Clock* clock = &vantrel::Clock::System();
   };
   // How long one turn of Work may take before the face's loop gets a say.
   static constexpr std::chrono::milliseconds kSlice = timing::kTurn;
@@ -110,6 +112,7 @@ class Engine : private DispatchHost, private EventLogHost {
   RuleStore& Rules() { return rules_; }
   const Settings& CurrentSettings() const { return settings_.Get(); }
   SettingsStore& SettingsFile() { return settings_; }
+  const vantrel::Clock& GetClock() const { return *options_.clock; }
   ChangeSource* Source() { return source_.get(); }
   std::string LastActionTarget() const override;
   // The folders a per-folder source must watch in the current mode.

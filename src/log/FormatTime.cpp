@@ -1,6 +1,6 @@
 #include "log/FormatTime.h"
 
-#include "log/Clock.h"
+#include "log/AutomationDate.h"
 #include "platform/LocalTime.h"
 #include "text/Codec.h"
 #include "text/TextRules.h"
@@ -118,7 +118,7 @@ std::string FormatTimePictures(std::optional<double> time, std::optional<std::st
   if (!datePicture && !timePicture) return {};
   LocalDateTime t;
   if (!time) {
-    LocalDateTime now = LocalNow();
+    LocalDateTime now = Clock::System().Local();
     // Truncated, as log records are: a row and its record name the same
     // second and the same day.
     now.millisecond = 0;
@@ -131,9 +131,9 @@ std::string FormatTimePictures(std::optional<double> time, std::optional<std::st
   return text;
 }
 
-std::string FormatTime(std::optional<double> time, int style, int part, int clock) {
-  if (style < 0 || style > 3) style = 0;
-  if (part < 0 || part > 5) part = 0;
+std::string FormatTime(const LocalDateTime& at, int style, int part, int clock) {
+  LocalDateTime now = at;
+  now.millisecond = 0;
   // The current time is asked for on every event, thousands of times within
   // the same second: the text of the second is made once. (A clock that
   // follows the locale is not kept, as the locale may change.)
@@ -143,18 +143,20 @@ std::string FormatTime(std::optional<double> time, int style, int part, int cloc
     std::string text;
   };
   thread_local Memo memo;
-  const bool fixedClock = clock == 1 || clock == 2;
-  if (!time && fixedClock) {
-    LocalDateTime now = LocalNow();
-    now.millisecond = 0;
-    if (memo.style == style && memo.part == part && memo.clock == clock && memo.at == now) return memo.text;
-    memo.text = FormatTime(ToAutomationDate(now), style, part, clock);
-    memo.at = now;
-    memo.style = style;
-    memo.part = part;
-    memo.clock = clock;
-    return memo.text;
-  }
+  if (clock != 1 && clock != 2) return FormatTime(ToAutomationDate(now), style, part, clock);
+  if (memo.style == style && memo.part == part && memo.clock == clock && memo.at == now) return memo.text;
+  memo.text = FormatTime(ToAutomationDate(now), style, part, clock);
+  memo.at = now;
+  memo.style = style;
+  memo.part = part;
+  memo.clock = clock;
+  return memo.text;
+}
+
+std::string FormatTime(std::optional<double> time, int style, int part, int clock) {
+  if (!time) return FormatTime(Clock::System().Local(), style, part, clock);
+  if (style < 0 || style > 3) style = 0;
+  if (part < 0 || part > 5) part = 0;
   const Pictures& p = kPictures[style];
   std::string date = p.fullDate;
   std::string timePicture = p.fullTime;

@@ -1,6 +1,8 @@
 #pragma once
 // Every time text of the program: trigger times of rows, the daily log
 // directory, default file names.
+#include "time/Clock.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,8 +12,11 @@ namespace vantrel {
 // style 0..3 picks the separators (others count as 0); part 0 date and time,
 // 1 date, 2 month and day, 3 time, 4 hours and minutes, 5 minutes and
 // seconds (others count as 0); clock 1 = 12-hour, 2 = 24-hour, otherwise the
-// user's locale decides. An absent time means now.
+// user's locale decides. An absent time means now on the system's clock.
 std::string FormatTime(std::optional<double> time, int style, int part, int clock);
+// The same of a local time, milliseconds dropped as log records drop them:
+// for "now" on a clock of one's own (Clock::Local).
+std::string FormatTime(const LocalDateTime& at, int style, int part, int clock);
 
 // Renders through explicit date and time pictures (yyyy, MM, dd, hh, HH, mm,
 // ss and the other picture letters; everything else is copied). A picture of

@@ -28,8 +28,11 @@ const char* LevelWord(int level) {
 }  // namespace
 
 LogOutput::LogOutput(const std::string& programDir, const Clock& clock) : clock_(clock) {
-  SetLogFile(JoinPath(JoinPath(programDir, "Log"), FormatTimePictures(std::nullopt, "yyyyMM", std::nullopt)),
-             FormatTimePictures(std::nullopt, "yyyy-MM-dd", std::nullopt));
+  LocalDateTime now = clock_.Local();
+  now.millisecond = 0;
+  const double today = ToAutomationDate(now);
+  SetLogFile(JoinPath(JoinPath(programDir, "Log"), FormatTimePictures(today, "yyyyMM", std::nullopt)),
+             FormatTimePictures(today, "yyyy-MM-dd", std::nullopt));
 }
 
 LogOutput::~LogOutput() = default;
@@ -81,7 +84,7 @@ bool LogOutput::WriteLogRecord(std::string_view text, int level) {
   // One write per record, so a reader never sees half a record of ours; a
   // record cut short (a full disk) would run into the next one, so it is
   // taken back whole.
-  if (platform::Error error = file_.Append(Utf8ToGb18030(FormatLogRecord(text, level, LocalNow())))) {
+  if (platform::Error error = file_.Append(Utf8ToGb18030(FormatLogRecord(text, level, clock_.Local())))) {
     errno = error.code;
     return false;
   }
@@ -90,7 +93,7 @@ bool LogOutput::WriteLogRecord(std::string_view text, int level) {
 
 bool LogOutput::WriteConsoleRecord(std::string_view text, int level, bool alsoToFile) {
   if (alsoToFile) WriteLogRecord(text, level);
-  return !platform::WriteConsoleRecord(consoleFd_, FormatLogRecord(text, level, LocalNow()), level);
+  return !platform::WriteConsoleRecord(consoleFd_, FormatLogRecord(text, level, clock_.Local()), level);
 }
 
 void LogOutput::WriteFileOnlyRecord(std::string_view text, int level, bool alsoToFile) {
@@ -99,7 +102,7 @@ void LogOutput::WriteFileOnlyRecord(std::string_view text, int level, bool alsoT
 
 void LogOutput::WriteDebuggerRecord(std::string_view text, int level, bool alsoToFile) {
   if (alsoToFile) WriteLogRecord(text, level);
-  platform::WriteDebugRecord(FormatLogRecord(text, level, LocalNow()), level);
+  platform::WriteDebugRecord(FormatLogRecord(text, level, clock_.Local()), level);
 }
 
 bool EnsureDirectoryPath(const std::string& path) {

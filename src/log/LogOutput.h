@@ -2,7 +2,7 @@
 // The log file: every listed row, record by record, appended to
 // ProgramDir/log/yyyyMMdd/log.txt in GB18030 (the date of start-up, kept for
 // the whole run).
-#include "log/Clock.h"
+#include "log/AutomationDate.h"
 #include "platform/LogFile.h"
 #include "time/Clock.h"
 
@@ -31,6 +31,8 @@ class LogOutput {
   // stays, and the next record tries again.
   bool WriteLogRecord(std::string_view text, int level = 0);
   static std::string FormatLogRecord(std::string_view text, int level, const LocalDateTime& at);
+  // The clock its records are stamped by.
+  const Clock& GetClock() const { return clock_; }
 
   // The same record elsewhere; with alsoToFile it goes to the log file first.
   // The console is standard error, in the level's colour where that is a

@@ -22,8 +22,8 @@ std::optional<DispatchHost::TypeBox> TypeBoxOf(EventKind kind) {
   return std::nullopt;
 }
 
-bool IsRepeatEvent(EventKind kind, const std::string& path, const DispatchHost& host) {
-  std::string now = FormatTime(std::nullopt, 1, 0, 2);
+bool IsRepeatEvent(EventKind kind, const std::string& path, const DispatchHost& host, const Clock& clock) {
+  const std::string now = FormatTime(clock.Local(), 1, 0, 2);
   // One and the same row, the path's latest: three texts found in three
   // different rows would drop nearly every real change on a busy disk.
   return host.RowListed(now, EventKindName(kind), path);
@@ -65,7 +65,7 @@ std::optional<ChangeEvent> AsSeenByTheRulePaths(const ChangeEvent& event, const 
 
 }  // namespace
 
-bool DispatchChangeEvent(const ChangeEvent& original, DispatchHost& host) {
+bool DispatchChangeEvent(const ChangeEvent& original, DispatchHost& host, const Clock& clock) {
   bool dropped = false;
   std::optional<ChangeEvent> seen = AsSeenByTheRulePaths(original, host, dropped);
   if (dropped) return false;
@@ -74,7 +74,7 @@ bool DispatchChangeEvent(const ChangeEvent& original, DispatchHost& host) {
   if (event.kind == EventKind::None) return false;
   if (auto box = TypeBoxOf(event.kind); box && !host.TypeBoxTicked(*box)) return false;
   if (event.kind == EventKind::FileUpdated && IsDirectoryPath(event.path)) return false;
-  if (IsRepeatEvent(event.kind, event.path, host)) return false;
+  if (IsRepeatEvent(event.kind, event.path, host, clock)) return false;
   const std::string programDir = host.ProgramDirectory();
   if (TextContains(event.path, programDir)) return false;
   if (host.CustomPathMode()) {

@@ -3,6 +3,7 @@
 // rules, judged by the window's settings as they are at that moment.
 #include "monitor/EventKind.h"
 #include "monitor/ShellEvents.h"
+#include "time/Clock.h"
 
 #include <cstdint>
 #include <optional>
@@ -39,9 +40,10 @@ class DispatchHost {
 // listed has one.
 std::optional<DispatchHost::TypeBox> TypeBoxOf(EventKind kind);
 
-// True when the event was listed (and offered to the rules).
-bool DispatchChangeEvent(const ChangeEvent& event, DispatchHost& host);
-bool IsRepeatEvent(EventKind kind, const std::string& path, const DispatchHost& host);
+// True when the event was listed (and offered to the rules). The repeat
+// test asks about the current second on the clock given.
+bool DispatchChangeEvent(const ChangeEvent& event, DispatchHost& host, const Clock& clock);
+bool IsRepeatEvent(EventKind kind, const std::string& path, const DispatchHost& host, const Clock& clock);
 bool PathInCustomScope(const std::string& path, const DispatchHost& host);
 
 }  // namespace vantrel

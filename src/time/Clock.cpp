@@ -1,11 +1,17 @@
 #include "time/Clock.h"
 
+#include "platform/LocalTime.h"
+
 namespace vantrel {
 namespace {
 
 class SystemClock final : public Clock {
  public:
   time_point Now() const override { return std::chrono::steady_clock::now(); }
+  LocalDateTime Local() const override {
+    const platform::LocalTimeFields t = platform::LocalTimeNow();
+    return {t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond};
+  }
   bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, time_point until,
                  const std::function<bool()>& ready) const override {
     if (until == time_point::max()) {
@@ -24,6 +30,18 @@ const Clock& Clock::System() {
 }
 
 ManualClock::ManualClock() : now_(std::chrono::steady_clock::now().time_since_epoch().count()) {}
+
+ManualClock::ManualClock(const LocalDateTime& local) : ManualClock() { local_ = local; }
+
+LocalDateTime ManualClock::Local() const {
+  std::lock_guard lock(localMutex_);
+  return local_;
+}
+
+void ManualClock::SetLocal(const LocalDateTime& local) {
+  std::lock_guard lock(localMutex_);
+  local_ = local;
+}
 
 Clock::time_point ManualClock::Now() const { return time_point(duration(now_.load())); }
 

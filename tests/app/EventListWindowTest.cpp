@@ -2,7 +2,7 @@
 // prompts, the log file and the list's commands.
 #include "faces/qt/app/EventListModel.h"
 #include "faces/qt/app/MainWindow.h"
-#include "log/Clock.h"
+#include "log/AutomationDate.h"
 #include "monitor/ScriptedSource.h"
 #include "FileHelpers.h"
 #include "WindowTestSupport.h"
@@ -35,11 +35,10 @@ class EventListWindowTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(home_.isValid());
     Dialogs::CaptureForTesting(true);
-    SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 9, 42}; });
+    clock_.SetLocal(LocalDateTime{2021, 8, 1, 13, 5, 9, 42});
   }
   void TearDown() override {
     window_.reset();
-    SetClockForTesting(nullptr);
     CaptureDesktopOpensForTesting(nullptr);
     Dialogs::CaptureForTesting(false);
     Dialogs::TakeShown();
@@ -50,7 +49,7 @@ class EventListWindowTest : public ::testing::Test {
   }
 
   void Start() {
-    window_ = std::make_unique<MainWindow>(ScriptedOptions(Home(), source_));
+    window_ = std::make_unique<MainWindow>(ScriptedOptions(Home(), source_, true, &clock_));
     window_->Tray().RecordPromptsForTesting(true);
     window_->Tray().SetPresenterForTesting([this](const TrayIcon::Prompt& p) { presented_.push_back(p); });
     ASSERT_TRUE(window_->OnMainWindowCreated());
@@ -70,6 +69,7 @@ class EventListWindowTest : public ::testing::Test {
   QString Cell(int row, int column) { return list_->model()->index(row, column).data().toString(); }
 
   QTemporaryDir home_;
+  ManualClock clock_;
   std::unique_ptr<MainWindow> window_;
   ScriptedSource* source_ = nullptr;
   QTableView* list_ = nullptr;
@@ -253,8 +253,8 @@ TEST_F(EventListWindowTest, LocateCopyAndClear) {
 
 TEST(WindowRecord, TheRecordReplacesTheSelectionAndGoesToTheFileOnlyWhenAsked) {
   QTemporaryDir dir;
-  SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 9, 5, 3, 7}; });
-  LogOutput log(dir.path().toStdString());
+  const ManualClock clock(LocalDateTime{2021, 8, 1, 9, 5, 3, 7});
+  LogOutput log(dir.path().toStdString(), clock);
   log.SetLogFile(dir.path().toStdString() + "/log", "log");
   QPlainTextEdit box("before [old] after");
   QTextCursor cursor = box.textCursor();
@@ -268,7 +268,6 @@ TEST(WindowRecord, TheRecordReplacesTheSelectionAndGoesToTheFileOnlyWhenAsked) {
   std::string bytes;
   ASSERT_TRUE(ReadWholeFile(dir.path().toStdString() + "/log/log.txt", bytes));
   EXPECT_EQ(bytes, "2021-08-01 09:05:03.007 " + Utf8ToGb18030("警告") + ":only the file\r\n");
-  SetClockForTesting(nullptr);
 }
 
 TEST(TrayIconText, CutByStoredBytesNeverInsideACharacter) {

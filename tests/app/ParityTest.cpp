@@ -2,7 +2,7 @@
 // a window: the same log, byte for byte, and the same files in the targets.
 #include "faces/qt/app/MainWindow.h"
 #include "faces/headless/Headless.h"
-#include "log/Clock.h"
+#include "log/AutomationDate.h"
 #include "monitor/ScriptedSource.h"
 #include "rules/RuleFile.h"
 #include "faces/qt/support/Dialogs.h"
@@ -25,14 +25,9 @@ namespace fs = std::filesystem;
 
 class ParityTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 9, 0}; });
-    Dialogs::CaptureForTesting(true);
-  }
-  void TearDown() override {
-    SetClockForTesting(nullptr);
-    Dialogs::CaptureForTesting(false);
-  }
+  void SetUp() override { Dialogs::CaptureForTesting(true); }
+  void TearDown() override { Dialogs::CaptureForTesting(false); }
+  ManualClock clock_{LocalDateTime{2021, 8, 1, 13, 5, 9, 0}};
   // The tree as it is before each run, and the rules and settings of a home.
   void MakeTree() {
     fs::remove_all(tree_);
@@ -83,7 +78,9 @@ TEST_F(ParityTest, TheWindowAndTheProgramWithoutOneLogAndActAlike) {
   MakeHome(windowHome);
   {
     ScriptedSource* source = nullptr;
-    MainWindow window(ScriptedOptions(windowHome, source));
+    MainWindow::Options options = ScriptedOptions(windowHome, source);
+    options.clock = &clock_;
+    MainWindow window(options);
     ASSERT_TRUE(window.OnMainWindowCreated());
     for (const ChangeNotification& n : Stream()) {
       Change(n);
@@ -102,7 +99,8 @@ TEST_F(ParityTest, TheWindowAndTheProgramWithoutOneLogAndActAlike) {
                         auto made = std::make_unique<ScriptedSource>();
                         source = made.get();
                         return made;
-                      }});
+                      },
+                      &clock_});
     std::string error;
     ASSERT_TRUE(program.Start(error)) << error;
     for (const ChangeNotification& n : Stream()) {

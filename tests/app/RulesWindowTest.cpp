@@ -2,7 +2,7 @@
 // on accepted events and listed as action rows.
 #include "faces/qt/app/EventListModel.h"
 #include "faces/qt/app/MainWindow.h"
-#include "log/Clock.h"
+#include "log/AutomationDate.h"
 #include "monitor/ScriptedSource.h"
 #include "FileHelpers.h"
 #include "WindowTestSupport.h"
@@ -36,20 +36,19 @@ class RulesWindowTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(home_.isValid() && files_.isValid());
     Dialogs::CaptureForTesting(true);
-    SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 9, 0}; });
+    clock_.SetLocal(LocalDateTime{2021, 8, 1, 13, 5, 9, 0});
     fs::create_directories(Files() + "/in");
     fs::create_directories(Files() + "/out");
   }
   void TearDown() override {
     window_.reset();
-    SetClockForTesting(nullptr);
     Dialogs::CaptureForTesting(false);
   }
   std::string Home() const { return home_.path().toStdString(); }
   std::string Files() const { return files_.path().toStdString(); }
 
   void Start() {
-    window_ = std::make_unique<MainWindow>(ScriptedOptions(Home(), source_));
+    window_ = std::make_unique<MainWindow>(ScriptedOptions(Home(), source_, true, &clock_));
     window_->Tray().RecordPromptsForTesting(true);
     ASSERT_TRUE(window_->OnMainWindowCreated());
     window_->show();
@@ -65,6 +64,7 @@ class RulesWindowTest : public ::testing::Test {
   RuleList Saved() { return LoadRuleFile(Home() + "/data.jl"); }
 
   QTemporaryDir home_, files_;
+  ManualClock clock_;
   std::unique_ptr<MainWindow> window_;
   ScriptedSource* source_ = nullptr;
   QAbstractItemModel* rules_ = nullptr;
@@ -138,7 +138,7 @@ TEST_F(RulesWindowTest, ACopyRuleFiresOnceAndItsOwnCopyFiresNothing) {
   std::string copy = Files() + "/in/bak/a.txt";
   ASSERT_TRUE(fs::exists(copy));
   // A second later, so that the copy's event is no repeat of the action row.
-  SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 10, 0}; });
+  clock_.SetLocal(LocalDateTime{2021, 8, 1, 13, 5, 10, 0});
   Feed({{SHCNE_CREATE, copy, std::nullopt, 0}});
   EventList& rows = window_->EventRows();
   ASSERT_EQ(rows.RowCount(), 3u) << "two event rows and one action row";
@@ -166,7 +166,7 @@ TEST_F(RulesWindowTest, ARenamedGb18030NameIsShownAndActedOnWhereItIs) {
   EXPECT_EQ(rows.Cell(1, 2), "复制文件") << std::string(rows.Cell(1, 3));
   EXPECT_EQ(Read(out + "/" + Utf8ToGb18030("报告.txt.r")), "report");
 
-  SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 10, 0}; });
+  clock_.SetLocal(LocalDateTime{2021, 8, 1, 13, 5, 10, 0});
   Feed({{SHCNE_RENAMEITEM, in + "/gone.txt", in + "/gone2.txt", 0}});
   ASSERT_EQ(rows.RowCount(), 4u);
   EXPECT_EQ(rows.Cell(3, 2), "复制文件失败");

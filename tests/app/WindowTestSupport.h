@@ -7,9 +7,11 @@ namespace vantrel {
 
 // Options whose source is scripted; source points at it once the window has
 // registered. With starts false the source cannot start.
-inline MainWindow::Options ScriptedOptions(const std::string& home, ScriptedSource*& source, bool starts = true) {
+inline MainWindow::Options ScriptedOptions(const std::string& home, ScriptedSource*& source, bool starts = true,
+                                           const Clock* clock = &Clock::System()) {
   MainWindow::Options options;
   options.home = home;
+  options.clock = clock;
   options.sourceFactory = [&source, starts](std::string& error) -> std::unique_ptr<ChangeSource> {
     if (!starts) {
       error = "refused";

@@ -2,7 +2,7 @@
 // gives the rows, the log records, the repeat test's drops, the rules'
 // actions, and our own changes' echoes used up.
 #include "engine/Engine.h"
-#include "log/Clock.h"
+#include "log/AutomationDate.h"
 #include "monitor/ScriptedSource.h"
 #include "rules/RuleFile.h"
 #include "text/Codec.h"
@@ -23,18 +23,17 @@ namespace fs = std::filesystem;
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetClockForTesting([this] { return now_; });
     fs::create_directories(home_);
     fs::create_directories(in_ + "/bak");
     fs::create_directories(out_);
     ASSERT_TRUE(WriteFileAtomically(home_ + "/config.ini", Utf8ToGb18030("[监控设置]\r\n保存日志=真\r\n")));
   }
-  void TearDown() override { SetClockForTesting(nullptr); }
 
   void Start(std::size_t rowLimit = 0) {
     Engine::Options options;
     options.home = home_;
     options.rowLimit = rowLimit;
+    options.clock = &clock_;
     options.sourceFactory = [this](const std::vector<std::string>&, std::string&) {
       auto made = std::make_unique<ScriptedSource>();
       source_ = made.get();
@@ -64,7 +63,7 @@ class EngineTest : public ::testing::Test {
   };
   TestDir temp_;
   std::string home_ = temp_.Path() + "/home", in_ = temp_.Path() + "/in", out_ = temp_.Path() + "/out";
-  LocalDateTime now_{2021, 8, 1, 13, 5, 9, 0};
+  ManualClock clock_{LocalDateTime{2021, 8, 1, 13, 5, 9, 0}};
   std::unique_ptr<Engine> engine_;
   ScriptedSource* source_ = nullptr;
   std::vector<Prompted> prompts_;
@@ -83,12 +82,12 @@ TEST_F(EngineTest, AStreamGivesRowsRecordsDropsAndActionsAndOurEchoesFireNothing
   ASSERT_EQ(actions_.size(), 1u);
   EXPECT_EQ(actions_[0], "复制文件】" + in_ + "/bak/a.txt");
 
-  now_.second = 10;
+  clock_.SetLocal({2021, 8, 1, 13, 5, 10, 0});
   Feed({{SHCNE_CREATE, in_ + "/bak/a.txt", std::nullopt, 0}});  // the copy's own echo
   EXPECT_EQ(actions_.size(), 1u) << "our own change fires no rule";
   EXPECT_FALSE(fs::exists(in_ + "/bak/a(1).txt"));
   Put(in_ + "/bak/a.txt.2", "x");
-  now_.second = 11;
+  clock_.SetLocal({2021, 8, 1, 13, 5, 11, 0});
   Feed({{SHCNE_CREATE, in_ + "/bak/a.txt", std::nullopt, 0}});  // somebody else's, later
   EXPECT_EQ(actions_.size(), 2u) << "the echo was used up: the next change there is the user's";
 
@@ -145,7 +144,7 @@ TEST_F(EngineTest, ALimitedListStillDropsRepeatsOfTheCurrentSecond) {
   for (int i = 0; i < 3; ++i) Feed({{SHCNE_CREATE, "/data/f" + std::to_string(i), std::nullopt, 0}});
   Feed({{SHCNE_CREATE, "/data/f0", std::nullopt, 0}});
   EXPECT_EQ(engine_->Events().RowCount(), 3u) << "a repeat in the same second, limit or not";
-  now_.second = 10;
+  clock_.SetLocal({2021, 8, 1, 13, 5, 10, 0});
   Feed({{SHCNE_CREATE, "/data/f0", std::nullopt, 0}});
   EXPECT_EQ(engine_->Events().RowCount(), 1u) << "a new second, and the list was past its limit";
   Feed({{SHCNE_CREATE, "/data/f0", std::nullopt, 0}});
@@ -166,7 +165,7 @@ TEST_F(EngineTest, ReloadTakesTheRulesAndSettingsAsTheFilesNowHoldThem) {
   EXPECT_EQ(engine_->Events().RowCount(), 0u) << "new files are no longer listed";
   ASSERT_TRUE(WriteSetting(home_ + "/config.ini", "监控类型", "新建文件", "真"));
   engine_->Reload();
-  now_.second = 10;
+  clock_.SetLocal({2021, 8, 1, 13, 5, 10, 0});
   Feed({{SHCNE_CREATE, in_ + "/b.txt", std::nullopt, 0}});
   EXPECT_EQ(Read(out_ + "/b.txt"), "b");
 }

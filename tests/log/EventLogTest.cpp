@@ -1,4 +1,4 @@
-#include "log/Clock.h"
+#include "log/AutomationDate.h"
 #include "log/EventLog.h"
 #include "rules/RuleMatcher.h"
 #include "text/AtomicFile.h"
@@ -35,11 +35,9 @@ class FakeHost : public EventLogHost {
 class EventLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 9, 42}; });
     log_.SetLogFile(dir_ + "/log/20210801", "log");
   }
   void TearDown() override {
-    SetClockForTesting(nullptr);
     std::filesystem::remove_all(dir_);
   }
   std::string LogBytes() {
@@ -55,7 +53,8 @@ class EventLogTest : public ::testing::Test {
   FakeHost host_{dir_ + "/config.ini"};
   EventList list_;
   ListColourStore colours_;
-  LogOutput log_{"/nonexistent"};
+  ManualClock clock_{LocalDateTime{2021, 8, 1, 13, 5, 9, 42}};
+  LogOutput log_{"/nonexistent", clock_};
   EventLog events_{list_, colours_, log_, host_};
 };
 

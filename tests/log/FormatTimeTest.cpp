@@ -1,4 +1,4 @@
-#include "log/Clock.h"
+#include "log/AutomationDate.h"
 #include "log/FormatTime.h"
 
 #include <gtest/gtest.h>
@@ -62,18 +62,16 @@ TEST(AutomationDate, RoundTripsAndRoundsToTheSecond) {
   EXPECT_EQ(t.hour, 12);
 }
 
-TEST(FormatTime, TheClockCanBeFixed) {
-  SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 9, 0}; });
-  EXPECT_EQ(FormatTime(std::nullopt, 1, 0, 2), "2021-08-01 13:05:09");
-  SetClockForTesting(nullptr);
-  EXPECT_NE(FormatTime(std::nullopt, 1, 0, 2), "2021-08-01 13:05:09");
+TEST(FormatTime, NowOnAClockOfOnesOwn) {
+  const ManualClock clock(LocalDateTime{2021, 8, 1, 13, 5, 9, 0});
+  EXPECT_EQ(FormatTime(clock.Local(), 1, 0, 2), "2021-08-01 13:05:09");
+  EXPECT_NE(FormatTime(std::nullopt, 1, 0, 2), "2021-08-01 13:05:09") << "an absent time is the system's now";
 }
 
 TEST(FormatTime, NowIsTruncatedLikeTheLogRecordsSoTheDayNeverRunsAhead) {
-  SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 23, 59, 59, 600}; });
-  EXPECT_EQ(FormatTime(std::nullopt, 1, 0, 2), "2021-08-01 23:59:59");
-  EXPECT_EQ(FormatTime(std::nullopt, 3, 1, 2), "20210801") << "the log folder and export name of the same day";
-  SetClockForTesting(nullptr);
+  const LocalDateTime now{2021, 8, 1, 23, 59, 59, 600};
+  EXPECT_EQ(FormatTime(now, 1, 0, 2), "2021-08-01 23:59:59");
+  EXPECT_EQ(FormatTime(now, 3, 1, 2), "20210801") << "the log folder and export name of the same day";
 }
 
 TEST(LocaleUses24Hour, FollowsLcTime) {

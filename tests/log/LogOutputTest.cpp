@@ -28,8 +28,7 @@ namespace {
 
 class LogOutputTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 9, 42}; }); }
-  void TearDown() override { SetClockForTesting(nullptr); }
+  ManualClock clock_{LocalDateTime{2021, 8, 1, 13, 5, 9, 42}};
   TestDir temp_;
   std::string dir_ = temp_.Path();
 };
@@ -46,14 +45,13 @@ TEST_F(LogOutputTest, ALogFileOrFolderRemovedWhileOpenIsMadeAgain) {
     if (::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
       GTEST_SKIP() << "Wine tells no pending deletion";
 #endif
-    ManualClock clock;
-    LogOutput log(dir_, clock);
+    LogOutput log(dir_, clock_);
     const std::string file = dir_ + "/日志/八月" + kPathSeparator + "日志.txt";
     EXPECT_EQ(log.SetLogFile(dir_ + "/日志/八月", "日志"), file) << "the folder, this system's separator, the name";
     ASSERT_TRUE(log.WriteLogRecord("前", 1));
     EXPECT_EQ(Read(file), Utf8ToGb18030("2021-08-01 13:05:09.042 警告:前\r\n"));
     std::filesystem::remove_all(PathFromUtf8(folder ? dir_ + "/日志" : file));
-    clock.Advance(std::chrono::seconds(1));
+    clock_.Advance(std::chrono::seconds(1));
     ASSERT_TRUE(log.WriteLogRecord("后", 2));
     EXPECT_EQ(Read(file), Utf8ToGb18030("2021-08-01 13:05:09.042 错误:后\r\n"));
     std::filesystem::remove_all(PathFromUtf8(dir_ + "/日志"));
@@ -61,7 +59,7 @@ TEST_F(LogOutputTest, ALogFileOrFolderRemovedWhileOpenIsMadeAgain) {
 }
 
 TEST_F(LogOutputTest, RecordsOfTwoWritersFollowEachOtherWhole) {
-  LogOutput first(dir_), second(dir_);
+  LogOutput first(dir_, clock_), second(dir_, clock_);
   first.SetLogFile(dir_ + "/log", "log.txt");
   second.SetLogFile(dir_ + "/log", "log.txt");
   for (int i = 0; i < 50; ++i) {
@@ -77,7 +75,7 @@ TEST_F(LogOutputTest, RecordsOfTwoWritersFollowEachOtherWhole) {
 
 TEST_F(LogOutputTest, AFileThatCannotBeOpenedIsToldThroughErrno) {
   std::filesystem::create_directories(PathFromUtf8(dir_ + "/blocked/log.txt"));
-  LogOutput log(dir_);
+  LogOutput log(dir_, clock_);
   log.SetLogFile(dir_ + "/blocked", "log.txt");
   errno = 0;
   EXPECT_FALSE(log.WriteLogRecord("lost"));
@@ -94,7 +92,7 @@ TEST_F(LogOutputTest, ConsoleRecordsIntoAPipeAreTheUtf8Bytes) {
 #else
   ASSERT_EQ(::pipe(fds), 0);
 #endif
-  LogOutput log(dir_);
+  LogOutput log(dir_, clock_);
   log.SetConsoleFdForTesting(fds[1]);
   EXPECT_TRUE(log.WriteConsoleRecord("控制台 😀", 3));
   const std::string expected = "2021-08-01 13:05:09.042 调试:控制台 😀\r\n";

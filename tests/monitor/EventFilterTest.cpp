@@ -1,4 +1,4 @@
-#include "log/Clock.h"
+#include "log/AutomationDate.h"
 #include "log/EventList.h"
 #include "monitor/EventFilter.h"
 
@@ -51,14 +51,10 @@ ChangeEvent Event(const char* eventName, const char* name, const char* path) {
 
 class EventFilterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetClockForTesting([this] { return now_; });
-  }
-  void TearDown() override { SetClockForTesting(nullptr); }
   bool Dispatch(const char* eventName, const char* name, const char* path) {
-    return DispatchChangeEvent(Event(eventName, name, path), host_);
+    return DispatchChangeEvent(Event(eventName, name, path), host_, clock_);
   }
-  LocalDateTime now_{2021, 8, 1, 13, 5, 9, 0};
+  ManualClock clock_{LocalDateTime{2021, 8, 1, 13, 5, 9, 0}};
   FakeHost host_;
 };
 
@@ -88,7 +84,7 @@ TEST_F(EventFilterTest, RepeatsWithinTheSameSecond) {
   EXPECT_TRUE(Dispatch("删除文件", "a", "/home/u/a")) << "event name and path stand in different rows: a real change";
   EXPECT_FALSE(Dispatch("删除文件", "a", "/home/u/a"));
   EXPECT_TRUE(Dispatch("新建文件", "a", "/home/u/a")) << "made again after its deletion: a new change";
-  now_.second = 10;
+  clock_.SetLocal({2021, 8, 1, 13, 5, 10, 0});
   host_.clockText = "2021-08-01 13:05:10";
   EXPECT_TRUE(Dispatch("新建文件", "a", "/home/u/a")) << "a new second";
 }
@@ -101,11 +97,11 @@ TEST_F(EventFilterTest, ABusySecondDropsNoRealChange) {
   EXPECT_TRUE(Dispatch("重命名文件", "d.txt", "/w/c.txt")) << "every name and path already stand in some row";
   for (int i = 0; i < 20000; ++i) {
     std::string path = "/w/burst/f" + std::to_string(i);
-    ASSERT_TRUE(DispatchChangeEvent(Event("新建文件", "f", path.c_str()), host_));
+    ASSERT_TRUE(DispatchChangeEvent(Event("新建文件", "f", path.c_str()), host_, clock_));
   }
   for (int i = 0; i < 20000; ++i) {
     std::string path = "/w/burst/f" + std::to_string(i);
-    ASSERT_TRUE(DispatchChangeEvent(Event("删除文件", "f", path.c_str()), host_)) << path;
+    ASSERT_TRUE(DispatchChangeEvent(Event("删除文件", "f", path.c_str()), host_, clock_)) << path;
   }
   EXPECT_EQ(host_.rows.RowCount(), 40004u);
 }
@@ -130,7 +126,7 @@ TEST_F(EventFilterTest, InCustomModeAMoveAcrossTheRulePathsIsACreationOrADeletio
     e.newPath = to;
     e.name = std::string(to).substr(std::string(to).rfind('/') + 1);
     host_.calls.clear();
-    return DispatchChangeEvent(e, host_);
+    return DispatchChangeEvent(e, host_, clock_);
   };
   EXPECT_TRUE(move(SHCNE_RENAMEFOLDER, "/elsewhere/photos", "/in/photos"));
   EXPECT_EQ(host_.calls, (std::vector<std::string>{"row 新建目录 /in/photos", "rules 新建目录 /in/photos photos"}));

@@ -1,6 +1,6 @@
 // A small tmpfs stands for a full disk. These tests mount file systems, so
 // they run apart from the change-source tests that watch for mounts.
-#include "log/Clock.h"
+#include "log/AutomationDate.h"
 #include "log/EventLog.h"
 #include "rules/FileActions.h"
 #include "text/AtomicFile.h"
@@ -116,10 +116,10 @@ class PromptsOnly : public EventLogHost {
 };
 
 TEST_F(FullDiskTest, TheLogCutsNoRecordTellsOnceAndGoesOnWhenSpaceReturns) {
-  SetClockForTesting([] { return LocalDateTime{2021, 8, 1, 13, 5, 9, 42}; });
+  const ManualClock clock(LocalDateTime{2021, 8, 1, 13, 5, 9, 42});
   EventList list;
   ListColourStore colours;
-  LogOutput log("/nonexistent");
+  LogOutput log("/nonexistent", clock);
   log.SetLogFile(small_ + "/log/20210801", "log");
   PromptsOnly host;
   EventLog events(list, colours, log, host);
@@ -139,7 +139,6 @@ TEST_F(FullDiskTest, TheLogCutsNoRecordTellsOnceAndGoesOnWhenSpaceReturns) {
   EXPECT_NE(Read(small_ + "/log/20210801/log.txt").find("b.txt"), std::string::npos)
       << "logging goes on once there is space";
   EXPECT_EQ(host.shown.size(), 1u);
-  SetClockForTesting(nullptr);
 }
 
 }  // namespace

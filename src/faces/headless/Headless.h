@@ -26,6 +26,7 @@ class Headless {
     WatchBackend backend = WatchBackend::Auto;
     bool console = false;
     Engine::SourceFactory sourceFactory;
+    const Clock* clock = &Clock::System();
   };
   // On Linux blocks the signals it takes as events, before any thread is
   // made, so that every thread leaves them to Run.

@@ -45,6 +45,7 @@ MainWindow::MainWindow(Options options, QWidget* parent)
   engine.home = options_.home;
   engine.backend = options_.backend;
   engine.console = options_.console;
+  engine.clock = options_.clock;
   if (options_.sourceFactory)
     engine.sourceFactory = [factory = options_.sourceFactory](const std::vector<std::string>&, std::string& error) {
       return factory(error);
@@ -116,7 +117,7 @@ void MainWindow::BuildControls() {
   SetUpList(超级列表框1, "超级列表框1", eventModel_, {180, 200, 100, 480}, QRect(8, 276, 994, 492),
             [this](int c, int w) { 超级列表框1->setColumnWidth(c, w); });
   connect(eventModel_, &EventListModel::Appended, 超级列表框1, &QTableView::scrollToBottom);
-  状态栏 = new StatusLine(this);
+  状态栏 = new StatusLine(this, *options_.clock);
   状态栏->setGeometry(8, 772, 994, 22);
 }
 
@@ -321,7 +322,7 @@ int MainWindow::SelectedEventRow() const {
 void MainWindow::ExportEventList() {
   SaveRequest request;
   request.title = "选择保存日志路径";
-  request.defaultName = QString::fromStdString(FormatTime(std::nullopt, 3, 1, 2) + "-事件.txt");
+  request.defaultName = QString::fromStdString(FormatTime(options_.clock->Local(), 3, 1, 2) + "-事件.txt");
   request.filter = "文本文件(*.txt)|*.txt";
   request.initialDirectory = QString::fromStdString(engine_->Home());
   request.defaultExtension = ".txt";

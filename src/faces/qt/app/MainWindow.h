@@ -39,6 +39,8 @@ class MainWindow : public QWidget {
     bool console = false;
     // The program's own look; off, the platform's ordinary one.
     bool skin = true;
+    // The time the engine and the window go by (tests give one they move).
+    const Clock* clock = &Clock::System();
   };
 
   explicit MainWindow(Options options, QWidget* parent = nullptr);

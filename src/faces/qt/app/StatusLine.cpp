@@ -4,7 +4,7 @@
 
 namespace vantrel {
 
-StatusLine::StatusLine(QWidget* parent) : QLabel(parent) {
+StatusLine::StatusLine(QWidget* parent, const Clock& clock) : QLabel(parent), clock_(clock) {
   setObjectName("状态栏");
   setTextInteractionFlags(Qt::TextSelectableByMouse);
   timer_.setSingleShot(true);
@@ -17,7 +17,7 @@ void StatusLine::Show(const std::string& text, bool error) {
   colours.setColor(QPalette::WindowText,
                    error ? QColor(0xC0, 0x20, 0x20) : parentWidget()->palette().color(QPalette::WindowText));
   setPalette(colours);
-  setText(QString::fromStdString(FormatTime(std::nullopt, 1, 0, 2) + "  " + text));
+  setText(QString::fromStdString(FormatTime(clock_.Local(), 1, 0, 2) + "  " + text));
 }
 
 void StatusLine::ShowSoon(const std::string& text, bool error) {

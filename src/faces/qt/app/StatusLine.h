@@ -6,12 +6,14 @@
 #include <QTimer>
 #include <string>
 
+#include "time/Clock.h"
+
 namespace vantrel {
 
 class StatusLine : public QLabel {
   Q_OBJECT
  public:
-  explicit StatusLine(QWidget* parent);
+  StatusLine(QWidget* parent, const Clock& clock);
   void Show(const std::string& text, bool error);
   // A burst of changes prompts for each: the line shows the latest a few
   // times a second rather than redrawing for every one.
@@ -19,6 +21,7 @@ class StatusLine : public QLabel {
 
  private:
   static constexpr int kFrameMs = 100;
+  const Clock& clock_;
   QTimer timer_;
   std::string pending_;
   bool pendingError_ = false;

@@ -1,16 +1,10 @@
-#include "log/Clock.h"
+#include "log/AutomationDate.h"
 
-#include "platform/LocalTime.h"
 
 #include <cmath>
 
 namespace vantrel {
 namespace {
-
-std::function<LocalDateTime()>& TestClock() {
-  static std::function<LocalDateTime()> clock;
-  return clock;
-}
 
 // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
 constexpr long long DaysFromCivil(long long y, unsigned m, unsigned d) {
@@ -37,14 +31,6 @@ void CivilFromDays(long long z, int& y, int& m, int& d) {
 constexpr long long kEpochOffset = DaysFromCivil(1899, 12, 30);
 
 }  // namespace
-
-LocalDateTime LocalNow() {
-  if (TestClock()) return TestClock()();
-  const platform::LocalTimeFields t = platform::LocalTimeNow();
-  return {t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond};
-}
-
-void SetClockForTesting(std::function<LocalDateTime()> clock) { TestClock() = std::move(clock); }
 
 double ToAutomationDate(const LocalDateTime& t) {
   double days = static_cast<double>(
