@@ -112,7 +112,6 @@ class Engine : private DispatchHost, private EventLogHost {
   RuleStore& Rules() { return rules_; }
   const Settings& CurrentSettings() const { return settings_.Get(); }
   SettingsStore& SettingsFile() { return settings_; }
-  const vantrel::Clock& GetClock() const { return *options_.clock; }
   ChangeSource* Source() { return source_.get(); }
   std::string LastActionTarget() const override;
   // The folders a per-folder source must watch in the current mode.

@@ -21,6 +21,8 @@ constexpr std::array<ColourKey, 5> kColourKeys{{
 
 }  // namespace
 
+std::string EventLog::NowText() const { return FormatTime(log_.GetClock().Local(), 1, 0, 2); }
+
 std::uint32_t EventLog::ColourSetting(const char* key) const {
   const char* fallback = "0";
   for (const ColourKey& k : kColourKeys)
@@ -60,7 +62,7 @@ void EventLog::AddEventRow(const std::string& displayName, EventKind kind, const
     name += "【原:" + ReadableText(PathFileName(path, true)) + "】";
     shownPath = NewPathOfRename(path, displayName, newPath);
   }
-  std::size_t row = list_.Append(FormatTime(log_.GetClock().Local(), 1, 0, 2), name, eventName, shownPath);
+  std::size_t row = list_.Append(NowText(), name, eventName, shownPath);
   if (host_.PromptsOn()) host_.ShowPrompt(eventName + " 【" + ReadableText(displayName) + "】", ReadableText(path));
   if (host_.SaveLogOn() || consoleMirror_) {
     Record(std::string(kSeparator) + OneLineText(list_.Cell(row, 1)) + kSeparator + std::string(list_.Cell(row, 2)) +
@@ -71,7 +73,7 @@ void EventLog::AddEventRow(const std::string& displayName, EventKind kind, const
 }
 
 void EventLog::LogAction(const std::string& type, const std::string& detail) {
-  std::size_t row = list_.Append(FormatTime(log_.GetClock().Local(), 1, 0, 2), kActionMark, type, detail);
+  std::size_t row = list_.Append(NowText(), kActionMark, type, detail);
   ColourActionRow(row);
   if (host_.SaveLogOn() || consoleMirror_)
     Record(std::string(kActionMark) + kSeparator + type + "】" + OneLineText(detail) + "\r\n");
@@ -79,7 +81,7 @@ void EventLog::LogAction(const std::string& type, const std::string& detail) {
 }
 
 void EventLog::LogNotice(const std::string& type, const std::string& text) {
-  std::size_t row = list_.Append(FormatTime(log_.GetClock().Local(), 1, 0, 2), kNoticeMark, type, text);
+  std::size_t row = list_.Append(NowText(), kNoticeMark, type, text);
   ColourActionRow(row);
   RecordNotice(type, text);
   host_.ShowErrorPrompt(type, text);

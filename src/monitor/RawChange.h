@@ -34,4 +34,14 @@ struct RawChange {
   std::string_view newFolder;
 };
 
+// A change as the per-folder sources make one: no process, no folder keys.
+inline RawChange Raw(RawChange::Kind kind, bool isDir, std::string_view path, std::string_view newPath = {}) {
+  RawChange c;
+  c.kind = kind;
+  c.isDir = isDir;
+  c.path = path;
+  c.newPath = newPath;
+  return c;
+}
+
 }  // namespace vantrel

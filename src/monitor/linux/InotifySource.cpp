@@ -23,15 +23,6 @@ constexpr std::uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED
 // reader that wakes between them.
 constexpr std::int64_t kMovePairingMs = timing::kInotifyMovePairing.count();
 
-RawChange Raw(RawChange::Kind kind, bool isDir, std::string_view path, std::string_view newPath = {}) {
-  RawChange c;
-  c.kind = kind;
-  c.isDir = isDir;
-  c.path = path;
-  c.newPath = newPath;
-  return c;
-}
-
 std::string WatchLimit() {
   std::string text;
   ReadWholeFile("/proc/sys/fs/inotify/max_user_watches", text);

@@ -27,15 +27,6 @@ constexpr DWORD kFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_
 constexpr std::int64_t kRenamePairingMs = timing::kWindowsRenamePairing.count();
 constexpr std::int64_t kPollMs = timing::kDrivePoll.count();
 
-RawChange Raw(RawChange::Kind kind, bool isDir, std::string_view path, std::string_view newPath = {}) {
-  RawChange c;
-  c.kind = kind;
-  c.isDir = isDir;
-  c.path = path;
-  c.newPath = newPath;
-  return c;
-}
-
 bool IsFolderNow(const std::string& path) {
   DWORD attributes = ::GetFileAttributesW(platform::NativePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
