@@ -46,9 +46,10 @@ gtest_discover_tests(windows_source_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIME
 gtest_discover_tests(windows_source_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER "*TwentyThousand*"
   PROPERTIES TIMEOUT 300 LABELS windows-live-once)
 
-# The rule actions on real folders, and a program for the program action to
+# The rule actions on real folders (the tests both systems share and those
+# of what only Windows has), and a program for the program action to
 # start that tells what it was given.
-add_executable(windows_actions_tests rules/WindowsActionsTest.cpp)
+add_executable(windows_actions_tests rules/WindowsActionsTest.cpp rules/FileActionsTest.cpp)
 target_link_libraries(windows_actions_tests PRIVATE vantrel_core GTest::gtest_main)
 add_executable(argv_recorder rules/ArgvRecorder.cpp)
 target_link_options(argv_recorder PRIVATE -municode)

@@ -83,8 +83,8 @@ void Engine::LoadSettings() {
   // Copies a kill cut short in the rules' target folders.
   std::set<std::string> targets;
   for (const MonitorRule& rule : rules_.Rules()) {
-    const std::string operation = OperationName(rule.actionText);
-    if (operation == "复制文件" || operation == "移动文件") targets.insert(Operand(rule.actionText));
+    const Operation operation = OperationOf(rule.actionText);
+    if (operation == Operation::Copy || operation == Operation::Move) targets.insert(Operand(rule.actionText));
   }
   targets.erase(std::string());
   // Off this thread, and never waited for: a target on a mount that stops
@@ -259,7 +259,10 @@ void Engine::OnChangeNotification(const ChangeNotification& n) {
   if (observer_) observer_(*event);
   std::int32_t outer = currentEventPid_;
   currentEventPid_ = n.pid;
-  DispatchChangeEvent(*event, *this, *options_.clock);
+  if (const std::optional<ChangeEvent> listed = DispatchChangeEvent(*event, *this, *options_.clock)) {
+    AddEventRow(listed->name, listed->kind, listed->path, listed->newPath);
+    MatchRules(listed->path, listed->kind, listed->name, listed->newPath);
+  }
   currentEventPid_ = outer;
 }
 

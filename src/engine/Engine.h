@@ -144,10 +144,10 @@ class Engine : private DispatchHost, private EventLogHost {
   std::size_t MonitoredPathCount() const override { return rules_.Rules().size(); }
   const std::string& MonitoredPathAt(std::size_t row) const override { return rules_.Rules()[row].monitoredPath; }
   bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const override;
-  void AddEventRow(const std::string& name, EventKind kind, const std::string& path,
-                   const std::string& newPath) override;
-  void MatchRules(const std::string& path, EventKind kind, const std::string& name,
-                  const std::string& newPath) override;
+  // What becomes of an event the filter lets through: its row, then the
+  // rules' jobs.
+  void AddEventRow(const std::string& name, EventKind kind, const std::string& path, const std::string& newPath);
+  void MatchRules(const std::string& path, EventKind kind, const std::string& name, const std::string& newPath);
   // EventLogHost
   bool PromptsOn() const override { return settings_.Get().prompts; }
   bool SaveLogOn() const override { return settings_.Get().saveLog; }

@@ -9,11 +9,7 @@ const char* Bool(bool on) { return on ? "真" : "假"; }
 
 }  // namespace
 
-const std::string& TypeCaption(DispatchHost::TypeBox box) {
-  static const std::array<std::string, DispatchHost::kTypeBoxCount> kCaptions{
-      "新建文件", "重命名文件", "更新文件", "删除目录", "新建目录", "删除文件", "重命名目录"};
-  return kCaptions[box];
-}
+std::string TypeCaption(DispatchHost::TypeBox box) { return std::string(EventKindName(KindOfTypeBox(box))); }
 
 int SettingsStore::Load() {
   const int error = SettingsFileError(file_.Path());

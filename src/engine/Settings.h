@@ -24,7 +24,7 @@ struct Settings {
 
 // The captions the event-type boxes carry, which name their keys and the
 // events they let through.
-const std::string& TypeCaption(DispatchHost::TypeBox box);
+std::string TypeCaption(DispatchHost::TypeBox box);
 
 class SettingsStore {
  public:

@@ -7,20 +7,22 @@
 
 namespace vantrel {
 
+namespace {
+
+constexpr EventKind kBoxKinds[DispatchHost::kTypeBoxCount] = {
+    EventKind::FileCreated,   EventKind::FileRenamed, EventKind::FileUpdated,   EventKind::FolderDeleted,
+    EventKind::FolderCreated, EventKind::FileDeleted, EventKind::FolderRenamed,
+};
+
+}  // namespace
+
 std::optional<DispatchHost::TypeBox> TypeBoxOf(EventKind kind) {
-  switch (kind) {
-    case EventKind::FileCreated: return DispatchHost::创建文件;
-    case EventKind::FileRenamed: return DispatchHost::重命名文件;
-    case EventKind::FileUpdated: return DispatchHost::更新文件;
-    case EventKind::FolderDeleted: return DispatchHost::删除目录;
-    case EventKind::FolderCreated: return DispatchHost::创建目录;
-    case EventKind::FileDeleted: return DispatchHost::删除文件;
-    case EventKind::FolderRenamed: return DispatchHost::重命名目录;
-    case EventKind::None:
-    case EventKind::Unnamed: break;
-  }
+  for (int box = 0; box < DispatchHost::kTypeBoxCount; ++box)
+    if (kBoxKinds[box] == kind) return static_cast<DispatchHost::TypeBox>(box);
   return std::nullopt;
 }
+
+EventKind KindOfTypeBox(DispatchHost::TypeBox box) { return kBoxKinds[box]; }
 
 bool IsRepeatEvent(EventKind kind, const std::string& path, const DispatchHost& host, const Clock& clock) {
   const std::string now = FormatTime(clock.Local(), 1, 0, 2);
@@ -65,26 +67,24 @@ std::optional<ChangeEvent> AsSeenByTheRulePaths(const ChangeEvent& event, const 
 
 }  // namespace
 
-bool DispatchChangeEvent(const ChangeEvent& original, DispatchHost& host, const Clock& clock) {
+std::optional<ChangeEvent> DispatchChangeEvent(const ChangeEvent& original, const DispatchHost& host,
+                                               const Clock& clock) {
   bool dropped = false;
   std::optional<ChangeEvent> seen = AsSeenByTheRulePaths(original, host, dropped);
-  if (dropped) return false;
+  if (dropped) return std::nullopt;
   const ChangeEvent& event = seen ? *seen : original;
-  if (!event.name.empty() && event.name.front() == '$') return false;
-  if (event.kind == EventKind::None) return false;
-  if (auto box = TypeBoxOf(event.kind); box && !host.TypeBoxTicked(*box)) return false;
-  if (event.kind == EventKind::FileUpdated && IsDirectoryPath(event.path)) return false;
-  if (IsRepeatEvent(event.kind, event.path, host, clock)) return false;
-  const std::string programDir = host.ProgramDirectory();
-  if (TextContains(event.path, programDir)) return false;
+  if (!event.name.empty() && event.name.front() == '$') return std::nullopt;
+  if (event.kind == EventKind::None) return std::nullopt;
+  if (auto box = TypeBoxOf(event.kind); box && !host.TypeBoxTicked(*box)) return std::nullopt;
+  if (event.kind == EventKind::FileUpdated && IsDirectoryPath(event.path)) return std::nullopt;
+  if (IsRepeatEvent(event.kind, event.path, host, clock)) return std::nullopt;
+  if (TextContains(event.path, host.ProgramDirectory())) return std::nullopt;
   if (host.CustomPathMode()) {
-    if (!PathInCustomScope(event.path, host)) return false;
+    if (!PathInCustomScope(event.path, host)) return std::nullopt;
   } else if (TextContains(event.path, host.LastActionTarget())) {
-    return false;
+    return std::nullopt;
   }
-  host.AddEventRow(event.name, event.kind, event.path, event.newPath);
-  host.MatchRules(event.path, event.kind, event.name, event.newPath);
-  return true;
+  return event;
 }
 
 }  // namespace vantrel

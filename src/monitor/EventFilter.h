@@ -15,8 +15,18 @@ namespace vantrel {
 
 class DispatchHost {
  public:
-  // The event-type boxes in the order the filter consults them.
-  enum TypeBox { 创建文件, 重命名文件, 更新文件, 删除目录, 创建目录, 删除文件, 重命名目录, kTypeBoxCount };
+  // The event-type boxes in the order the filter consults them; each lets
+  // one kind through (KindOfTypeBox).
+  enum TypeBox {
+    FileCreatedBox,
+    FileRenamedBox,
+    FileUpdatedBox,
+    FolderDeletedBox,
+    FolderCreatedBox,
+    FileDeletedBox,
+    FolderRenamedBox,
+    kTypeBoxCount
+  };
 
   virtual ~DispatchHost() = default;
   virtual bool TypeBoxTicked(TypeBox box) const = 0;
@@ -29,20 +39,19 @@ class DispatchHost {
   // Whether the latest listed row with this path has this time text and
   // event name.
   virtual bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const = 0;
-  // For a rename, path is the old path and newPath the new one.
-  virtual void AddEventRow(const std::string& name, EventKind kind, const std::string& path,
-                           const std::string& newPath) = 0;
-  virtual void MatchRules(const std::string& path, EventKind kind, const std::string& name,
-                          const std::string& newPath) = 0;
 };
 
 // The box that lets a kind of event through; every named kind that is
 // listed has one.
 std::optional<DispatchHost::TypeBox> TypeBoxOf(EventKind kind);
+EventKind KindOfTypeBox(DispatchHost::TypeBox box);
 
-// True when the event was listed (and offered to the rules). The repeat
-// test asks about the current second on the clock given.
-bool DispatchChangeEvent(const ChangeEvent& event, DispatchHost& host, const Clock& clock);
+// The event as it is to be listed and offered to the rules, or nothing when
+// it is dropped. In custom-path mode a move across the edge of the rule
+// paths comes back as the creation or deletion it is to them; for a rename,
+// path is the old path and newPath the new one. The repeat test asks about
+// the current second on the clock given.
+std::optional<ChangeEvent> DispatchChangeEvent(const ChangeEvent& event, const DispatchHost& host, const Clock& clock);
 bool IsRepeatEvent(EventKind kind, const std::string& path, const DispatchHost& host, const Clock& clock);
 bool PathInCustomScope(const std::string& path, const DispatchHost& host);
 

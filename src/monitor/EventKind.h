@@ -1,8 +1,8 @@
 #pragma once
 // The kinds of change the program lists and offers to the rules, as values.
-// Their names ("新建文件"...), which the list, the log, data.jl and config.ini
-// carry, are the words of their change codes (Decode.cpp): the core compares
-// kinds, and only its edges turn them into words and back.
+// Their names, which the list, the log, data.jl and config.ini carry, are
+// the words of their change codes (Decode.cpp): the core compares kinds,
+// and only its edges turn them into words and back.
 #include <cstdint>
 #include <string_view>
 

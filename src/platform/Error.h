@@ -1,6 +1,7 @@
 #pragma once
 // How the core hands on a failure: a code that means the same on every
 // system, the system's own number, and a text for the person.
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -36,6 +37,8 @@ struct Error {
   explicit operator bool() const { return code != 0; }
   std::string Text() const;
 };
+
+inline bool NameTaken(const Error& e) { return e.code == EEXIST; }
 
 // The calling thread's last system error.
 Error LastSystemError();

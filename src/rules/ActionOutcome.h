@@ -29,8 +29,9 @@ struct ActionOutcome {
   std::string reason;  // Failed: the system's reason
 };
 
-// The row's type column ("复制文件", "复制文件失败", "等待写入完成"...) and its
-// detail column (for a failure, the readable path and the reason).
+// The row's type column (the operation's word, that word marked as failed,
+// or the waiting's) and its detail column (for a failure, the readable path
+// and the reason).
 std::string ActionOutcomeType(const ActionOutcome& outcome);
 std::string ActionOutcomeDetail(const ActionOutcome& outcome);
 // Both as the log record carries them: the type, "】", the detail.

@@ -23,7 +23,7 @@ void Retarget(ActionJob& job, const std::string& path) {
 
 // A copy asks who writes its file on the descriptor it reads, and puts its
 // job off when it cannot be whole yet: the job need not look first.
-bool LooksForWritersItself(const MonitorRule& rule) { return OperationName(rule.actionText) == "复制文件"; }
+bool LooksForWritersItself(const MonitorRule& rule) { return OperationOf(rule.actionText) == Operation::Copy; }
 
 }  // namespace
 

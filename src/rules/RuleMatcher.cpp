@@ -34,6 +34,8 @@ std::string Operand(const std::string& actionText) {
   return close == std::string::npos ? std::string() : actionText.substr(close + kClose.size());
 }
 
+Operation OperationOf(const std::string& actionText) { return OperationOfWord(OperationName(actionText)); }
+
 std::string EffectivePath(const std::string& eventPath, EventKind kind, const std::string& itemName,
                           const std::string& newPath) {
   return IsRenameKind(kind) ? NewPathOfRename(eventPath, itemName, newPath) : eventPath;
@@ -54,7 +56,7 @@ void MatchRules(const std::string& eventPath, EventKind kind, const std::string&
     const MonitorRule& candidate = host.RuleAt(row);
     if (!RuleFires(candidate, eventPath, kind)) continue;
     const MonitorRule rule = candidate;
-    const Operation operation = OperationOfWord(OperationName(rule.actionText));
+    const Operation operation = OperationOf(rule.actionText);
     const std::string operand = Operand(rule.actionText);
     host.SetLastActionTarget(operand);
     const std::string path = EffectivePath(eventPath, kind, itemName, newPath);
@@ -94,7 +96,7 @@ void MatchRules(const std::string& eventPath, EventKind kind, const std::string&
     } else if (operation == Operation::RunProgram) {
       ProgramLaunch launch = RunProgramAction(operand, itemName, path);
       if (!launch.fieldsOk) {
-        host.ShowErrorPrompt("执行程序错误", "参数不符合,请重新检查后再执行!");
+        host.ShowErrorPrompt(std::string(OperationWord(operation)) + "错误", "参数不符合,请重新检查后再执行!");
         return;
       }
       host.LogAction(Outcome(operation, {launch.detail, launch.started, launch.error}, launch.detail));

@@ -47,6 +47,8 @@ class MatchHost {
 // and the operand after the last "】".
 std::string OperationName(const std::string& actionText);
 std::string Operand(const std::string& actionText);
+// The operation the action names; None for a rule that only lists.
+Operation OperationOf(const std::string& actionText);
 // For renames: the path with its last component replaced by the new name.
 // For renames: where the item now is (NewPathOfRename).
 std::string EffectivePath(const std::string& eventPath, EventKind kind, const std::string& itemName,

@@ -159,7 +159,7 @@ TEST_F(EngineTest, ReloadTakesTheRulesAndSettingsAsTheFilesNowHoldThem) {
   ASSERT_TRUE(WriteSetting(home_ + "/config.ini", "监控类型", "新建文件", "假"));
   engine_->Reload();
   ASSERT_EQ(engine_->Rules().Rules().size(), 1u);
-  EXPECT_FALSE(engine_->CurrentSettings().types[DispatchHost::创建文件]);
+  EXPECT_FALSE(engine_->CurrentSettings().types[DispatchHost::FileCreatedBox]);
   Put(in_ + "/b.txt", "b");
   Feed({{SHCNE_CREATE, in_ + "/b.txt", std::nullopt, 0}});
   EXPECT_EQ(engine_->Events().RowCount(), 0u) << "new files are no longer listed";

@@ -60,9 +60,9 @@ void MakeRules(RuleStore& rules) {
 
 void MakeSettings(SettingsStore& settings) {
   settings.Load();
-  settings.SetType(DispatchHost::创建文件, true);
-  settings.SetType(DispatchHost::删除目录, true);
-  settings.SetType(DispatchHost::重命名文件, false);
+  settings.SetType(DispatchHost::FileCreatedBox, true);
+  settings.SetType(DispatchHost::FolderDeletedBox, true);
+  settings.SetType(DispatchHost::FileRenamedBox, false);
   settings.SetWholeDisk(false);
   settings.SetCustomPath(true);
   settings.SetPrompts(true);
@@ -107,12 +107,12 @@ TEST(StoredFiles, FilesOfTheOtherSystemAreReadAndSavedBackByteForByte) {
   SettingsStore settings(JoinPath(temp.Path(), "config.ini"));
   ASSERT_EQ(settings.Load(), 0);
   const Settings& s = settings.Get();
-  EXPECT_TRUE(s.types[DispatchHost::创建文件]);
-  EXPECT_FALSE(s.types[DispatchHost::重命名文件]);
+  EXPECT_TRUE(s.types[DispatchHost::FileCreatedBox]);
+  EXPECT_FALSE(s.types[DispatchHost::FileRenamedBox]);
   EXPECT_TRUE(s.customPath && s.prompts && s.saveLog && !s.wholeDisk);
   EXPECT_EQ(settings.WindowSize(), "1024*640");
   // Every key the file holds written again with what was read.
-  for (auto box : {DispatchHost::创建文件, DispatchHost::删除目录, DispatchHost::重命名文件})
+  for (auto box : {DispatchHost::FileCreatedBox, DispatchHost::FolderDeletedBox, DispatchHost::FileRenamedBox})
     settings.SetType(box, s.types[box]);
   settings.SetCustomPath(s.customPath);
   settings.SetPrompts(s.prompts);

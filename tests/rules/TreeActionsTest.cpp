@@ -198,5 +198,54 @@ TEST_F(TreeActionsTest, WhereRenameFlagsUnnamedFilesAndLinksAreRefusedCopiesAndM
   EXPECT_FALSE(fs::exists(dir_ + "/in/sub"));
 }
 
+// What only Linux does: a link in a copied folder is copied as a link, a
+// tree deletion removes links and read-only files without following or
+// changing anything, and a move from another file system copies first.
+TEST_F(TreeActionsTest, LinksAreCopiedAsLinksAndNeverFollowedByADeletion) {
+  const std::string keep = dir_ + "/precious";
+  fs::create_directories(keep);
+  Put(keep + "/file.txt", "precious");
+  fs::create_symlink("/etc/hostname", dir_ + "/in/sub/link");
+  ActionResult r = CopyDirectoryAction(dir_ + "/in/sub", dir_ + "/out");
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(fs::read_symlink(dir_ + "/out/sub/link"), "/etc/hostname");
+
+  const std::string tree = dir_ + "/in/tree";
+  fs::create_directories(tree + "/deep/er");
+  Put(tree + "/deep/er/x.txt", "x");
+  const std::string locked = tree + "/locked.txt";
+  Put(locked, "l");
+  ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+  fs::create_directory_symlink(keep, tree + "/dirlink");
+  fs::create_symlink(keep + "/file.txt", tree + "/deep/filelink");
+  r = DeleteDirectoryTree(tree);
+  EXPECT_TRUE(r.ok) << r.error;
+  EXPECT_FALSE(fs::exists(tree));
+  EXPECT_EQ(Read(keep + "/file.txt"), "precious");
+  EXPECT_FALSE(DeleteDirectoryTree("/").ok);
+  EXPECT_EQ(DeleteDirectoryTree(dir_ + "/in/sub/link").code, ELOOP);
+}
+
+TEST_F(TreeActionsTest, AMoveFromAnotherFileSystemCopiesWholeThenRemovesTheSource) {
+  TestDir shmDir("/dev/shm");
+  if (!shmDir.Made()) GTEST_SKIP() << "no tmpfs at /dev/shm to move from";
+  const std::string& shm = shmDir.Path();
+  const std::string big(3 << 20, 'b');
+  Put(shm + "/big.bin", big);
+  ActionResult r = MoveFileAction(shm + "/big.bin", dir_ + "/out", shm);
+  EXPECT_TRUE(r.ok) << r.error;
+  EXPECT_FALSE(fs::exists(shm + "/big.bin")) << "the source goes once the copy is complete";
+  EXPECT_EQ(Read(dir_ + "/out/big.bin"), big);
+  Put(shm + "/big.bin", "second");
+  r = MoveFileAction(shm + "/big.bin", dir_ + "/out", shm);
+  EXPECT_EQ(r.target, dir_ + "/out/big(1).bin") << "numbered by the file already there";
+  EXPECT_EQ(Read(dir_ + "/out/big.bin"), big) << "never replaced";
+  fs::create_symlink("/etc/hostname", shm + "/link");
+  r = MoveFileAction(shm + "/link", dir_ + "/out", shm);
+  EXPECT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(fs::read_symlink(dir_ + "/out/link"), "/etc/hostname") << "a link moves as a link";
+  EXPECT_FALSE(fs::is_symlink(shm + "/link"));
+}
+
 }  // namespace
 }  // namespace vantrel
