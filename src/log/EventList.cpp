@@ -11,7 +11,7 @@
 namespace vantrel {
 namespace {
 
-constexpr std::size_t kBlockSize = 1 << 20;
+
 
 std::size_t Hash(std::string_view text) { return std::hash<std::string_view>{}(text); }
 
@@ -102,46 +102,61 @@ void EventList::Pool::Clear() {
 EventList::EventList() : names_(this, &EventList::NameOf), paths_(this, &EventList::PathOf) {}
 
 std::string_view EventList::NameOf(const void* self, std::uint32_t row) {
-  const Row& r = static_cast<const EventList*>(self)->rows_[row];
-  return {r.name, r.nameLength};
+  const auto* list = static_cast<const EventList*>(self);
+  return list->NameText(list->rows_[row]);
 }
 
 std::string_view EventList::PathOf(const void* self, std::uint32_t row) {
-  const Row& r = static_cast<const EventList*>(self)->rows_[row];
-  return {r.path, r.pathLength};
+  const auto* list = static_cast<const EventList*>(self);
+  return list->PathText(list->rows_[row]);
 }
 
-const char* EventList::Store(std::string_view text) {
-  if (text.empty()) return "";
-  if (text.size() > kBlockSize / 4) {
+std::uint64_t EventList::Store(std::string_view text, std::string_view after) {
+  constexpr std::size_t kBlockSize = std::size_t{1} << kBlockBits;
+  const std::size_t size = text.size() + after.size();
+  if (size == 0) return 0;
+  std::uint64_t at = 0;
+  if (size > kBlockSize / 4) {
     // A very long text gets a block of its own, so the shared blocks stay well used.
-    bigBlocks_.push_back(std::make_unique<char[]>(text.size()));
-    std::memcpy(bigBlocks_.back().get(), text.data(), text.size());
-    return bigBlocks_.back().get();
+    blocks_.push_back(std::make_unique<char[]>(size));
+    at = std::uint64_t{blocks_.size() - 1} << kBlockBits;
+  } else {
+    if (sharedBlock_ == SIZE_MAX || blockUsed_ + size > kBlockSize) {
+      blocks_.push_back(std::make_unique<char[]>(kBlockSize));
+      sharedBlock_ = blocks_.size() - 1;
+      blockUsed_ = 0;
+    }
+    at = (std::uint64_t{sharedBlock_} << kBlockBits) | blockUsed_;
+    blockUsed_ += size;
   }
-  if (blocks_.empty() || blockUsed_ + text.size() > kBlockSize) {
-    blocks_.push_back(std::make_unique<char[]>(kBlockSize));
-    blockUsed_ = 0;
-  }
-  char* at = blocks_.back().get() + blockUsed_;
-  std::memcpy(at, text.data(), text.size());
-  blockUsed_ += text.size();
+  char* to = blocks_[at >> kBlockBits].get() + (at & (kBlockSize - 1));
+  if (!text.empty()) std::memcpy(to, text.data(), text.size());
+  if (!after.empty()) std::memcpy(to + text.size(), after.data(), after.size());
   return at;
+}
+
+std::string_view EventList::TypeOf(std::uint32_t row) const {
+  const std::uint16_t type = rows_[row].type;
+  return type == kOverflowType ? std::string_view(overflowTypes_.at(row)) : std::string_view(types_.texts[type]);
 }
 
 std::size_t EventList::Append(std::string_view time, std::string_view name, std::string_view type,
                               std::string_view path) {
   auto row = static_cast<std::uint32_t>(rows_.size());
   Row r{};
-  r.path = Store(path);
-  r.pathLength = static_cast<std::uint32_t>(path.size());
   // The name is most often the path's last part: then it is kept only once.
-  const bool tail = !name.empty() && name.size() < path.size() && path.ends_with(name) &&
-                    IsPathSeparator(path[path.size() - name.size() - 1]);
-  r.name = tail ? r.path + (path.size() - name.size()) : Store(name);
+  const bool tail = name.size() < path.size() && path.ends_with(name) &&
+                    (name.empty() || IsPathSeparator(path[path.size() - name.size() - 1]));
+  const std::uint64_t at = tail ? Store(path) : Store(path, name);
+  r.at = static_cast<std::uint32_t>(at);
+  r.atHigh = static_cast<std::uint16_t>(at >> 32);
+  r.pathLength = static_cast<std::uint32_t>(path.size());
   r.nameLength = static_cast<std::uint32_t>(name.size());
+  r.nameAfterPath = !tail;
   r.time = times_.Intern(time, row, true);
-  r.type = types_.Intern(type, row, false);
+  const std::uint32_t typeId = types_.Intern(type, row, false);
+  r.type = typeId < kOverflowType ? static_cast<std::uint16_t>(typeId) : kOverflowType;
+  if (r.type == kOverflowType) overflowTypes_.emplace(row, type);
   rows_.push_back(r);
   if (r.time != latestTime_) {
     // A table grown for a busy second is let go once seconds are quiet again.
@@ -150,7 +165,7 @@ std::size_t EventList::Append(std::string_view time, std::string_view name, std:
     latestUsed_ = 0;
     latestTime_ = r.time;
   }
-  NoteLatest(std::hash<std::string_view>{}(path), row);
+  NoteLatest(path, row);
   if (namesIndexed_) names_.Insert(row, name);
   if (pathsIndexed_) paths_.Insert(row, path);
   return row;
@@ -158,43 +173,41 @@ std::size_t EventList::Append(std::string_view time, std::string_view name, std:
 
 bool EventList::LatestSecondRepeats(std::string_view time, std::string_view type, std::string_view path) const {
   if (latestTime_ == UINT32_MAX || !EqualsIgnoreCase(times_.texts[latestTime_], time)) return false;
-  // Another path of the same hash may have taken the place: then nothing is
-  // known, and the event is listed rather than lost.
-  const LatestSlot* slot = FindLatest(std::hash<std::string_view>{}(path));
-  return slot && PathOf(this, slot->row) == path && types_.texts[rows_[slot->row].type] == type;
+  const LatestSlot* slot = FindLatest(path);
+  return slot && TypeOf(slot->row) == type;
 }
 
-void EventList::NoteLatest(std::size_t hash, std::uint32_t row) {
+void EventList::NoteLatest(std::string_view path, std::uint32_t row) {
   if ((latestUsed_ + 1) * 2 > latest_.size()) {
     std::vector<LatestSlot> old;
     old.swap(latest_);
-    latest_.assign(std::max<std::size_t>(1024, old.size() * 2), LatestSlot{0, 0, 0});
+    latest_.assign(std::max<std::size_t>(1024, old.size() * 2), LatestSlot{0, 0});
     latestUsed_ = 0;
     for (const LatestSlot& s : old)
-      if (s.stamp == latestStamp_) NoteLatest(s.hash, s.row);
+      if (s.stamp == latestStamp_) NoteLatest(PathOf(this, s.row), s.row);
   }
   const std::size_t mask = latest_.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+  for (std::size_t i = Hash(path) & mask;; i = (i + 1) & mask) {
     LatestSlot& s = latest_[i];
     if (s.stamp != latestStamp_) {
-      s = {hash, row, latestStamp_};
+      s = {row, latestStamp_};
       ++latestUsed_;
       return;
     }
-    if (s.hash == hash) {
+    if (PathOf(this, s.row) == path) {
       s.row = row;
       return;
     }
   }
 }
 
-const EventList::LatestSlot* EventList::FindLatest(std::size_t hash) const {
+const EventList::LatestSlot* EventList::FindLatest(std::string_view path) const {
   if (latest_.empty()) return nullptr;
   const std::size_t mask = latest_.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+  for (std::size_t i = Hash(path) & mask;; i = (i + 1) & mask) {
     const LatestSlot& s = latest_[i];
     if (s.stamp != latestStamp_) return nullptr;
-    if (s.hash == hash) return &s;
+    if (PathOf(this, s.row) == path) return &s;
   }
 }
 
@@ -204,11 +217,11 @@ std::string_view EventList::Cell(std::size_t row, int column) const {
     case 0:
       return times_.texts[r.time];
     case 1:
-      return {r.name, r.nameLength};
+      return NameText(r);
     case 2:
-      return types_.texts[r.type];
+      return TypeOf(static_cast<std::uint32_t>(row));
     default:
-      return {r.path, r.pathLength};
+      return PathText(r);
   }
 }
 
@@ -239,8 +252,9 @@ void EventList::Clear() {
   rows_.clear();
   rows_.shrink_to_fit();
   blocks_.clear();
-  bigBlocks_.clear();
+  sharedBlock_ = SIZE_MAX;
   blockUsed_ = 0;
+  overflowTypes_.clear();
   times_.Clear();
   types_.Clear();
   names_.Clear();

@@ -57,14 +57,31 @@ class EventList {
   void Clear();
 
  private:
+  // Where a row's texts start in the blocks (48 bits, split for packing).
+  // The name is the path's last part, or stored right after the path: one
+  // place serves both.
   struct Row {
-    const char* name;
-    const char* path;
-    std::uint32_t nameLength;
+    std::uint32_t at;
     std::uint32_t pathLength;
+    std::uint32_t nameLength : 31;
+    std::uint32_t nameAfterPath : 1;
     std::uint32_t time;
-    std::uint32_t type;
+    std::uint16_t atHigh;
+    std::uint16_t type;  // kOverflowType: in overflowTypes_
   };
+  static_assert(sizeof(Row) == 20);
+  static constexpr std::uint16_t kOverflowType = UINT16_MAX;
+  std::string_view PathText(const Row& r) const { return {TextAt(r), r.pathLength}; }
+  std::string_view NameText(const Row& r) const {
+    const char* path = TextAt(r);
+    return {r.nameAfterPath ? path + r.pathLength : path + r.pathLength - r.nameLength, r.nameLength};
+  }
+  std::string_view TypeOf(std::uint32_t row) const;
+  const char* TextAt(const Row& r) const {
+    const std::uint64_t at = (std::uint64_t{r.atHigh} << 32) | r.at;
+    return blocks_.empty() ? "" : blocks_[at >> kBlockBits].get() + (at & ((std::uint64_t{1} << kBlockBits) - 1));
+  }
+  static constexpr int kBlockBits = 20;
   // Interned texts with the first row of each.
   struct Pool {
     std::vector<std::string> texts;
@@ -75,33 +92,39 @@ class EventList {
     std::int64_t Find(std::string_view text, bool foldCase) const;
     void Clear();
   };
-  const char* Store(std::string_view text);
+  // The texts back to back; where they start.
+  std::uint64_t Store(std::string_view text, std::string_view after = {});
   static std::string_view NameOf(const void* self, std::uint32_t row);
   static std::string_view PathOf(const void* self, std::uint32_t row);
 
   std::vector<Row> rows_;
+  // Shared blocks of 1 << kBlockBits bytes, and a block of its own for each
+  // very long text.
   std::vector<std::unique_ptr<char[]>> blocks_;
-  std::vector<std::unique_ptr<char[]>> bigBlocks_;
+  std::size_t sharedBlock_ = SIZE_MAX;
   std::size_t blockUsed_ = 0;
+  // Types beyond what a row's two bytes count, which the program's own few
+  // words never reach.
+  std::unordered_map<std::uint32_t, std::string> overflowTypes_;
   Pool times_, types_;
   // Built on the first search of their column, then kept up to date: the
   // program itself never searches these columns, so a long list carries no
   // index it does not use.
   mutable CellIndex names_, paths_;
   mutable bool namesIndexed_ = false, pathsIndexed_ = false;
-  // The last row of the latest time text for each path, by its hash. It
-  // holds one second's rows at most, so it stays small however long the list.
+  // The last row of the latest time text for each path. It holds one
+  // second's rows at most, so it stays small however long the list.
   std::uint32_t latestTime_ = UINT32_MAX;
-  // The latest row of each path hash in the current second: an open table
+  // The latest row of each path in the current second: an open table
   // whose slots count as empty unless stamped with the current second's
   // stamp, so a new second empties it without touching it.
+  // A slot knows its path by its row.
   struct LatestSlot {
-    std::size_t hash;
     std::uint32_t row;
     std::uint32_t stamp;
   };
-  void NoteLatest(std::size_t hash, std::uint32_t row);
-  const LatestSlot* FindLatest(std::size_t hash) const;
+  void NoteLatest(std::string_view path, std::uint32_t row);
+  const LatestSlot* FindLatest(std::string_view path) const;
   std::vector<LatestSlot> latest_;
   std::uint32_t latestStamp_ = 1;
   std::size_t latestUsed_ = 0;

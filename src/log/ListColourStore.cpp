@@ -18,13 +18,23 @@ std::uint32_t ListColourStore::SchemeIndex(const Scheme& scheme) {
 }
 
 void ListColourStore::SetRowScheme(std::size_t row, std::uint32_t scheme) {
+  if (!wide_ && scheme > UINT16_MAX) {
+    wideRows_.assign(rows_.begin(), rows_.end());
+    std::vector<std::uint16_t>().swap(rows_);
+    wide_ = true;
+  }
+  if (wide_) {
+    if (wideRows_.size() <= row) wideRows_.resize(row + 1, 0);
+    wideRows_[row] = scheme;
+    return;
+  }
   if (rows_.size() <= row) rows_.resize(row + 1, 0);
-  rows_[row] = scheme;
+  rows_[row] = static_cast<std::uint16_t>(scheme);
 }
 
 void ListColourStore::SetCellColour(std::size_t row, int column, std::uint32_t text, std::uint32_t background) {
   if (column < 0 || column >= kColumns) return;
-  Scheme scheme = row < rows_.size() ? schemes_[rows_[row]] : Scheme{};
+  Scheme scheme = row < RowCount() ? schemes_[RowScheme(row)] : Scheme{};
   scheme[static_cast<std::size_t>(column)] = PairIndex({text, background});
   SetRowScheme(row, SchemeIndex(scheme));
 }
@@ -40,8 +50,8 @@ void ListColourStore::SetRowColours(std::size_t row, const std::array<CellColour
 }
 
 std::optional<CellColour> ListColourStore::CellColourAt(std::size_t row, int column) const {
-  if (column < 0 || column >= kColumns || row >= rows_.size()) return std::nullopt;
-  const std::uint32_t pair = schemes_[rows_[row]][static_cast<std::size_t>(column)];
+  if (column < 0 || column >= kColumns || row >= RowCount()) return std::nullopt;
+  const std::uint32_t pair = schemes_[RowScheme(row)][static_cast<std::size_t>(column)];
   if (pair == 0) return std::nullopt;
   return palette_[pair - 1];
 }

@@ -26,15 +26,19 @@ class ListColourStore {
   // Nothing for a cell that never received a colour: the list's own colours apply.
   std::optional<CellColour> CellColourAt(std::size_t row, int column) const;
   // The rows go (the list was cleared); the colourings known so far stay.
-  void Clear() { rows_.clear(); }
+  void Clear() {
+    rows_.clear();
+    wideRows_.clear();
+  }
   void SetRowHeight(int pixels) { rowHeight_ = pixels; }
   int RowHeight() const { return rowHeight_; }
 
  private:
   // A row holds one index into the few distinct colourings of a whole row
   // (0: no cell coloured); a colouring holds an index into the distinct
-  // colour pairs for each cell (0: none). Four bytes a row, however long the
-  // list grows.
+  // colour pairs for each cell (0: none). Two bytes a row, however long the
+  // list grows, until a list holds more colourings than two bytes count:
+  // then four.
   using Scheme = std::array<std::uint32_t, kColumns>;
   struct SchemeHash {
     std::size_t operator()(const Scheme& s) const {
@@ -46,8 +50,12 @@ class ListColourStore {
   std::uint32_t PairIndex(const CellColour& colour);
   std::uint32_t SchemeIndex(const Scheme& scheme);
   void SetRowScheme(std::size_t row, std::uint32_t scheme);
+  std::uint32_t RowScheme(std::size_t row) const { return wide_ ? wideRows_[row] : rows_[row]; }
+  std::size_t RowCount() const { return wide_ ? wideRows_.size() : rows_.size(); }
 
-  std::vector<std::uint32_t> rows_;
+  std::vector<std::uint16_t> rows_;
+  std::vector<std::uint32_t> wideRows_;
+  bool wide_ = false;
   std::vector<Scheme> schemes_{Scheme{}};
   std::unordered_map<Scheme, std::uint32_t, SchemeHash> schemeIndex_;
   std::vector<CellColour> palette_;

@@ -34,6 +34,15 @@ TEST(EventList, CellsComeBackAsStored) {
   EXPECT_EQ(list.Cell(1, 3), longPath);
   EXPECT_EQ(list.Cell(2, 0), "2021-08-01 13:05:10");
   EXPECT_EQ(list.Cell(2, 3), "");
+
+  // More distinct types than a row counts in its own bytes: each row keeps
+  // its own, and the repeat test still sees them.
+  for (int i = 0; i < 70000; ++i) list.Append("2021-08-01 13:05:11", "n", "type" + std::to_string(i), "/q/n");
+  for (int i : {0, 65532, 65533, 69999})
+    EXPECT_EQ(list.Cell(3 + static_cast<std::size_t>(i), 2), "type" + std::to_string(i));
+  EXPECT_TRUE(list.LatestSecondRepeats("2021-08-01 13:05:11", "type69999", "/q/n"));
+  EXPECT_FALSE(list.LatestSecondRepeats("2021-08-01 13:05:11", "type0", "/q/n"));
+  EXPECT_EQ(list.Cell(1, 3), longPath) << "a long text of its own block among the shared ones";
 }
 
 TEST(EventList, IndexedSearchAgreesWithAScanAndFindsTheFirstRow) {
@@ -115,6 +124,13 @@ TEST(ListColourStore, CellsByPositionSurviveAClearedList) {
   store.SetRowColours(9, {blue, blue, blue, blue});
   EXPECT_EQ(*store.CellColourAt(9, 1), blue);
   EXPECT_EQ(*store.CellColourAt(7, 1), red) << "earlier rows keep their colours";
+
+  // More distinct colourings than a row's two bytes count: every row keeps
+  // its own, the first ones included.
+  for (std::uint32_t row = 0; row < 70000; ++row) store.SetCellColour(row, 1, row, 0);
+  for (std::uint32_t row : {0u, 9u, 65534u, 65535u, 69999u}) EXPECT_EQ(store.CellColourAt(row, 1)->text, row);
+  EXPECT_EQ(*store.CellColourAt(7, 0), red);
+  EXPECT_EQ(store.CellColourAt(100000, 3)->background, 0u);
 }
 
 }  // namespace
