@@ -161,8 +161,7 @@ std::size_t EventList::Append(std::string_view time, std::string_view name, std:
   if (r.time != latestTime_) {
     // A table grown for a busy second is let go once seconds are quiet again.
     if (latest_.size() > 4096 && latestUsed_ * 8 < latest_.size()) std::vector<LatestSlot>().swap(latest_);
-    ++latestStamp_;
-    latestUsed_ = 0;
+    NextLatestStamp();
     latestTime_ = r.time;
   }
   NoteLatest(path, row);
@@ -177,24 +176,35 @@ bool EventList::LatestSecondRepeats(std::string_view time, std::string_view type
   return slot && TypeOf(slot->row) == type;
 }
 
+// A stamp used again after it wrapped would make old slots look current:
+// the table is emptied first.
+void EventList::NextLatestStamp() {
+  if (++latestStamp_ == 0) {
+    std::fill(latest_.begin(), latest_.end(), LatestSlot{0, 0, 0});
+    latestStamp_ = 1;
+  }
+  latestUsed_ = 0;
+}
+
 void EventList::NoteLatest(std::string_view path, std::uint32_t row) {
   if ((latestUsed_ + 1) * 2 > latest_.size()) {
     std::vector<LatestSlot> old;
     old.swap(latest_);
-    latest_.assign(std::max<std::size_t>(1024, old.size() * 2), LatestSlot{0, 0});
+    latest_.assign(std::max<std::size_t>(1024, old.size() * 2), LatestSlot{0, 0, 0});
     latestUsed_ = 0;
     for (const LatestSlot& s : old)
       if (s.stamp == latestStamp_) NoteLatest(PathOf(this, s.row), s.row);
   }
-  const std::size_t mask = latest_.size() - 1;
-  for (std::size_t i = Hash(path) & mask;; i = (i + 1) & mask) {
+  const std::size_t hash = Hash(path), mask = latest_.size() - 1;
+  const auto tag = static_cast<std::uint16_t>(hash >> 48);
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     LatestSlot& s = latest_[i];
     if (s.stamp != latestStamp_) {
-      s = {row, latestStamp_};
+      s = {row, latestStamp_, tag};
       ++latestUsed_;
       return;
     }
-    if (PathOf(this, s.row) == path) {
+    if (s.tag == tag && PathOf(this, s.row) == path) {
       s.row = row;
       return;
     }
@@ -203,11 +213,12 @@ void EventList::NoteLatest(std::string_view path, std::uint32_t row) {
 
 const EventList::LatestSlot* EventList::FindLatest(std::string_view path) const {
   if (latest_.empty()) return nullptr;
-  const std::size_t mask = latest_.size() - 1;
-  for (std::size_t i = Hash(path) & mask;; i = (i + 1) & mask) {
+  const std::size_t hash = Hash(path), mask = latest_.size() - 1;
+  const auto tag = static_cast<std::uint16_t>(hash >> 48);
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const LatestSlot& s = latest_[i];
     if (s.stamp != latestStamp_) return nullptr;
-    if (PathOf(this, s.row) == path) return &s;
+    if (s.tag == tag && PathOf(this, s.row) == path) return &s;
   }
 }
 
@@ -260,8 +271,7 @@ void EventList::Clear() {
   names_.Clear();
   paths_.Clear();
   namesIndexed_ = pathsIndexed_ = false;
-  ++latestStamp_;
-  latestUsed_ = 0;
+  NextLatestStamp();
   latestTime_ = UINT32_MAX;
 }
 

@@ -118,15 +118,18 @@ class EventList {
   // The latest row of each path in the current second: an open table
   // whose slots count as empty unless stamped with the current second's
   // stamp, so a new second empties it without touching it.
-  // A slot knows its path by its row.
+  // A slot knows its path by its row, and a part of the path's hash spares
+  // reading other paths on the way.
   struct LatestSlot {
     std::uint32_t row;
-    std::uint32_t stamp;
+    std::uint16_t stamp;
+    std::uint16_t tag;
   };
+  void NextLatestStamp();
   void NoteLatest(std::string_view path, std::uint32_t row);
   const LatestSlot* FindLatest(std::string_view path) const;
   std::vector<LatestSlot> latest_;
-  std::uint32_t latestStamp_ = 1;
+  std::uint16_t latestStamp_ = 1;
   std::size_t latestUsed_ = 0;
 };
 

@@ -65,8 +65,17 @@ void EventLog::AddEventRow(const std::string& displayName, EventKind kind, const
   std::size_t row = list_.Append(NowText(), name, eventName, shownPath);
   if (host_.PromptsOn()) host_.ShowPrompt(eventName + " 【" + ReadableText(displayName) + "】", ReadableText(path));
   if (host_.SaveLogOn() || consoleMirror_) {
-    Record(std::string(kSeparator) + OneLineText(list_.Cell(row, 1)) + kSeparator + std::string(list_.Cell(row, 2)) +
-           kSeparator + OneLineText(list_.Cell(row, 3)) + "\r\n");
+    const std::string_view cellName = list_.Cell(row, 1), cellPath = list_.Cell(row, 3);
+    std::string record;
+    record.reserve(3 * std::string_view(kSeparator).size() + cellName.size() + eventName.size() + cellPath.size() + 2);
+    record += kSeparator;
+    AppendOneLineText(record, cellName);
+    record += kSeparator;
+    record += eventName;
+    record += kSeparator;
+    AppendOneLineText(record, cellPath);
+    record += "\r\n";
+    Record(record);
   }
   ColourEventRow(row);
   host_.RowsAppended();

@@ -251,6 +251,15 @@ std::string ReadableText(std::string_view bytes) {
   return out;
 }
 
+void AppendOneLineText(std::string& out, std::string_view bytes) {
+  const bool plain = std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+  if (plain) {
+    out.append(bytes);
+  } else {
+    out += OneLineText(bytes);
+  }
+}
+
 std::string OneLineText(std::string_view bytes) {
   std::string readable = ReadableText(bytes);
   if (std::none_of(readable.begin(), readable.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))

@@ -25,6 +25,8 @@ std::string ReadableText(std::string_view bytes);
 // ReadableText with control characters escaped (\r, \n, \t, \xHH), for a
 // log record or an export line: one record is always one line.
 std::string OneLineText(std::string_view bytes);
+// OneLineText(bytes) appended to out; plain ASCII costs a single look.
+void AppendOneLineText(std::string& out, std::string_view bytes);
 
 // Length of the text in the stored (code page 936 compatible) encoding, which
 // is what byte limits of the original platform count.

@@ -99,6 +99,21 @@ TEST(EventList, ClearEmptiesEveryIndex) {
   EXPECT_EQ(list.Cell(0, 1), "b");
 }
 
+// The repeat test knows only the current second: a path listed long ago is
+// never taken for a repeat, however many seconds have passed since.
+TEST(EventList, ARowOfAnEarlierSecondIsNeverARepeat) {
+  EventList list;
+  list.Append("s0", "old", "新建文件", "/old");
+  EXPECT_TRUE(list.LatestSecondRepeats("s0", "新建文件", "/old"));
+  int repeats = 0;
+  for (int second = 1; second < 70000; ++second) {
+    const std::string time = "s" + std::to_string(second);
+    list.Append(time, "n", "新建文件", "/n");
+    repeats += list.LatestSecondRepeats(time, "新建文件", "/old");
+  }
+  EXPECT_EQ(repeats, 0);
+}
+
 TEST(ListColourStore, CellsByPositionSurviveAClearedList) {
   ListColourStore store;
   EXPECT_FALSE(store.CellColourAt(0, 0)) << "an uncoloured cell uses the list's own colours";
