@@ -259,7 +259,7 @@ void Engine::OnChangeNotification(const ChangeNotification& n) {
   if (observer_) observer_(*event);
   std::int32_t outer = currentEventPid_;
   currentEventPid_ = n.pid;
-  if (const std::optional<ChangeEvent> listed = DispatchChangeEvent(*event, *this, *options_.clock)) {
+  if (const std::optional<ChangeEvent> listed = DispatchChangeEvent(std::move(*event), *this, *options_.clock)) {
     AddEventRow(listed->name, listed->kind, listed->path, listed->newPath);
     MatchRules(listed->path, listed->kind, listed->name, listed->newPath);
   }

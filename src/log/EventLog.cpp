@@ -21,7 +21,7 @@ constexpr std::array<ColourKey, 5> kColourKeys{{
 
 }  // namespace
 
-std::string EventLog::NowText() const { return FormatTime(log_.GetClock().Local(), 1, 0, 2); }
+const std::string& EventLog::NowText() const { return RowTimeText(log_.GetClock().Local()); }
 
 std::uint32_t EventLog::ColourSetting(const char* key) const {
   const char* fallback = "0";
@@ -53,17 +53,19 @@ void EventLog::ColourActionRow(std::size_t row) {
 
 void EventLog::AddEventRow(const std::string& displayName, EventKind kind, const std::string& path,
                            const std::string& newPath) {
-  const std::string eventName(EventKindName(kind));
+  const std::string_view eventName = EventKindName(kind);
   // The path cell keeps the kernel's bytes, which the list's commands act on;
   // the name cell is only ever read, so it holds readable text.
   std::string name = ReadableText(displayName);
-  std::string shownPath = path;
+  std::string renamedPath;
+  std::string_view shownPath = path;
   if (IsRenameKind(kind)) {
     name += "【原:" + ReadableText(PathFileName(path, true)) + "】";
-    shownPath = NewPathOfRename(path, displayName, newPath);
+    shownPath = renamedPath = NewPathOfRename(path, displayName, newPath);
   }
   std::size_t row = list_.Append(NowText(), name, eventName, shownPath);
-  if (host_.PromptsOn()) host_.ShowPrompt(eventName + " 【" + ReadableText(displayName) + "】", ReadableText(path));
+  if (host_.PromptsOn())
+    host_.ShowPrompt(std::string(eventName) + " 【" + ReadableText(displayName) + "】", ReadableText(path));
   if (host_.SaveLogOn() || consoleMirror_) {
     const std::string_view cellName = list_.Cell(row, 1), cellPath = list_.Cell(row, 3);
     std::string record;

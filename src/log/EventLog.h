@@ -60,7 +60,7 @@ class EventLog {
   // is not a number gives 0.
   std::uint32_t ColourSetting(const char* key) const;
   // The time text of rows appended now, on the log's clock.
-  std::string NowText() const;
+  const std::string& NowText() const;
 
   EventList& List() { return list_; }
 

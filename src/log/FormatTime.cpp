@@ -131,7 +131,9 @@ std::string FormatTimePictures(std::optional<double> time, std::optional<std::st
   return text;
 }
 
-std::string FormatTime(const LocalDateTime& at, int style, int part, int clock) {
+namespace {
+
+const std::string& MemoFormatTime(const LocalDateTime& at, int style, int part, int clock) {
   LocalDateTime now = at;
   now.millisecond = 0;
   // The current time is asked for on every event, thousands of times within
@@ -143,7 +145,6 @@ std::string FormatTime(const LocalDateTime& at, int style, int part, int clock) 
     std::string text;
   };
   thread_local Memo memo;
-  if (clock != 1 && clock != 2) return FormatTime(ToAutomationDate(now), style, part, clock);
   if (memo.style == style && memo.part == part && memo.clock == clock && memo.at == now) return memo.text;
   memo.text = FormatTime(ToAutomationDate(now), style, part, clock);
   memo.at = now;
@@ -152,6 +153,19 @@ std::string FormatTime(const LocalDateTime& at, int style, int part, int clock) 
   memo.clock = clock;
   return memo.text;
 }
+
+}  // namespace
+
+std::string FormatTime(const LocalDateTime& at, int style, int part, int clock) {
+  if (clock != 1 && clock != 2) {
+    LocalDateTime now = at;
+    now.millisecond = 0;
+    return FormatTime(ToAutomationDate(now), style, part, clock);
+  }
+  return MemoFormatTime(at, style, part, clock);
+}
+
+const std::string& RowTimeText(const LocalDateTime& at) { return MemoFormatTime(at, 1, 0, 2); }
 
 std::string FormatTime(std::optional<double> time, int style, int part, int clock) {
   if (!time) return FormatTime(Clock::System().Local(), style, part, clock);

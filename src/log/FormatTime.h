@@ -17,6 +17,9 @@ std::string FormatTime(std::optional<double> time, int style, int part, int cloc
 // The same of a local time, milliseconds dropped as log records drop them:
 // for "now" on a clock of one's own (Clock::Local).
 std::string FormatTime(const LocalDateTime& at, int style, int part, int clock);
+// A row's time text, FormatTime(at, 1, 0, 2), without a copy: this thread's
+// own, valid until its next call.
+const std::string& RowTimeText(const LocalDateTime& at);
 
 // Renders through explicit date and time pictures (yyyy, MM, dd, hh, HH, mm,
 // ss and the other picture letters; everything else is copied). A picture of

@@ -25,7 +25,7 @@ std::optional<DispatchHost::TypeBox> TypeBoxOf(EventKind kind) {
 EventKind KindOfTypeBox(DispatchHost::TypeBox box) { return kBoxKinds[box]; }
 
 bool IsRepeatEvent(EventKind kind, const std::string& path, const DispatchHost& host, const Clock& clock) {
-  const std::string now = FormatTime(clock.Local(), 1, 0, 2);
+  const std::string& now = RowTimeText(clock.Local());
   // One and the same row, the path's latest: three texts found in three
   // different rows would drop nearly every real change on a busy disk.
   return host.RowListed(now, EventKindName(kind), path);
@@ -67,12 +67,11 @@ std::optional<ChangeEvent> AsSeenByTheRulePaths(const ChangeEvent& event, const 
 
 }  // namespace
 
-std::optional<ChangeEvent> DispatchChangeEvent(const ChangeEvent& original, const DispatchHost& host,
-                                               const Clock& clock) {
+std::optional<ChangeEvent> DispatchChangeEvent(ChangeEvent event, const DispatchHost& host, const Clock& clock) {
   bool dropped = false;
-  std::optional<ChangeEvent> seen = AsSeenByTheRulePaths(original, host, dropped);
+  std::optional<ChangeEvent> seen = AsSeenByTheRulePaths(event, host, dropped);
   if (dropped) return std::nullopt;
-  const ChangeEvent& event = seen ? *seen : original;
+  if (seen) event = std::move(*seen);
   if (!event.name.empty() && event.name.front() == '$') return std::nullopt;
   if (event.kind == EventKind::None) return std::nullopt;
   if (auto box = TypeBoxOf(event.kind); box && !host.TypeBoxTicked(*box)) return std::nullopt;

@@ -51,7 +51,7 @@ EventKind KindOfTypeBox(DispatchHost::TypeBox box);
 // paths comes back as the creation or deletion it is to them; for a rename,
 // path is the old path and newPath the new one. The repeat test asks about
 // the current second on the clock given.
-std::optional<ChangeEvent> DispatchChangeEvent(const ChangeEvent& event, const DispatchHost& host, const Clock& clock);
+std::optional<ChangeEvent> DispatchChangeEvent(ChangeEvent event, const DispatchHost& host, const Clock& clock);
 bool IsRepeatEvent(EventKind kind, const std::string& path, const DispatchHost& host, const Clock& clock);
 bool PathInCustomScope(const std::string& path, const DispatchHost& host);
 
