@@ -145,15 +145,20 @@ std::vector<platform::WaitHandle> Engine::WakeFds() const {
   return handles;
 }
 
-std::optional<Engine::Clock::time_point> Engine::NextDeadline() const { return losses_.Due(); }
+std::optional<std::chrono::milliseconds> Engine::NextDeadline() const {
+  const std::optional<Clock::time_point> due = losses_.Due();
+  if (!due) return std::nullopt;
+  return std::max(std::chrono::ceil<std::chrono::milliseconds>(*due - options_.clock->Now()),
+                  std::chrono::milliseconds(0));
+}
 
 bool Engine::Work(std::chrono::milliseconds budget) {
-  const Clock::time_point start = Clock::now();
+  const Clock::time_point start = options_.clock->Now();
   // Thousands of small copies report faster than rows are made: a share of
   // the turn at a time, so that the face goes on answering in between.
   TakeActionReports(start + budget / 2);
   TakeChanges(start + budget);
-  if (auto due = losses_.Due(); due && *due <= Clock::now()) TellLosses(losses_.Take());
+  if (auto due = losses_.Due(); due && *due <= options_.clock->Now()) TellLosses(losses_.Take(options_.clock->Now()));
   std::lock_guard lock(reportsMutex_);
   return next_ < taken_.size() || !takenReports_.empty() || !postedReports_.empty();
 }
@@ -176,7 +181,7 @@ bool Engine::TakeChanges(Clock::time_point deadline) {
   while (next_ < taken_.size()) {
     ChangeNotification n = std::move(taken_[next_++]);
     OnChangeNotification(n);
-    if (Clock::now() >= deadline) break;
+    if (options_.clock->Now() >= deadline) break;
   }
   return true;
 }
@@ -220,7 +225,7 @@ bool Engine::TakeActionReports(Clock::time_point deadline) {
         eventLog_->LogNotice(r.text, r.detail);
         break;
     }
-  } while (!takenReports_.empty() && Clock::now() < deadline);
+  } while (!takenReports_.empty() && options_.clock->Now() < deadline);
   return true;
 }
 
@@ -237,7 +242,7 @@ void Engine::OnSourceReport(const SourceReport& report) {
     eventLog_->LogNotice("监控", SourceReportText(report));
     return;
   }
-  TellLosses(losses_.Add(report));
+  TellLosses(losses_.Add(report, options_.clock->Now()));
 }
 
 void Engine::TellLosses(const std::optional<std::string>& text) {

@@ -54,7 +54,6 @@ struct EngineFace {
 
 class Engine : private DispatchHost, private EventLogHost {
  public:
-  using Clock = std::chrono::steady_clock;
   using SourceFactory =
       std::function<std::unique_ptr<ChangeSource>(const std::vector<std::string>& roots, std::string& error)>;
   struct Options {
@@ -92,7 +91,9 @@ class Engine : private DispatchHost, private EventLogHost {
 
   // Raised (readable) when Work has something to do.
   std::vector<platform::WaitHandle> WakeFds() const;
-  std::optional<Clock::time_point> NextDeadline() const;
+  // How long until something is due on the engine's clock (gathered losses
+  // to tell), never less than nothing; nothing when nothing is.
+  std::optional<std::chrono::milliseconds> NextDeadline() const;
   // Does what waits, for about the given time; true when more remains.
   bool Work(std::chrono::milliseconds budget = kSlice);
   // Takes whatever the source has now and handles all of it; for tests.

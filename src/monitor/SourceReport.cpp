@@ -28,19 +28,19 @@ std::string SourceReportText(const SourceReport& r) {
   return {};
 }
 
-std::optional<std::string> LossNotices::Add(const SourceReport& report, Clock::time_point now) {
+std::optional<std::string> LossNotices::Add(const SourceReport& report, time_point now) {
   counts_[report.kind] += report.count;
   if (!report.detail.empty()) details_[report.kind] = report.detail;
   anyWaiting_ = true;
   return Take(now);
 }
 
-std::optional<LossNotices::Clock::time_point> LossNotices::Due() const {
+std::optional<LossNotices::time_point> LossNotices::Due() const {
   if (!anyWaiting_) return std::nullopt;
-  return toldAt_ ? *toldAt_ + timing::kNoticeInterval : Clock::time_point{};
+  return toldAt_ ? *toldAt_ + timing::kNoticeInterval : time_point{};
 }
 
-std::optional<std::string> LossNotices::Take(Clock::time_point now) {
+std::optional<std::string> LossNotices::Take(time_point now) {
   if (!anyWaiting_ || (toldAt_ && now < *toldAt_ + timing::kNoticeInterval)) return std::nullopt;
   std::string text;
   for (int kind = 0; kind < SourceReport::kKinds; ++kind) {

@@ -34,22 +34,22 @@ std::string SourceReportText(const SourceReport& report);
 
 class LossNotices {
  public:
-  using Clock = std::chrono::steady_clock;
+  using time_point = std::chrono::steady_clock::time_point;
 
   // The text to tell now: the first loss at once, later ones when a minute
   // has passed since the last notice (Due tells when).
-  std::optional<std::string> Add(const SourceReport& report, Clock::time_point now = Clock::now());
+  std::optional<std::string> Add(const SourceReport& report, time_point now);
   // When gathered losses are to be told, if any are waiting.
-  std::optional<Clock::time_point> Due() const;
+  std::optional<time_point> Due() const;
   // The gathered losses, once their minute is up.
-  std::optional<std::string> Take(Clock::time_point now = Clock::now());
+  std::optional<std::string> Take(time_point now);
 
  private:
   // Per kind: how many were gathered, and the latest detail.
   std::array<std::size_t, SourceReport::kKinds> counts_{};
   std::array<std::string, SourceReport::kKinds> details_;
   bool anyWaiting_ = false;
-  std::optional<Clock::time_point> toldAt_;
+  std::optional<time_point> toldAt_;
 };
 
 }  // namespace vantrel

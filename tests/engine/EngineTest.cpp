@@ -113,6 +113,20 @@ TEST_F(EngineTest, TurnsInWatchingAreToldAtOnceAndAnEndedSourceIsKnown) {
   EXPECT_NE(log.find("监控 ┃ 监控助手已退出 (信号 9)"), std::string::npos) << log;
   EXPECT_NE(log.find("监控 ┃ 监控助手已重新启动, 全盘监控已恢复"), std::string::npos) << log;
   EXPECT_EQ(log.find("溢出 2 次"), std::string::npos) << "the second overflow waits for its minute: " << log;
+  auto losses = [this] {
+    const std::string text = LogText();
+    std::size_t count = 0;
+    for (std::size_t at = text.find("变动丢失"); at != std::string::npos; at = text.find("变动丢失", at + 1)) ++count;
+    return count;
+  };
+  EXPECT_EQ(losses(), 1u);
+  ASSERT_TRUE(engine_->NextDeadline());
+  clock_.Advance(*engine_->NextDeadline() - std::chrono::milliseconds(1));
+  engine_->Work(std::chrono::milliseconds(10));
+  EXPECT_EQ(losses(), 1u) << "not before its minute, on the engine's own clock";
+  clock_.Advance(std::chrono::milliseconds(1));
+  engine_->Work(std::chrono::milliseconds(10));
+  EXPECT_EQ(losses(), 2u) << "told once its minute is up: " << LogText();
   EXPECT_FALSE(engine_->SourceEnded());
   source_->Tell({SourceReport::SourceEnded, 1, "监控助手与 inotify 都无法启动"});
   engine_->DrainSource();

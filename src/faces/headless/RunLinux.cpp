@@ -46,9 +46,8 @@ int Headless::Run(const Requests& requests, const std::function<void()>& takeCom
     int timeout = -1;
     if (more) {
       timeout = 0;
-    } else if (auto due = engine_->NextDeadline()) {
-      auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - Engine::Clock::now());
-      timeout = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, 60000));
+    } else if (auto wait = engine_->NextDeadline()) {
+      timeout = static_cast<int>(std::min<std::chrono::milliseconds::rep>(wait->count(), 60000));
     }
     if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
     if (fds[0].revents) {

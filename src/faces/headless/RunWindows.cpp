@@ -51,9 +51,8 @@ int Headless::Run(const Requests& requests, const std::function<void()>& takeCom
     DWORD timeout = INFINITE;
     if (more) {
       timeout = 0;
-    } else if (auto due = engine_->NextDeadline()) {
-      auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - Engine::Clock::now());
-      timeout = static_cast<DWORD>(std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, 60000));
+    } else if (auto wait = engine_->NextDeadline()) {
+      timeout = static_cast<DWORD>(std::min<std::chrono::milliseconds::rep>(wait->count(), 60000));
     }
     const DWORD woke = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, timeout);
     if (woke == WAIT_FAILED) break;

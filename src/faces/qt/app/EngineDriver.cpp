@@ -30,9 +30,8 @@ void EngineDriver::Stop() {
 void EngineDriver::Turn() {
   if (engine_.Work()) {
     timer_.start(0);
-  } else if (auto due = engine_.NextDeadline()) {
-    auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - Engine::Clock::now());
-    timer_.start(static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0)));
+  } else if (auto wait = engine_.NextDeadline()) {
+    timer_.start(static_cast<int>(wait->count()));
   }
 }
 
