@@ -42,42 +42,6 @@ std::optional<GatheredNotices::Due> GatheredNotices::Take(Clock::time_point now)
   return due;
 }
 
-// What MatchRules needs, for one job on the queue's thread.
-class ActionQueue::JobHost : public MatchHost {
- public:
-  JobHost(ActionQueue& queue, const ActionJob& job, bool echoKnown)
-      : queue_(queue), job_(job), echoKnown_(echoKnown) {}
-  std::size_t RuleCount() const override { return job_.rules.size(); }
-  const MonitorRule& RuleAt(std::size_t row) const override { return job_.rules[row]; }
-  void SetLastActionTarget(const std::string& target) override { queue_.SetLastActionTarget(target); }
-  void LogAction(const ActionOutcome& outcome) override { queue_.Report(outcome); }
-  void ShowErrorPrompt(const std::string& title, const std::string& text) override {
-    if (queue_.outputs_.errorPrompt) queue_.outputs_.errorPrompt(title, text);
-  }
-  bool CausedByUs(const std::string& path, EventKind kind) override {
-    // Asked once per job: a job that waited for its file was asked before.
-    if (echoKnown_) return false;
-    echoKnown_ = true;
-    // Used up in either case, so that nothing of it lingers to silence a
-    // later change by someone else at the same path.
-    const bool remembered = queue_.own_.Consume(path, kind, job_.submitted);
-    return remembered || job_.ours;
-  }
-  void Changed(const ActionChange& change) override { queue_.own_.Remember(change, queue_.clock_.Now()); }
-  std::size_t FirstRow() const override { return job_.firstRule; }
-  bool FileJudgedWhole() const override { return job_.judgedWhole; }
-  bool PutOff(std::size_t row) override {
-    putOffAt_ = row;
-    return true;
-  }
-  std::optional<std::size_t> PutOffAt() const { return putOffAt_; }
-
- private:
-  ActionQueue& queue_;
-  const ActionJob& job_;
-  bool echoKnown_;
-  std::optional<std::size_t> putOffAt_;
-};
 
 ActionQueue::ActionQueue(ActionOutputs outputs, const Clock& clock) : outputs_(std::move(outputs)), clock_(clock) {}
 
@@ -209,9 +173,16 @@ bool ActionQueue::ActedOnAlready(const ActionJob& job, const std::string& path, 
   return false;
 }
 
+bool ActionQueue::CausedByUs(const ActionJob& job) {
+  // Used up in either case, so that nothing of it lingers to silence a later
+  // change by someone else at the same path.
+  const bool remembered = own_.Consume(job.path, job.kind, job.submitted);
+  return remembered || job.ours;
+}
+
 void ActionQueue::Process(ActionJob job) {
-  JobHost host(*this, job, false);
-  if (host.CausedByUs(job.path, job.kind) || job.rules.empty()) return;
+  // Asked once per job: a job that waits for its file comes back to Act.
+  if (CausedByUs(job) || job.rules.empty()) return;
   if (!IsFolderKind(job.kind)) {
     const std::string path = EffectivePath(job.path, job.kind, job.itemName, job.newPath);
     const Clock::time_point now = clock_.Now();
@@ -244,23 +215,40 @@ void ActionQueue::Wait(ActionJob job, WholeFileWatch file, Clock::time_point now
   waiting_.push_back({std::move(job), std::move(file), now, false});
 }
 
+// The rules the job fires, in row order, from where it was put off.
 void ActionQueue::Act(const ActionJob& job) {
-  JobHost host(*this, job, true);
-  MatchRules(job.path, job.kind, job.itemName, host, job.newPath);
-  if (auto row = host.PutOffAt()) {
-    ActionJob rest = job;
-    rest.firstRule = *row;
-    WholeFileWatch file(EffectivePath(job.path, job.kind, job.itemName, job.newPath));
+  for (std::size_t row = job.firstRule; row < job.rules.size(); ++row) {
+    const MonitorRule& rule = job.rules[row];
+    // Before the action: the filter reads it while the action's echoes come.
+    SetLastActionTarget(Operand(rule.actionText));
+    RuleActionResult r = RunRuleAction(rule, job.path, job.kind, job.itemName, job.newPath, job.judgedWhole);
+    // Remembered once the action is done, so that none of them runs out
+    // while a long action is still making the rest.
     const Clock::time_point now = clock_.Now();
-    // Not yet judged, but whole at the first look (a file nobody can ask
-    // about, untouched for long): acted on at once, no wait shown.
-    if (file.Check(now) == WholeFileWatch::State::Whole && !job.judgedWhole) {
-      rest.judgedWhole = true;
-      Act(rest);
+    for (const ActionChange& change : r.changes) own_.Remember(change, now);
+    if (r.unfinished) return PutOff(job, row);
+    if (r.error) {
+      if (outputs_.errorPrompt) outputs_.errorPrompt(r.error->first, r.error->second);
       return;
     }
-    Wait(std::move(rest), std::move(file), now);
+    if (r.outcome) Report(std::move(*r.outcome));
+    if (r.endsWalk) return;
   }
+}
+
+void ActionQueue::PutOff(const ActionJob& job, std::size_t row) {
+  ActionJob rest = job;
+  rest.firstRule = row;
+  WholeFileWatch file(EffectivePath(job.path, job.kind, job.itemName, job.newPath));
+  const Clock::time_point now = clock_.Now();
+  // Not yet judged, but whole at the first look (a file nobody can ask
+  // about, untouched for long): acted on at once, no wait shown.
+  if (file.Check(now) == WholeFileWatch::State::Whole && !job.judgedWhole) {
+    rest.judgedWhole = true;
+    Act(rest);
+    return;
+  }
+  Wait(std::move(rest), std::move(file), now);
 }
 
 void ActionQueue::LookAtWaiting(Clock::time_point now) {

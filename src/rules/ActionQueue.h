@@ -108,7 +108,6 @@ class ActionQueue {
   void SetLastActionTarget(const std::string& target);
 
  private:
-  class JobHost;
   struct Waiting {
     ActionJob job;
     WholeFileWatch file;
@@ -127,7 +126,12 @@ class ActionQueue {
   void Run();
   // Runs the job now, or sets it aside while its file is being written.
   void Process(ActionJob job);
+  // Whether the job's event is the echo of one of our own actions.
+  bool CausedByUs(const ActionJob& job);
   void Act(const ActionJob& job);
+  // The file of the rule at row is still written: the walk goes on from
+  // there once it is whole.
+  void PutOff(const ActionJob& job, std::size_t row);
   // Sets the job aside until its file is whole, and says so in a row.
   void Wait(ActionJob job, WholeFileWatch file, Clock::time_point now);
   // Runs what became whole; the time of the next look, if anything waits.

@@ -46,64 +46,45 @@ bool RuleFires(const MonitorRule& rule, const std::string& eventPath, EventKind 
          (TextContains(eventPath, rule.monitoredPath) || rule.monitoredPath == GlobalPathMarker);
 }
 
-void MatchRules(const std::string& eventPath, EventKind kind, const std::string& itemName, MatchHost& host,
-                const std::string& newPath) {
-  // What our own actions did never fires a rule again: a copy rule whose
-  // target lies inside its monitored path would otherwise copy its copies.
-  if (host.CausedByUs(eventPath, kind)) return;
-  const std::size_t count = host.RuleCount();
-  for (std::size_t row = host.FirstRow(); row < count && row < host.RuleCount(); ++row) {
-    const MonitorRule& candidate = host.RuleAt(row);
-    if (!RuleFires(candidate, eventPath, kind)) continue;
-    const MonitorRule rule = candidate;
-    const Operation operation = OperationOf(rule.actionText);
-    const std::string operand = Operand(rule.actionText);
-    host.SetLastActionTarget(operand);
-    const std::string path = EffectivePath(eventPath, kind, itemName, newPath);
-    // Remembered once the action is done, so that none of them runs out
-    // while a long action is still making the rest.
-    std::vector<ActionChange> made;
-    // A file made is known by its content at the moment it was placed.
-    const ActionChanges changes = [&made](const ActionChange& c) {
-      made.push_back(c);
-      if (c.kind == ActionChange::FileAppeared) made.back().made = platform::StampOf(c.path);
-    };
-    auto remember = [&] {
-      for (const ActionChange& c : made) host.Changed(c);
-    };
-
-    if (operation == Operation::Copy || operation == Operation::Move) {
-      const bool copy = operation == Operation::Copy;
-      if (IsDirectoryEvent(kind)) {
-        ActionResult r = copy ? CopyDirectoryAction(path, operand, changes) : MoveDirectoryAction(path, operand, changes);
-        remember();
-        host.LogAction(Outcome(operation, r, r.target));
-        return;
-      }
-      ActionResult r = copy ? CopyFileAction(path, operand, rule.monitoredPath, changes, host.FileJudgedWhole())
-                            : MoveFileAction(path, operand, rule.monitoredPath, changes);
-      remember();
-      // Still written, changed while copied, or not yet seen whole where
-      // nobody can say who writes it: act once it is whole.
-      const bool unfinished = r.code == kSourceBeingWritten || r.code == kSourceChanged || r.code == kWritersUnknown;
-      if (!r.ok && unfinished && made.empty() && host.PutOff(row)) return;
-      host.LogAction(Outcome(operation, r, r.target));
-    } else if (operation == Operation::Delete) {
-      const bool tree = IsFolderKind(kind);
-      ActionResult r = tree ? DeleteDirectoryTree(path, changes) : DeleteFileAction(path, changes);
-      remember();
-      host.LogAction(Outcome(operation, r, path));
-    } else if (operation == Operation::RunProgram) {
-      ProgramLaunch launch = RunProgramAction(operand, itemName, path);
-      if (!launch.fieldsOk) {
-        host.ShowErrorPrompt(std::string(OperationWord(operation)) + "错误", "参数不符合,请重新检查后再执行!");
-        return;
-      }
-      host.LogAction(Outcome(operation, {launch.detail, launch.started, launch.error}, launch.detail));
+RuleActionResult RunRuleAction(const MonitorRule& rule, const std::string& eventPath, EventKind kind,
+                               const std::string& itemName, const std::string& newPath, bool judgedWhole) {
+  const Operation operation = OperationOf(rule.actionText);
+  const std::string operand = Operand(rule.actionText);
+  const std::string path = EffectivePath(eventPath, kind, itemName, newPath);
+  RuleActionResult result;
+  // A file made is known by its content at the moment it was placed.
+  const ActionChanges changes = [&result](const ActionChange& c) {
+    result.changes.push_back(c);
+    if (c.kind == ActionChange::FileAppeared) result.changes.back().made = platform::StampOf(c.path);
+  };
+  if (operation == Operation::Copy || operation == Operation::Move) {
+    const bool copy = operation == Operation::Copy;
+    if (IsDirectoryEvent(kind)) {
+      ActionResult r = copy ? CopyDirectoryAction(path, operand, changes) : MoveDirectoryAction(path, operand, changes);
+      result.outcome = Outcome(operation, r, r.target);
+      result.endsWalk = true;
+      return result;
     }
+    ActionResult r = copy ? CopyFileAction(path, operand, rule.monitoredPath, changes, judgedWhole)
+                          : MoveFileAction(path, operand, rule.monitoredPath, changes);
+    // Still written, changed while copied, or not yet seen whole where
+    // nobody can say who writes it: act once it is whole.
+    const bool unfinished = r.code == kSourceBeingWritten || r.code == kSourceChanged || r.code == kWritersUnknown;
+    result.unfinished = !r.ok && unfinished && result.changes.empty();
+    if (!result.unfinished) result.outcome = Outcome(operation, r, r.target);
+  } else if (operation == Operation::Delete) {
+    ActionResult r = IsFolderKind(kind) ? DeleteDirectoryTree(path, changes) : DeleteFileAction(path, changes);
+    result.outcome = Outcome(operation, r, path);
+  } else if (operation == Operation::RunProgram) {
+    ProgramLaunch launch = RunProgramAction(operand, itemName, path);
+    if (!launch.fieldsOk) {
+      result.error.emplace(std::string(OperationWord(operation)) + "错误", "参数不符合,请重新检查后再执行!");
+      return result;
+    }
+    result.outcome = Outcome(operation, {launch.detail, launch.started, launch.error}, launch.detail);
   }
+  return result;
 }
-
 
 void OwnChanges::Forget(Clock::time_point now) {
   std::erase_if(paths_, [&](const auto& entry) { return entry.second.until < now; });

@@ -1,6 +1,6 @@
 #pragma once
-// Offers an accepted event to the rules, in row order, and carries out the
-// action of every rule that fires.
+// Which rules an accepted event fires, and what the action of one does; the
+// action queue walks the rules that fire, in row order.
 #include "monitor/EventKind.h"
 #include "rules/ActionOutcome.h"
 #include "rules/FileActions.h"
@@ -12,36 +12,10 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vantrel {
-
-class MatchHost {
- public:
-  virtual ~MatchHost() = default;
-  virtual std::size_t RuleCount() const = 0;
-  virtual const MonitorRule& RuleAt(std::size_t row) const = 0;
-  virtual void SetLastActionTarget(const std::string& target) = 0;
-  virtual void LogAction(const ActionOutcome& outcome) = 0;
-  virtual void ShowErrorPrompt(const std::string& title, const std::string& text) = 0;
-  // Whether the change is one that our own actions made; an expected change
-  // it answers for is used up.
-  virtual bool CausedByUs(const std::string& path, EventKind kind) = 0;
-  // What an action changed, so that the events it causes fire no rule.
-  virtual void Changed(const ActionChange& change) = 0;
-  // The event's file was seen whole by a wait (the copy need not ask who
-  // writes it where nobody can tell).
-  virtual bool FileJudgedWhole() const { return false; }
-  // The row the walk begins at: a walk that was put off goes on from there.
-  virtual std::size_t FirstRow() const { return 0; }
-  // The file a rule is to copy or move turned out to be still written (or
-  // changed while copied), before anything of it was placed. True when the
-  // host will walk again from this row once the file is whole; the walk
-  // then stops here. False makes it an ordinary failure.
-  virtual bool PutOff(std::size_t row) {
-    (void)row;
-    return false;
-  }
-};
 
 // The operation name between the first "【" and the first "】" after it,
 // and the operand after the last "】".
@@ -57,8 +31,29 @@ std::string EffectivePath(const std::string& eventPath, EventKind kind, const st
 // Whether the rule fires for an event of that name at that path.
 bool RuleFires(const MonitorRule& rule, const std::string& eventPath, EventKind kind);
 
-void MatchRules(const std::string& eventPath, EventKind kind, const std::string& itemName,
-                MatchHost& host, const std::string& newPath = {});
+// What one firing rule's action did to the event's item.
+struct RuleActionResult {
+  // The row to list; none when the rule could not run or is put off.
+  std::optional<ActionOutcome> outcome;
+  // What the action changed, in order, so that the events it causes fire no
+  // rule; a file made is known by its content as it was placed.
+  std::vector<ActionChange> changes;
+  // The file was still written, changed while it was read, or not yet seen
+  // whole where nobody can say who writes it, and nothing of it was placed:
+  // the rule is to act once the file is whole.
+  bool unfinished = false;
+  // A program rule whose fields do not fit: told as an error, and the walk
+  // of the rules ends.
+  std::optional<std::pair<std::string, std::string>> error;
+  // A folder was copied or moved: the later rules would find nothing.
+  bool endsWalk = false;
+};
+// Carries out the action of a rule that fires for the event. judgedWhole:
+// the file was seen whole by a wait (the copy need not ask who writes it
+// where nobody can tell).
+RuleActionResult RunRuleAction(const MonitorRule& rule, const std::string& eventPath, EventKind kind,
+                               const std::string& itemName, const std::string& newPath = {},
+                               bool judgedWhole = false);
 
 // The changes our actions made, each used up by the one event it causes
 // (counted per path and kind), so that anyone's later change at the same

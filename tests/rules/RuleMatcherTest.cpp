@@ -1,4 +1,5 @@
 #include "time/Timing.h"
+#include "rules/ActionQueue.h"
 #include "rules/RuleMatcher.h"
 #include "text/AtomicFile.h"
 #include "TestDir.h"
@@ -6,40 +7,50 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <mutex>
 
 namespace vantrel {
 namespace {
 
 namespace fs = std::filesystem;
 
-class FakeHost : public MatchHost {
- public:
-  std::size_t RuleCount() const override { return rules.size(); }
-  const MonitorRule& RuleAt(std::size_t row) const override { return rules[row]; }
-  void SetLastActionTarget(const std::string& t) override { lastTarget = t; }
-  void LogAction(const ActionOutcome& outcome) override { log.push_back(ActionOutcomeText(outcome)); }
-  void ShowErrorPrompt(const std::string& title, const std::string& text) override {
-    prompts.push_back(title + "/" + text);
-  }
-  bool CausedByUs(const std::string& path, EventKind kind) override {
-    return own.Consume(path, kind, std::chrono::steady_clock::now());
-  }
-  void Changed(const ActionChange& change) override { own.Remember(change, std::chrono::steady_clock::now()); }
-  RuleList rules;
-  std::string lastTarget;
-  std::vector<std::string> log, prompts;
-  OwnChanges own;
-};
-
+// The rules' walk as the engine hands it over: the rules that fire, to the
+// action queue, which carries out each and knows the echoes of its own.
 class RuleMatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directories(dir_ + "/data");
     fs::create_directories(dir_ + "/bak");
   }
+  void MatchRules(const std::string& path, EventKind kind, const std::string& name) {
+    ActionJob job{path, kind, name, {}, false, {}};
+    for (const MonitorRule& rule : rules_)
+      if (RuleFires(rule, path, kind)) job.rules.push_back(rule);
+    queue_.Submit(std::move(job));
+    queue_.WaitIdle();
+  }
+  std::vector<std::string> Log() {
+    std::lock_guard lock(mutex_);
+    return log_;
+  }
+  std::vector<std::string> Prompts() {
+    std::lock_guard lock(mutex_);
+    return prompts_;
+  }
   TestDir temp_;
   std::string dir_ = temp_.Path();
-  FakeHost host_;
+  RuleList rules_;
+  std::mutex mutex_;
+  std::vector<std::string> log_, prompts_;
+  ActionQueue queue_{ActionOutputs{[this](const ActionOutcome& outcome) {
+                                     std::lock_guard lock(mutex_);
+                                     log_.push_back(ActionOutcomeText(outcome));
+                                   },
+                                   [this](const std::string& title, const std::string& text) {
+                                     std::lock_guard lock(mutex_);
+                                     prompts_.push_back(title + "/" + text);
+                                   },
+                                   {}}};
 };
 
 TEST(RuleMatcherParts, OperationOperandAndEffectivePath) {
@@ -57,49 +68,50 @@ TEST(RuleMatcherParts, OperationOperandAndEffectivePath) {
 TEST_F(RuleMatcherTest, PathEnabledAndEventTests) {
   std::string file = dir_ + "/data/a.txt";
   ASSERT_TRUE(WriteFileAtomically(file, "x"));
-  host_.rules = {{"新建文件", "/Data", "【删除文件】", true},
-                 {"新建目录", "/data", "【删除文件】", true},
-                 {"新建文件", "/data", "【删除文件】", false},
-                 {"新建文件", "ta/a", "【不存在】", true},
-                 {"新建文件", std::string(GlobalPathMarker), "【复制文件】" + dir_ + "/bak", true},
-                 {"新建文件", "/data", "【复制文件】" + dir_ + "/bak", true}};
-  MatchRules(file, EventKind::FileCreated, "a.txt", host_);
-  ASSERT_EQ(host_.log.size(), 2u) << "the unknown operation fires but does nothing";
-  EXPECT_EQ(host_.log[0], "复制文件】" + dir_ + "/bak/a.txt");
-  EXPECT_EQ(host_.log[1], "复制文件】" + dir_ + "/bak/a(1).txt") << "both fire, in row order";
-  EXPECT_EQ(host_.lastTarget, dir_ + "/bak");
+  rules_ = {{"新建文件", "/Data", "【删除文件】", true},
+            {"新建目录", "/data", "【删除文件】", true},
+            {"新建文件", "/data", "【删除文件】", false},
+            {"新建文件", "ta/a", "【不存在】", true},
+            {"新建文件", std::string(GlobalPathMarker), "【复制文件】" + dir_ + "/bak", true},
+            {"新建文件", "/data", "【复制文件】" + dir_ + "/bak", true}};
+  MatchRules(file, EventKind::FileCreated, "a.txt");
+  ASSERT_EQ(Log().size(), 2u) << "the unknown operation fires but does nothing";
+  EXPECT_EQ(Log()[0], "复制文件】" + dir_ + "/bak/a.txt");
+  EXPECT_EQ(Log()[1], "复制文件】" + dir_ + "/bak/a(1).txt") << "both fire, in row order";
+  EXPECT_EQ(queue_.LastActionTarget(), dir_ + "/bak");
   EXPECT_TRUE(fs::exists(dir_ + "/bak/a(1).txt"));
 }
 
 TEST_F(RuleMatcherTest, FailedActionsSaySoAndWhy) {
-  host_.rules = {{"新建文件", "/data", "【复制文件】" + dir_ + "/missing", true},
-                 {"删除文件", "/data", "【删除文件】ignored", true}};
-  MatchRules(dir_ + "/data/gone.txt", EventKind::FileCreated, "gone.txt", host_);
-  ASSERT_EQ(host_.log.size(), 1u);
-  EXPECT_EQ(host_.log[0], "复制文件失败】" + dir_ + "/missing/gone.txt (没有那个文件或目录)") << "in the words of the interface";
-  MatchRules(dir_ + "/data/gone.txt", EventKind::FileDeleted, "gone.txt", host_);
-  EXPECT_EQ(host_.log[1], "删除文件失败】" + dir_ + "/data/gone.txt (没有那个文件或目录)");
+  rules_ = {{"新建文件", "/data", "【复制文件】" + dir_ + "/missing", true},
+            {"删除文件", "/data", "【删除文件】ignored", true}};
+  MatchRules(dir_ + "/data/gone.txt", EventKind::FileCreated, "gone.txt");
+  ASSERT_EQ(Log().size(), 1u);
+  EXPECT_EQ(Log()[0], "复制文件失败】" + dir_ + "/missing/gone.txt (没有那个文件或目录)") << "in the words of the interface";
+  MatchRules(dir_ + "/data/gone.txt", EventKind::FileDeleted, "gone.txt");
+  EXPECT_EQ(Log()[1], "删除文件失败】" + dir_ + "/data/gone.txt (没有那个文件或目录)");
 }
 
 TEST_F(RuleMatcherTest, DirectoryCopyAndBadExecuteEndTheWalk) {
   fs::create_directories(dir_ + "/data/photos");
-  host_.rules = {{"新建目录", "/data", "【复制文件】" + dir_ + "/bak", true},
-                 {"新建目录", "/data", "【执行程序】/bin/true§§1", true}};
-  MatchRules(dir_ + "/data/photos", EventKind::FolderCreated, "photos", host_);
-  ASSERT_EQ(host_.log.size(), 1u);
-  EXPECT_EQ(host_.log[0], "复制文件】" + dir_ + "/bak/photos");
+  rules_ = {{"新建目录", "/data", "【复制文件】" + dir_ + "/bak", true},
+            {"新建目录", "/data", "【执行程序】/bin/true§§1", true}};
+  MatchRules(dir_ + "/data/photos", EventKind::FolderCreated, "photos");
+  ASSERT_EQ(Log().size(), 1u);
+  EXPECT_EQ(Log()[0], "复制文件】" + dir_ + "/bak/photos");
   EXPECT_TRUE(fs::is_directory(dir_ + "/bak/photos"));
 
-  host_.log.clear();
-  host_.rules = {{"新建文件", "/data", "【执行程序】/bin/true§x", true},
-                 {"新建文件", "/data", "【执行程序】/bin/true§§1", true}};
-  MatchRules(dir_ + "/data/x", EventKind::FileCreated, "x", host_);
-  EXPECT_TRUE(host_.log.empty());
-  EXPECT_EQ(host_.prompts, (std::vector<std::string>{"执行程序错误/参数不符合,请重新检查后再执行!"}));
+  const std::size_t before = Log().size();
+  rules_ = {{"新建文件", "/data", "【执行程序】/bin/true§x", true},
+            {"新建文件", "/data", "【执行程序】/bin/true§§1", true}};
+  MatchRules(dir_ + "/data/x", EventKind::FileCreated, "x");
+  EXPECT_EQ(Log().size(), before);
+  EXPECT_EQ(Prompts(), (std::vector<std::string>{"执行程序错误/参数不符合,请重新检查后再执行!"}));
 
-  host_.rules.erase(host_.rules.begin());
-  MatchRules(dir_ + "/data/y", EventKind::FileCreated, "y", host_);
-  EXPECT_EQ(host_.log, (std::vector<std::string>{"执行程序】/bin/true "}));
+  rules_.erase(rules_.begin());
+  MatchRules(dir_ + "/data/y", EventKind::FileCreated, "y");
+  ASSERT_EQ(Log().size(), before + 1);
+  EXPECT_EQ(Log().back(), "执行程序】/bin/true ");
 }
 
 TEST_F(RuleMatcherTest, OwnChangesNeverFireARuleAgain) {
@@ -108,11 +120,11 @@ TEST_F(RuleMatcherTest, OwnChangesNeverFireARuleAgain) {
   std::string file = dir_ + "/data/a.txt";
   ASSERT_TRUE(WriteFileAtomically(file, "x"));
   fs::create_directories(dir_ + "/data/bak");
-  host_.rules = {{"新建文件", "/data", "【复制文件】" + dir_ + "/data/bak", true}};
-  MatchRules(file, EventKind::FileCreated, "a.txt", host_);
-  ASSERT_EQ(host_.log.size(), 1u);
-  MatchRules(dir_ + "/data/bak/a.txt", EventKind::FileCreated, "a.txt", host_);
-  EXPECT_EQ(host_.log.size(), 1u);
+  rules_ = {{"新建文件", "/data", "【复制文件】" + dir_ + "/data/bak", true}};
+  MatchRules(file, EventKind::FileCreated, "a.txt");
+  ASSERT_EQ(Log().size(), 1u);
+  MatchRules(dir_ + "/data/bak/a.txt", EventKind::FileCreated, "a.txt");
+  EXPECT_EQ(Log().size(), 1u);
   EXPECT_FALSE(fs::exists(dir_ + "/data/bak/a(1).txt"));
 }
 
@@ -146,29 +158,29 @@ TEST(OwnChanges, EachChangeIsUsedUpByItsOwnEventOfItsKind) {
 // path: that one is the user's and is acted on too.
 TEST_F(RuleMatcherTest, ANewFolderAtThePathOfOneWeRemovedIsTheUsers) {
   fs::create_directories(dir_ + "/data/D/inner");
-  host_.rules = {{"新建目录", "/data", "【删除文件】", true}};
-  MatchRules(dir_ + "/data/D", EventKind::FolderCreated, "D", host_);
+  rules_ = {{"新建目录", "/data", "【删除文件】", true}};
+  MatchRules(dir_ + "/data/D", EventKind::FolderCreated, "D");
   ASSERT_FALSE(fs::exists(dir_ + "/data/D"));
   // The deletion's own events.
-  MatchRules(dir_ + "/data/D/inner", EventKind::FolderDeleted, "inner", host_);
-  MatchRules(dir_ + "/data/D", EventKind::FolderDeleted, "D", host_);
+  MatchRules(dir_ + "/data/D/inner", EventKind::FolderDeleted, "inner");
+  MatchRules(dir_ + "/data/D", EventKind::FolderDeleted, "D");
   fs::create_directories(dir_ + "/data/D");
-  MatchRules(dir_ + "/data/D", EventKind::FolderCreated, "D", host_);
-  EXPECT_EQ(host_.log.size(), 2u) << "acted on again";
+  MatchRules(dir_ + "/data/D", EventKind::FolderCreated, "D");
+  EXPECT_EQ(Log().size(), 2u) << "acted on again";
   EXPECT_FALSE(fs::exists(dir_ + "/data/D"));
 }
 
 TEST_F(RuleMatcherTest, TheUsersNextFileAtAPathOurActionEmptiedFiresAgain) {
   // A scanner drops scan.pdf again and again; a move rule takes each one.
   fs::create_directories(dir_ + "/out");
-  host_.rules = {{"新建文件", "/data", "【移动文件】" + dir_ + "/out", true}};
+  rules_ = {{"新建文件", "/data", "【移动文件】" + dir_ + "/out", true}};
   std::string scan = dir_ + "/data/scan.pdf";
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(WriteFileAtomically(scan, "page " + std::to_string(i)));
-    MatchRules(scan, EventKind::FileCreated, "scan.pdf", host_);
-    MatchRules(scan, EventKind::FileDeleted, "scan.pdf", host_);  // the event of our own move
+    MatchRules(scan, EventKind::FileCreated, "scan.pdf");
+    MatchRules(scan, EventKind::FileDeleted, "scan.pdf");  // the event of our own move
   }
-  EXPECT_EQ(host_.log.size(), 3u) << "every scan was moved";
+  EXPECT_EQ(Log().size(), 3u) << "every scan was moved";
   EXPECT_FALSE(fs::exists(scan));
   EXPECT_TRUE(fs::exists(dir_ + "/out/scan(2).pdf"));
 }
