@@ -26,6 +26,7 @@ add_executable(core_tests
   ${vantrel_stored_files}
 )
 target_link_libraries(core_tests PRIVATE vantrel_core GTest::gtest_main)
+vantrel_test_headers(core_tests)
 gtest_discover_tests(core_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES LABELS windows-fast)
 
 # Proves which ANSI code page a run had: test.sh runs the suite once per
@@ -38,19 +39,21 @@ set_tests_properties(windows_code_page PROPERTIES LABELS windows-fast)
 # quiet, and one test makes 20,000 of them: minutes, not seconds.
 add_executable(windows_source_tests monitor/WindowsSourceTest.cpp)
 target_link_libraries(windows_source_tests PRIVATE vantrel_core GTest::gtest_main)
+vantrel_test_headers(windows_source_tests core_tests)
 # One label per test, for `ctest -L` (a pattern): windows-fast runs in-process
 # only, windows-live on real folders and programs. The burst depends on no
 # code page: it runs in the first run only, which `ctest -LE once` leaves out.
 gtest_discover_tests(windows_source_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER "-*TwentyThousand*"
   PROPERTIES TIMEOUT 300 LABELS windows-live)
 gtest_discover_tests(windows_source_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER "*TwentyThousand*"
-  PROPERTIES TIMEOUT 300 LABELS windows-live-once)
+  PROPERTIES TIMEOUT 300 COST 1000 LABELS windows-live-once)
 
 # The rule actions on real folders (the tests both systems share and those
 # of what only Windows has), and a program for the program action to
 # start that tells what it was given.
 add_executable(windows_actions_tests rules/WindowsActionsTest.cpp rules/FileActionsTest.cpp)
 target_link_libraries(windows_actions_tests PRIVATE vantrel_core GTest::gtest_main)
+vantrel_test_headers(windows_actions_tests core_tests)
 add_executable(argv_recorder rules/ArgvRecorder.cpp)
 target_link_options(argv_recorder PRIVATE -municode)
 add_dependencies(windows_actions_tests argv_recorder)
@@ -87,4 +90,5 @@ endif()
 # The engine with the directory-reads source on a real folder.
 add_executable(windows_engine_tests engine/WindowsEngineTest.cpp engine/LiveEngineTest.cpp)
 target_link_libraries(windows_engine_tests PRIVATE vantrel_core GTest::gtest_main)
+vantrel_test_headers(windows_engine_tests core_tests)
 gtest_discover_tests(windows_engine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300 LABELS windows-live)
