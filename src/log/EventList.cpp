@@ -118,11 +118,12 @@ std::uint64_t EventList::Store(std::string_view text, std::string_view after) {
   std::uint64_t at = 0;
   if (size > kBlockSize / 4) {
     // A very long text gets a block of its own, so the shared blocks stay well used.
-    blocks_.push_back(std::make_unique<char[]>(size));
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
     at = std::uint64_t{blocks_.size() - 1} << kBlockBits;
   } else {
     if (sharedBlock_ == SIZE_MAX || blockUsed_ + size > kBlockSize) {
-      blocks_.push_back(std::make_unique<char[]>(kBlockSize));
+      // Not cleared first: every byte is written before it is read.
+      blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
       sharedBlock_ = blocks_.size() - 1;
       blockUsed_ = 0;
     }

@@ -55,17 +55,30 @@ void EventLog::AddEventRow(const std::string& displayName, EventKind kind, const
                            const std::string& newPath) {
   const std::string_view eventName = EventKindName(kind);
   // The path cell keeps the kernel's bytes, which the list's commands act on;
-  // the name cell is only ever read, so it holds readable text.
-  std::string name = ReadableText(displayName);
-  std::string renamedPath;
-  std::string_view shownPath = path;
+  // the name cell is only ever read, so it holds readable text. Most names
+  // and paths are readable as they stand and are not copied to be shown.
+  std::string readableStore, renamedPath;
+  const bool nameReadable = IsValidUtf8(displayName);
+  if (!nameReadable) readableStore = ReadableText(displayName);
+  const std::string_view readableName = nameReadable ? std::string_view(displayName) : readableStore;
+  std::string_view name = readableName, shownPath = path;
+  std::string renamedName;
   if (IsRenameKind(kind)) {
-    name += "【原:" + ReadableText(PathFileName(path, true)) + "】";
+    renamedName.append(readableName).append("【原:").append(ReadableText(PathFileName(path, true))).append("】");
+    name = renamedName;
     shownPath = renamedPath = NewPathOfRename(path, displayName, newPath);
   }
-  std::size_t row = list_.Append(NowText(), name, eventName, shownPath);
-  if (host_.PromptsOn())
-    host_.ShowPrompt(std::string(eventName) + " 【" + ReadableText(displayName) + "】", ReadableText(path));
+  const LocalDateTime now = log_.GetClock().Local();
+  std::size_t row = list_.Append(RowTimeText(now), name, eventName, shownPath);
+  if (host_.PromptsOn()) {
+    std::string title;
+    title.reserve(eventName.size() + readableName.size() + 8);
+    title.append(eventName).append(" 【").append(readableName).append("】");
+    if (IsValidUtf8(path))
+      host_.ShowPrompt(title, path);
+    else
+      host_.ShowPrompt(title, ReadableText(path));
+  }
   if (host_.SaveLogOn() || consoleMirror_) {
     const std::string_view cellName = list_.Cell(row, 1), cellPath = list_.Cell(row, 3);
     std::string record;
@@ -77,41 +90,47 @@ void EventLog::AddEventRow(const std::string& displayName, EventKind kind, const
     record += kSeparator;
     AppendOneLineText(record, cellPath);
     record += "\r\n";
-    Record(record);
+    Record(record, now);
   }
   ColourEventRow(row);
   host_.RowsAppended();
 }
 
 void EventLog::LogAction(const std::string& type, const std::string& detail) {
-  std::size_t row = list_.Append(NowText(), kActionMark, type, detail);
+  const LocalDateTime now = log_.GetClock().Local();
+  std::size_t row = list_.Append(RowTimeText(now), kActionMark, type, detail);
   ColourActionRow(row);
   if (host_.SaveLogOn() || consoleMirror_)
-    Record(std::string(kActionMark) + kSeparator + type + "】" + OneLineText(detail) + "\r\n");
+    Record(std::string(kActionMark) + kSeparator + type + "】" + OneLineText(detail) + "\r\n", now);
   host_.RowsAppended();
 }
 
 void EventLog::LogNotice(const std::string& type, const std::string& text) {
-  std::size_t row = list_.Append(NowText(), kNoticeMark, type, text);
+  const LocalDateTime now = log_.GetClock().Local();
+  std::size_t row = list_.Append(RowTimeText(now), kNoticeMark, type, text);
   ColourActionRow(row);
-  RecordNotice(type, text);
+  RecordNotice(type, text, now);
   host_.ShowErrorPrompt(type, text);
   host_.RowsAppended();
 }
 
 void EventLog::RecordNotice(const std::string& type, const std::string& text) {
+  RecordNotice(type, text, log_.GetClock().Local());
+}
+
+void EventLog::RecordNotice(const std::string& type, const std::string& text, const LocalDateTime& at) {
   const std::string record = std::string(kNoticeMark) + kSeparator + type + kSeparator + OneLineText(text) + "\r\n";
-  WriteRecord(record);
+  WriteRecord(record, at);
   if (consoleMirror_) log_.WriteConsoleRecord(record);
 }
 
-void EventLog::Record(const std::string& text) {
-  if (host_.SaveLogOn()) WriteRecord(text);
+void EventLog::Record(const std::string& text, const LocalDateTime& at) {
+  if (host_.SaveLogOn()) WriteRecord(text, at);
   if (consoleMirror_) log_.WriteConsoleRecord(text);
 }
 
-void EventLog::WriteRecord(const std::string& text) {
-  if (log_.WriteLogRecord(text)) {
+void EventLog::WriteRecord(const std::string& text, const LocalDateTime& at) {
+  if (log_.WriteLogRecord(text, 0, at)) {
     recordFailing_ = false;
     return;
   }

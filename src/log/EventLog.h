@@ -66,10 +66,12 @@ class EventLog {
 
  private:
   void ColourEventRow(std::size_t row);
-  // To the log file when it is on, and to the console when mirrored.
-  void Record(const std::string& text);
+  // To the log file when it is on, and to the console when mirrored; at is
+  // the time of the record's row, so that both say the same instant.
+  void Record(const std::string& text, const LocalDateTime& at);
+  void RecordNotice(const std::string& type, const std::string& text, const LocalDateTime& at);
   // Writes a record; the first failure of a run of failures is told.
-  void WriteRecord(const std::string& text);
+  void WriteRecord(const std::string& text, const LocalDateTime& at);
   void ColourActionRow(std::size_t row);
   // The five colours as config.ini holds them now; read again only when the
   // settings changed (or every time, when changes are not reported).

@@ -63,7 +63,9 @@ std::string LogOutput::FormatLogRecord(std::string_view text, int level, const L
   return record;
 }
 
-bool LogOutput::WriteLogRecord(std::string_view text, int level) {
+bool LogOutput::WriteLogRecord(std::string_view text, int level) { return WriteLogRecord(text, level, clock_.Local()); }
+
+bool LogOutput::WriteLogRecord(std::string_view text, int level, const LocalDateTime& at) {
   // A log file (or its folder) removed while open is made again; asking
   // the disk once a second rather than for every record keeps a busy log at
   // one system call per record.
@@ -84,7 +86,7 @@ bool LogOutput::WriteLogRecord(std::string_view text, int level) {
   // One write per record, so a reader never sees half a record of ours; a
   // record cut short (a full disk) would run into the next one, so it is
   // taken back whole.
-  if (platform::Error error = file_.Append(Utf8ToGb18030(FormatLogRecord(text, level, clock_.Local())))) {
+  if (platform::Error error = file_.Append(Utf8ToGb18030(FormatLogRecord(text, level, at)))) {
     errno = error.code;
     return false;
   }

@@ -30,6 +30,8 @@ class LogOutput {
   // (errno set) when the record could not be written whole; then none of it
   // stays, and the next record tries again.
   bool WriteLogRecord(std::string_view text, int level = 0);
+  // The same, with the time the record is of.
+  bool WriteLogRecord(std::string_view text, int level, const LocalDateTime& at);
   static std::string FormatLogRecord(std::string_view text, int level, const LocalDateTime& at);
   // The clock its records are stamped by.
   const Clock& GetClock() const { return clock_; }

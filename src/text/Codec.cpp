@@ -225,8 +225,14 @@ std::string Gb18030ToUtf8(std::string_view gb) {
 
 bool IsValidUtf8(std::string_view bytes) {
   std::size_t i = 0;
-  while (i < bytes.size())
+  while (i < bytes.size()) {
+    // ASCII, most of most paths, needs no decoding.
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      ++i;
+      continue;
+    }
     if (NextCodePoint(bytes, i) == kNotText) return false;
+  }
   return true;
 }
 

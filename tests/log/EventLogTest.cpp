@@ -137,6 +137,44 @@ TEST_F(EventLogTest, NoticesOfLossesAreKeptEvenWithTheLogOff) {
   EXPECT_TRUE(host_.shown.empty());
 }
 
+// A second that ends between a row and its record: both must say the same
+// instant, or the log and the list disagree about when a change came.
+TEST_F(EventLogTest, ARowAndItsRecordSayTheSameSecond) {
+  class TickingClock final : public Clock {
+   public:
+    time_point Now() const override { return inner.Now(); }
+    LocalDateTime Local() const override {
+      LocalDateTime t{2021, 8, 1, 13, 5, 9, 42};
+      t.second += readings++;
+      return t;
+    }
+    bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, time_point until,
+                   const std::function<bool()>& ready) const override {
+      return inner.WaitUntil(lock, cv, until, ready);
+    }
+    ManualClock inner;
+    mutable int readings = 0;
+  } ticking;
+  LogOutput log(dir_, ticking);
+  log.SetLogFile(dir_ + "/log/20210801", "log");
+  EventLog events(list_, colours_, log, host_);
+  events.AddEventRow("a.txt", EventKind::FileCreated, "/data/a.txt");
+  events.LogAction("复制文件", "/backup/a.txt");
+  events.LogNotice("变动丢失", "3 个变动");
+  ASSERT_EQ(list_.RowCount(), 3u);
+  const std::string records = Gb18030ToUtf8(LogBytes());
+  std::size_t at = 0;
+  for (std::size_t row = 0; row < 3; ++row) {
+    SCOPED_TRACE(row);
+    const std::string time(list_.Cell(row, 0));
+    const std::size_t line = records.find("\r\n", at);
+    ASSERT_NE(line, std::string::npos);
+    EXPECT_EQ(records.substr(at, time.size()), time) << records;
+    at = records.find("2021", line);
+    if (at == std::string::npos) at = records.size();
+  }
+}
+
 TEST_F(EventLogTest, RecolouringReadsTheSettingsAgainAndTellsRowsByTheirMark) {
   events_.AddEventRow("a", EventKind::FileCreated, "/a");
   events_.AddEventRow("【odd", EventKind::FileCreated, "/b");
