@@ -293,9 +293,12 @@ bool Engine::TypeBoxTicked(TypeBox box) const { return settings_.Get().types[box
 
 bool Engine::CustomPathMode() const { return settings_.Get().CustomPathMode(); }
 
-std::string Engine::ProgramDirectory() const { return options_.home; }
 
 std::string Engine::LastActionTarget() const { return actions_ ? actions_->LastActionTarget() : std::string(); }
+
+bool Engine::InLastActionTarget(const std::string& path) const {
+  return actions_ ? actions_->InLastActionTarget(path) : TextContains(path, std::string_view());
+}
 
 bool Engine::RowListed(std::string_view time, std::string_view eventName, std::string_view path) const {
   return events_.LatestSecondRepeats(time, eventName, path);

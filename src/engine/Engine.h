@@ -114,7 +114,7 @@ class Engine : private DispatchHost, private EventLogHost {
   const Settings& CurrentSettings() const { return settings_.Get(); }
   SettingsStore& SettingsFile() { return settings_; }
   ChangeSource* Source() { return source_.get(); }
-  std::string LastActionTarget() const override;
+  std::string LastActionTarget() const;
   // The folders a per-folder source must watch in the current mode.
   std::vector<std::string> WatchRoots() const;
 
@@ -141,7 +141,8 @@ class Engine : private DispatchHost, private EventLogHost {
   // DispatchHost
   bool TypeBoxTicked(TypeBox box) const override;
   bool CustomPathMode() const override;
-  std::string ProgramDirectory() const override;
+  const std::string& ProgramDirectory() const override { return options_.home; }
+  bool InLastActionTarget(const std::string& path) const override;
   std::size_t MonitoredPathCount() const override { return rules_.Rules().size(); }
   const std::string& MonitoredPathAt(std::size_t row) const override { return rules_.Rules()[row].monitoredPath; }
   bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const override;

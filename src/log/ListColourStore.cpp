@@ -17,6 +17,21 @@ std::uint32_t ListColourStore::SchemeIndex(const Scheme& scheme) {
   return it->second;
 }
 
+namespace {
+
+// Rows are coloured as they are appended: the next row, most of the time.
+template <typename T>
+void Put(std::vector<T>& rows, std::size_t row, T value) {
+  if (rows.size() == row) {
+    rows.push_back(value);
+    return;
+  }
+  if (rows.size() < row) rows.resize(row + 1, 0);
+  rows[row] = value;
+}
+
+}  // namespace
+
 void ListColourStore::SetRowScheme(std::size_t row, std::uint32_t scheme) {
   if (!wide_ && scheme > UINT16_MAX) {
     wideRows_.assign(rows_.begin(), rows_.end());
@@ -24,12 +39,10 @@ void ListColourStore::SetRowScheme(std::size_t row, std::uint32_t scheme) {
     wide_ = true;
   }
   if (wide_) {
-    if (wideRows_.size() <= row) wideRows_.resize(row + 1, 0);
-    wideRows_[row] = scheme;
+    Put(wideRows_, row, scheme);
     return;
   }
-  if (rows_.size() <= row) rows_.resize(row + 1, 0);
-  rows_[row] = static_cast<std::uint16_t>(scheme);
+  Put(rows_, row, static_cast<std::uint16_t>(scheme));
 }
 
 void ListColourStore::SetCellColour(std::size_t row, int column, std::uint32_t text, std::uint32_t background) {

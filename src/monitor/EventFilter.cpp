@@ -80,7 +80,7 @@ std::optional<ChangeEvent> DispatchChangeEvent(ChangeEvent event, const Dispatch
   if (TextContains(event.path, host.ProgramDirectory())) return std::nullopt;
   if (host.CustomPathMode()) {
     if (!PathInCustomScope(event.path, host)) return std::nullopt;
-  } else if (TextContains(event.path, host.LastActionTarget())) {
+  } else if (host.InLastActionTarget(event.path)) {
     return std::nullopt;
   }
   return event;

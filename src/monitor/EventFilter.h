@@ -31,8 +31,10 @@ class DispatchHost {
   virtual ~DispatchHost() = default;
   virtual bool TypeBoxTicked(TypeBox box) const = 0;
   virtual bool CustomPathMode() const = 0;
-  virtual std::string ProgramDirectory() const = 0;
-  virtual std::string LastActionTarget() const = 0;
+  virtual const std::string& ProgramDirectory() const = 0;
+  // Whether path lies in the target of the action most recently begun,
+  // asked rather than copied out: every event asks.
+  virtual bool InLastActionTarget(const std::string& path) const = 0;
   // Column 1 of every rule, ticked or not.
   virtual std::size_t MonitoredPathCount() const = 0;
   virtual const std::string& MonitoredPathAt(std::size_t row) const = 0;

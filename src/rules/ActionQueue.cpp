@@ -125,6 +125,11 @@ std::string ActionQueue::LastActionTarget() const {
   return lastActionTarget_;
 }
 
+bool ActionQueue::InLastActionTarget(std::string_view path) const {
+  std::lock_guard lock(mutex_);
+  return TextContains(path, lastActionTarget_);
+}
+
 void ActionQueue::SetLastActionTarget(const std::string& target) {
   std::lock_guard lock(mutex_);
   lastActionTarget_ = target;

@@ -105,6 +105,7 @@ class ActionQueue {
 
   // The target of the action most recently begun.
   std::string LastActionTarget() const;
+  bool InLastActionTarget(std::string_view path) const;
   void SetLastActionTarget(const std::string& target);
 
  private:

@@ -1,6 +1,7 @@
 #include "log/AutomationDate.h"
 #include "log/EventList.h"
 #include "monitor/EventFilter.h"
+#include "text/TextRules.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,8 @@ class FakeHost : public DispatchHost {
   FakeHost() { ticked.fill(true); }
   bool TypeBoxTicked(TypeBox box) const override { return ticked[box]; }
   bool CustomPathMode() const override { return custom; }
-  std::string ProgramDirectory() const override { return "/opt/vantrel"; }
-  std::string LastActionTarget() const override { return lastTarget; }
+  const std::string& ProgramDirectory() const override { return programDirectory; }
+  bool InLastActionTarget(const std::string& path) const override { return TextContains(path, lastTarget); }
   std::size_t MonitoredPathCount() const override { return rules.size(); }
   const std::string& MonitoredPathAt(std::size_t row) const override { return rules[row]; }
   bool RowListed(std::string_view time, std::string_view eventName, std::string_view path) const override {
@@ -29,7 +30,7 @@ class FakeHost : public DispatchHost {
 
   std::array<bool, kTypeBoxCount> ticked;
   bool custom = false;
-  std::string lastTarget = "/opt/vantrel";
+  std::string programDirectory = "/opt/vantrel", lastTarget = "/opt/vantrel";
   std::vector<std::string> rules;
   EventList rows;
   std::string clockText = "2021-08-01 13:05:09";
