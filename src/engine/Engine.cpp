@@ -293,7 +293,6 @@ bool Engine::TypeBoxTicked(TypeBox box) const { return settings_.Get().types[box
 
 bool Engine::CustomPathMode() const { return settings_.Get().CustomPathMode(); }
 
-
 std::string Engine::LastActionTarget() const { return actions_ ? actions_->LastActionTarget() : std::string(); }
 
 bool Engine::InLastActionTarget(const std::string& path) const {

@@ -21,8 +21,6 @@ constexpr std::array<ColourKey, 5> kColourKeys{{
 
 }  // namespace
 
-const std::string& EventLog::NowText() const { return RowTimeText(log_.GetClock().Local()); }
-
 std::uint32_t EventLog::ColourSetting(const char* key) const {
   const char* fallback = "0";
   for (const ColourKey& k : kColourKeys)

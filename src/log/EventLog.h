@@ -59,8 +59,6 @@ class EventLog {
   // The colour a config key names now: missing gives the default, text that
   // is not a number gives 0.
   std::uint32_t ColourSetting(const char* key) const;
-  // The time text of rows appended now, on the log's clock.
-  const std::string& NowText() const;
 
   EventList& List() { return list_; }
 
