@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Only the posix thread model of mingw-w64 has std::thread and std::mutex.
-VANTREL_WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest locales)
+VANTREL_WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest locales xvfb
+  fonts-wqy-zenhei)
 
 vantrel_windows_setup() {
   local p missing=()
@@ -42,3 +43,13 @@ vantrel_windows_setup
 [ "${VANTREL_WINDOWS_SETUP_ONLY:-0}" = 1 ] && exit 0
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "${VANTREL_WINDOWS_JOBS:-2}"
+
+# What a Windows user gets: both programs and a short readme in Chinese
+# (UTF-8 with a byte-order mark and CRLF, as Notepad reads it), runnable
+# unpacked from any folder (the programs are linked statically).
+package=build-windows/Vantrel-windows-x64
+rm -rf "$package" "$package.zip"
+mkdir -p "$package"
+cp build-windows/vantrel.exe build-windows/vantrel-headless.exe data/windows/readme.txt "$package/"
+(cd build-windows && cmake -E tar cf Vantrel-windows-x64.zip --format=zip Vantrel-windows-x64)
+rm -rf "$package"

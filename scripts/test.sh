@@ -47,8 +47,12 @@ fi
 if [ "${VANTREL_SKIP_WINDOWS:-0}" != 1 ]; then
   VANTREL_WINDOWS_JOBS="$jobs" bash scripts/build-windows.sh
   export WINEPREFIX="$PWD/build-windows/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # The window's tests draw on a virtual X server of the leg's own; Wine's
+  # desktop takes its display when the server below starts.
+  source scripts/xvfb.sh
+  vantrel_start_xvfb
   # Without a wineserver that stays, every test process would start one.
-  stop_wineserver() { wineserver -k 2>/dev/null || true; }
+  stop_wineserver() { wineserver -k 2>/dev/null || true; vantrel_stop_xvfb; }
   trap 'stop_wineserver; printf "%s\n" "${phases[@]}"' EXIT
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1

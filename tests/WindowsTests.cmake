@@ -92,3 +92,17 @@ add_executable(windows_engine_tests engine/WindowsEngineTest.cpp engine/LiveEngi
 target_link_libraries(windows_engine_tests PRIVATE vantrel_core GTest::gtest_main)
 vantrel_test_headers(windows_engine_tests core_tests)
 gtest_discover_tests(windows_engine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300 LABELS windows-live)
+
+# The window, driven by its controls' messages on a virtual X server (the
+# leg's DISPLAY; scripts/test.sh starts one).
+add_executable(win32_window_tests win32/Win32WindowTest.cpp ${PROJECT_SOURCE_DIR}/data/windows/vantrel.rc)
+target_link_libraries(win32_window_tests PRIVATE vantrel_win32 GTest::gtest_main)
+target_compile_definitions(win32_window_tests PRIVATE VANTREL_WINDOW_EXE="$<TARGET_FILE:vantrel>")
+add_dependencies(win32_window_tests vantrel)
+vantrel_test_headers(win32_window_tests core_tests)
+gtest_discover_tests(win32_window_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  PROPERTIES TIMEOUT 300 LABELS windows-live)
+
+# Pictures of the window's states: scripts/screenshots-windows.sh.
+add_executable(win32_screenshot_tour win32/ScreenshotTour.cpp ${PROJECT_SOURCE_DIR}/data/windows/vantrel.rc)
+target_link_libraries(win32_screenshot_tour PRIVATE vantrel_win32)

@@ -67,6 +67,7 @@ void Engine::Start() {
   log_->SetLogFile(JoinPath(JoinPath(options_.home, "log"), FormatTime(options_.clock->Local(), 3, 1, 2)), "log.txt");
   // What saves cut short by a kill left behind; ours alone, by their names.
   RemoveStaleTemporaries(options_.home);
+  if (!options_.startNotice.empty()) eventLog_->LogNotice("提示", options_.startNotice);
   actions_->SetLastActionTarget(options_.home);
   LoadSettings();
   TellActionsNotDoneLastTime();
@@ -271,20 +272,30 @@ void Engine::OnChangeNotification(const ChangeNotification& n) {
   currentEventPid_ = outer;
 }
 
-std::vector<std::string> Engine::WatchRoots() const {
+std::vector<std::string> Engine::WatchRoots(std::vector<std::string>* waiting) const {
   auto whole = [] { return WholeDiskRoots(); };
   // With both boxes ticked the custom-path box decides.
   const Settings& s = settings_.Get();
   if (s.customPath || !s.wholeDisk) {
     std::vector<std::string> paths;
     for (const MonitorRule& rule : rules_.Rules()) paths.push_back(rule.monitoredPath);
-    return CustomPathRoots(paths, GlobalPathMarker, whole);
+    return CustomPathRoots(paths, GlobalPathMarker, whole, waiting);
   }
   return whole();
 }
 
 void Engine::UpdateWatchRoots() {
-  if (source_) source_->SetRoots(WatchRoots());
+  if (!source_) return;
+  std::vector<std::string> waiting;
+  source_->SetRoots(WatchRoots(&waiting));
+  // Told once while its drive is away, and again should it go once more.
+  std::set<std::string> still;
+  for (const std::string& path : waiting) {
+    if (!toldWaiting_.count(path))
+      eventLog_->LogNotice("监控", "监控路径 " + path + " 所在的驱动器不存在, 驱动器接入后开始监控");
+    still.insert(path);
+  }
+  toldWaiting_ = std::move(still);
 }
 
 // What the filter and the event log read.

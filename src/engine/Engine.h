@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,8 @@ class Engine : private DispatchHost, private EventLogHost {
     std::size_t rowLimit = 0;
     // The time the engine waits by and writes (tests give one they move).
     const vantrel::Clock* clock = &vantrel::Clock::System();
+    // Told once the log is open (where the program's files went).
+    std::string startNotice = {};
   };
   // How long one turn of Work may take before the face's loop gets a say.
   static constexpr std::chrono::milliseconds kSlice = timing::kTurn;
@@ -115,8 +118,9 @@ class Engine : private DispatchHost, private EventLogHost {
   SettingsStore& SettingsFile() { return settings_; }
   ChangeSource* Source() { return source_.get(); }
   std::string LastActionTarget() const;
-  // The folders a per-folder source must watch in the current mode.
-  std::vector<std::string> WatchRoots() const;
+  // The folders a per-folder source must watch in the current mode; the
+  // rules' paths whose drive is not there go to waiting.
+  std::vector<std::string> WatchRoots(std::vector<std::string>* waiting = nullptr) const;
 
   // The user's commands. Each setting is written at once; a failed write is
   // told.
@@ -201,6 +205,8 @@ class Engine : private DispatchHost, private EventLogHost {
   std::function<void(const ChangeEvent&)> observer_;
   bool stopped_ = false;
   bool sourceEnded_ = false;
+  // The rules' paths told to wait for their drive.
+  std::set<std::string> toldWaiting_;
 };
 
 }  // namespace vantrel

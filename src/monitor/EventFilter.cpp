@@ -33,7 +33,7 @@ bool IsRepeatEvent(EventKind kind, const std::string& path, const DispatchHost& 
 
 bool PathInCustomScope(const std::string& path, const DispatchHost& host) {
   for (std::size_t row = 0; row < host.MonitoredPathCount(); ++row)
-    if (TextContains(path, host.MonitoredPathAt(row))) return true;
+    if (PathContains(path, host.MonitoredPathAt(row))) return true;
   return false;
 }
 
@@ -77,7 +77,7 @@ std::optional<ChangeEvent> DispatchChangeEvent(ChangeEvent event, const Dispatch
   if (auto box = TypeBoxOf(event.kind); box && !host.TypeBoxTicked(*box)) return std::nullopt;
   if (event.kind == EventKind::FileUpdated && IsDirectoryPath(event.path)) return std::nullopt;
   if (IsRepeatEvent(event.kind, event.path, host, clock)) return std::nullopt;
-  if (TextContains(event.path, host.ProgramDirectory())) return std::nullopt;
+  if (PathContains(event.path, host.ProgramDirectory())) return std::nullopt;
   if (host.CustomPathMode()) {
     if (!PathInCustomScope(event.path, host)) return std::nullopt;
   } else if (host.InLastActionTarget(event.path)) {

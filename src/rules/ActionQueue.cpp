@@ -127,7 +127,7 @@ std::string ActionQueue::LastActionTarget() const {
 
 bool ActionQueue::InLastActionTarget(std::string_view path) const {
   std::lock_guard lock(mutex_);
-  return TextContains(path, lastActionTarget_);
+  return PathContains(path, lastActionTarget_);
 }
 
 void ActionQueue::SetLastActionTarget(const std::string& target) {

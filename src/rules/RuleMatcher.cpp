@@ -43,7 +43,7 @@ std::string EffectivePath(const std::string& eventPath, EventKind kind, const st
 
 bool RuleFires(const MonitorRule& rule, const std::string& eventPath, EventKind kind) {
   return rule.enabled && kind != EventKind::None && EventKindOfName(rule.eventName) == kind && RuleActs(rule) &&
-         (TextContains(eventPath, rule.monitoredPath) || rule.monitoredPath == GlobalPathMarker);
+         (PathContains(eventPath, rule.monitoredPath) || rule.monitoredPath == GlobalPathMarker);
 }
 
 RuleActionResult RunRuleAction(const MonitorRule& rule, const std::string& eventPath, EventKind kind,

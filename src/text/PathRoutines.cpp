@@ -3,6 +3,12 @@
 #include "platform/StoredFile.h"
 #include "text/TextRules.h"
 
+#ifdef _WIN32
+#include "platform/windows/Wide.h"
+
+#include <windows.h>
+#endif
+
 namespace vantrel {
 
 bool IsDirectoryPath(const std::string& path) { return platform::IsDirectory(path); }
@@ -64,6 +70,12 @@ std::string CleanPath(std::string_view path) {
 }
 
 bool PathWithin(std::string_view path, std::string_view dir) {
+#ifdef _WIN32
+  // One folder whatever its spelling: "C:\\CF\\a" lies within "c:\\cf".
+  const std::string pathKey = PathKey(path), dirKey = PathKey(dir);
+  path = pathKey;
+  dir = dirKey;
+#endif
   return path.size() >= dir.size() && path.compare(0, dir.size(), dir) == 0 &&
          (path.size() == dir.size() || IsPathSeparator(path[dir.size()]) || (!dir.empty() && IsPathSeparator(dir.back())));
 }
@@ -98,13 +110,26 @@ std::size_t SystemPathUnits(std::string_view utf8) {
 std::string PathKey(std::string_view path) {
   std::string key(path);
 #ifdef _WIN32
+  bool ascii = true;
   for (char& c : key) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     if (c == '/') c = '\\';
+    if (static_cast<unsigned char>(c) >= 0x80) ascii = false;
   }
-#endif
+  if (ascii) return key;
+  // Letters beyond ASCII ("Ä", "я") differ in case too; the system's own
+  // upper-casing, character for character, is what its file systems go by.
+  std::wstring wide = platform::WideFromUtf8(key);
+  if (!wide.empty()) ::CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  return platform::Utf8FromWide(wide);
+#else
   return key;
+#endif
 }
+
+#ifdef _WIN32
+bool PathContains(std::string_view text, std::string_view part) { return TextContains(PathKey(text), PathKey(part)); }
+#endif
 
 std::size_t RootLength(std::string_view path) {
 #ifdef _WIN32

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/TextRules.h"
+
 namespace vantrel {
 
 // Paths are the system's own: "/" on Linux; "\\" on Windows, where "/" is
@@ -30,9 +32,17 @@ bool IsAbsolutePath(std::string_view path);
 // The path as the file system tells paths apart, for comparing and keying.
 // Windows ignores letter case and takes "/" for "\\": the echo of a copy
 // into "D:\\Bak" comes back as "D:\\bak\\..." when that is how the folder is
-// spelled on disk. ASCII letters only, which covers drive letters and most
-// folder names typed differently. Linux: the path itself.
+// spelled on disk; letters beyond ASCII go by the system's own upper-casing.
+// Linux: the path itself.
 std::string PathKey(std::string_view path);
+// Whether part occurs in text, as rules and the list compare paths: letter
+// case and "/" aside on Windows (TextContains of the keys), byte for byte on
+// Linux.
+#ifdef _WIN32
+bool PathContains(std::string_view text, std::string_view part);
+#else
+inline bool PathContains(std::string_view text, std::string_view part) { return TextContains(text, part); }
+#endif
 // The part of an absolute path no folder lies above: "/" on Linux; "X:\"
 // or "\\server\share" on Windows; 0 for a path that is not absolute.
 std::size_t RootLength(std::string_view path);
@@ -56,7 +66,7 @@ std::string JoinPath(std::string_view dir, std::string_view name);
 // a relative path that empties becomes ".".
 std::string CleanPath(std::string_view path);
 
-// True when path is dir itself or lies below it.
+// True when path is dir itself or lies below it (compared as keys on Windows).
 bool PathWithin(std::string_view path, std::string_view dir);
 
 // The path with its last component replaced by newName, the way a rename is

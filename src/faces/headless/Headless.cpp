@@ -14,6 +14,7 @@ Headless::Headless(Options options) : options_(std::move(options)) {
   engine.sourceFactory = options_.sourceFactory;
   engine.rowLimit = kRowLimit;
   engine.clock = options_.clock;
+  engine.startNotice = options_.startNotice;
   EngineFace face;
   face.prompt = [this](const std::string& title, const std::string& text, PromptKind kind) { Prompt(title, text, kind); };
   // Nobody to ask: the answer the question offers by default.

@@ -27,6 +27,7 @@ class Headless {
     bool console = false;
     Engine::SourceFactory sourceFactory;
     const Clock* clock = &Clock::System();
+    std::string startNotice = {};
   };
   // On Linux blocks the signals it takes as events, before any thread is
   // made, so that every thread leaves them to Run.

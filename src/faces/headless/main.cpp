@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
     Say(kHeadlessUsage, false);
     return 0;
   }
-  const std::optional<std::string> chosen = ChooseProgramDir(line->home, error);
+  std::string notice;
+  const std::optional<std::string> chosen = ChooseProgramDir(line->home, error, notice);
   if (!chosen) {
     Say(error);
     return 1;
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
     case InstanceGuard::Result::Acquired:
       break;
   }
-  Headless program({home, line->backend, line->console, nullptr});
+  Headless program({home, line->backend, line->console, nullptr, &Clock::System(), notice});
   if (!program.Start(error)) {
     Say("vantrel-headless: 注册shell监视函数失败！ " + error);
     return 1;

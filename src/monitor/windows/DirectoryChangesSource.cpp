@@ -47,6 +47,25 @@ std::string LongForm(std::string path) {
   return platform::Utf8FromWide(full);
 }
 
+// The folder as it is spelled on disk, where it is the same folder by name
+// ("c:\\cf\\a" typed, "C:\\CF\\A" on disk): changes are then listed under
+// their real names. A junction's target, a path the handle reaches by
+// another name, keeps the name asked for.
+std::string DiskSpelling(HANDLE dir, const std::string& asked) {
+  std::wstring full(kSystemPathLimit + 1, L'\0');
+  DWORD n = ::GetFinalPathNameByHandleW(dir, full.data(), static_cast<DWORD>(full.size()),
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n == 0 || n >= full.size()) return asked;
+  full.resize(n);
+  if (full.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    full.replace(0, 8, L"\\\\");
+  } else if (full.rfind(L"\\\\?\\", 0) == 0) {
+    full.erase(0, 4);
+  }
+  std::string spelled = CleanPath(platform::Utf8FromWide(full));
+  return PathKey(spelled) == PathKey(asked) ? spelled : asked;
+}
+
 std::string ErrorText(DWORD error) { return platform::ErrorFromWin32(error).Text(); }
 
 double CpuSeconds(HANDLE thread) {
@@ -213,8 +232,11 @@ void DirectoryChangesSource::ApplyRoots(std::vector<std::string> wanted) {
     nextPoll_ = NowMs() + kPollMs;
   }
   std::vector<std::string> added;
+  // A watch is known by its key: it is spelled as on disk, the roots as the
+  // rules spell them.
+  auto watching = [](const Watch& w, const std::string& root) { return PathKey(w.root) == PathKey(root); };
   for (auto it = watches_.begin(); it != watches_.end();) {
-    if (std::find(wanted.begin(), wanted.end(), (*it)->root) == wanted.end()) {
+    if (std::none_of(wanted.begin(), wanted.end(), [&](const std::string& root) { return watching(**it, root); })) {
       ForgetTree((*it)->root);
       Retire(**it);
       it = watches_.erase(it);
@@ -223,11 +245,12 @@ void DirectoryChangesSource::ApplyRoots(std::vector<std::string> wanted) {
     }
   }
   for (const std::string& root : wanted) {
-    bool have = std::any_of(watches_.begin(), watches_.end(), [&](const auto& w) { return w->root == root; });
+    bool have = std::any_of(watches_.begin(), watches_.end(), [&](const auto& w) { return watching(*w, root); });
     unsigned long error = 0;
     // A rule folder that does not exist is no error: the rules name it
     // before it is made.
-    if (!have && OpenWatch(root, error)) added.push_back(root);
+    if (!have)
+      if (Watch* watch = OpenWatch(root, error)) added.push_back(watch->root);
   }
   // Armed first, walked after, so nothing made meanwhile is missed.
   ::SetEvent(armedEvent_);
@@ -285,7 +308,7 @@ DirectoryChangesSource::Watch* DirectoryChangesSource::OpenWatch(const std::stri
   auto watch = std::make_unique<Watch>();
   watch->owner = this;
   watch->id = nextWatchId_++;
-  watch->root = root;
+  watch->root = DiskSpelling(dir, root);
   watch->dir = dir;
   watch->bytes = bufferBytes_;
   watch->buffer.resize(watch->bytes / sizeof(DWORD));
@@ -301,7 +324,7 @@ DirectoryChangesSource::Watch* DirectoryChangesSource::OpenWatch(const std::stri
     ::CloseHandle(dir);
     return nullptr;
   }
-  folders_.insert(root);
+  folders_.insert(watch->root);
   watches_.push_back(std::move(watch));
   return watches_.back().get();
 }

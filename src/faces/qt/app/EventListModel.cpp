@@ -1,5 +1,6 @@
 #include "faces/qt/app/EventListModel.h"
 
+#include "faces/shared/FaceTexts.h"
 #include "text/Codec.h"
 
 #include <QColor>
@@ -38,9 +39,8 @@ QVariant EventListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant EventListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  static const char* const kTitles[] = {"触发时间", "事件名称", "事件类型", "事件路径"};
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= 4) return {};
-  return QString::fromUtf8(kTitles[section]);
+  return QString::fromUtf8(kEventColumnTitles[section]);
 }
 
 void EventListModel::RowsAppended() {

@@ -7,6 +7,7 @@
 #include "faces/qt/app/RuleListModel.h"
 #include "faces/qt/app/StatusLine.h"
 #include "faces/qt/app/ViewHelpers.h"
+#include "faces/shared/FaceTexts.h"
 #include "log/FormatTime.h"
 #include "faces/qt/skin/Skin.h"
 #include "faces/qt/support/Desktop.h"
@@ -46,6 +47,7 @@ MainWindow::MainWindow(Options options, QWidget* parent)
   engine.backend = options_.backend;
   engine.console = options_.console;
   engine.clock = options_.clock;
+  engine.startNotice = options_.startNotice;
   if (options_.sourceFactory)
     engine.sourceFactory = [factory = options_.sourceFactory](const std::vector<std::string>&, std::string& error) {
       return factory(error);
@@ -140,7 +142,7 @@ void MainWindow::BuildMenus() {
   on(右键菜单, "复制路径", [this] { CopyEventPath(); });
   QMenu* colours = 右键菜单->addMenu("修改颜色");
   colours->setObjectName("修改颜色");
-  for (const char* item : {"时间", "名称", "类型", "路径", "执行"}) {
+  for (const char* item : kColourKeys) {
     QAction* a = colours->addAction(QString::fromUtf8(item));
     a->setObjectName(QString::fromUtf8(item));
     connect(a, &QAction::triggered, this, [this, item] { ChooseLogColour(item); });
@@ -429,13 +431,13 @@ void MainWindow::ApplyChildLayout() {
     childWindows_[i]->setGeometry(ApplyRatio(childRatios_[i], size()));
     childWindows_[i]->raise();
   }
-  CheckBoxPlacement p = PlaceCheckBoxes(分组框1->size(), 分组框2->size());
-  const std::pair<QCheckBox*, QPoint> places[] = {
+  CheckBoxPlacement p = PlaceCheckBoxes(分组框1->width(), 分组框1->height(), 分组框2->height());
+  const std::pair<QCheckBox*, LayoutPoint> places[] = {
       {选择框_全盘, p.全盘},         {选择框_自定义, p.自定义},     {选择框_保存日志, p.保存日志},
       {选择框_托盘提示, p.托盘提示}, {选择框_创建文件, p.创建文件}, {选择框_删除文件, p.删除文件},
       {选择框_更新文件, p.更新文件}, {选择框_重命名文件, p.重命名文件}, {选择框_创建目录, p.创建目录},
       {选择框_删除目录, p.删除目录}, {选择框_重命名目录, p.重命名目录}};
-  for (auto [box, at] : places) box->move(at);
+  for (auto [box, at] : places) box->move(ToQPoint(at));
 }
 
 // Lifecycle.

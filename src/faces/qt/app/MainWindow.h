@@ -41,6 +41,8 @@ class MainWindow : public QWidget {
     bool skin = true;
     // The time the engine and the window go by (tests give one they move).
     const Clock* clock = &Clock::System();
+    // Where the program's files went, when that is news (ChooseProgramDir).
+    std::string startNotice = {};
   };
 
   explicit MainWindow(Options options, QWidget* parent = nullptr);

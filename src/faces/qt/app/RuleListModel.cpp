@@ -1,19 +1,7 @@
 #include "faces/qt/app/RuleListModel.h"
 
-#include "rules/RuleMatcher.h"
-#include "text/TextRules.h"
 
 namespace vantrel {
-
-std::string ShownAction(const std::string& actionText) {
-  if (OperationName(actionText) != "执行程序") return actionText;
-  std::vector<std::string> fields = SplitText(Operand(actionText), "§");
-  if (fields.size() < 3) return actionText;
-  static const char* const kModes[] = {"普通激活", "隐藏窗口", "最小化激活", "最大化激活"};
-  std::int64_t mode = LeadingInteger(fields[2]);
-  return "【执行程序】" + fields[0] + "    参数: " + (fields[1].empty() ? std::string("(无)") : fields[1]) +
-         "    方式: " + kModes[mode >= 0 && mode < 4 ? mode : 0];
-}
 
 RuleListModel::RuleListModel(RuleStore& store, QObject* parent) : QAbstractTableModel(parent), store_(store) {
   RuleStore::Observer o;
@@ -66,8 +54,7 @@ Qt::ItemFlags RuleListModel::flags(const QModelIndex& index) const {
 
 QVariant RuleListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  static const char* const kHeaders[] = {"监控事件", "监控路径", "执行操作"};
-  return section >= 0 && section < 3 ? QString::fromUtf8(kHeaders[section]) : QVariant();
+  return section >= 0 && section < 3 ? QString::fromUtf8(kRuleColumnTitles[section]) : QVariant();
 }
 
 }  // namespace vantrel

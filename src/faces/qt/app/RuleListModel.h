@@ -2,14 +2,11 @@
 // Shows the engine's rule list to the view 超级列表框2 and passes the user's
 // ticks back to it. The rules themselves live in the engine's RuleStore.
 #include "engine/RuleStore.h"
+#include "faces/shared/FaceTexts.h"
 
 #include <QAbstractTableModel>
 
 namespace vantrel {
-
-// The action column's text: an execution rule's program, parameters and
-// mode spelled out; any other rule's action as data.jl stores it.
-std::string ShownAction(const std::string& actionText);
 
 class RuleListModel : public QAbstractTableModel {
   Q_OBJECT

@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
-  const std::optional<std::string> home = ChooseProgramDir(line->home, error);
+  std::string notice;
+  const std::optional<std::string> home = ChooseProgramDir(line->home, error, notice);
   if (!home) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
@@ -71,7 +72,9 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  MainWindow window(MainWindow::Options{*home, line->backend, nullptr, line->console});
+  MainWindow::Options options{*home, line->backend, nullptr, line->console};
+  options.startNotice = notice;
+  MainWindow window(std::move(options));
   QObject::connect(&instance, &SingleInstance::ComeForwardRequested, &window, [&window] { window.ComeForward(); });
 
   // SIGINT and SIGTERM end the program the way "退出程序" does.

@@ -80,20 +80,6 @@ void TrayIcon::Remove() {
   window_ = nullptr;
 }
 
-std::string TrayIcon::CutToAnsiBytes(std::string_view text, std::size_t maxBytes) {
-  if (AnsiByteLength(text) <= maxBytes) return std::string(text);
-  std::size_t used = 0, end = 0;
-  while (end < text.size()) {
-    std::size_t next = end + 1;
-    while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
-    std::size_t width = AnsiByteLength(text.substr(end, next - end));
-    if (used + width > maxBytes) break;
-    used += width;
-    end = next;
-  }
-  return std::string(text.substr(0, end));
-}
-
 TrayIcon::Prompt TrayIcon::MakePrompt(const std::string& title, const std::string& text, int icon) {
   return {QString::fromStdString(CutToAnsiBytes(title, kTitleBytes)),
           QString::fromStdString(CutToAnsiBytes(text, kTextBytes)), icon};

@@ -3,6 +3,8 @@
 // notification service; where there is none, to a balloon by the icon; where
 // there is no tray either, to a fallback (the window's status line). The icon
 // is added as soon as a tray appears.
+#include "faces/shared/FaceTexts.h"
+
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -27,9 +29,9 @@ class TrayIcon : public QObject {
     QString text;
     int icon;
   };
-  static constexpr std::size_t kTitleBytes = 63;
-  static constexpr std::size_t kTextBytes = 255;
-  static constexpr int kTimeoutMs = 5000;
+  static constexpr std::size_t kTitleBytes = kPromptTitleBytes;
+  static constexpr std::size_t kTextBytes = kPromptTextBytes;
+  static constexpr int kTimeoutMs = kPromptTimeoutMs;
 
   explicit TrayIcon(QObject* parent = nullptr);
   ~TrayIcon() override;
@@ -40,8 +42,9 @@ class TrayIcon : public QObject {
   // pass of the event loop only the last is handed to the desktop.
   void ShowPrompt(const std::string& title, const std::string& text, int icon = Info);
 
-  // At most maxBytes in the stored encoding, never cut inside a character.
-  static std::string CutToAnsiBytes(std::string_view text, std::size_t maxBytes);
+  static std::string CutToAnsiBytes(std::string_view text, std::size_t maxBytes) {
+    return vantrel::CutToAnsiBytes(text, maxBytes);
+  }
 
   void RecordPromptsForTesting(bool on) { recording_ = on; }
   // Tests stand in for the desktop: prompts handed over arrive here.

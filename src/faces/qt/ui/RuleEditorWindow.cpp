@@ -53,11 +53,6 @@ QLineEdit* MakeBox(QWidget* parent, const char* name, QRect at) {
   return box;
 }
 
-struct OperationLook {
-  const char* hint;
-  bool showMode;
-};
-
 }  // namespace
 
 RuleEditorWindow::RuleEditorWindow(Host host, bool wholeDiskMode, QWidget* owner)
@@ -75,10 +70,14 @@ void RuleEditorWindow::BuildControls() {
   组合框1 = new QComboBox(this);
   组合框1->setObjectName("组合框1");
   组合框1->setGeometry(100, 18, 200, 26);
-  组合框1->addItems({"新建文件", "删除文件", "更新文件", "重命名文件"});
   // A separator takes position 4 and is never selected, by mouse or arrow key.
-  组合框1->insertSeparator(4);
-  组合框1->addItems({"新建目录", "删除目录", "重命名目录"});
+  for (int i = 0; i < static_cast<int>(std::size(kEventItems)); ++i) {
+    if (i == kEventSeparator) {
+      组合框1->insertSeparator(i);
+    } else {
+      组合框1->addItem(QString::fromUtf8(kEventItems[i]));
+    }
+  }
   标签1->setBuddy(组合框1);
   connect(组合框1, &QComboBox::activated, this, &RuleEditorWindow::OnEventChosen);
 
@@ -119,7 +118,7 @@ void RuleEditorWindow::BuildControls() {
   组合框2 = new QComboBox(this);
   组合框2->setObjectName("组合框2");
   组合框2->setGeometry(100, 222, 150, 26);
-  组合框2->addItems({"普通激活", "隐藏窗口", "最小化激活", "最大化激活"});
+  for (const char* item : kModeItems) 组合框2->addItem(QString::fromUtf8(item));
   标签_方式->setBuddy(组合框2);
 
   标签5 = Make<QLabel>(this, "标签5", "", {20, 258, 430, 40});
@@ -182,21 +181,14 @@ QRadioButton* RuleEditorWindow::Operation() const {
 }
 
 void RuleEditorWindow::OnOperationChosen() {
-  static const OperationLook copy{"小提示∶ 复制文件到指定目录, 如果文件存在则自动加上序号", false};
-  static const OperationLook move{"小提示∶ 移动文件到指定目录, 如果文件存在则自动加上序号", false};
-  static const OperationLook remove{"小提示∶ 删除文件不需要选择路径", false};
-  static const OperationLook run{
-      "小提示∶ #文件名 自动替换为触发的文件名, #路径 自动替换为触发的文件路径, 上方可自定义执行参数和执行方式", true};
   QRadioButton* chosen = Operation();
   if (!chosen) return;
-  const OperationLook& look = chosen == 单选框_复制   ? copy
-                              : chosen == 单选框_移动 ? move
-                              : chosen == 单选框_删除 ? remove
-                                                      : run;
+  const RuleForm::Operation operation = Form().operation;
+  const bool showMode = operation == RuleForm::Run;
   标签_路径->setText(chosen->text() + "∶");
-  标签5->setText(QString::fromUtf8(look.hint));
-  标签_方式->setVisible(look.showMode);
-  组合框2->setVisible(look.showMode);
+  标签5->setText(QString::fromUtf8(OperationHint(operation)));
+  标签_方式->setVisible(showMode);
+  组合框2->setVisible(showMode);
   // What the chosen operation does not use cannot be reached.
   const bool target = chosen != 单选框_删除, parameters = chosen == 单选框_执行;
   for (QWidget* w : {static_cast<QWidget*>(标签_路径), static_cast<QWidget*>(编辑框2), static_cast<QWidget*>(按钮2)})
@@ -206,7 +198,7 @@ void RuleEditorWindow::OnOperationChosen() {
 }
 
 void RuleEditorWindow::OnEventChosen(int index) {
-  if (组合框1->itemText(index) == "-" || index == 4) 组合框1->setCurrentIndex(3);
+  if (组合框1->itemText(index) == "-" || index == kEventSeparator) 组合框1->setCurrentIndex(kEventInsteadOfSeparator);
 }
 
 void RuleEditorWindow::keyPressEvent(QKeyEvent* event) {
@@ -242,18 +234,8 @@ void RuleEditorWindow::PickTargetPath() {
 
 void RuleEditorWindow::DropPath(const QString& path, QWidget* under) {
   if (under == 编辑框2 || under == 编辑框3) {
-    if (单选框_删除->isChecked()) return;
-    std::string p = path.toStdString();
-    bool fileForAFolder = (单选框_复制->isChecked() || 单选框_移动->isChecked()) && !PathExtension(p).empty();
-    if (fileForAFolder) {
-      // The folder that holds the dropped file, with its trailing separator.
-      std::size_t slash = p.rfind('/');
-      编辑框2->setText(QString::fromStdString(slash == std::string::npos ? p : p.substr(0, slash + 1)));
-    } else if (path.endsWith(".lnk")) {
-      编辑框2->setText(QString::fromStdString(ResolveShortcutTarget(p)));
-    } else {
-      编辑框2->setText(path);
-    }
+    if (std::optional<std::string> target = DroppedTarget(Form().operation, path.toStdString()))
+      编辑框2->setText(QString::fromStdString(*target));
     return;
   }
   if (!编辑框1->isEnabled()) return;
@@ -276,34 +258,21 @@ void RuleEditorWindow::dropEvent(QDropEvent* event) {
 }
 
 void RuleEditorWindow::OpenForModify(const QPersistentModelIndex& index, const MonitorRule& rule) {
-  static const char* const kEvents[] = {"新建文件", "删除文件", "更新文件", "重命名文件",
-                                        "-",        "新建目录", "删除目录", "重命名目录"};
-  for (int i = 0; i < 8; ++i)
-    if (i != 4 && rule.eventName == kEvents[i]) 组合框1->setCurrentIndex(i);
-  bool global = rule.monitoredPath == GlobalPathMarker;
-  if (global != 选择框1->isChecked()) {
+  const RuleForm form = FormOf(rule);
+  组合框1->setCurrentIndex(form.event);
+  if (form.global != 选择框1->isChecked()) {
     // A box left disabled by an earlier global rule would lock this path.
-    选择框1->setChecked(global);
+    选择框1->setChecked(form.global);
     OnGlobalPathClicked();
   }
-  编辑框1->setText(QString::fromStdString(rule.monitoredPath));
-  const std::string& action = rule.actionText;
-  std::size_t open = action.find("【"), close = action.find("】", open == std::string::npos ? 0 : open);
-  std::size_t last = action.rfind("】");
-  std::string operation =
-      open == std::string::npos || close == std::string::npos ? "" : action.substr(open + 3, close - open - 3);
-  std::string operand = last == std::string::npos ? "" : action.substr(last + 3);
-  for (QRadioButton* radio : {单选框_复制, 单选框_移动, 单选框_删除, 单选框_执行})
-    if (radio->text().toStdString() == operation) radio->setChecked(true);
+  编辑框1->setText(QString::fromStdString(form.path));
+  QRadioButton* const radios[] = {单选框_复制, 单选框_移动, 单选框_删除, 单选框_执行};
+  radios[form.operation]->setChecked(true);
   OnOperationChosen();
-  std::vector<std::string> fields = SplitText(operand, "§");
-  if (operation == "执行程序" && fields.size() > 2) {
-    编辑框2->setText(QString::fromStdString(fields[0]));
-    编辑框3->setText(QString::fromStdString(fields[1]));
-    组合框2->setCurrentIndex(static_cast<int>(LeadingInteger(fields[2])));
-  } else {
-    // The hint that earlier versions stored for a deletion is no value.
-    编辑框2->setText(operand == kCueText ? QString() : QString::fromStdString(operand));
+  编辑框2->setText(QString::fromStdString(form.target));
+  if (form.operation == RuleForm::Run) {
+    编辑框3->setText(QString::fromStdString(form.parameters));
+    组合框2->setCurrentIndex(form.mode);
   }
   modifying_ = index;
   按钮3->setText("保存修改");
@@ -311,51 +280,44 @@ void RuleEditorWindow::OpenForModify(const QPersistentModelIndex& index, const M
   ShowStatus({}, false);
 }
 
+RuleForm RuleEditorWindow::Form() const {
+  RuleForm form;
+  form.event = std::max(组合框1->currentIndex(), 0);
+  form.path = 编辑框1->text().toStdString();
+  form.global = 选择框1->isChecked();
+  QRadioButton* const radios[] = {单选框_复制, 单选框_移动, 单选框_删除, 单选框_执行};
+  for (int i = 0; i < 4; ++i)
+    if (radios[i]->isChecked()) form.operation = static_cast<RuleForm::Operation>(i);
+  form.target = 编辑框2->text().toStdString();
+  form.parameters = 编辑框3->text().toStdString();
+  form.mode = std::max(组合框2->currentIndex(), 0);
+  return form;
+}
+
 void RuleEditorWindow::Submit() {
-  const QString path = 编辑框1->text();
   auto refuse = [this](const QString& text) {
     ShowStatus(text, true);
     Dialogs::Tell(this, "提示:", text, Dialogs::Icon::Error);
   };
-  // An empty box would make a rule that matches every path on the disk.
-  if (path.isEmpty() || path == kCueText) return refuse("监控路径未输入!");
-  QString target = 编辑框2->text() == kCueText ? QString() : 编辑框2->text();
-  if (target.isEmpty() && (单选框_复制->isChecked() || 单选框_移动->isChecked()))
-    return refuse("目标文件夹未输入! 请用“选择”或拖放指定复制或移动到的文件夹。");
-  if (target.isEmpty() && 单选框_执行->isChecked()) return refuse("执行参数未输入! 请用“选择”指定要执行的程序。");
-  // The rule file keeps one rule per line with "｜" between the fields.
-  for (const QString& text : {path, target, 编辑框3->text()})
-    if (text.contains(QString::fromUtf8("｜")) || text.contains('\r') || text.contains('\n'))
-      return refuse("路径和参数中不能含有“｜”或换行: 规则文件用它们分隔规则和字段。");
-  QRadioButton* chosen = Operation();
-  const QString event = 组合框1->currentText();
-  const QString operation = chosen ? chosen->text() : QString();
-  if (!Dialogs::Ask(this, "添加提示:",
-                    "监控事件∶" + event + "\r\n\r\n监控路径∶" + path + "\r\n\r\n执行操作∶" + operation))
-    return;
-  // A deletion without a target keeps the operand earlier versions wrote.
-  QString action = "【" + operation + "】" + (单选框_删除->isChecked() && target.isEmpty() ? QString(kCueText) : target);
-  if (单选框_执行->isChecked()) action += "§" + 编辑框3->text() + "§" + QString::number(组合框2->currentIndex());
+  const RuleForm form = Form();
+  if (std::optional<std::string> why = FormRefusal(form)) return refuse(QString::fromStdString(*why));
+  if (!Dialogs::Ask(this, "添加提示:", QString::fromStdString(FormConfirmation(form)))) return;
+  const MonitorRule wanted = RuleOf(form);
   if (按钮3->text() == "保存修改") {
     if (!modifying_.isValid()) {
       OpenForAdd();
       return refuse("要修改的监控已被删除, 修改未保存。");
     }
-    if (!host_.rules->Replace(static_cast<std::size_t>(modifying_.row()), event.toStdString(), path.toStdString(),
-                              action.toStdString()))
+    if (!host_.rules->Replace(static_cast<std::size_t>(modifying_.row()), wanted.eventName, wanted.monitoredPath,
+                              wanted.actionText))
       return;
     OpenForAdd();
     // Done with this rule: the editor goes, so that 添加 cannot repeat it.
     close();
-    host_.prompt("修改事件成功!", path.toStdString());
+    host_.prompt("修改事件成功!", form.path);
     return;
   }
-  const MonitorRule wanted{event.toStdString(), path.toStdString(), action.toStdString()};
-  const RuleList& rules = host_.rules->Rules();
-  const bool listed = std::any_of(rules.begin(), rules.end(), [&](const MonitorRule& r) {
-    return r.eventName == wanted.eventName && r.monitoredPath == wanted.monitoredPath && r.actionText == wanted.actionText;
-  });
-  if (listed && !Dialogs::Ask(this, "添加提示:", "监控列表中已有相同的监控, 是否仍要添加?")) return;
+  if (AlreadyListed(host_.rules->Rules(), wanted) && !Dialogs::Ask(this, "添加提示:", kAlreadyListedQuestion)) return;
   host_.rules->Add(wanted.eventName, wanted.monitoredPath, wanted.actionText);
 }
 

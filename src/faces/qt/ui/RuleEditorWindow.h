@@ -4,6 +4,7 @@
 // row being modified. Paths come from the pickers or from files dropped on
 // the window.
 #include "engine/RuleStore.h"
+#include "faces/shared/RuleForm.h"
 
 #include <QPersistentModelIndex>
 #include <QWidget>
@@ -33,7 +34,7 @@ class RuleEditorWindow : public QWidget {
   };
   // Shown in an empty path box; a deletion rule with no target stores it as
   // its operand, as earlier versions did.
-  static constexpr const char* kCueText = "拖放文件/文件夹到此自动获取路径";
+  static constexpr const char* kCueText = vantrel::kCueText;
 
   RuleEditorWindow(Host host, bool wholeDiskMode, QWidget* owner);
 
@@ -66,6 +67,8 @@ class RuleEditorWindow : public QWidget {
   void PickMonitoredPath();
   void PickTargetPath();
   QRadioButton* Operation() const;
+  // The form as the controls hold it.
+  RuleForm Form() const;
   // The folder a picker opens at: where the box points, else the home folder.
   static QString StartingPoint(const QString& current);
 

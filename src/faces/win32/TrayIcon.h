@@ -1,0 +1,45 @@
+#pragma once
+// The notification-area icon of the Win32 window, its balloons and its
+// menu's anchor. Added again when the shell's taskbar is made anew (the
+// shell restarted), as the shell then forgets every icon.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+namespace vantrel::win32 {
+
+class TrayIcon {
+ public:
+  // The window receives kCallback with the mouse message in lParam.
+  static constexpr UINT kCallback = WM_APP + 1;
+  enum PromptIcon { Info = 1, Error = 3 };
+
+  TrayIcon() = default;
+  ~TrayIcon() { Remove(); }
+  TrayIcon(const TrayIcon&) = delete;
+  TrayIcon& operator=(const TrayIcon&) = delete;
+
+  // False where there is no notification area to take it.
+  bool Add(HWND window, HICON icon, const std::string& tip);
+  void Remove();
+  bool Added() const { return added_; }
+  // The message the shell sends when its taskbar is made again.
+  static UINT TaskbarCreatedMessage();
+  void AddAgain() {
+    added_ = false;
+    Add(window_, icon_, tip_);
+  }
+  // A balloon by the icon; false when there is no icon to show it by.
+  bool ShowPrompt(const std::string& title, const std::string& text, PromptIcon icon);
+
+ private:
+  NOTIFYICONDATAW Data() const;
+
+  HWND window_ = nullptr;
+  HICON icon_ = nullptr;
+  std::string tip_;
+  bool added_ = false;
+};
+
+}  // namespace vantrel::win32
