@@ -101,7 +101,7 @@ target_compile_definitions(win32_window_tests PRIVATE VANTREL_WINDOW_EXE="$<TARG
 add_dependencies(win32_window_tests vantrel)
 vantrel_test_headers(win32_window_tests core_tests)
 gtest_discover_tests(win32_window_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-  PROPERTIES TIMEOUT 300 LABELS windows-live)
+  PROPERTIES TIMEOUT 120 LABELS windows-live)
 
 # Pictures of the window's states: scripts/screenshots-windows.sh.
 add_executable(win32_screenshot_tour win32/ScreenshotTour.cpp ${PROJECT_SOURCE_DIR}/data/windows/vantrel.rc)

@@ -22,6 +22,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 namespace vantrel::win32 {
@@ -35,20 +37,69 @@ std::string Read(const std::string& path) {
   return bytes;
 }
 
-// Answers the next message box with the given caption by pressing a button,
-// from a thread of its own while the window's thread sits in the box.
+// A dialog (message box or common dialog) of the process with the caption
+// (any caption when empty), or none: tests run side by side, and another
+// test's box must never be answered for this one.
+HWND FindBox(DWORD process, const wchar_t* caption) {
+  struct Search {
+    DWORD process;
+    const wchar_t* caption;
+    HWND found;
+  } search{process, caption, nullptr};
+  ::EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        wchar_t name[16] = {}, title[256] = {};
+        ::GetClassNameW(window, name, 16);
+        ::GetWindowTextW(window, title, 256);
+        if (owner != s->process || ::lstrcmpW(name, L"#32770") != 0 || !::IsWindowVisible(window)) return TRUE;
+        if (s->caption && *s->caption && ::lstrcmpW(s->caption, title) != 0) return TRUE;
+        s->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Answers the next dialog of the process with the given caption by pressing
+// a button, after fill has typed into it, from a thread of its own while the
+// window's thread sits in the dialog. A dialog never found in time is
+// cancelled, so that the test fails instead of hanging.
 class BoxAnswerer {
  public:
-  BoxAnswerer(const std::string& caption, int button) {
-    thread_ = std::thread([this, caption = platform::WideFromUtf8(caption), button] {
+  BoxAnswerer(const std::string& caption, int button, std::function<void(HWND)> fill = {},
+              DWORD process = ::GetCurrentProcessId()) {
+    thread_ = std::thread([this, caption = platform::WideFromUtf8(caption), button, fill, process] {
       for (int i = 0; i < 3000 && !stop_; ++i) {
-        if (HWND box = ::FindWindowW(L"#32770", caption.c_str())) {
+        if (HWND box = FindBox(process, caption.c_str())) {
+          if (fill) fill(box);
           ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
           answered_ = true;
+          // Whatever the answer opened instead of closing (a complaint of
+          // the dialog's own) is told and cancelled, never waited on.
+          for (int j = 0; j < 300 && !stop_; ++j) {
+            std::this_thread::sleep_for(10ms);
+            if (!::IsWindow(box)) return;
+          }
+          for (int j = 0; j < 50 && !stop_; ++j) {
+            HWND left = FindBox(process, nullptr);
+            if (!left) return;
+            wchar_t title[256] = {};
+            ::GetWindowTextW(left, title, 256);
+            {
+              std::lock_guard lock(mutex_);
+              leftOver_ = platform::Utf8FromWide(title);
+            }
+            ::PostMessageW(left, WM_COMMAND, IDCANCEL, 0);
+            std::this_thread::sleep_for(100ms);
+          }
           return;
         }
         std::this_thread::sleep_for(10ms);
       }
+      if (HWND stuck = FindBox(process, nullptr)) ::PostMessageW(stuck, WM_COMMAND, IDCANCEL, 0);
     });
   }
   ~BoxAnswerer() {
@@ -56,8 +107,15 @@ class BoxAnswerer {
     thread_.join();
   }
   bool Answered() const { return answered_; }
+  // The title of a dialog still open after the answer, which was cancelled.
+  std::string LeftOver() const {
+    std::lock_guard lock(mutex_);
+    return leftOver_;
+  }
 
  private:
+  mutable std::mutex mutex_;
+  std::string leftOver_;
   std::thread thread_;
   std::atomic<bool> stop_{false}, answered_{false};
 };
@@ -247,7 +305,7 @@ TEST_F(Win32WindowTest, ASecondStartBringsTheWindowForwardAndEnds) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-  BoxAnswerer told("友情提醒:", IDOK);
+  BoxAnswerer told("友情提醒:", IDOK, {}, process.dwProcessId);
   EXPECT_TRUE(TurnUntil([&] { return window_->ComeForwardCount() > 0; })) << "the window was never asked forward";
   EXPECT_TRUE(TurnUntil([&] { return ::WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }))
       << "the second start never ended";
