@@ -69,10 +69,12 @@ std::optional<std::string> DroppedTarget(RuleForm::Operation operation, const st
   return path;
 }
 
+bool SameTexts(const MonitorRule& a, const MonitorRule& b) {
+  return a.eventName == b.eventName && a.monitoredPath == b.monitoredPath && a.actionText == b.actionText;
+}
+
 bool AlreadyListed(const RuleList& rules, const MonitorRule& rule) {
-  return std::any_of(rules.begin(), rules.end(), [&](const MonitorRule& r) {
-    return r.eventName == rule.eventName && r.monitoredPath == rule.monitoredPath && r.actionText == rule.actionText;
-  });
+  return std::any_of(rules.begin(), rules.end(), [&](const MonitorRule& r) { return SameTexts(r, rule); });
 }
 
 const char* OperationHint(RuleForm::Operation operation) {

@@ -44,6 +44,8 @@ std::string FormConfirmation(const RuleForm& form);
 std::optional<std::string> DroppedTarget(RuleForm::Operation operation, const std::string& path);
 // The hint under the operations.
 const char* OperationHint(RuleForm::Operation operation);
+// Whether two rules say the same (event, path, action), ticks aside.
+bool SameTexts(const MonitorRule& a, const MonitorRule& b);
 // Whether the list has a rule with the same three texts already; adding it
 // again is asked first.
 bool AlreadyListed(const RuleList& rules, const MonitorRule& rule);

@@ -152,8 +152,8 @@ bool MainWindow::Create(int show) {
   }
   engine_->Colours().SetRowHeight(kRowHeight);
   tray_.Add(window_, icon, "Vantrel");
+  // Loading the rules fills the list (the store's reset).
   engine_->Start();
-  RefillRules();
   // The design's client size first, then the saved one.
   RECT frame{0, 0, Scaled(kDesignWidth, dpi_), Scaled(kDesignHeight, dpi_)};
   ::AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);

@@ -251,10 +251,7 @@ void RuleEditor::Submit() {
     // The rule is found by its texts where it stood, or where it went.
     const RuleList& rules = store.Rules();
     std::optional<std::size_t> row;
-    auto same = [&](const MonitorRule& r) {
-      return r.eventName == modifying_->rule.eventName && r.monitoredPath == modifying_->rule.monitoredPath &&
-             r.actionText == modifying_->rule.actionText;
-    };
+    auto same = [&](const MonitorRule& r) { return SameTexts(r, modifying_->rule); };
     if (modifying_->row < rules.size() && same(rules[modifying_->row])) {
       row = modifying_->row;
     } else {
