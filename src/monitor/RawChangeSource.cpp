@@ -106,7 +106,7 @@ void RawChangeSource::Consume(const RawChange& c, std::int64_t now) {
       }
       break;
     case RawChange::Delete:
-      tracker_.Settle(path);
+      tracker_.Settle(path, dir);
       Emit(dir ? SHCNE_RMDIR : SHCNE_DELETE, std::string(path), std::nullopt, pid);
       break;
     case RawChange::Appear:

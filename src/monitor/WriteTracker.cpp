@@ -31,9 +31,9 @@ void WriteTracker::Hold(std::string_view path, Kind kind, std::int64_t now, std:
   }
 }
 
-void WriteTracker::Report(Map::iterator it) {
+void WriteTracker::Report(Map::iterator it, bool asFolder) {
   ChangeNotification n;
-  n.code = it->second.kind == Kind::Create ? SHCNE_CREATE : SHCNE_UPDATEITEM;
+  n.code = it->second.kind == Kind::Create ? (asFolder ? SHCNE_MKDIR : SHCNE_CREATE) : SHCNE_UPDATEITEM;
   n.pid = it->second.pid;
   Slot& slot = slots_[it->second.slot];
   ++slot.gen;
@@ -82,9 +82,9 @@ void WriteTracker::AttributesChanged(std::string_view path, std::int32_t pid) {
   out_.push_back(std::move(n));
 }
 
-void WriteTracker::Settle(std::string_view path) {
+void WriteTracker::Settle(std::string_view path, bool removedAsFolder) {
   auto it = entries_.find(path);
-  if (it != entries_.end()) Report(it);
+  if (it != entries_.end()) Report(it, removedAsFolder);
 }
 
 void WriteTracker::SettleAll() {

@@ -28,7 +28,9 @@ class WriteTracker {
   void Closed(std::string_view path, std::int32_t pid);
   void AttributesChanged(std::string_view path, std::int32_t pid);
   // Reports what is held for the path now, before a deletion or rename of it.
-  void Settle(std::string_view path);
+  // A creation held for a path that is removed as a folder was a folder's
+  // whose kind could not be seen when it came (it was gone already).
+  void Settle(std::string_view path, bool removedAsFolder = false);
   // A directory moved: what is held inside it continues under the new name.
   void MoveTree(std::string_view oldDir, std::string_view newDir);
   void Expire(std::int64_t now);
@@ -64,7 +66,7 @@ class WriteTracker {
 
   static std::int64_t Deadline(const Entry& e);
   void Hold(std::string_view path, Kind kind, std::int64_t now, std::int32_t pid);
-  void Report(Map::iterator it);
+  void Report(Map::iterator it, bool asFolder = false);
   // Validity of a timer: the live item it refers to, or null.
   Map::value_type* Live(const Timer& t) const;
 

@@ -1,5 +1,5 @@
 #include "faces/qt/app/MainWindow.h"
-#include "faces/qt/app/RuntimeError.h"
+#include "faces/shared/RuntimeError.h"
 #include "monitor/ScriptedSource.h"
 #include "WindowTestSupport.h"
 #include "faces/qt/support/Dialogs.h"

@@ -7,9 +7,16 @@
 #include "rules/RuleFile.h"
 #include "faces/qt/support/Dialogs.h"
 #include "text/Codec.h"
+#include "faces/FaceParity.h"
+#include "faces/qt/ui/RuleEditorWindow.h"
 #include "FileHelpers.h"
 #include "TestDir.h"
 #include "WindowTestSupport.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -19,6 +26,10 @@
 #include <thread>
 
 namespace vantrel {
+namespace embedded {
+extern const unsigned char face_parity_txt[];
+extern const std::size_t face_parity_txt_size;
+}  // namespace embedded
 namespace {
 
 namespace fs = std::filesystem;
@@ -118,6 +129,62 @@ TEST_F(ParityTest, TheWindowAndTheProgramWithoutOneLogAndActAlike) {
       << Gb18030ToUtf8(windowLog);
   EXPECT_EQ(headlessLog, windowLog) << "window:\n" << Gb18030ToUtf8(windowLog) << "headless:\n" << Gb18030ToUtf8(headlessLog);
   EXPECT_EQ(Files(), windowFiles);
+}
+
+// The Win32 window's test holds it to the same text.
+TEST_F(ParityTest, TheWindowLeavesWhatTheWin32WindowLeaves) {
+  const std::string home = temp_.Path() + "/home", root = temp_.Path() + "/session";
+  std::filesystem::create_directories(home);
+  Put(home + "/config.ini", Utf8ToGb18030("[监控设置]\r\n全盘监控=假\r\n自定义路径=真\r\n"));
+  parity::MakeTree(root);
+  ManualClock clock(parity::SessionTime());
+  {
+    ScriptedSource* source = nullptr;
+    MainWindow window(ScriptedOptions(home, source, true, &clock));
+    ASSERT_TRUE(window.OnMainWindowCreated());
+    window.show();
+    auto menu = [&](const char* item) {
+      for (QAction* a : window.findChild<QMenu*>("列表右键")->actions())
+        if (a->text() == QString::fromUtf8(item)) a->trigger();
+    };
+    auto* rules = window.findChild<QTreeView*>("超级列表框2");
+    for (const parity::Edit& edit : parity::Edits()) {
+      if (edit.kind == parity::Edit::Click) {
+        window.findChild<QCheckBox*>(QString::fromStdString(edit.control))->click();
+        continue;
+      }
+      rules->setCurrentIndex(rules->model()->index(edit.row, 0));
+      if (edit.kind == parity::Edit::UntickRule) {
+        rules->model()->setData(rules->model()->index(edit.row, 0), Qt::Unchecked, Qt::CheckStateRole);
+        continue;
+      }
+      if (edit.kind == parity::Edit::RemoveRule) {
+        menu("删除选中");
+        continue;
+      }
+      menu(edit.kind == parity::Edit::AddRule ? "添加监控" : "修改选中");
+      auto* editor = window.findChild<RuleEditorWindow*>("RuleEditorWindow");
+      ASSERT_NE(editor, nullptr);
+      auto* events = editor->findChild<QComboBox*>("组合框1");
+      events->setCurrentIndex(events->findText(QString::fromStdString(edit.event)));
+      editor->findChild<QLineEdit*>("编辑框1")->setText(QString::fromStdString(JoinPath(root, edit.path)));
+      editor->findChild<QRadioButton*>(QString::fromStdString(edit.control))->click();
+      if (!edit.target.empty())
+        editor->findChild<QLineEdit*>("编辑框2")->setText(QString::fromStdString(JoinPath(root, edit.target)));
+      Dialogs::SetNextAnswer(true);
+      editor->findChild<QPushButton*>("按钮3")->click();
+    }
+    for (const ChangeNotification& change : parity::Changes(root)) {
+      parity::MakeChange(change);
+      source->Inject({change});
+      for (int i = 0; i < 10; ++i) QApplication::processEvents();
+      window.FinishPendingActions();
+    }
+  }
+  const std::string record = parity::Record(home, root);
+  // Where the expected text is made again after a deliberate change.
+  if (const char* out = std::getenv("VANTREL_WRITE_STORED_FILES")) Put(std::string(out) + "/face-parity.txt", record);
+  EXPECT_EQ(record, std::string(reinterpret_cast<const char*>(embedded::face_parity_txt), embedded::face_parity_txt_size));
 }
 
 }  // namespace

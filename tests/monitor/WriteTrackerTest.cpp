@@ -55,6 +55,11 @@ TEST_F(WriteTrackerTest, LaterEventsNeverOvertakeTheCreate) {
   EXPECT_EQ(Take(), (Got{{SHCNE_UPDATEITEM, "/f"}})) << "an update of the old file comes before the new create";
   t_.AttributesChanged("/other", 0);
   EXPECT_EQ(Take(), (Got{{SHCNE_ATTRIBUTES, "/other"}}));
+  // Made and removed before anyone could look: its removal as a folder says
+  // what it was.
+  t_.Created("/gone", 7, 0);
+  t_.Settle("/gone", true);
+  EXPECT_EQ(Take(), (Got{{SHCNE_MKDIR, "/gone"}}));
 }
 
 TEST_F(WriteTrackerTest, HeldFilesFollowTheirFolderWhenItMoves) {

@@ -5,7 +5,10 @@
 // comes back, and 退出程序 ends it after saving its size.
 #include "faces/win32/Controls.h"
 #include "faces/win32/MainWindow.h"
+#include "monitor/ScriptedSource.h"
 #include "monitor/windows/DirectoryChangesSource.h"
+#include "faces/shared/RuntimeError.h"
+#include "faces/FaceParity.h"
 #include "platform/InstanceGuard.h"
 #include "platform/windows/Wide.h"
 #include "text/AtomicFile.h"
@@ -23,8 +26,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
+
+namespace vantrel::embedded {
+extern const unsigned char face_parity_txt[];
+extern const std::size_t face_parity_txt_size;
+}  // namespace vantrel::embedded
 
 namespace vantrel::win32 {
 namespace {
@@ -127,12 +136,28 @@ class Win32WindowTest : public ::testing::Test {
     std::filesystem::create_directories(PathFromUtf8(out_));
     std::filesystem::create_directories(PathFromUtf8(home_));
     // Only the rules' folders: the test's own.
-    ASSERT_TRUE(WriteFileAtomically(JoinPath(home_, "config.ini"),
-                                    Utf8ToGb18030("[监控设置]\r\n全盘监控=假\r\n自定义路径=真\r\n保存日志=真\r\n")));
+    // The settings of the first start; a later one reads what that left.
+    if (!std::filesystem::exists(PathFromUtf8(JoinPath(home_, "config.ini")))) {
+      ASSERT_TRUE(WriteFileAtomically(JoinPath(home_, "config.ini"), Utf8ToGb18030(config_)));
+    }
     MainWindow::Options options;
     options.home = home_;
+    if (clock_) options.clock = clock_;
+    if (scripted_)
+      options.sourceFactory = [this](const std::vector<std::string>&, std::string& error) -> std::unique_ptr<ChangeSource> {
+        auto made = std::make_unique<ScriptedSource>();
+        source_ = made.get();
+        made->Start(error);
+        return made;
+      };
     window_ = std::make_unique<MainWindow>(std::move(options));
     ASSERT_TRUE(window_->Create(SW_SHOWNOACTIVATE));
+  }
+  // The log of the day, whichever day the system clock says.
+  std::string Log() {
+    for (const auto& day : std::filesystem::directory_iterator(PathFromUtf8(JoinPath(home_, "log"))))
+      return Gb18030ToUtf8(Read(Utf8FromPath(day.path() / "log.txt")));
+    return {};
   }
   template <typename F>
   bool TurnUntil(F done, std::chrono::milliseconds limit = 30s) {
@@ -172,6 +197,10 @@ class Win32WindowTest : public ::testing::Test {
   std::string home_ = CleanPath(JoinPath(temp_.Path(), "home")), in_ = CleanPath(JoinPath(temp_.Path(), "在 in")),
               out_ = CleanPath(JoinPath(temp_.Path(), "out"));
   std::unique_ptr<MainWindow> window_;
+  bool scripted_ = false;
+  ScriptedSource* source_ = nullptr;
+  const Clock* clock_ = nullptr;
+  std::string config_ = "[监控设置]\r\n全盘监控=假\r\n自定义路径=真\r\n保存日志=真\r\n";
 };
 
 TEST_F(Win32WindowTest, BoxesShowTheSettingsAndWriteThem) {
@@ -335,6 +364,180 @@ TEST_F(Win32WindowTest, HidesToTheTrayComesBackAndQuitsSavingItsSize) {
   Command(k退出程序);
   EXPECT_FALSE(window_->Turn(0)) << "退出程序 ends the loop";
   EXPECT_NE(Config().find("XY=1010*800"), std::string::npos) << Config();
+}
+
+// Quitting in the middle of a burst loses nothing silently: every copy made
+// has its record, every event whose rules never ran is recorded as not
+// done, and the next start tells how many.
+TEST_F(Win32WindowTest, QuittingMidBurstRecordsWhatWasDoneAndWhatWasNot) {
+  scripted_ = true;
+  Open();
+  constexpr int kFiles = 1500;
+  std::vector<ChangeNotification> burst;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string path = JoinPath(in_, "f" + std::to_string(i));
+    std::ofstream(PathFromUtf8(path), std::ios::binary) << i;
+    burst.push_back({SHCNE_CREATE, path, std::nullopt, 0});
+  }
+  window_->Core().Rules().Add("新建文件", in_, "【复制文件】" + out_);
+  source_->Inject(std::move(burst));
+  auto copied = [&] {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(PathFromUtf8(out_)),
+                                                  std::filesystem::directory_iterator()));
+  };
+  ASSERT_TRUE(TurnUntil([&] { return copied() >= 20; }));
+  Command(k退出程序);
+  EXPECT_FALSE(window_->Turn(0));
+  window_.reset();
+  // The thread's quit message belongs to the window that ended.
+  MSG quit;
+  EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  ASSERT_LT(copied(), std::size_t{kFiles}) << "the burst was over before the quit";
+
+  const std::string log = Log();
+  auto count = [&](const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+    return n;
+  };
+  const std::size_t done = count("【执行操作】 ┃ 复制文件】"), failed = count("【执行操作】 ┃ 复制文件失败】");
+  const std::size_t notDone = count("┃ 未执行 ┃ 新建文件 ");
+  EXPECT_EQ(done, copied()) << "every copy made has its record";
+  EXPECT_LE(failed, 1u) << "at most the copy in hand was given up";
+  EXPECT_EQ(done + failed + notDone, std::size_t{kFiles}) << "every event's rule is either done or told as not done";
+  EXPECT_NE(Config().find("未执行=" + std::to_string(notDone)), std::string::npos) << Config();
+
+  Open();
+  const std::string told = "上次退出时有 " + std::to_string(notDone) + " 个事件的规则尚未执行";
+  auto shown = [&] {
+    for (int row = 0; row < Rows(k超级列表框1); ++row)
+      if (Cell(k超级列表框1, row, 3).find(told) == 0) return true;
+    return false;
+  };
+  EXPECT_TRUE(TurnUntil(shown, 10s)) << "the next start did not tell: " << told;
+}
+
+// What a handler throws reaches the user as the code and the message, and
+// the program goes on.
+struct Thrower {
+  HWND window = nullptr;
+  void Attach(HWND w) { window = w; }
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP) throw RuntimeError(7, "boom");
+    if (message == WM_APP + 1) throw std::logic_error("plain");
+    return ::DefWindowProcW(window, message, wParam, lParam);
+  }
+};
+
+TEST(Win32Errors, WhatAHandlerThrowsIsToldWithItsCodeAndTheProgramGoesOn) {
+  WNDCLASSW type{};
+  type.lpfnWndProc = ObjectProc<Thrower>;
+  type.hInstance = ::GetModuleHandleW(nullptr);
+  type.lpszClassName = L"VantrelThrowerTest";
+  ::RegisterClassW(&type);
+  Thrower thrower;
+  HWND window = ::CreateWindowExW(0, type.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                  type.hInstance, &thrower);
+  ASSERT_NE(window, nullptr);
+  for (const auto& [message, text] : {std::pair{WM_APP, "错误代码:7\n错误信息:boom"},
+                                      std::pair{WM_APP + 1, "错误代码:1\n错误信息:plain"}}) {
+    std::string shown;
+    {
+      BoxAnswerer answer("提示:", IDOK, [&](HWND box) { shown = TextOf(::GetDlgItem(box, 0xFFFF)); });
+      ::SendMessageW(window, message, 0, 0);
+      EXPECT_TRUE(answer.Answered());
+    }
+    EXPECT_EQ(shown, text);
+  }
+  EXPECT_TRUE(::IsWindow(window));
+  ::DestroyWindow(window);
+}
+
+// The session the Qt window's test gives the Qt window, given here through
+// this window's controls: both are held to the same record.
+TEST_F(Win32WindowTest, TheWindowLeavesWhatTheQtWindowLeaves) {
+  const std::string root = CleanPath(JoinPath(temp_.Path(), "session"));
+  parity::MakeTree(root);
+  ManualClock clock(parity::SessionTime());
+  clock_ = &clock;
+  scripted_ = true;
+  config_ = "[监控设置]\r\n全盘监控=假\r\n自定义路径=真\r\n";
+  Open();
+  const std::map<std::string, int> ids = {
+      {"选择框_保存日志", k选择框_保存日志}, {"选择框_创建目录", k选择框_创建目录}, {"单选框_复制", k单选框_复制},
+      {"单选框_移动", k单选框_移动},         {"单选框_删除", k单选框_删除},         {"单选框_执行", k单选框_执行}};
+  HWND rules = Control(k超级列表框2);
+  for (const parity::Edit& edit : parity::Edits()) {
+    if (edit.kind == parity::Edit::Click) {
+      ::SendMessageW(Control(ids.at(edit.control)), BM_CLICK, 0, 0);
+      continue;
+    }
+    ListView_SetItemState(rules, -1, 0, LVIS_SELECTED);
+    ListView_SetItemState(rules, edit.row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    if (edit.kind == parity::Edit::UntickRule) {
+      ListView_SetCheckState(rules, edit.row, FALSE);
+      continue;
+    }
+    if (edit.kind == parity::Edit::RemoveRule) {
+      Command(k删除选中);
+      continue;
+    }
+    Command(edit.kind == parity::Edit::AddRule ? k添加监控 : k修改选中);
+    RuleEditor& editor = window_->Editor();
+    HWND events = editor.Control(k组合框1);
+    ComboBox_SetCurSel(events, ComboBox_FindStringExact(events, -1, platform::WideFromUtf8(edit.event).c_str()));
+    ::SendMessageW(editor.Window(), WM_COMMAND, MAKEWPARAM(k组合框1, CBN_SELCHANGE), reinterpret_cast<LPARAM>(events));
+    SetText(editor.Control(k编辑框1), JoinPath(root, edit.path));
+    ::SendMessageW(editor.Control(ids.at(edit.control)), BM_CLICK, 0, 0);
+    if (!edit.target.empty()) SetText(editor.Control(k编辑框2), JoinPath(root, edit.target));
+    BoxAnswerer confirm("添加提示:", IDOK);
+    ::SendMessageW(editor.Control(k按钮3), BM_CLICK, 0, 0);
+    EXPECT_TRUE(confirm.Answered()) << edit.event;
+  }
+  for (const ChangeNotification& change : parity::Changes(root)) {
+    parity::MakeChange(change);
+    source_->Inject({change});
+    window_->Core().DrainSource();
+    window_->Core().FinishPendingActions();
+    window_->Turn(0);
+  }
+  window_.reset();
+  EXPECT_EQ(parity::Record(home_, root),
+            std::string(reinterpret_cast<const char*>(embedded::face_parity_txt), embedded::face_parity_txt_size));
+}
+
+// The list goes out through the system's save dialog as the rows read, and
+// a colour chosen in the system's colour dialog is kept.
+TEST_F(Win32WindowTest, ExportAndColourGoThroughTheSystemsDialogs) {
+  ManualClock clock(parity::SessionTime());
+  clock_ = &clock;
+  scripted_ = true;
+  config_ = "[监控设置]\r\n全盘监控=真\r\n自定义路径=假\r\n";
+  Open();
+  source_->Inject({{SHCNE_CREATE, JoinPath(in_, "a.txt"), std::nullopt, 0},
+                   {SHCNE_DELETE, JoinPath(in_, "b.txt"), std::nullopt, 0}});
+  ASSERT_TRUE(TurnUntil([&] { return Rows(k超级列表框1) == 2; }));
+  // The dialog offers the day's name in the program's folder; Save takes it.
+  {
+    BoxAnswerer save("选择保存日志路径", IDOK);
+    Command(k导出列表);
+    EXPECT_TRUE(save.Answered());
+    EXPECT_EQ(save.LeftOver(), "");
+  }
+  EXPECT_EQ(Gb18030ToUtf8(Read(JoinPath(home_, "20210801-事件.txt"))),
+            "2021-08-01 13:05:09 ┃ a.txt ┃ 新建文件 ┃ " + JoinPath(in_, "a.txt") + "\r\n2021-08-01 13:05:09 ┃ b.txt ┃ 删除文件 ┃ " +
+                JoinPath(in_, "b.txt") + "\r\n");
+
+  // Red 1, green 2, blue 3 typed into the dialog's boxes for the type column.
+  {
+    BoxAnswerer colour("", IDOK, [](HWND box) {
+      for (const auto& [id, value] : {std::pair{706, L"1"}, std::pair{707, L"2"}, std::pair{708, L"3"}})
+        ::SetDlgItemTextW(box, id, value);
+    });
+    Command(k修改颜色 + 2);
+    EXPECT_TRUE(colour.Answered());
+  }
+  EXPECT_NE(Config().find("类型=197121"), std::string::npos) << Config();
 }
 
 }  // namespace

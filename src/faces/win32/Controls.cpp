@@ -1,5 +1,6 @@
 #include "faces/win32/Controls.h"
 
+#include "faces/shared/RuntimeError.h"
 #include "platform/windows/Wide.h"
 
 #include <commdlg.h>
@@ -86,6 +87,18 @@ void SetText(HWND window, const std::string& text) {
 
 int Tell(HWND owner, const std::string& caption, const std::string& text, UINT style) {
   return ::MessageBoxW(owner, platform::WideFromUtf8(text).c_str(), platform::WideFromUtf8(caption).c_str(), style);
+}
+
+void ShowCaughtError() {
+  try {
+    throw;
+  } catch (const RuntimeError& e) {
+    Tell(nullptr, "提示:", RuntimeErrorText(e.Code(), e.what()), MB_ICONERROR);
+  } catch (const std::exception& e) {
+    Tell(nullptr, "提示:", RuntimeErrorText(kStandardErrorCode, e.what()), MB_ICONERROR);
+  } catch (...) {
+    Tell(nullptr, "提示:", RuntimeErrorText(kUnknownErrorCode, "unknown error"), MB_ICONERROR);
+  }
 }
 
 bool Ask(HWND owner, const std::string& caption, const std::string& question) {

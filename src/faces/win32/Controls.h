@@ -26,6 +26,10 @@ void SetText(HWND window, const std::string& text);
 // the object comes with WM_NCCREATE (CreateWindowEx's last argument), is
 // kept in the window's user data and told its window (T::Attach), every
 // message then goes to T::Handle, and the last one lets go of the window.
+// Tells the user what the exception being handled was (the last resort:
+// its code and message in a box); call only inside a catch block.
+void ShowCaughtError();
+
 template <typename T>
 LRESULT CALLBACK ObjectProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
@@ -35,7 +39,14 @@ LRESULT CALLBACK ObjectProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   }
   auto* self = reinterpret_cast<T*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
   if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
-  const LRESULT result = self->Handle(message, wParam, lParam);
+  LRESULT result = 0;
+  // An exception must not unwind through the system's frames: it is told
+  // here and the program goes on.
+  try {
+    result = self->Handle(message, wParam, lParam);
+  } catch (...) {
+    ShowCaughtError();
+  }
   if (message == WM_NCDESTROY) {
     ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     self->Attach(nullptr);

@@ -310,18 +310,28 @@ bool MainWindow::Turn(DWORD maxWaitMs) {
 }
 
 int MainWindow::Run() {
-  while (Turn()) {
+  for (;;) {
+    try {
+      if (!Turn()) return exitCode_;
+    } catch (...) {
+      ShowCaughtError();
+    }
   }
-  return exitCode_;
 }
 
 void MainWindow::EngineTurn() {
   // A question the engine asks runs a loop of its own, whose timer would
   // call in here again.
   if (inTurn_ || destroyed_) return;
-  inTurn_ = true;
-  more_ = engine_->Work();
-  inTurn_ = false;
+  {
+    // Put back even when the turn throws, or the engine would never turn again.
+    struct Done {
+      bool& flag;
+      ~Done() { flag = false; }
+    } done{inTurn_};
+    inTurn_ = true;
+    more_ = engine_->Work();
+  }
   SyncEventList();
 }
 

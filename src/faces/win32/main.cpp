@@ -5,8 +5,11 @@
 #include "faces/win32/MainWindow.h"
 #include "platform/InstanceGuard.h"
 #include "platform/ThisProcess.h"
+#include "platform/windows/Wide.h"
 
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 using namespace vantrel;
 
@@ -24,6 +27,33 @@ const char* const kWindowUsage =
     "\n"
     "同一文件夹上 vantrel.exe 与 vantrel-headless.exe 只运行一个; 再次启动时已运行的窗口会来到前面。";
 
+// A window program starts without a console: --console writes where the
+// standard error already goes (a file or a pipe given by whoever started
+// it), else to the console of the one who started it, else to a console of
+// its own titled "程序日志".
+void OpenConsole() {
+  HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (error && error != INVALID_HANDLE_VALUE && ::GetFileType(error) != FILE_TYPE_UNKNOWN) return;
+  if (!::AttachConsole(ATTACH_PARENT_PROCESS)) {
+    if (!::AllocConsole()) return;
+    ::SetConsoleTitleW(platform::WideFromUtf8("程序日志").c_str());
+  }
+  HANDLE console = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+  if (console == INVALID_HANDLE_VALUE) return;
+  // The records are written through the C runtime's descriptor 2.
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(console), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(console);
+    return;
+  }
+  if (fd != 2) {
+    ::_dup2(fd, 2);
+    ::_close(fd);
+  }
+  ::SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(::_get_osfhandle(2)));
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
@@ -37,6 +67,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     win32::Tell(nullptr, "Vantrel", kWindowUsage, MB_ICONINFORMATION);
     return 0;
   }
+  if (line->console) OpenConsole();
   std::string notice;
   const std::optional<std::string> home = ChooseProgramDir(line->home, error, notice);
   if (!home) {

@@ -397,6 +397,7 @@ void DirectoryChangesSource::TakeCompletions(std::int64_t now) {
       RootLost(*watch, done.error, now);
       continue;
     }
+    std::vector<std::pair<std::uint32_t, std::string>> records;
     std::size_t offset = 0;
     for (;;) {
       if (offset + offsetof(FILE_NOTIFY_INFORMATION, FileName) > done.data.size()) break;
@@ -410,19 +411,31 @@ void DirectoryChangesSource::TakeCompletions(std::int64_t now) {
       if (name.find(L'~') != std::wstring::npos && record.Action != FILE_ACTION_REMOVED &&
           record.Action != FILE_ACTION_RENAMED_OLD_NAME)
         path = LongForm(std::move(path));
-      Handle(record.Action, std::move(path), now);
-      if (batch_.size() >= 4096) FlushBatch();
+      records.emplace_back(record.Action, std::move(path));
       if (record.NextEntryOffset == 0) break;
       offset += record.NextEntryOffset;
     }
+    // A folder made and removed again before its records are read is gone
+    // when it is looked at; that something was named inside it is what
+    // shows it was a folder, and the naming may come later in the read.
+    for (const auto& [action, path] : records) LearnParents(watch->root, path);
+    for (auto& [action, path] : records) {
+      Handle(action, std::move(path), now);
+      if (batch_.size() >= 4096) FlushBatch();
+    }
   }
+}
+
+void DirectoryChangesSource::LearnParents(const std::string& root, const std::string& path) {
+  for (std::size_t cut = path.rfind('\\'); cut != std::string::npos && cut > root.size(); cut = path.rfind('\\', cut - 1))
+    if (!folders_.insert(path.substr(0, cut)).second) break;
 }
 
 void DirectoryChangesSource::Handle(std::uint32_t action, std::string path, std::int64_t now) {
   if (rename_ && action != FILE_ACTION_RENAMED_NEW_NAME) ExpireRename(now, true);
   switch (action) {
     case FILE_ACTION_ADDED: {
-      const bool dir = IsFolderNow(path);
+      const bool dir = IsFolderNow(path) || KnownFolder(path);
       Consume(Raw(RawChange::Create, dir, path), now);
       if (dir) {
         folders_.insert(path);

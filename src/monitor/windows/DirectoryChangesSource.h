@@ -81,6 +81,8 @@ class DirectoryChangesSource final : public RawChangeSource {
   void ExpireRename(std::int64_t now, bool all);
   // Learns the folders below dir, so that their removal is a folder's.
   void LearnTree(const std::string& dir);
+  // Whatever holds a named item is a folder, even if gone by now.
+  void LearnParents(const std::string& root, const std::string& path);
   // The known folders below dir.
   std::pair<std::set<std::string>::iterator, std::set<std::string>::iterator> Below(const std::string& dir);
   void ForgetTree(const std::string& dir);

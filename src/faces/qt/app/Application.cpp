@@ -1,6 +1,6 @@
 #include "faces/qt/app/Application.h"
 
-#include "faces/qt/app/RuntimeError.h"
+#include "faces/shared/RuntimeError.h"
 #include "faces/qt/support/Dialogs.h"
 
 #include <QLibraryInfo>
@@ -12,9 +12,6 @@ Application::ErrorHandler& Handler() {
   static Application::ErrorHandler handler;
   return handler;
 }
-// Codes for errors that carry none of their own.
-constexpr int kStandardErrorCode = 1;
-constexpr int kUnknownErrorCode = 2;
 }  // namespace
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
@@ -28,7 +25,7 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
 void Application::SetErrorHandler(ErrorHandler handler) { Handler() = std::move(handler); }
 
 void Application::ShowRuntimeError(int code, const QString& message) {
-  Dialogs::Tell(nullptr, "提示:", QString("错误代码:%1\n错误信息:%2").arg(code).arg(message), Dialogs::Icon::Error);
+  Dialogs::Tell(nullptr, "提示:", QString::fromStdString(RuntimeErrorText(code, message.toStdString())), Dialogs::Icon::Error);
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {
