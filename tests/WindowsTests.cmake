@@ -107,3 +107,8 @@ gtest_discover_tests(win32_window_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOU
 # Pictures of the window's states: scripts/screenshots-windows.sh.
 add_executable(win32_screenshot_tour win32/ScreenshotTour.cpp ${PROJECT_SOURCE_DIR}/data/windows/vantrel.rc)
 target_link_libraries(win32_screenshot_tour PRIVATE vantrel_win32)
+
+# The window under load, with a heartbeat on its thread: bench/win32_window.sh.
+add_executable(win32_window_bench ${PROJECT_SOURCE_DIR}/bench/win32_window_bench.cpp)
+target_link_libraries(win32_window_bench PRIVATE vantrel_win32 psapi)
+set_target_properties(win32_window_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)

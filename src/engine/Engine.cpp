@@ -175,6 +175,11 @@ bool Engine::TakeChanges(Clock::time_point deadline) {
   if (next_ == taken_.size()) {
     taken_.clear();
     next_ = 0;
+  } else if (next_ * 2 >= taken_.size()) {
+    // Changes that come faster than they are listed for a long while (a
+    // copy of a whole disk) would otherwise keep every one already handled.
+    taken_.erase(taken_.begin(), taken_.begin() + static_cast<std::ptrdiff_t>(next_));
+    next_ = 0;
   }
   source_->Queue().TakeAll(taken_);
   for (const SourceReport& report : source_->Queue().TakeReports()) OnSourceReport(report);

@@ -101,6 +101,8 @@ class Engine : private DispatchHost, private EventLogHost {
   bool Work(std::chrono::milliseconds budget = kSlice);
   // Takes whatever the source has now and handles all of it; for tests.
   void DrainSource();
+  // The changes the engine holds, handled or not; for tests.
+  std::size_t ChangesHeld() const { return taken_.size(); }
   // Blocks until every action asked for so far is done and listed.
   void FinishPendingActions();
   // One change, as if from the source.

@@ -133,6 +133,25 @@ TEST_F(EngineTest, TurnsInWatchingAreToldAtOnceAndAnEndedSourceIsKnown) {
   EXPECT_TRUE(engine_->SourceEnded()) << "what a service manager's restart hangs on";
 }
 
+// A source that brings more than each turn takes, for a long while: the
+// engine holds what waits, not everything it ever took.
+TEST_F(EngineTest, ChangesFasterThanTheTurnsHoldOnlyWhatWaits) {
+  Start();
+  std::size_t injected = 0, handled = 0;
+  for (int round = 0; round < 50; ++round) {
+    std::vector<ChangeNotification> batch;
+    for (int i = 0; i < 100; ++i)
+      batch.push_back({SHCNE_CREATE, in_ + "/f" + std::to_string(injected++), std::nullopt, 0});
+    source_->Inject(std::move(batch));
+    // A turn without time left takes one change.
+    for (int i = 0; i < 60; ++i, ++handled) engine_->Work(std::chrono::milliseconds(0));
+    ASSERT_LE(engine_->ChangesHeld(), 2 * (injected - handled) + 100) << "round " << round;
+  }
+  engine_->DrainSource();
+  engine_->Work();
+  EXPECT_EQ(engine_->ChangesHeld(), 0u);
+}
+
 TEST_F(EngineTest, TheModeSwitchWritesBothKeysAndTurnsGlobalRulesOff) {
   Start();
   engine_->SetWholeDisk(true);

@@ -540,5 +540,62 @@ TEST_F(Win32WindowTest, ExportAndColourGoThroughTheSystemsDialogs) {
   EXPECT_NE(Config().find("类型=197121"), std::string::npos) << Config();
 }
 
+// With --console every record also goes where the standard error goes (here
+// a file, as a script would give it), and a later start's quit request ends
+// the program the way 退出程序 does.
+TEST_F(Win32WindowTest, WithConsoleTheRecordsAlsoGoToTheStandardError) {
+  std::filesystem::create_directories(PathFromUtf8(home_));
+  ASSERT_TRUE(WriteFileAtomically(JoinPath(home_, "config.ini"),
+                                  Utf8ToGb18030(config_ + "[上次退出]\r\n未执行=2\r\n")));
+  const std::string errors = JoinPath(temp_.Path(), "stderr.txt");
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  HANDLE file = ::CreateFileW(platform::WideFromUtf8(errors).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &inherited, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  std::wstring line = L"\"" + platform::WideFromUtf8(VANTREL_WINDOW_EXE) + L"\" --console --home \"" +
+                      platform::WideFromUtf8(home_) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = file;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
+  ::CloseHandle(file);
+  const std::string told = "上次退出时有 2 个事件的规则尚未执行";
+  bool written = false;
+  for (int i = 0; i < 1000 && !written; ++i) {
+    written = Read(errors).find(told) != std::string::npos;
+    if (!written) std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_TRUE(written) << Read(errors);
+  InstanceGuard later(home_, "vantrel");
+  std::string error;
+  ASSERT_EQ(later.Acquire(error), InstanceGuard::Result::Running) << error;
+  EXPECT_TRUE(later.Ask(InstanceGuard::Request::Quit));
+  EXPECT_EQ(::WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0) << "a quit request did not end it";
+  DWORD code = 1;
+  ::GetExitCodeProcess(process.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+}
+
+// A burst prompts for every change; the shell, another process, is asked a
+// few times a second, and the last prompt is the one left showing.
+TEST_F(Win32WindowTest, ABurstOfPromptsAsksTheShellAFewTimesAndEndsOnTheLast) {
+  scripted_ = true;
+  config_ = "[监控设置]\r\n全盘监控=真\r\n自定义路径=假\r\n托盘提示=真\r\n";
+  Open();
+  ASSERT_TRUE(window_->Tray().Added()) << "no notification area";
+  std::vector<ChangeNotification> burst;
+  for (int i = 0; i < 2000; ++i) burst.push_back({SHCNE_CREATE, JoinPath(in_, "p" + std::to_string(i)), std::nullopt, 0});
+  const unsigned long before = window_->Tray().PromptsShown();
+  source_->Inject(std::move(burst));
+  ASSERT_TRUE(TurnUntil([&] { return Rows(k超级列表框1) == 2000; }));
+  EXPECT_TRUE(TurnUntil([&] { return window_->Tray().LastShownText().find("p1999") != std::string::npos; }, 5s))
+      << window_->Tray().LastShownText();
+  EXPECT_LT(window_->Tray().PromptsShown() - before, 100u);
+}
+
 }  // namespace
 }  // namespace vantrel::win32

@@ -26,7 +26,7 @@ namespace {
 constexpr wchar_t kClassName[] = L"VantrelMainWindow";
 constexpr int kDesignWidth = 1010, kDesignHeight = 800, kRowHeight = 26, kBoxWidth = 104, kBoxHeight = 24;
 // Rows come in bursts: the list's count follows at most this often.
-constexpr UINT kListFrameMs = 30;
+constexpr UINT kListFrameMs = 100;
 // While a menu or a dialog runs its own loop, the engine gets its turns
 // from this timer.
 constexpr UINT_PTR kEngineTimer = 1, kListTimer = 2;
@@ -272,7 +272,8 @@ bool MainWindow::Turn(DWORD maxWaitMs) {
   } else if (auto wait = engine_->NextDeadline()) {
     timeout = static_cast<DWORD>(std::min<std::chrono::milliseconds::rep>(wait->count(), timeout));
   }
-  if (rowsDirty_) timeout = std::min<DWORD>(timeout, kListFrameMs);
+  if (rowsDirty_) timeout = std::min<DWORD>(timeout, kListFrameMs - std::min<DWORD>(kListFrameMs, ::GetTickCount() - lastListSync_));
+  timeout = std::min<DWORD>(timeout, tray_.FlushPrompt());
   const DWORD woke = ::MsgWaitForMultipleObjectsEx(static_cast<DWORD>(handles.size()), handles.data(), timeout,
                                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   // The requests are auto-reset events: the one the wait woke on counts as
@@ -333,19 +334,31 @@ void MainWindow::EngineTurn() {
     more_ = engine_->Work();
   }
   SyncEventList();
+  // Also while a box's or a menu's own loop runs.
+  tray_.FlushPrompt();
 }
 
 void MainWindow::SyncEventList() {
   if (!window_) return;
   const std::size_t count = engine_->Events().RowCount();
   if (count == shownRows_ && !rowsDirty_) return;
+  // A burst appends thousands of rows a second; the list follows once a
+  // frame. A cleared list (fewer rows) follows at once.
+  const DWORD now = ::GetTickCount();
+  if (count >= shownRows_ && shownRows_ > 0 && now - lastListSync_ < kListFrameMs) return;
+  lastListSync_ = now;
   rowsDirty_ = false;
   HWND list = Control(k超级列表框1);
   const int top = ListView_GetTopIndex(list), page = ListView_GetCountPerPage(list);
   const bool atBottom = shownRows_ == 0 || static_cast<std::size_t>(top + page) >= shownRows_;
+  // Without drawing while the count and the scroll position change: each
+  // would otherwise redraw the list and its scroll bar on its own.
+  ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   ListView_SetItemCountEx(list, static_cast<int>(count), count < shownRows_ ? 0 : LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
   shownRows_ = count;
   if (atBottom && count > 0) ListView_EnsureVisible(list, static_cast<int>(count - 1), FALSE);
+  ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+  ::InvalidateRect(list, nullptr, FALSE);
 }
 
 // Messages.

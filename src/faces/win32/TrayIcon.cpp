@@ -56,14 +56,35 @@ void TrayIcon::Remove() {
 
 bool TrayIcon::ShowPrompt(const std::string& title, const std::string& text, PromptIcon icon) {
   if (!added_) return false;
+  // An error waiting is not pushed aside by news that is none.
+  if (!isWaiting_ || waiting_.icon != Error || icon == Error) waiting_ = Prompt{title, text, icon};
+  isWaiting_ = true;
+  if (!everShown_ || ::GetTickCount() - lastShown_ >= kPromptFrameMs) return Show();
+  return true;
+}
+
+DWORD TrayIcon::FlushPrompt() {
+  if (!isWaiting_) return INFINITE;
+  const DWORD since = ::GetTickCount() - lastShown_;
+  if (since < kPromptFrameMs) return kPromptFrameMs - since;
+  Show();
+  return INFINITE;
+}
+
+bool TrayIcon::Show() {
+  isWaiting_ = false;
+  everShown_ = true;
+  lastShown_ = ::GetTickCount();
+  ++shown_;
+  lastText_ = waiting_.text;
   NOTIFYICONDATAW data = Data();
   data.uFlags = NIF_INFO;
   // The same cut as the other window: what the log calls one prompt reads
   // the same on both systems.
-  Fill(data.szInfoTitle, CutToAnsiBytes(title, kPromptTitleBytes));
-  Fill(data.szInfo, CutToAnsiBytes(text, kPromptTextBytes));
+  Fill(data.szInfoTitle, CutToAnsiBytes(waiting_.title, kPromptTitleBytes));
+  Fill(data.szInfo, CutToAnsiBytes(waiting_.text, kPromptTextBytes));
   data.uTimeout = kPromptTimeoutMs;
-  data.dwInfoFlags = icon == Error ? NIIF_ERROR : NIIF_INFO;
+  data.dwInfoFlags = waiting_.icon == Error ? NIIF_ERROR : NIIF_INFO;
   return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 

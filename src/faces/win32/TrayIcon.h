@@ -30,16 +30,38 @@ class TrayIcon {
     added_ = false;
     Add(window_, icon_, tip_);
   }
-  // A balloon by the icon; false when there is no icon to show it by.
+  // A balloon by the icon; false when there is no icon to show it by. A
+  // burst of changes prompts thousands of times a second, and every balloon
+  // is a call into the shell's process: the shell is asked at most once a
+  // frame, for the newest prompt (an error before anything newer that is
+  // none), and what waits goes out with FlushPrompt.
   bool ShowPrompt(const std::string& title, const std::string& text, PromptIcon icon);
+  // Shows the prompt that waits once its frame is over. The milliseconds
+  // until then while one waits, else INFINITE.
+  DWORD FlushPrompt();
+  static constexpr DWORD kPromptFrameMs = 200;
+  // How many balloons the shell was asked for, and the last one's text; for tests.
+  unsigned long PromptsShown() const { return shown_; }
+  const std::string& LastShownText() const { return lastText_; }
 
  private:
   NOTIFYICONDATAW Data() const;
+  bool Show();
 
   HWND window_ = nullptr;
   HICON icon_ = nullptr;
   std::string tip_;
   bool added_ = false;
+  struct Prompt {
+    std::string title, text;
+    PromptIcon icon = Info;
+  };
+  Prompt waiting_;
+  bool isWaiting_ = false;
+  DWORD lastShown_ = 0;
+  bool everShown_ = false;
+  unsigned long shown_ = 0;
+  std::string lastText_;
 };
 
 }  // namespace vantrel::win32
