@@ -95,7 +95,7 @@ gtest_discover_tests(windows_engine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIME
 
 # The window, driven by its controls' messages on a virtual X server (the
 # leg's DISPLAY; scripts/test.sh starts one).
-add_executable(win32_window_tests win32/Win32WindowTest.cpp ${PROJECT_SOURCE_DIR}/data/windows/vantrel.rc
+add_executable(win32_window_tests win32/Win32WindowTest.cpp faces/SkinColoursTest.cpp ${PROJECT_SOURCE_DIR}/data/windows/vantrel.rc
   ${vantrel_stored_files})
 target_link_libraries(win32_window_tests PRIVATE vantrel_win32 GTest::gtest_main)
 target_compile_definitions(win32_window_tests PRIVATE VANTREL_WINDOW_EXE="$<TARGET_FILE:vantrel>")

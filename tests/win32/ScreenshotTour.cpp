@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
   outDir = argv[1];
   std::filesystem::create_directories(PathFromUtf8(outDir));
   TestDir home, files;
-  const std::string in = JoinPath(files.Path(), "收件箱"), backup = JoinPath(files.Path(), "备份");
+  const std::string in = CleanPath(JoinPath(files.Path(), "收件箱")), backup = CleanPath(JoinPath(files.Path(), "备份"));
   std::filesystem::create_directories(PathFromUtf8(in));
   std::filesystem::create_directories(PathFromUtf8(backup));
 

@@ -205,6 +205,15 @@ class Win32WindowTest : public ::testing::Test {
 
 TEST_F(Win32WindowTest, BoxesShowTheSettingsAndWriteThem) {
   Open();
+  // On the skin's ground: the boxes are drawn with the brush the window gives.
+  HDC dc = ::GetDC(window_->Window());
+  auto ground = reinterpret_cast<HBRUSH>(
+      ::SendMessageW(window_->Window(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(Control(k选择框_更新文件))));
+  ::ReleaseDC(window_->Window(), dc);
+  LOGBRUSH brush{};
+  ASSERT_TRUE(ground && ::GetObjectW(ground, sizeof brush, &brush));
+  EXPECT_EQ(brush.lbColor, RGB(0xee, 0xf1, 0xf5));
   EXPECT_EQ(Button_GetCheck(Control(k选择框_自定义)), BST_CHECKED);
   EXPECT_EQ(Button_GetCheck(Control(k选择框_全盘)), BST_UNCHECKED);
   // Unticking "更新文件" stops updates from being listed, and is kept.

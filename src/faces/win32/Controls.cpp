@@ -1,12 +1,15 @@
 #include "faces/win32/Controls.h"
 
 #include "faces/shared/RuntimeError.h"
+#include "faces/shared/SkinColours.h"
 #include "platform/windows/Wide.h"
 
 #include <commdlg.h>
 #include <shobjidl.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <map>
 #include <vector>
 
 namespace vantrel::win32 {
@@ -67,6 +70,26 @@ HFONT MakeUiFont(UINT dpi) {
   font.lfQuality = ANTIALIASED_QUALITY;
   ::lstrcpynW(font.lfFaceName, face, LF_FACESIZE);
   return ::CreateFontIndirectW(&font);
+}
+
+const Palette& WornPalette() {
+  static const Palette palette = [] {
+    std::map<std::string, std::uint32_t> colours;
+    if (HRSRC found = ::FindResourceW(nullptr, MAKEINTRESOURCEW(kSkinResource), MAKEINTRESOURCEW(10) /* RT_RCDATA */))
+      if (HGLOBAL loaded = ::LoadResource(nullptr, found))
+        colours = SkinColours(std::string_view(static_cast<const char*>(::LockResource(loaded)),
+                                               ::SizeofResource(nullptr, found)));
+    auto colour = [&colours](const char* name, int system) {
+      const auto it = colours.find(name);
+      if (it == colours.end()) return ::GetSysColor(system);
+      return RGB(it->second >> 16 & 0xFF, it->second >> 8 & 0xFF, it->second & 0xFF);
+    };
+    Palette p{colour("window", COLOR_BTNFACE), colour("windowText", COLOR_WINDOWTEXT), colour("base", COLOR_WINDOW),
+              colour("text", COLOR_WINDOWTEXT), nullptr};
+    p.windowBrush = ::CreateSolidBrush(p.window);
+    return p;
+  }();
+  return palette;
 }
 
 HWND MakeControl(HWND parent, const wchar_t* windowClass, const char* caption, DWORD style, int id, DWORD exStyle) {

@@ -17,6 +17,17 @@ inline int Scaled(int designPixels, UINT dpi) { return MulDiv(designPixels, stat
 // SimSun, else whatever the system maps a Chinese font to. The caller owns it.
 HFONT MakeUiFont(UINT dpi);
 
+// The skin's palette: the windows' ground and text and the lists' ground
+// and text, from the skin the program carries (resource kSkinResource); the
+// system's colours where it carries none. Its brush lives as long as the
+// program.
+struct Palette {
+  COLORREF window, windowText, base, text;
+  HBRUSH windowBrush;
+};
+inline constexpr int kSkinResource = 2;
+const Palette& WornPalette();
+
 HWND MakeControl(HWND parent, const wchar_t* windowClass, const char* caption, DWORD style, int id,
                  DWORD exStyle = 0);
 std::string TextOf(HWND window);

@@ -128,7 +128,7 @@ bool MainWindow::Create(int show) {
   windowClass.hInstance = instance;
   windowClass.hIcon = icon;
   windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.hbrBackground = WornPalette().windowBrush;
   windowClass.lpszClassName = kClassName;
   ::RegisterClassExW(&windowClass);
   window_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, L"Vantrel", WS_OVERLAPPEDWINDOW, 50,
@@ -181,6 +181,11 @@ void MainWindow::BuildControls() {
                             LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS | LVS_SINGLESEL | WS_TABSTOP | WS_BORDER,
                             k超级列表框1);
   ListView_SetExtendedListViewStyle(events, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  for (HWND list : {rules, events}) {
+    ListView_SetBkColor(list, WornPalette().base);
+    ListView_SetTextBkColor(list, WornPalette().base);
+    ListView_SetTextColor(list, WornPalette().text);
+  }
   AddColumns(events, kEventColumnTitles, kEventColumnWidths, 4, dpi_);
   MakeControl(window_, WC_STATICW, "", SS_LEFTNOWORDWRAP | SS_NOPREFIX, k状态栏);
   ApplyFont();
@@ -408,14 +413,15 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                      suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
-    case WM_CTLCOLORSTATIC:
-      if (reinterpret_cast<HWND>(lParam) == Control(k状态栏)) {
-        HDC dc = reinterpret_cast<HDC>(wParam);
-        ::SetTextColor(dc, statusError_ ? RGB(192, 0, 0) : ::GetSysColor(COLOR_WINDOWTEXT));
-        ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
-      }
-      break;
+    case WM_CTLCOLORSTATIC: {
+      // Boxes, group boxes and the status line on the skin's ground.
+      const Palette& palette = WornPalette();
+      HDC dc = reinterpret_cast<HDC>(wParam);
+      const bool error = statusError_ && reinterpret_cast<HWND>(lParam) == Control(k状态栏);
+      ::SetTextColor(dc, error ? RGB(192, 0, 0) : palette.windowText);
+      ::SetBkColor(dc, palette.window);
+      return reinterpret_cast<LRESULT>(palette.windowBrush);
+    }
     case WM_TIMER:
       if (wParam == kEngineTimer) EngineTurn();
       return 0;

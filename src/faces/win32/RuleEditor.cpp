@@ -79,7 +79,7 @@ RuleEditor::RuleEditor(Host host, HWND owner, HFONT font, bool wholeDiskMode) : 
   windowClass.hInstance = instance;
   windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
   windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.hbrBackground = WornPalette().windowBrush;
   windowClass.lpszClassName = kClassName;
   ::RegisterClassExW(&windowClass);
   const UINT dpi = WindowDpi(owner);
@@ -324,14 +324,14 @@ LRESULT RuleEditor::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (!paths.empty()) DropPath(paths, under ? ::GetDlgCtrlID(under) : 0);
       return 0;
     }
-    case WM_CTLCOLORSTATIC:
-      if (reinterpret_cast<HWND>(lParam) == Control(k标签_状态) && statusError_) {
-        HDC dc = reinterpret_cast<HDC>(wParam);
-        ::SetTextColor(dc, RGB(0xC0, 0x20, 0x20));
-        ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
-      }
-      break;
+    case WM_CTLCOLORSTATIC: {
+      const Palette& palette = WornPalette();
+      HDC dc = reinterpret_cast<HDC>(wParam);
+      const bool error = statusError_ && reinterpret_cast<HWND>(lParam) == Control(k标签_状态);
+      ::SetTextColor(dc, error ? RGB(0xC0, 0x20, 0x20) : palette.windowText);
+      ::SetBkColor(dc, palette.window);
+      return reinterpret_cast<LRESULT>(palette.windowBrush);
+    }
     case WM_CTLCOLOREDIT:
       // Values in the path colour (COLORREF 0xFF8800); an empty box shows
       // its cue in the system's grey.
