@@ -129,6 +129,52 @@ class BoxAnswerer {
   std::atomic<bool> stop_{false}, answered_{false};
 };
 
+// Waits for the next popup menu of the process, reads its items and closes
+// it as Escape does, from a thread of its own while the window's thread
+// sits in the menu's loop.
+class MenuWatcher {
+ public:
+  MenuWatcher() {
+    thread_ = std::thread([this] {
+      for (int i = 0; i < 1000 && !stop_; ++i) {
+        HWND menu = ::FindWindowW(L"#32768", nullptr);
+        DWORD owner = 0;
+        if (menu) ::GetWindowThreadProcessId(menu, &owner);
+        if (menu && owner == ::GetCurrentProcessId() && ::IsWindowVisible(menu)) {
+          HMENU items = reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0));
+          std::string seen;
+          for (int item = 0; item < ::GetMenuItemCount(items); ++item) {
+            wchar_t text[64] = {};
+            ::GetMenuStringW(items, static_cast<UINT>(item), text, 64, MF_BYPOSITION);
+            seen += (seen.empty() ? "" : ",") + platform::Utf8FromWide(text);
+          }
+          {
+            std::lock_guard lock(mutex_);
+            items_ = seen;
+          }
+          ::PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+          return;
+        }
+        std::this_thread::sleep_for(10ms);
+      }
+    });
+  }
+  ~MenuWatcher() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::string Items() {
+    std::lock_guard lock(mutex_);
+    return items_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string items_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+};
+
 class Win32WindowTest : public ::testing::Test {
  protected:
   void Open() {
@@ -604,6 +650,64 @@ TEST_F(Win32WindowTest, ABurstOfPromptsAsksTheShellAFewTimesAndEndsOnTheLast) {
   EXPECT_TRUE(TurnUntil([&] { return window_->Tray().LastShownText().find("p1999") != std::string::npos; }, 5s))
       << window_->Tray().LastShownText();
   EXPECT_LT(window_->Tray().PromptsShown() - before, 100u);
+}
+
+// The keyboard alone: keys posted to the control with the focus, as the
+// system queues them. Shift+F10 and the Menu key open the lists' menus,
+// Tab walks the controls in their order, and in the editor Enter presses
+// its button and Escape closes it.
+TEST_F(Win32WindowTest, MenusTabOrderAndTheEditorFromTheKeyboard) {
+  Open();
+  AddRule("新建文件", in_, "【复制文件】" + out_);
+  auto key = [&](UINT message, WPARAM code) {
+    ::PostMessageW(::GetFocus(), message, code, 0);
+    window_->Turn(0);
+  };
+  ::SetFocus(Control(k超级列表框2));
+  {
+    MenuWatcher menu;
+    BYTE keys[256];
+    ::GetKeyboardState(keys);
+    keys[VK_SHIFT] = 0x80;
+    ::SetKeyboardState(keys);
+    key(WM_SYSKEYDOWN, VK_F10);
+    keys[VK_SHIFT] = 0;
+    ::SetKeyboardState(keys);
+    EXPECT_TRUE(TurnUntil([&] { return !menu.Items().empty(); }, 10s));
+    EXPECT_EQ(menu.Items(), "添加监控,修改选中,删除选中,全部开启,全部关闭,反向选中,清空监控");
+  }
+  ::SetFocus(Control(k超级列表框1));
+  {
+    MenuWatcher menu;
+    key(WM_KEYDOWN, VK_APPS);
+    key(WM_KEYUP, VK_APPS);
+    EXPECT_TRUE(TurnUntil([&] { return !menu.Items().empty(); }, 10s));
+    EXPECT_EQ(menu.Items(), "导出列表,定位目录,复制路径,修改颜色,清空列表");
+  }
+
+  ::SetFocus(Control(k选择框_创建文件));
+  std::vector<int> order;
+  for (int i = 0; i < 14; ++i) {
+    order.push_back(::GetDlgCtrlID(::GetFocus()));
+    key(WM_KEYDOWN, VK_TAB);
+  }
+  const std::vector<int> expected = {k选择框_创建文件, k选择框_删除文件, k选择框_重命名文件, k选择框_更新文件, k选择框_创建目录,
+                                     k选择框_删除目录, k选择框_重命名目录, k选择框_全盘, k选择框_自定义, k选择框_保存日志,
+                                     k选择框_托盘提示, k超级列表框2, k超级列表框1, k选择框_创建文件};
+  EXPECT_EQ(order, expected);
+
+  Command(k添加监控);
+  RuleEditor& editor = window_->Editor();
+  ::SetFocus(editor.Control(k编辑框1));
+  {
+    BoxAnswerer told("提示:", IDOK);
+    key(WM_KEYDOWN, VK_RETURN);
+    EXPECT_TRUE(TurnUntil([&] { return told.Answered(); }, 10s)) << "Enter did not press 添加";
+  }
+  EXPECT_EQ(editor.Status(), "监控路径未输入!");
+  ::SetFocus(editor.Control(k编辑框1));
+  key(WM_KEYDOWN, VK_ESCAPE);
+  EXPECT_TRUE(TurnUntil([&] { return !::IsWindowVisible(editor.Window()); }, 5s)) << "Escape did not close the editor";
 }
 
 }  // namespace

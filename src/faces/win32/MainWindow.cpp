@@ -27,6 +27,9 @@ constexpr wchar_t kClassName[] = L"VantrelMainWindow";
 constexpr int kDesignWidth = 1010, kDesignHeight = 800, kRowHeight = 26, kBoxWidth = 104, kBoxHeight = 24;
 // Rows come in bursts: the list's count follows at most this often.
 constexpr UINT kListFrameMs = 100;
+// A keyboard context menu this soon after the Menu key's own menu closed is
+// that key's release.
+constexpr DWORD kAppsKeyEchoMs = 300;
 // While a menu or a dialog runs its own loop, the engine gets its turns
 // from this timer.
 constexpr UINT_PTR kEngineTimer = 1, kListTimer = 2;
@@ -387,7 +390,8 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NOTIFY:
       return OnNotify(reinterpret_cast<NMHDR*>(lParam));
     case WM_CONTEXTMENU:
-      OnContextMenu(reinterpret_cast<HWND>(wParam), lParam);
+      if (lParam != -1 || ::GetTickCount() - appsMenuClosedAt_ > kAppsKeyEchoMs)
+        OnContextMenu(reinterpret_cast<HWND>(wParam), lParam);
       return 0;
     case WM_SIZE:
       if (wParam == SIZE_MINIMIZED) {
@@ -453,6 +457,15 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT MainWindow::OnNotify(NMHDR* header) {
+  // The Menu key: not every system turns it into a context menu of the
+  // control that has the focus, so the lists do it themselves; the one the
+  // system may make of the same key's release is then passed over.
+  if ((header->idFrom == k超级列表框1 || header->idFrom == k超级列表框2) && header->code == LVN_KEYDOWN &&
+      reinterpret_cast<NMLVKEYDOWN*>(header)->wVKey == VK_APPS) {
+    OnContextMenu(header->hwndFrom, -1);
+    appsMenuClosedAt_ = ::GetTickCount();
+    return 0;
+  }
   if (header->idFrom == k超级列表框1) {
     switch (header->code) {
       case LVN_GETDISPINFOW: {

@@ -176,6 +176,7 @@ class MainWindow {
   int comeForwardCount_ = 0;
   std::size_t shownRows_ = 0;
   DWORD lastListSync_ = 0;
+  DWORD appsMenuClosedAt_ = 0;
   // The client area's size in design pixels while the window was last
   // neither minimised nor hidden: what the size key keeps.
   int designWidth_ = 0, designHeight_ = 0;
