@@ -1,12 +1,13 @@
 // The Win32 window under load, as the program runs it (its own loop, its own
 // change source), with a heartbeat: a thread posts a message to a window of
 // the loop's thread every 5 ms, and how late each is handled is how long the
-// window could not answer.
+// window could not answer. A second heartbeat to a bare message loop on a
+// thread of its own is the baseline: what the machine and Wine alone cost.
 //
 //   win32_window_bench burst [--files N]
-//     win32_burst files=N listed=L copied=C missing=M seconds=S max_held_ms=H p99_held_ms=P
+//     win32_burst files=N listed=L copied=C missing=M seconds=S max_held_ms=H p99_held_ms=P bare_max_ms=B bare_p99_ms=Q
 //   win32_window_bench rows [--rows N]
-//     win32_rows rows=N bytes_per_row=B seconds=S max_held_ms=H
+//     win32_rows rows=N bytes_per_row=B seconds=S max_held_ms=H p99_held_ms=P bare_max_ms=B bare_p99_ms=Q
 //
 // burst: a copy rule on a folder in which another thread makes N small
 // files; done when every copy is listed (or nothing moved for a minute).
@@ -62,7 +63,8 @@ struct Heartbeat {
     }
     return ::DefWindowProcW(w, message, wParam, lParam);
   }
-  void Start() {
+  std::thread bare;
+  void MakeWindow() {
     WNDCLASSW type{};
     type.lpfnWndProc = Proc;
     type.hInstance = ::GetModuleHandleW(nullptr);
@@ -70,6 +72,22 @@ struct Heartbeat {
     ::RegisterClassW(&type);
     window = ::CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, type.hInstance, nullptr);
     ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  // onOwnThread: the baseline, a bare message loop on a thread of its own
+  // that meets the same machine (the same load, the same Wine) and nothing else.
+  void Start(bool onOwnThread = false) {
+    if (onOwnThread) {
+      std::atomic<bool> made{false};
+      bare = std::thread([this, &made] {
+        MakeWindow();
+        made = true;
+        MSG m;
+        while (::GetMessageW(&m, nullptr, 0, 0) > 0) ::DispatchMessageW(&m);
+      });
+      while (!made) std::this_thread::yield();
+    } else {
+      MakeWindow();
+    }
     posted.reserve(1 << 20);
     beater = std::thread([this] {
       while (!stop) {
@@ -88,6 +106,10 @@ struct Heartbeat {
   void Stop() {
     stop = true;
     beater.join();
+    if (bare.joinable()) {
+      ::PostMessageW(window, WM_QUIT, 0, 0);
+      bare.join();
+    }
   }
   std::pair<double, double> MaxAndP99() {
     std::lock_guard lock(mutex);
@@ -131,8 +153,9 @@ int Burst(int files) {
   for (auto t = Steady::now(); Since(t) < 10 && watching && watching->RootSetsApplied() < 2;) window.Turn(20);
   if (std::getenv("BENCH_VERBOSE"))
     std::fprintf(stderr, "roots applied %llu\n", watching ? static_cast<unsigned long long>(watching->RootSetsApplied()) : 0ull);
-  Heartbeat heart;
+  Heartbeat heart, baseline;
   heart.Start();
+  baseline.Start(true);
   const auto start = Steady::now();
   std::thread maker([&] {
     for (int i = 0; i < files; ++i) {
@@ -163,14 +186,17 @@ int Burst(int files) {
   }
   maker.join();
   heart.Stop();
+  baseline.Stop();
   const std::size_t listed = CountRows(window.Core().Events(), "新建文件");
   std::size_t inOut = 0;
   for (const auto& e : std::filesystem::directory_iterator(PathFromUtf8(out))) inOut += e.is_regular_file();
   const auto [maxHeld, p99] = heart.MaxAndP99();
+  const auto [bareMax, bareP99] = baseline.MaxAndP99();
   if (std::getenv("BENCH_VERBOSE")) std::fprintf(stderr, "balloons %lu\n", window.Tray().PromptsShown());
-  std::printf("win32_burst files=%d listed=%zu copied=%zu missing=%zu seconds=%.1f max_held_ms=%.1f p99_held_ms=%.1f\n",
+  std::printf("win32_burst files=%d listed=%zu copied=%zu missing=%zu seconds=%.1f max_held_ms=%.1f p99_held_ms=%.1f "
+              "bare_max_ms=%.1f bare_p99_ms=%.1f\n",
               files, listed, inOut, static_cast<std::size_t>(files) - std::min<std::size_t>(inOut, files), seconds, maxHeld,
-              p99);
+              p99, bareMax, bareP99);
   window.QuitProgram();
   return listed == static_cast<std::size_t>(files) && inOut == static_cast<std::size_t>(files) ? 0 : 1;
 }
@@ -182,17 +208,13 @@ int Rows(long rows, double rate) {
   ScriptedSource* source = nullptr;
   MainWindow::Options options;
   options.home = home.Path();
-  options.sourceFactory = [&source](const std::vector<std::string>&, std::string& error) -> std::unique_ptr<ChangeSource> {
-    auto made = std::make_unique<ScriptedSource>();
-    source = made.get();
-    made->Start(error);
-    return made;
-  };
+  options.sourceFactory = ScriptedSourceFactory(source);
   MainWindow window(std::move(options));
   if (!window.Create(SW_SHOWNOACTIVATE)) return 1;
   for (auto t = Steady::now(); Since(t) < 0.5;) window.Turn(20);
-  Heartbeat heart;
+  Heartbeat heart, baseline;
   heart.Start();
+  baseline.Start(true);
   const std::size_t before = ResidentBytes();
   const auto start = Steady::now();
   constexpr long kBatch = 10000;
@@ -216,13 +238,16 @@ int Rows(long rows, double rate) {
   const double seconds = Since(start);
   for (auto t = Steady::now(); Since(t) < 0.5;) window.Turn(20);
   heart.Stop();
+  baseline.Stop();
   const std::size_t after = ResidentBytes(), listed = window.Core().Events().RowCount();
   const auto [maxHeld, p99] = heart.MaxAndP99();
+  const auto [bareMax, bareP99] = baseline.MaxAndP99();
   if (std::getenv("BENCH_VERBOSE"))
     std::fprintf(stderr, "resident before %.1f MB after %.1f MB\n", before / 1048576.0, after / 1048576.0);
-  std::printf("win32_rows rows=%zu bytes_per_row=%.1f seconds=%.1f max_held_ms=%.1f p99_held_ms=%.1f\n", listed,
-              static_cast<double>(after - before) / static_cast<double>(std::max<std::size_t>(listed, 1)), seconds, maxHeld,
-              p99);
+  std::printf("win32_rows rows=%zu bytes_per_row=%.1f seconds=%.1f max_held_ms=%.1f p99_held_ms=%.1f bare_max_ms=%.1f "
+              "bare_p99_ms=%.1f\n",
+              listed, static_cast<double>(after - before) / static_cast<double>(std::max<std::size_t>(listed, 1)), seconds,
+              maxHeld, p99, bareMax, bareP99);
   window.QuitProgram();
   return listed == static_cast<std::size_t>(rows) ? 0 : 1;
 }

@@ -28,6 +28,13 @@ inline void WriteInPlace(const std::string& path, const std::string& content) {
   std::fclose(f);
 }
 
+// How many times what occurs in text.
+inline std::size_t Occurrences(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 inline std::size_t EntriesIn(const std::string& dir) {
   std::size_t n = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++n;

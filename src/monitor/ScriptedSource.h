@@ -3,6 +3,8 @@
 // program sees them exactly as it would see a kernel-backed source's.
 #include "monitor/ChangeSource.h"
 
+#include <memory>
+
 namespace vantrel {
 
 class ScriptedSource final : public ChangeSource {
@@ -24,5 +26,16 @@ class ScriptedSource final : public ChangeSource {
   bool started_ = false;
   std::vector<std::string> roots_;
 };
+
+// A change-source factory (the engine's SourceFactory) that makes a started
+// scripted source and says where it is.
+inline auto ScriptedSourceFactory(ScriptedSource*& made) {
+  return [&made](const std::vector<std::string>&, std::string& error) -> std::unique_ptr<ChangeSource> {
+    auto source = std::make_unique<ScriptedSource>();
+    made = source.get();
+    source->Start(error);
+    return source;
+  };
+}
 
 }  // namespace vantrel

@@ -350,11 +350,7 @@ TEST_F(RulesWindowTest, QuittingMidBurstRecordsEveryActionAndEveryJobNotDone) {
   window_.reset();
 
   const std::string log = Gb18030ToUtf8(Read(Home() + "/log/20210801/log.txt"));
-  auto count = [&](const std::string& what) {
-    std::size_t n = 0;
-    for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
-    return n;
-  };
+  auto count = [&](const std::string& what) { return Occurrences(log, what); };
   const std::size_t done = count("【执行操作】 ┃ 复制文件】"), failed = count("【执行操作】 ┃ 复制文件失败】");
   const std::size_t notDone = count("┃ 未执行 ┃ 新建文件 ");
   EXPECT_EQ(done, copied()) << "every copy made has its record";

@@ -161,12 +161,7 @@ int main(int argc, char** argv) {
   ScriptedSource* source = nullptr;
   MainWindow::Options options;
   options.home = home.Path();
-  options.sourceFactory = [&source](const std::vector<std::string>&, std::string& error) -> std::unique_ptr<ChangeSource> {
-    auto made = std::make_unique<ScriptedSource>();
-    source = made.get();
-    made->Start(error);
-    return made;
-  };
+  options.sourceFactory = ScriptedSourceFactory(source);
   MainWindow window(std::move(options));
   if (!window.Create(SW_SHOWNORMAL)) return 1;
   RuleStore& rules = window.Core().Rules();

@@ -15,6 +15,7 @@
 #include "text/Codec.h"
 #include "text/PathRoutines.h"
 
+#include "FileHelpers.h"
 #include "TestDir.h"
 
 #include <commctrl.h>
@@ -39,12 +40,6 @@ namespace vantrel::win32 {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string Read(const std::string& path) {
-  std::string bytes;
-  ReadWholeFile(path, bytes);
-  return bytes;
-}
 
 // A dialog (message box or common dialog) of the process with the caption
 // (any caption when empty), or none: tests run side by side, and another
@@ -189,13 +184,7 @@ class Win32WindowTest : public ::testing::Test {
     MainWindow::Options options;
     options.home = home_;
     if (clock_) options.clock = clock_;
-    if (scripted_)
-      options.sourceFactory = [this](const std::vector<std::string>&, std::string& error) -> std::unique_ptr<ChangeSource> {
-        auto made = std::make_unique<ScriptedSource>();
-        source_ = made.get();
-        made->Start(error);
-        return made;
-      };
+    if (scripted_) options.sourceFactory = ScriptedSourceFactory(source_);
     window_ = std::make_unique<MainWindow>(std::move(options));
     ASSERT_TRUE(window_->Create(SW_SHOWNOACTIVATE));
   }
@@ -404,7 +393,7 @@ TEST_F(Win32WindowTest, ASecondStartBringsTheWindowForwardAndEnds) {
 
 TEST_F(Win32WindowTest, HidesToTheTrayComesBackAndQuitsSavingItsSize) {
   Open();
-  ASSERT_TRUE(window_->Tray().Added()) << "no notification area to hide in";
+  ASSERT_TRUE(TurnUntil([&] { return window_->Tray().Added(); }, 10s)) << "no notification area to hide in";
   ::ShowWindow(window_->Window(), SW_MINIMIZE);
   EXPECT_TRUE(TurnUntil([&] { return !::IsWindowVisible(window_->Window()); }, 5s)) << "minimised, it hides";
   ::SendMessageW(window_->Window(), TrayIcon::kCallback, 1, WM_LBUTTONDOWN);
@@ -450,11 +439,7 @@ TEST_F(Win32WindowTest, QuittingMidBurstRecordsWhatWasDoneAndWhatWasNot) {
   ASSERT_LT(copied(), std::size_t{kFiles}) << "the burst was over before the quit";
 
   const std::string log = Log();
-  auto count = [&](const std::string& what) {
-    std::size_t n = 0;
-    for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
-    return n;
-  };
+  auto count = [&](const std::string& what) { return Occurrences(log, what); };
   const std::size_t done = count("【执行操作】 ┃ 复制文件】"), failed = count("【执行操作】 ┃ 复制文件失败】");
   const std::size_t notDone = count("┃ 未执行 ┃ 新建文件 ");
   EXPECT_EQ(done, copied()) << "every copy made has its record";
@@ -641,7 +626,7 @@ TEST_F(Win32WindowTest, ABurstOfPromptsAsksTheShellAFewTimesAndEndsOnTheLast) {
   scripted_ = true;
   config_ = "[监控设置]\r\n全盘监控=真\r\n自定义路径=假\r\n托盘提示=真\r\n";
   Open();
-  ASSERT_TRUE(window_->Tray().Added()) << "no notification area";
+  ASSERT_TRUE(TurnUntil([&] { return window_->Tray().Added(); }, 10s)) << "no notification area";
   std::vector<ChangeNotification> burst;
   for (int i = 0; i < 2000; ++i) burst.push_back({SHCNE_CREATE, JoinPath(in_, "p" + std::to_string(i)), std::nullopt, 0});
   const unsigned long before = window_->Tray().PromptsShown();

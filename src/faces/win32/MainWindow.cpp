@@ -282,6 +282,7 @@ bool MainWindow::Turn(DWORD maxWaitMs) {
   }
   if (rowsDirty_) timeout = std::min<DWORD>(timeout, kListFrameMs - std::min<DWORD>(kListFrameMs, ::GetTickCount() - lastListSync_));
   timeout = std::min<DWORD>(timeout, tray_.FlushPrompt());
+  timeout = std::min<DWORD>(timeout, tray_.KeepAdded());
   const DWORD woke = ::MsgWaitForMultipleObjectsEx(static_cast<DWORD>(handles.size()), handles.data(), timeout,
                                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   // The requests are auto-reset events: the one the wait woke on counts as

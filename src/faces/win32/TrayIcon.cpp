@@ -44,7 +44,15 @@ bool TrayIcon::Add(HWND window, HICON icon, const std::string& tip) {
   data.hIcon = icon;
   Fill(data.szTip, tip);
   added_ = ::Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+  triedAt_ = ::GetTickCount();
   return added_;
+}
+
+DWORD TrayIcon::KeepAdded() {
+  if (added_ || !window_) return INFINITE;
+  const DWORD since = ::GetTickCount() - triedAt_;
+  if (since < kRetryMs) return kRetryMs - since;
+  return Add(window_, icon_, tip_) ? INFINITE : kRetryMs;
 }
 
 void TrayIcon::Remove() {

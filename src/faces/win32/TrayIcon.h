@@ -20,8 +20,13 @@ class TrayIcon {
   TrayIcon(const TrayIcon&) = delete;
   TrayIcon& operator=(const TrayIcon&) = delete;
 
-  // False where there is no notification area to take it.
+  // False where there is no notification area to take it (yet: a shell
+  // that is starting, or busy, refuses for a while).
   bool Add(HWND window, HICON icon, const std::string& tip);
+  // Tries again once a while after a refusal; the milliseconds until the
+  // next try, or INFINITE once the icon is there.
+  DWORD KeepAdded();
+  static constexpr DWORD kRetryMs = 1000;
   void Remove();
   bool Added() const { return added_; }
   // The message the shell sends when its taskbar is made again.
@@ -52,6 +57,7 @@ class TrayIcon {
   HICON icon_ = nullptr;
   std::string tip_;
   bool added_ = false;
+  DWORD triedAt_ = 0;
   struct Prompt {
     std::string title, text;
     PromptIcon icon = Info;
