@@ -394,6 +394,9 @@ TEST_F(Win32WindowTest, ASecondStartBringsTheWindowForwardAndEnds) {
 TEST_F(Win32WindowTest, HidesToTheTrayComesBackAndQuitsSavingItsSize) {
   Open();
   ASSERT_TRUE(TurnUntil([&] { return window_->Tray().Added(); }, 10s)) << "no notification area to hide in";
+  // An icon the shell lost (or refused) is added again a moment later.
+  window_->Tray().Remove();
+  EXPECT_TRUE(TurnUntil([&] { return window_->Tray().Added(); }, 10s)) << "the icon never came back";
   ::ShowWindow(window_->Window(), SW_MINIMIZE);
   EXPECT_TRUE(TurnUntil([&] { return !::IsWindowVisible(window_->Window()); }, 5s)) << "minimised, it hides";
   ::SendMessageW(window_->Window(), TrayIcon::kCallback, 1, WM_LBUTTONDOWN);
