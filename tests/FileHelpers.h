@@ -35,6 +35,18 @@ inline std::size_t Occurrences(const std::string& text, const std::string& what)
   return n;
 }
 
+// A log of a copy rule's burst cut short by 退出程序: every copy made has
+// its record, at most the copy in hand was given up, and every other event
+// is recorded as not done. The count not done.
+inline std::size_t ExpectEveryCopyAccountedFor(const std::string& log, std::size_t copied, std::size_t events) {
+  const std::size_t done = Occurrences(log, "【执行操作】 ┃ 复制文件】"), failed = Occurrences(log, "【执行操作】 ┃ 复制文件失败】");
+  const std::size_t notDone = Occurrences(log, "┃ 未执行 ┃ 新建文件 ");
+  EXPECT_EQ(done, copied) << "every copy made has its record";
+  EXPECT_LE(failed, 1u) << "at most the copy in hand was given up";
+  EXPECT_EQ(done + failed + notDone, events) << "every event's rule is either done or told as not done";
+  return notDone;
+}
+
 inline std::size_t EntriesIn(const std::string& dir) {
   std::size_t n = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++n;

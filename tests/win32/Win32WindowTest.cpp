@@ -442,12 +442,7 @@ TEST_F(Win32WindowTest, QuittingMidBurstRecordsWhatWasDoneAndWhatWasNot) {
   ASSERT_LT(copied(), std::size_t{kFiles}) << "the burst was over before the quit";
 
   const std::string log = Log();
-  auto count = [&](const std::string& what) { return Occurrences(log, what); };
-  const std::size_t done = count("【执行操作】 ┃ 复制文件】"), failed = count("【执行操作】 ┃ 复制文件失败】");
-  const std::size_t notDone = count("┃ 未执行 ┃ 新建文件 ");
-  EXPECT_EQ(done, copied()) << "every copy made has its record";
-  EXPECT_LE(failed, 1u) << "at most the copy in hand was given up";
-  EXPECT_EQ(done + failed + notDone, std::size_t{kFiles}) << "every event's rule is either done or told as not done";
+  const std::size_t notDone = ExpectEveryCopyAccountedFor(log, copied(), kFiles);
   EXPECT_NE(Config().find("未执行=" + std::to_string(notDone)), std::string::npos) << Config();
 
   Open();
