@@ -69,6 +69,13 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, HasEveryControlAndMenuItemByItsFormName) {
   Start();
   EXPECT_EQ(window_->windowTitle(), "Vantrel");
+  // The program's own icon, not the system's generic one, here and on the
+  // editor (the mark's blue ground beside its white stroke).
+  window_->OpenRuleEditorForAdd();
+  for (QWidget* w : {static_cast<QWidget*>(window_.get()), window_->findChild<QWidget*>("RuleEditorWindow")}) {
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->windowIcon().pixmap(32, 32).toImage().pixelColor(4, 16), QColor(0x20, 0x70, 0xC0)) << w->objectName().toStdString();
+  }
   const std::pair<const char*, const char*> boxes[] = {
       {"选择框_创建文件", "新建文件"}, {"选择框_删除文件", "删除文件"},   {"选择框_重命名文件", "重命名文件"},
       {"选择框_更新文件", "更新文件"}, {"选择框_创建目录", "新建目录"},   {"选择框_删除目录", "删除目录"},

@@ -17,6 +17,7 @@
 #include "text/TextRules.h"
 #include "faces/qt/ui/RuleEditorWindow.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -42,6 +43,8 @@ constexpr int kRowHeight = 26;
 MainWindow::MainWindow(Options options, QWidget* parent)
     : QWidget(parent), options_(std::move(options)), tray_(new TrayIcon(this)) {
   setObjectName("MainWindow");
+  // Every window of the program (the editor, the boxes, the pickers) wears it.
+  QApplication::setWindowIcon(ProgramIcon());
   Engine::Options engine;
   engine.home = options_.home;
   engine.backend = options_.backend;

@@ -20,6 +20,8 @@ namespace {
 
 constexpr int kTrayPollMs = 3000;
 
+}  // namespace
+
 QIcon ProgramIcon() {
   QPixmap pixmap(32, 32);
   pixmap.fill(Qt::transparent);
@@ -33,8 +35,6 @@ QIcon ProgramIcon() {
   p.drawLine(16, 24, 23, 9);
   return QIcon(pixmap);
 }
-
-}  // namespace
 
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent) {}
 

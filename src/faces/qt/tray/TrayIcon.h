@@ -5,6 +5,7 @@
 // is added as soon as a tray appears.
 #include "faces/shared/FaceTexts.h"
 
+#include <QIcon>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -19,6 +20,9 @@ class QTimer;
 class QWidget;
 
 namespace vantrel {
+
+// The program's own icon: in the notification area and on every window.
+QIcon ProgramIcon();
 
 class TrayIcon : public QObject {
   Q_OBJECT
