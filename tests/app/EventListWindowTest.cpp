@@ -25,6 +25,7 @@
 #include <QTableView>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QScrollBar>
 #include <gtest/gtest.h>
 
 namespace vantrel {
@@ -163,6 +164,32 @@ TEST_F(EventListWindowTest, AnotherProgramsEditOfTheSettingsReachesTheNextRows) 
   waitFor(QColor(0, 0xFF, 0), "in-place");
   Config("[监控设置]\n全盘监控=真\n自定义路径=假\n[日志颜色]\n类型=16711680\n");
   waitFor(QColor(0, 0, 0xFF), "replaced");
+}
+
+// New rows are followed while the last row is in view; a person who
+// scrolled up to read keeps their place.
+TEST_F(EventListWindowTest, NewRowsAreFollowedOnlyFromTheBottom) {
+  Config("[监控设置]\n全盘监控=真\n自定义路径=假\n");
+  Start();
+  int n = 0;
+  auto more = [&](int rows) {
+    std::vector<ChangeNotification> batch;
+    for (int i = 0; i < rows; ++i) batch.push_back({SHCNE_CREATE, "/data/r" + std::to_string(n++), std::nullopt, 0});
+    Feed(std::move(batch));
+    // The view lays out and scrolls in its own turn.
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  };
+  QScrollBar* bar = list_->verticalScrollBar();
+  more(200);
+  ASSERT_GT(bar->maximum(), 0) << "the rows fit: nothing to scroll";
+  EXPECT_EQ(bar->value(), bar->maximum()) << "followed";
+  bar->setValue(bar->maximum() / 2);
+  const int reading = bar->value();
+  more(20);
+  EXPECT_EQ(bar->value(), reading) << "scrolled up, the view stays";
+  bar->setValue(bar->maximum());
+  more(20);
+  EXPECT_EQ(bar->value(), bar->maximum()) << "back at the bottom, followed again";
 }
 
 TEST_F(EventListWindowTest, CustomModeWithoutRulesListsNothing) {

@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QPersistentModelIndex>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTreeView>
@@ -121,7 +122,15 @@ void MainWindow::BuildControls() {
   超级列表框1->horizontalHeader()->setHighlightSections(false);
   SetUpList(超级列表框1, "超级列表框1", eventModel_, {180, 200, 100, 480}, QRect(8, 276, 994, 492),
             [this](int c, int w) { 超级列表框1->setColumnWidth(c, w); });
-  connect(eventModel_, &EventListModel::Appended, 超级列表框1, &QTableView::scrollToBottom);
+  // The list follows new rows only while its last row is in view: whoever
+  // scrolled up to read a row stays where they are.
+  connect(eventModel_, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
+    const QScrollBar* bar = 超级列表框1->verticalScrollBar();
+    followRows_ = bar->value() >= bar->maximum();
+  });
+  connect(eventModel_, &EventListModel::Appended, this, [this] {
+    if (followRows_) 超级列表框1->scrollToBottom();
+  });
   状态栏 = new StatusLine(this, *options_.clock);
   状态栏->setGeometry(8, 772, 994, 22);
 }

@@ -153,6 +153,7 @@ class MainWindow : public QWidget {
   std::vector<ChildRatio> childRatios_;
   int childCount_ = 0;
   bool quitting_ = false;
+  bool followRows_ = true;
   bool programSetsBoxes_ = false;
   // Why no change source could start, for the message that says so.
   std::string sourceError_;
