@@ -1,5 +1,6 @@
 #pragma once
 // Small file helpers the tests on real trees share.
+#include "platform/Utf8Path.h"
 #include "text/AtomicFile.h"
 
 #include <gtest/gtest.h>
@@ -49,7 +50,7 @@ inline std::size_t ExpectEveryCopyAccountedFor(const std::string& log, std::size
 
 inline std::size_t EntriesIn(const std::string& dir) {
   std::size_t n = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++n;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(PathFromUtf8(dir))) ++n;
   return n;
 }
 

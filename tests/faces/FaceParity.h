@@ -17,6 +17,11 @@
 #include <string>
 #include <vector>
 
+namespace vantrel::embedded {
+extern const unsigned char face_parity_txt[];
+extern const std::size_t face_parity_txt_size;
+}  // namespace vantrel::embedded
+
 namespace vantrel::parity {
 
 // What a person does, in order. Controls are named as both windows name them.
@@ -101,6 +106,11 @@ inline std::string Record(const std::string& home, const std::string& root) {
   std::string shown;
   for (char c : out) shown += c == '\r' ? std::string("\\r") : std::string(1, c);
   return shown;
+}
+
+// What both windows must leave (data/face-parity.txt, carried in the tests).
+inline std::string Expected() {
+  return std::string(reinterpret_cast<const char*>(embedded::face_parity_txt), embedded::face_parity_txt_size);
 }
 
 }  // namespace vantrel::parity

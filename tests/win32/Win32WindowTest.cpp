@@ -31,11 +31,6 @@
 #include <mutex>
 #include <thread>
 
-namespace vantrel::embedded {
-extern const unsigned char face_parity_txt[];
-extern const std::size_t face_parity_txt_size;
-}  // namespace vantrel::embedded
-
 namespace vantrel::win32 {
 namespace {
 
@@ -176,8 +171,8 @@ class Win32WindowTest : public ::testing::Test {
     std::filesystem::create_directories(PathFromUtf8(in_));
     std::filesystem::create_directories(PathFromUtf8(out_));
     std::filesystem::create_directories(PathFromUtf8(home_));
-    // Only the rules' folders: the test's own.
-    // The settings of the first start; a later one reads what that left.
+    // The settings of the first start (by default only the rules' folders,
+    // the test's own); a later start reads what that one left.
     if (!std::filesystem::exists(PathFromUtf8(JoinPath(home_, "config.ini")))) {
       ASSERT_TRUE(WriteFileAtomically(JoinPath(home_, "config.ini"), Utf8ToGb18030(config_)));
     }
@@ -428,10 +423,7 @@ TEST_F(Win32WindowTest, QuittingMidBurstRecordsWhatWasDoneAndWhatWasNot) {
   }
   window_->Core().Rules().Add("新建文件", in_, "【复制文件】" + out_);
   source_->Inject(std::move(burst));
-  auto copied = [&] {
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(PathFromUtf8(out_)),
-                                                  std::filesystem::directory_iterator()));
-  };
+  auto copied = [&] { return EntriesIn(out_); };
   ASSERT_TRUE(TurnUntil([&] { return copied() >= 20; }));
   Command(k退出程序);
   EXPECT_FALSE(window_->Turn(0));
@@ -540,8 +532,7 @@ TEST_F(Win32WindowTest, TheWindowLeavesWhatTheQtWindowLeaves) {
     window_->Turn(0);
   }
   window_.reset();
-  EXPECT_EQ(parity::Record(home_, root),
-            std::string(reinterpret_cast<const char*>(embedded::face_parity_txt), embedded::face_parity_txt_size));
+  EXPECT_EQ(parity::Record(home_, root), parity::Expected());
 }
 
 // The list goes out through the system's save dialog as the rows read, and

@@ -92,6 +92,12 @@ const Palette& WornPalette() {
   return palette;
 }
 
+LRESULT OnSkinGround(WPARAM dc, COLORREF text) {
+  ::SetTextColor(reinterpret_cast<HDC>(dc), text);
+  ::SetBkColor(reinterpret_cast<HDC>(dc), WornPalette().window);
+  return reinterpret_cast<LRESULT>(WornPalette().windowBrush);
+}
+
 HWND MakeControl(HWND parent, const wchar_t* windowClass, const char* caption, DWORD style, int id, DWORD exStyle) {
   return ::CreateWindowExW(exStyle, windowClass, platform::WideFromUtf8(caption).c_str(), WS_CHILD | WS_VISIBLE | style,
                            0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),

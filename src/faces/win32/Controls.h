@@ -27,20 +27,23 @@ struct Palette {
 };
 inline constexpr int kSkinResource = 2;
 const Palette& WornPalette();
+// WM_CTLCOLORSTATIC's answer: a static control, box or group box in the
+// text colour given, on the skin's ground.
+LRESULT OnSkinGround(WPARAM dc, COLORREF text);
 
 HWND MakeControl(HWND parent, const wchar_t* windowClass, const char* caption, DWORD style, int id,
                  DWORD exStyle = 0);
 std::string TextOf(HWND window);
 void SetText(HWND window, const std::string& text);
 
-// The window procedure of a window class whose object handles its messages:
-// the object comes with WM_NCCREATE (CreateWindowEx's last argument), is
-// kept in the window's user data and told its window (T::Attach), every
-// message then goes to T::Handle, and the last one lets go of the window.
 // Tells the user what the exception being handled was (the last resort:
 // its code and message in a box); call only inside a catch block.
 void ShowCaughtError();
 
+// The window procedure of a window class whose object handles its messages:
+// the object comes with WM_NCCREATE (CreateWindowEx's last argument), is
+// kept in the window's user data and told its window (T::Attach), every
+// message then goes to T::Handle, and the last one lets go of the window.
 template <typename T>
 LRESULT CALLBACK ObjectProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {

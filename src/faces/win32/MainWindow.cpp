@@ -419,13 +419,8 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_CTLCOLORSTATIC: {
-      // Boxes, group boxes and the status line on the skin's ground.
-      const Palette& palette = WornPalette();
-      HDC dc = reinterpret_cast<HDC>(wParam);
       const bool error = statusError_ && reinterpret_cast<HWND>(lParam) == Control(k状态栏);
-      ::SetTextColor(dc, error ? RGB(192, 0, 0) : palette.windowText);
-      ::SetBkColor(dc, palette.window);
-      return reinterpret_cast<LRESULT>(palette.windowBrush);
+      return OnSkinGround(wParam, error ? RGB(192, 0, 0) : WornPalette().windowText);
     }
     case WM_TIMER:
       if (wParam == kEngineTimer) EngineTurn();

@@ -325,12 +325,8 @@ LRESULT RuleEditor::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_CTLCOLORSTATIC: {
-      const Palette& palette = WornPalette();
-      HDC dc = reinterpret_cast<HDC>(wParam);
       const bool error = statusError_ && reinterpret_cast<HWND>(lParam) == Control(k标签_状态);
-      ::SetTextColor(dc, error ? RGB(0xC0, 0x20, 0x20) : palette.windowText);
-      ::SetBkColor(dc, palette.window);
-      return reinterpret_cast<LRESULT>(palette.windowBrush);
+      return OnSkinGround(wParam, error ? RGB(0xC0, 0x20, 0x20) : WornPalette().windowText);
     }
     case WM_CTLCOLOREDIT:
       // Values in the path colour (COLORREF 0xFF8800); an empty box shows

@@ -67,7 +67,7 @@ bool TrayIcon::ShowPrompt(const std::string& title, const std::string& text, Pro
   // An error waiting is not pushed aside by news that is none.
   if (!isWaiting_ || waiting_.icon != Error || icon == Error) waiting_ = Prompt{title, text, icon};
   isWaiting_ = true;
-  if (!everShown_ || ::GetTickCount() - lastShown_ >= kPromptFrameMs) return Show();
+  if (shown_ == 0 || ::GetTickCount() - lastShown_ >= kPromptFrameMs) return Show();
   return true;
 }
 
@@ -81,7 +81,6 @@ DWORD TrayIcon::FlushPrompt() {
 
 bool TrayIcon::Show() {
   isWaiting_ = false;
-  everShown_ = true;
   lastShown_ = ::GetTickCount();
   ++shown_;
   lastText_ = waiting_.text;

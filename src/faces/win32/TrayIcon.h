@@ -65,7 +65,6 @@ class TrayIcon {
   Prompt waiting_;
   bool isWaiting_ = false;
   DWORD lastShown_ = 0;
-  bool everShown_ = false;
   unsigned long shown_ = 0;
   std::string lastText_;
 };
