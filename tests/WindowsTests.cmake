@@ -17,6 +17,7 @@ add_executable(core_tests
   monitor/NotificationQueueTest.cpp
   monitor/WatchRootsTest.cpp
   rules/RuleFileTest.cpp
+  rules/RulePathTest.cpp
   rules/WholeFileTest.cpp
   platform/StoredFileTest.cpp
   platform/WindowsFileTest.cpp

@@ -236,7 +236,10 @@ bool Engine::TakeActionReports(Clock::time_point deadline) {
 }
 
 void Engine::LogAction(const ActionOutcome& outcome) {
-  eventLog_->LogAction(ActionOutcomeType(outcome), ActionOutcomeDetail(outcome));
+  const bool failed = outcome.kind == ActionOutcome::Kind::Failed;
+  eventLog_->LogAction(ActionOutcomeType(outcome), ActionOutcomeDetail(outcome), failed);
+  // Why it failed, where the user looks: a row alone scrolls by unread.
+  if (failed) Prompt(ActionOutcomeType(outcome), ActionOutcomeDetail(outcome), PromptKind::ActionFailed);
   if (face_.actionReported) face_.actionReported(ActionOutcomeText(outcome));
 }
 
@@ -336,7 +339,7 @@ void Engine::MatchRules(const std::string& path, EventKind kind, const std::stri
   if (!actions_) return;
   ActionJob job;
   for (const MonitorRule& rule : rules_.Rules())
-    if (RuleFires(rule, path, kind)) job.rules.push_back(rule);
+    if (RuleFires(rule, path, kind, name)) job.rules.push_back(rule);
   job.ours = currentEventPid_ != 0 && currentEventPid_ == platform::ThisProcessId();
   // A job waiting for a file follows it when it is renamed (a download
   // given its name when done).

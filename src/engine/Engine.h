@@ -35,6 +35,9 @@ enum class PromptKind {
   Event,  // a listed change, while prompts are on
   Info,   // the answer to the user's own command
   Error,  // something failed or was lost: shown whatever the settings
+  // A rule's action failed (its row says so too): shown whatever the
+  // settings, and a burst of them may come at once.
+  ActionFailed,
 };
 
 // What the engine tells its face. Every member may be left empty.
@@ -116,9 +119,11 @@ class Engine : private DispatchHost, private EventLogHost {
   EventLog& Log() { return *eventLog_; }
   LogOutput& LogFile() { return *log_; }
   RuleStore& Rules() { return rules_; }
+  const RuleStore& Rules() const { return rules_; }
   const Settings& CurrentSettings() const { return settings_.Get(); }
   SettingsStore& SettingsFile() { return settings_; }
   ChangeSource* Source() { return source_.get(); }
+  const ChangeSource* Source() const { return source_.get(); }
   std::string LastActionTarget() const;
   // The folders a per-folder source must watch in the current mode; the
   // rules' paths whose drive is not there go to waiting.

@@ -122,11 +122,14 @@ void RuleStore::UntickGlobalPathRules() {
 void RuleStore::Remove(std::size_t row) {
   if (row >= rules_.size() || !ChangeAllowed()) return;
   if (observer_.aboutToRemove) observer_.aboutToRemove(row);
+  const MonitorRule gone = std::move(rules_[row]);
   rules_.erase(rules_.begin() + static_cast<std::ptrdiff_t>(row));
   RuleRemoved(keptLines_, row);
   if (observer_.removed) observer_.removed(row);
   Save();
   host_.changed();
+  // A rule gone without a word could be gone by a slip of the hand.
+  host_.prompt("已删除监控:", gone.eventName + " " + gone.monitoredPath + " " + gone.actionText, false);
 }
 
 void RuleStore::EnableAll() {
@@ -159,10 +162,12 @@ void RuleStore::InvertAll() {
 void RuleStore::ClearAll() {
   if (!host_.ask("提示", "是否要清空监控列表?") || !ChangeAllowed()) return;
   if (observer_.aboutToReset) observer_.aboutToReset();
+  const std::size_t count = rules_.size();
   rules_.clear();
   if (observer_.reset) observer_.reset();
   Save();
   host_.changed();
+  host_.prompt("提示:", "已清空监控列表, 删除了 " + std::to_string(count) + " 条监控", false);
 }
 
 }  // namespace vantrel

@@ -59,9 +59,15 @@ struct Connection {
   int fd = -1;
   std::uint32_t uid = 0;
   WatchCore::Audience* audience = nullptr;
+  // Bytes before `sent` went out already; they are dropped in one move
+  // once they are the larger part, so a connection catching up on a full
+  // buffer costs each round what it sends, not what it still holds.
   std::string out;
+  std::size_t sent = 0;
   bool lost = false;  // records were dropped since it last caught up
   std::int64_t lastWrite = 0;
+
+  std::size_t Held() const { return out.size() - sent; }
 };
 
 class Service {
@@ -78,7 +84,7 @@ class Service {
     std::vector<pollfd> fds;
     for (;;) {
       fds.assign({{listen_, POLLIN, 0}, {core_.ReaderFd(), POLLIN, 0}, {core_.MountsFd(), POLLPRI, 0}});
-      for (const Connection& c : connections_) fds.push_back({c.fd, static_cast<short>(c.out.empty() ? 0 : POLLOUT), 0});
+      for (const Connection& c : connections_) fds.push_back({c.fd, static_cast<short>(c.Held() ? POLLOUT : 0), 0});
       std::int64_t deadline = WatchNowMs() + kAliveEveryMs;
       if (auto deferred = core_.NextDeadline()) deadline = std::min(deadline, *deferred);
       const int timeout = static_cast<int>(std::clamp<std::int64_t>(deadline - WatchNowMs(), 0, kAliveEveryMs));
@@ -119,10 +125,10 @@ class Service {
     if (!audience.Pending()) return;
     const std::string records = audience.Take();
     std::size_t held = 0;
-    for (const Connection& c : connections_) held += c.out.size();
+    for (const Connection& c : connections_) held += c.Held();
     for (Connection& c : connections_) {
       if (c.audience != &audience) continue;
-      if (c.out.size() + records.size() > kConnectionBytes || held + records.size() > kAllConnectionsBytes) {
+      if (c.Held() + records.size() > kConnectionBytes || held + records.size() > kAllConnectionsBytes) {
         c.lost = true;
         continue;
       }
@@ -137,23 +143,29 @@ class Service {
   void Send() {
     const std::int64_t now = WatchNowMs();
     for (Connection& c : connections_) {
-      if (c.out.empty() && c.lost) {
+      if (!c.Held() && c.lost) {
         // Caught up after dropping, with nothing new to tell.
         AppendReportRecord(c.out, {SourceReport::QueueOverflow, 1, {}});
         c.lost = false;
       }
-      if (c.out.empty() && now - c.lastWrite >= kAliveEveryMs) AppendAliveRecord(c.out);
-      std::size_t sent = 0;
-      while (sent < c.out.size()) {
-        ssize_t n = ::send(c.fd, c.out.data() + sent, c.out.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (!c.Held() && now - c.lastWrite >= kAliveEveryMs) AppendAliveRecord(c.out);
+      const std::size_t before = c.sent;
+      while (c.sent < c.out.size()) {
+        ssize_t n = ::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        sent += static_cast<std::size_t>(n);
+        c.sent += static_cast<std::size_t>(n);
       }
-      if (sent) c.lastWrite = now;
-      c.out.erase(0, sent);
-      // What a lag took is given back once it is made up.
-      if (c.out.empty() && c.out.capacity() > (1u << 20)) c.out.shrink_to_fit();
+      if (c.sent != before) c.lastWrite = now;
+      if (c.sent == c.out.size()) {
+        c.out.clear();
+        c.sent = 0;
+        // What a lag took is given back once it is made up.
+        if (c.out.capacity() > (1u << 20)) c.out.shrink_to_fit();
+      } else if (c.sent > c.out.size() / 2) {
+        c.out.erase(0, c.sent);
+        c.sent = 0;
+      }
     }
   }
 

@@ -16,8 +16,18 @@ struct ColourKey {
   const char* key;
   const char* defaultValue;
 };
-constexpr std::array<ColourKey, 5> kColourKeys{{
-    {"时间", "0"}, {"名称", "16746496"}, {"类型", "255"}, {"路径", "8421376"}, {"执行", "16711680"}}};
+// 失败 came later: a config.ini written before has no such key and gets the
+// default, and the key is written only once the user picks a colour.
+constexpr std::array<ColourKey, 6> kColourKeys{{{"时间", "0"},
+                                                {"名称", "16746496"},
+                                                {"类型", "255"},
+                                                {"路径", "8421376"},
+                                                {"执行", "16711680"},
+                                                {"失败", "160"}}};
+bool IsFailedType(std::string_view type) {
+  constexpr std::string_view kFailed = "失败";
+  return type.size() >= kFailed.size() && type.substr(type.size() - kFailed.size()) == kFailed;
+}
 
 }  // namespace
 
@@ -28,13 +38,13 @@ std::uint32_t EventLog::ColourSetting(const char* key) const {
   return static_cast<std::uint32_t>(LeadingInteger(host_.Config().Read("日志颜色", key, fallback)));
 }
 
-const std::array<std::uint32_t, 5>& EventLog::Colours() {
+const std::array<std::uint32_t, 6>& EventLog::Colours() {
   const std::uint64_t generation = host_.Config().Generation();
   if (generation == 0 || generation != coloursGeneration_) {
-    for (std::size_t k = 0; k < kColourKeys.size(); ++k) colours5_[k] = ColourSetting(kColourKeys[k].key);
+    for (std::size_t k = 0; k < kColourKeys.size(); ++k) colours_6_[k] = ColourSetting(kColourKeys[k].key);
     coloursGeneration_ = generation;
   }
-  return colours5_;
+  return colours_6_;
 }
 
 // Columns take the colours of 时间, 名称, 类型 and 路径 in turn; an action row
@@ -44,8 +54,8 @@ void EventLog::ColourEventRow(std::size_t row) {
   colours_.SetRowColours(row, {{{colours[0], kWhite}, {colours[1], kWhite}, {colours[2], kWhite}, {colours[3], kWhite}}});
 }
 
-void EventLog::ColourActionRow(std::size_t row) {
-  const CellColour colour{Colours()[4], kWhite};
+void EventLog::ColourActionRow(std::size_t row, bool failed) {
+  const CellColour colour = failed ? CellColour{Colours()[5], kFailedBackground} : CellColour{Colours()[4], kWhite};
   colours_.SetRowColours(row, {colour, colour, colour, colour});
 }
 
@@ -94,10 +104,10 @@ void EventLog::AddEventRow(const std::string& displayName, EventKind kind, const
   host_.RowsAppended();
 }
 
-void EventLog::LogAction(const std::string& type, const std::string& detail) {
+void EventLog::LogAction(const std::string& type, const std::string& detail, bool failed) {
   const LocalDateTime now = log_.GetClock().Local();
   std::size_t row = list_.Append(RowTimeText(now), kActionMark, type, detail);
-  ColourActionRow(row);
+  ColourActionRow(row, failed);
   if (host_.SaveLogOn() || consoleMirror_)
     Record(std::string(kActionMark) + kSeparator + type + "】" + OneLineText(detail) + "\r\n", now);
   host_.RowsAppended();
@@ -141,7 +151,7 @@ void EventLog::WriteRecord(const std::string& text, const LocalDateTime& at) {
 void EventLog::RecolourRows() {
   for (std::size_t row = 0; row < list_.RowCount(); ++row) {
     if (list_.Cell(row, 1).rfind("【", 0) == 0) {
-      ColourActionRow(row);
+      ColourActionRow(row, list_.Cell(row, 1) == kActionMark && IsFailedType(list_.Cell(row, 2)));
     } else {
       ColourEventRow(row);
     }

@@ -32,6 +32,9 @@ class EventLogHost {
 class EventLog {
  public:
   static constexpr std::uint32_t kWhite = 16777215;
+  // Behind a failed action's row: a pale red that no text colour in the
+  // colour menu's reach makes unreadable.
+  static constexpr std::uint32_t kFailedBackground = 0xE6E6FF;
   static constexpr const char* kActionMark = "【执行操作】";
   static constexpr const char* kNoticeMark = "【监控提示】";
   static constexpr const char* kSeparator = " ┃ ";
@@ -44,7 +47,8 @@ class EventLog {
                    const std::string& newPath = {});
   // An action's row: its type (the action's name, or what became of it) and
   // its detail.
-  void LogAction(const std::string& type, const std::string& detail);
+  // A failed action's row stands apart in a colour of its own.
+  void LogAction(const std::string& type, const std::string& detail, bool failed = false);
   // What the program could not do or see (changes lost, actions not done):
   // a row in the action colour, a record in the log file whether or not
   // the log is on, since nothing else would keep it, and an error prompt.
@@ -70,10 +74,10 @@ class EventLog {
   void RecordNotice(const std::string& type, const std::string& text, const LocalDateTime& at);
   // Writes a record; the first failure of a run of failures is told.
   void WriteRecord(const std::string& text, const LocalDateTime& at);
-  void ColourActionRow(std::size_t row);
-  // The five colours as config.ini holds them now; read again only when the
+  void ColourActionRow(std::size_t row, bool failed = false);
+  // The colours as config.ini holds them now; read again only when the
   // settings changed (or every time, when changes are not reported).
-  const std::array<std::uint32_t, 5>& Colours();
+  const std::array<std::uint32_t, 6>& Colours();
 
   EventList& list_;
   ListColourStore& colours_;
@@ -81,7 +85,7 @@ class EventLog {
   EventLogHost& host_;
   bool recordFailing_ = false;
   bool consoleMirror_ = false;
-  std::array<std::uint32_t, 5> colours5_{};
+  std::array<std::uint32_t, 6> colours_6_{};
   std::uint64_t coloursGeneration_ = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include "log/FormatTime.h"
 #include "monitor/Decode.h"
+#include "rules/RulePath.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
 
@@ -33,7 +34,7 @@ bool IsRepeatEvent(EventKind kind, const std::string& path, const DispatchHost& 
 
 bool PathInCustomScope(const std::string& path, const DispatchHost& host) {
   for (std::size_t row = 0; row < host.MonitoredPathCount(); ++row)
-    if (PathContains(path, host.MonitoredPathAt(row))) return true;
+    if (RuleScopeHolds(host.MonitoredPathAt(row), path)) return true;
   return false;
 }
 

@@ -1,6 +1,7 @@
 #include "rules/RuleMatcher.h"
 
 #include "rules/ProgramAction.h"
+#include "rules/RulePath.h"
 #include "text/AtomicFile.h"
 #include "text/Codec.h"
 #include "text/PathRoutines.h"
@@ -41,9 +42,16 @@ std::string EffectivePath(const std::string& eventPath, EventKind kind, const st
   return IsRenameKind(kind) ? NewPathOfRename(eventPath, itemName, newPath) : eventPath;
 }
 
-bool RuleFires(const MonitorRule& rule, const std::string& eventPath, EventKind kind) {
+bool RuleFires(const MonitorRule& rule, const std::string& eventPath, EventKind kind, const std::string& itemName) {
   return rule.enabled && kind != EventKind::None && EventKindOfName(rule.eventName) == kind && RuleActs(rule) &&
-         (PathContains(eventPath, rule.monitoredPath) || rule.monitoredPath == GlobalPathMarker);
+         RulePathTakes(rule.monitoredPath, eventPath, itemName);
+}
+
+std::optional<std::string> WhyRuleNeverActs(const MonitorRule& rule) {
+  if (EventKindOfName(rule.eventName) == EventKind::None) return "未知的监控事件 “" + rule.eventName + "”";
+  if (!RuleActs(rule) || OperationOf(rule.actionText) == Operation::None)
+    return "执行操作 “" + rule.actionText + "” 无法识别, 规则只列出, 不会执行";
+  return RulePathNeverMatches(rule.monitoredPath);
 }
 
 RuleActionResult RunRuleAction(const MonitorRule& rule, const std::string& eventPath, EventKind kind,

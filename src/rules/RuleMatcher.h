@@ -28,8 +28,16 @@ Operation OperationOf(const std::string& actionText);
 std::string EffectivePath(const std::string& eventPath, EventKind kind, const std::string& itemName,
                           const std::string& newPath = {});
 
-// Whether the rule fires for an event of that name at that path.
-bool RuleFires(const MonitorRule& rule, const std::string& eventPath, EventKind kind);
+// Whether the rule fires for an event of that kind at that path; itemName
+// (the new name of a renamed item) is what name patterns are matched with.
+bool RuleFires(const MonitorRule& rule, const std::string& eventPath, EventKind kind,
+               const std::string& itemName = {});
+
+// Why a rule as it stands can never act, in the user's words (an event or
+// operation this version does not know, a path no change's path contains);
+// nothing when it can. The list marks such a rule rather than keep it
+// silently.
+std::optional<std::string> WhyRuleNeverActs(const MonitorRule& rule);
 
 // What one firing rule's action did to the event's item.
 struct RuleActionResult {

@@ -100,7 +100,7 @@ TEST_F(MainWindowTest, HasEveryControlAndMenuItemByItsFormName) {
     return list.join(",");
   };
   EXPECT_EQ(captions(window_->右键菜单), "导出列表,定位目录,复制路径,修改颜色,清空列表");
-  EXPECT_EQ(captions(window_->findChild<QMenu*>("修改颜色")), "时间,名称,类型,路径,执行");
+  EXPECT_EQ(captions(window_->findChild<QMenu*>("修改颜色")), "时间,名称,类型,路径,执行,失败");
   EXPECT_EQ(captions(window_->列表右键), "添加监控,修改选中,删除选中,全部开启,全部关闭,反向选中,清空监控");
   EXPECT_EQ(captions(window_->托盘右键), "关闭提示,显示窗口,退出程序");
 }
@@ -180,7 +180,8 @@ TEST_F(MainWindowTest, ProportionalLayoutAtDesignSizeAndAfterResizing) {
   auto* events = Find<QTableView>("超级列表框1");
   auto* rules = Find<QTreeView>("超级列表框2");
   EXPECT_EQ(events->geometry(), QRect(8, 276, 994, 492));
-  EXPECT_EQ(Find<QLabel>("状态栏")->geometry(), QRect(8, 772, 994, 22)) << "margins of 8 on every side";
+  EXPECT_EQ(Find<QLabel>("状态栏")->geometry(), QRect(8, 772, 560, 22)) << "margins of 8 on every side";
+  EXPECT_EQ(Find<QLabel>("监控状态")->geometry(), QRect(572, 772, 430, 22));
   EXPECT_EQ(events->columnWidth(3), events->viewport()->width() - 180 - 200 - 100) << "the header reaches the edge";
   EXPECT_EQ(rules->columnWidth(2), rules->viewport()->width() - 150 - 500);
 
@@ -191,9 +192,19 @@ TEST_F(MainWindowTest, ProportionalLayoutAtDesignSizeAndAfterResizing) {
   EXPECT_EQ(events->columnWidth(3), events->viewport()->width() - 180 - 200 - 100);
   EXPECT_EQ(rules->width(), events->width());
 
-  window_->resize(900, 1000);
+  // Below the design size the lists give up room and the rest keeps its
+  // height, down to the smallest size everything stays readable at.
+  window_->resize(600, 300);
   QApplication::processEvents();
-  EXPECT_EQ(window_->width(), 1010) << "never narrower than 1010";
+  EXPECT_EQ(window_->size(), QSize(kReadableWidth, kReadableHeight));
+  for (const char* group : {"分组框1", "分组框2"}) EXPECT_EQ(Find<QWidget>(group)->height(), 80) << group;
+  EXPECT_EQ(Find<QLabel>("状态栏")->geometry().bottom(), kReadableHeight - 7) << "the status line stays in the window";
+  EXPECT_GE(rules->height(), 3 * 26) << "three rules in sight";
+  EXPECT_GE(events->height(), 6 * 26);
+  EXPECT_LT(rules->geometry().bottom(), events->geometry().top());
+  EXPECT_LT(Find<QWidget>("分组框1")->geometry().bottom(), rules->geometry().top());
+  EXPECT_LT(events->geometry().bottom(), Find<QLabel>("状态栏")->geometry().top());
+  EXPECT_LE(Box("选择框_删除目录")->geometry().bottom(), Find<QWidget>("分组框1")->height()) << "the boxes stay inside";
 }
 
 TEST_F(MainWindowTest, SavedSizePlacesTheWindow) {

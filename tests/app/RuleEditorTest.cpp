@@ -37,6 +37,7 @@ class RuleEditorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(home_.isValid());
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(In())) && QDir().mkpath(QString::fromStdString(Backup())));
     Dialogs::CaptureForTesting(true);
     window_ = std::make_unique<MainWindow>(ScriptedOptions(Home(), source_));
     window_->Tray().RecordPromptsForTesting(true);
@@ -49,6 +50,9 @@ class RuleEditorTest : public ::testing::Test {
     Dialogs::TakeShown();
   }
   std::string Home() const { return home_.path().toStdString(); }
+  // Folders that exist: a path that does not is offered to be made.
+  std::string In() const { return Home() + "/in"; }
+  std::string Backup() const { return Home() + "/backup"; }
   void Menu(const char* item) {
     for (QAction* a : window_->findChild<QMenu*>("列表右键")->actions())
       if (a->text() == QString::fromUtf8(item)) a->trigger();
@@ -78,7 +82,7 @@ TEST_F(RuleEditorTest, AddingChecksTheInputsAsksAndSaves) {
   Get<QPushButton>("按钮3")->click();
   EXPECT_EQ(LastMessage(), "监控路径未输入!");
   EXPECT_EQ(Get<QLabel>("标签_状态")->text(), "监控路径未输入!") << "the refusal stays readable in the editor";
-  Get<QLineEdit>("编辑框1")->setText("/data/in");
+  Get<QLineEdit>("编辑框1")->setText(QString::fromStdString(In()));
   Get<QPushButton>("按钮3")->click();
   EXPECT_TRUE(LastMessage().startsWith("目标文件夹未输入!")) << "a copy needs somewhere to go";
   Get<QRadioButton>("单选框_移动")->click();
@@ -100,12 +104,12 @@ TEST_F(RuleEditorTest, AddingChecksTheInputsAsksAndSaves) {
   events->setCurrentIndex(3);
   Dialogs::SetNextAnswer(false);
   Get<QPushButton>("按钮3")->click();
-  EXPECT_EQ(LastMessage(), "监控事件∶重命名文件\r\n\r\n监控路径∶/data/in\r\n\r\n执行操作∶删除文件");
+  EXPECT_EQ(LastMessage().toStdString(), "监控事件∶重命名文件\r\n\r\n监控路径∶" + In() + "\r\n\r\n执行操作∶删除文件");
   EXPECT_TRUE(Saved().empty()) << "cancelled";
   Dialogs::SetNextAnswer(true);
   Get<QPushButton>("按钮3")->click();
   ASSERT_EQ(Saved().size(), 1u);
-  EXPECT_EQ(Saved()[0], (MonitorRule{"重命名文件", "/data/in", "【删除文件】拖放文件/文件夹到此自动获取路径", true}))
+  EXPECT_EQ(Saved()[0], (MonitorRule{"重命名文件", In(), "【删除文件】拖放文件/文件夹到此自动获取路径", true}))
       << "a deletion stores what earlier versions stored";
   Dialogs::SetNextAnswer(true);
   Dialogs::SetNextAnswer(false);
@@ -158,12 +162,12 @@ TEST_F(RuleEditorTest, ModifyingWritesTheSameRuleClosesAndNeverAddsItTwice) {
   EXPECT_EQ(Get<QLineEdit>("编辑框2")->text(), "/bin/x");
   EXPECT_EQ(Get<QLineEdit>("编辑框3")->text(), "#文件名");
   EXPECT_EQ(Get<QComboBox>("组合框2")->currentIndex(), 3);
-  Get<QLineEdit>("编辑框1")->setText("/b2");
+  Get<QLineEdit>("编辑框1")->setText(QString::fromStdString(In()));
   Dialogs::SetNextAnswer(true);
   Get<QPushButton>("按钮3")->click();
   RuleList saved = Saved();
   ASSERT_EQ(saved.size(), 3u);
-  EXPECT_EQ(saved[1], (MonitorRule{"删除文件", "/b2", "【执行程序】/bin/x§#文件名§3", true}));
+  EXPECT_EQ(saved[1], (MonitorRule{"删除文件", In(), "【执行程序】/bin/x§#文件名§3", true}));
   EXPECT_FALSE(Editor()->isVisible()) << "done with this rule, so 添加 cannot repeat it";
   EXPECT_TRUE(window_->findChild<QLabel*>("状态栏")->text().contains("修改事件成功!"));
   Menu("添加监控");
@@ -181,7 +185,7 @@ TEST_F(RuleEditorTest, ModifyingWritesTheSameRuleClosesAndNeverAddsItTwice) {
   Menu("修改选中");
   view->setCurrentIndex(view->model()->index(1, 0));
   Menu("删除选中");
-  Get<QLineEdit>("编辑框1")->setText("/overwrite");
+  Get<QLineEdit>("编辑框1")->setText(QString::fromStdString(Backup()));
   Dialogs::SetNextAnswer(true);
   Get<QPushButton>("按钮3")->click();
   EXPECT_EQ(LastMessage(), "要修改的监控已被删除, 修改未保存。");
@@ -235,7 +239,7 @@ TEST_F(RuleEditorTest, PickersKeepWhatACancelLeavesAndDropsFillTheRightBox) {
   Get<QPushButton>("按钮2")->click();
   EXPECT_EQ(FileDialogs::LastBrowse()->initialPath.toStdString(), Home()) << "it opens at the current value";
   EXPECT_EQ(Get<QLineEdit>("编辑框2")->text().toStdString(), Home()) << "and a cancel keeps it";
-  EXPECT_TRUE(Get<QLineEdit>("编辑框2")->isReadOnly()) << "filled by its picker or a drop, and says so";
+  EXPECT_FALSE(Get<QLineEdit>("编辑框2")->isReadOnly()) << "it takes typing, checked as the path above it is";
   EXPECT_FALSE(Get<QLineEdit>("编辑框3")->isEnabled()) << "a copy takes no parameters";
 
   auto* target = Get<QLineEdit>("编辑框2");
@@ -320,22 +324,22 @@ TEST_F(RuleEditorTest, AKeyboardAloneAddsARuleFromTheFirstControlToEnter) {
   events->setFocus();
   press(Qt::Key_Tab);
   ASSERT_EQ(focused(), "编辑框1");
-  for (QChar c : QString("/data/in")) press(0, Qt::NoModifier, QString(c));
-  EXPECT_EQ(Get<QLineEdit>("编辑框1")->text(), "/data/in");
+  for (QChar c : QString::fromStdString(In())) press(0, Qt::NoModifier, QString(c));
+  EXPECT_EQ(Get<QLineEdit>("编辑框1")->text().toStdString(), In());
   press(Qt::Key_Tab);
   press(Qt::Key_Tab);
   ASSERT_EQ(focused(), "单选框_复制");
   press(Qt::Key_Tab);
   press(Qt::Key_Tab);
   ASSERT_EQ(focused(), "按钮2");
-  FileDialogs::SetNextBrowseResultForTesting("/backup");
+  FileDialogs::SetNextBrowseResultForTesting(QString::fromStdString(Backup()));
   press(Qt::Key_Return);
-  EXPECT_EQ(Get<QLineEdit>("编辑框2")->text(), "/backup") << "Enter on a button presses it";
+  EXPECT_EQ(Get<QLineEdit>("编辑框2")->text().toStdString(), Backup()) << "Enter on a button presses it";
   Dialogs::SetNextAnswer(true);
   events->setFocus();
   press(Qt::Key_Return);
   ASSERT_EQ(Saved().size(), 1u) << "Enter anywhere else adds";
-  EXPECT_EQ(Saved()[0], (MonitorRule{"删除文件", "/data/in", "【复制文件】/backup", true}));
+  EXPECT_EQ(Saved()[0], (MonitorRule{"删除文件", In(), "【复制文件】" + Backup(), true}));
   EXPECT_TRUE(Get<QLabel>("标签_状态")->text().contains("添加监控成功!")) << "told in the editor itself";
 
   press(Qt::Key_Escape);

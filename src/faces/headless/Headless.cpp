@@ -25,7 +25,8 @@ Headless::Headless(Options options) : options_(std::move(options)) {
 void Headless::Prompt(const std::string& title, const std::string& text, PromptKind kind) {
   // A prompt for every listed change is the window's balloon; here the rows
   // themselves go to the log and the console.
-  if (kind == PromptKind::Event) return;
+  // A failed action's record is already on the console.
+  if (kind == PromptKind::Event || kind == PromptKind::ActionFailed) return;
   const std::string line = OneLineText(title + " " + text);
   platform::WriteConsoleRecord(2, "vantrel-headless: " + line + "\n", kind == PromptKind::Error ? 2 : 0);
   platform::WriteSystemLog(line, kind == PromptKind::Error);

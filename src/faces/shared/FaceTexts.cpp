@@ -1,5 +1,6 @@
 #include "faces/shared/FaceTexts.h"
 
+#include "engine/Engine.h"
 #include "rules/RuleMatcher.h"
 #include "text/Codec.h"
 #include "text/TextRules.h"
@@ -14,6 +15,50 @@ std::string ShownAction(const std::string& actionText) {
   std::int64_t mode = LeadingInteger(fields[2]);
   return "【执行程序】" + fields[0] + "    参数: " + (fields[1].empty() ? std::string("(无)") : fields[1]) +
          "    方式: " + kModes[mode >= 0 && mode < 4 ? mode : 0];
+}
+
+std::string WatchedText(const Engine& engine) {
+  const Settings& settings = engine.CurrentSettings();
+  const ChangeSource* source = engine.Source();
+  const std::string through = source ? std::string(" (") + source->Name() + ")" : std::string();
+  std::size_t rules = 0, acting = 0;
+  for (const MonitorRule& rule : engine.Rules().Rules()) {
+    if (!rule.enabled) continue;
+    ++rules;
+    if (!WhyRuleNeverActs(rule)) ++acting;
+  }
+  // With both boxes ticked, or neither, the rules' folders are what is watched.
+  if (settings.wholeDisk && !settings.customPath) {
+    return "监控: 全盘" + through +
+           (rules ? ", " + std::to_string(rules) + " 条规则启用" : std::string(", 还没有启用的规则, 变动只列出"));
+  }
+  std::size_t custom = 0;
+  for (const MonitorRule& rule : engine.Rules().Rules())
+    if (rule.enabled && rule.monitoredPath != GlobalPathMarker && !WhyRuleNeverActs(rule)) ++custom;
+  if (custom == 0) return "未在监控: 自定义路径下没有能生效的规则, 请用“添加监控”添加";
+  return "监控: 规则中的 " + std::to_string(engine.WatchRoots().size()) + " 个文件夹" + through + ", " +
+         std::to_string(acting) + " 条规则启用";
+}
+
+std::string RowsText(std::size_t rows, std::size_t below) {
+  std::string text = "列表 " + std::to_string(rows) + " 行";
+  if (below) text += ", 下方有 " + std::to_string(below) + " 条新记录";
+  return text;
+}
+
+std::string ShownRulePath(const MonitorRule& rule) {
+  return WhyRuleNeverActs(rule) ? "⚠ " + rule.monitoredPath : rule.monitoredPath;
+}
+
+std::optional<std::string> RuleNeverActsText(const MonitorRule& rule) {
+  std::optional<std::string> why = WhyRuleNeverActs(rule);
+  if (why) *why = "此规则不会生效: " + *why;
+  return why;
+}
+
+std::string RemoveRuleQuestion(const MonitorRule& rule) {
+  return "是否删除这条监控?\r\n\r\n监控事件∶" + rule.eventName + "\r\n监控路径∶" + rule.monitoredPath +
+         "\r\n执行操作∶" + ShownAction(rule.actionText);
 }
 
 std::string CutToAnsiBytes(std::string_view text, std::size_t maxBytes) {

@@ -1,6 +1,7 @@
 #include "faces/shared/RuleForm.h"
 
 #include "rules/RuleMatcher.h"
+#include "rules/RulePath.h"
 #include "text/PathRoutines.h"
 #include "text/ShellLink.h"
 #include "text/TextRules.h"
@@ -43,6 +44,32 @@ std::optional<std::string> FormRefusal(const RuleForm& form) {
     if (TextContains(*text, "｜") || text->find_first_of("\r\n") != std::string::npos)
       return "路径和参数中不能含有“｜”或换行: 规则文件用它们分隔规则和字段。";
   return std::nullopt;
+}
+
+FormPathCheck CheckFormPaths(RuleForm& form, const std::string& home) {
+  FormPathCheck check;
+  auto take = [&](std::string& box, PathRole role, const char* what) {
+    const TypedPath typed = CheckTypedPath(box, home, role);
+    if (!typed.refusal.empty()) {
+      if (!check.refusal) check.refusal = std::string(what) + typed.refusal;
+      return;
+    }
+    box = typed.path;
+    if (!typed.missingFolder.empty()) check.missingFolders.push_back(typed.missingFolder);
+  };
+  if (!form.global) take(form.path, PathRole::Watched, "监控路径: ");
+  if (form.operation == RuleForm::Copy || form.operation == RuleForm::Move) {
+    take(form.target, PathRole::Target, "目标文件夹: ");
+  } else if (form.operation == RuleForm::Run && (form.target == "~" || form.target.rfind("~/", 0) == 0)) {
+    // A program may be a bare command name found on the search path; only
+    // the home is spelled out.
+    form.target = home + form.target.substr(1);
+  }
+  return check;
+}
+
+std::string MakeFolderQuestion(const std::string& folder) {
+  return "文件夹 " + folder + " 不存在, 是否现在创建?";
 }
 
 MonitorRule RuleOf(const RuleForm& form) {

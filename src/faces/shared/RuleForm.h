@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vantrel {
 
@@ -34,6 +35,17 @@ struct RuleForm {
 RuleForm FormOf(const MonitorRule& rule);
 // Why the form cannot become a rule, in the user's words; nothing when it can.
 std::optional<std::string> FormRefusal(const RuleForm& form);
+// The form's paths as typed, made usable: "~" expanded, separators and "."
+// cleaned, the form's boxes then showing what the rule will hold. A path no
+// rule could use is refused with the reason; folders that do not exist yet
+// are listed, for the window to offer to make them.
+struct FormPathCheck {
+  std::optional<std::string> refusal;
+  std::vector<std::string> missingFolders;
+};
+FormPathCheck CheckFormPaths(RuleForm& form, const std::string& home);
+std::string MakeFolderQuestion(const std::string& folder);
+
 // The rule the form makes (after FormRefusal said nothing).
 MonitorRule RuleOf(const RuleForm& form);
 // The question before a rule is added or saved.

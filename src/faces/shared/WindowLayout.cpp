@@ -1,5 +1,6 @@
 #include "faces/shared/WindowLayout.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vantrel {
@@ -16,6 +17,39 @@ ChildRatio RecordRatio(const LayoutRect& child, int windowWidth, int windowHeigh
 LayoutRect ApplyRatio(const ChildRatio& r, int windowWidth, int windowHeight) {
   const double w = windowWidth, h = windowHeight;
   return {Trunc(w * r.x), Trunc(h * r.y), Trunc(w * r.width), Trunc(h * r.height)};
+}
+
+namespace {
+
+// The design pixels of the list bands above y.
+double ListPixelsAbove(double y) {
+  double above = 0;
+  for (const LayoutBand& band : kListBands) above += std::clamp(y - band.top, 0.0, double(band.bottom - band.top));
+  return above;
+}
+
+}  // namespace
+
+LayoutRect PlaceDesignChild(const LayoutRect& design, int width, int height, double scale) {
+  const ChildRatio ratio = RecordRatio(design, kDesignWidth, kDesignHeight);
+  LayoutRect at = ApplyRatio(ratio, width, height);
+  const double missing = kDesignHeight * scale - height;
+  if (missing <= 0) return at;
+  const double lists = ListPixelsAbove(kDesignHeight);
+  auto y = [&](double designY) { return designY * scale - missing * ListPixelsAbove(designY) / lists; };
+  const int top = Trunc(y(design.top));
+  at.top = top;
+  at.height = std::max(0, Trunc(y(design.top + design.height)) - top);
+  return at;
+}
+
+LayoutRect FitInto(const LayoutRect& window, const LayoutRect& workArea) {
+  LayoutRect fitted = window;
+  fitted.width = std::min(window.width, workArea.width);
+  fitted.height = std::min(window.height, workArea.height);
+  fitted.left = std::clamp(window.left, workArea.left, workArea.left + workArea.width - fitted.width);
+  fitted.top = std::clamp(window.top, workArea.top, workArea.top + workArea.height - fitted.height);
+  return fitted;
 }
 
 CheckBoxPlacement PlaceCheckBoxes(int group1Width, int group1Height, int group2Height) {

@@ -23,6 +23,30 @@ struct ChildRatio {
 ChildRatio RecordRatio(const LayoutRect& child, int windowWidth, int windowHeight);
 LayoutRect ApplyRatio(const ChildRatio& r, int windowWidth, int windowHeight);
 
+// The main window's design: its client size, its children's places in it,
+// and the smallest size its controls stay readable at.
+inline constexpr int kDesignWidth = 1010, kDesignHeight = 800;
+inline constexpr int kReadableWidth = 800, kReadableHeight = 460;
+// The design's vertical stretches that the two lists take; below the design
+// height only these give up what is missing.
+struct LayoutBand {
+  int top = 0, bottom = 0;
+};
+inline constexpr LayoutBand kListBands[] = {{96, 272}, {276, 768}};
+
+// Where a child of the design rectangle goes in a client area of width x
+// height pixels, scale pixels to a design pixel. At the design height and
+// above, every child keeps its share of the window; below it, the lists
+// give up what is missing and the boxes, the group frames and the status
+// line keep their design heights, so that nothing shrinks to unreadable.
+// Widths keep their shares at every size.
+LayoutRect PlaceDesignChild(const LayoutRect& design, int width, int height, double scale = 1.0);
+
+// A window's outer rectangle moved and, if need be, shrunk into the part of
+// the screen windows may use: a window saved larger than the screen, or
+// placed off it, comes back whole.
+LayoutRect FitInto(const LayoutRect& window, const LayoutRect& workArea);
+
 struct CheckBoxPlacement {
   // Tops and lefts of the boxes relative to their group boxes.
   LayoutPoint 全盘, 自定义, 保存日志, 托盘提示;

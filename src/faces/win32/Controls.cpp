@@ -1,5 +1,7 @@
 #include "faces/win32/Controls.h"
 
+#include "faces/shared/WindowLayout.h"
+
 #include "faces/shared/RuntimeError.h"
 #include "faces/shared/SkinColours.h"
 #include "platform/windows/Wide.h"
@@ -96,6 +98,20 @@ LRESULT OnSkinGround(WPARAM dc, COLORREF text) {
   ::SetTextColor(reinterpret_cast<HDC>(dc), text);
   ::SetBkColor(reinterpret_cast<HDC>(dc), WornPalette().window);
   return reinterpret_cast<LRESULT>(WornPalette().windowBrush);
+}
+
+void FitOnScreen(HWND window) {
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+  RECT outer;
+  ::GetWindowRect(window, &outer);
+  const RECT& work = monitor.rcWork;
+  const LayoutRect was{outer.left, outer.top, outer.right - outer.left, outer.bottom - outer.top};
+  const LayoutRect fitted =
+      FitInto(was, {work.left, work.top, work.right - work.left, work.bottom - work.top});
+  if (fitted.left == was.left && fitted.top == was.top && fitted.width == was.width && fitted.height == was.height) return;
+  ::SetWindowPos(window, nullptr, fitted.left, fitted.top, fitted.width, fitted.height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HWND MakeControl(HWND parent, const wchar_t* windowClass, const char* caption, DWORD style, int id, DWORD exStyle) {

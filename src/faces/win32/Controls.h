@@ -31,6 +31,11 @@ const Palette& WornPalette();
 // text colour given, on the skin's ground.
 LRESULT OnSkinGround(WPARAM dc, COLORREF text);
 
+// Moves (and if need be shrinks) a top-level window into the usable part of
+// the screen it is on: saved larger than the screen, or placed off it, it
+// comes back whole.
+void FitOnScreen(HWND window);
+
 HWND MakeControl(HWND parent, const wchar_t* windowClass, const char* caption, DWORD style, int id,
                  DWORD exStyle = 0);
 std::string TextOf(HWND window);

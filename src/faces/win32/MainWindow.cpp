@@ -24,7 +24,7 @@ namespace vantrel::win32 {
 namespace {
 
 constexpr wchar_t kClassName[] = L"VantrelMainWindow";
-constexpr int kDesignWidth = 1010, kDesignHeight = 800, kRowHeight = 26, kBoxWidth = 104, kBoxHeight = 24;
+constexpr int kRowHeight = 26, kBoxWidth = 104, kBoxHeight = 24;
 // Rows come in bursts: the list's count follows at most this often.
 constexpr UINT kListFrameMs = 100;
 // A keyboard context menu this soon after the Menu key's own menu closed is
@@ -43,7 +43,8 @@ struct DesignChild {
 };
 constexpr DesignChild kDesignChildren[] = {
     {k分组框1, {8, 8, 490, 80}},       {k分组框2, {507, 8, 495, 80}},    {k超级列表框2, {8, 96, 994, 176}},
-    {k超级列表框1, {8, 276, 994, 492}}, {k状态栏, {8, 772, 994, 22}},
+    {k超级列表框1, {8, 276, 994, 492}}, {k状态栏, {8, 772, 560, 22}},
+    {k监控状态, {572, 772, 430, 22}},
 };
 
 // The type boxes in the order of the engine's TypeBox.
@@ -103,7 +104,10 @@ MainWindow::MainWindow(Options options) : options_(std::move(options)) {
   face.ask = [this](const std::string& caption, const std::string& question, bool) {
     return Ask(window_, caption, question);
   };
-  face.settingsChanged = [this] { ShowSettings(); };
+  face.settingsChanged = [this] {
+    ShowSettings();
+    ShowWatched();
+  };
   engine_ = std::make_unique<Engine>(std::move(engine), std::move(face));
 }
 
@@ -191,6 +195,7 @@ void MainWindow::BuildControls() {
   }
   AddColumns(events, kEventColumnTitles, kEventColumnWidths, 4, dpi_);
   MakeControl(window_, WC_STATICW, "", SS_LEFTNOWORDWRAP | SS_NOPREFIX, k状态栏);
+  MakeControl(window_, WC_STATICW, "", SS_RIGHT | SS_NOPREFIX, k监控状态);
   ApplyFont();
 }
 
@@ -252,11 +257,11 @@ void MainWindow::OnBoxClicked(int id) {
     case k选择框_全盘:
       engine_->SetWholeDisk(on);
       if (editor_) editor_->SetWholeDiskMode(on);
-      return;
+      return ShowWatched();
     case k选择框_自定义:
       engine_->SetCustomPath(on);
       if (editor_) editor_->SetWholeDiskMode(!on);
-      return;
+      return ShowWatched();
     case k选择框_保存日志:
       return engine_->SetSaveLog(on);
     case k选择框_托盘提示:
@@ -349,6 +354,13 @@ void MainWindow::EngineTurn() {
 
 void MainWindow::SyncEventList() {
   if (!window_) return;
+  if (statusDirty_) {
+    statusDirty_ = false;
+    if (HWND line = Control(k状态栏)) {
+      SetText(line, status_);
+      ::InvalidateRect(line, nullptr, TRUE);
+    }
+  }
   const std::size_t count = engine_->Events().RowCount();
   if (count == shownRows_ && !rowsDirty_) return;
   // A burst appends thousands of rows a second; the list follows once a
@@ -368,6 +380,34 @@ void MainWindow::SyncEventList() {
   if (atBottom && count > 0) ListView_EnsureVisible(list, static_cast<int>(count - 1), FALSE);
   ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   ::InvalidateRect(list, nullptr, FALSE);
+  ShowRows();
+}
+
+void MainWindow::ShowWatched() {
+  if (!window_) return;
+  watched_ = WatchedText(*engine_);
+  rowsShown_.clear();
+  ShowRows();
+}
+
+void MainWindow::ShowRows() {
+  HWND line = Control(k监控状态), list = Control(k超级列表框1);
+  if (!line || !list) return;
+  // What lies below the last row in view is what the user has not seen.
+  const std::size_t seen = static_cast<std::size_t>(ListView_GetTopIndex(list) + ListView_GetCountPerPage(list));
+  const std::string text = watched_ + "  |  " + RowsText(shownRows_, seen < shownRows_ ? shownRows_ - seen : 0);
+  if (text == rowsShown_) return;
+  rowsShown_ = text;
+  SetText(line, text);
+  ::InvalidateRect(line, nullptr, TRUE);
+}
+
+void MainWindow::RemoveRuleAsked() {
+  const int row = SelectedRow(k超级列表框2);
+  if (row < 0) return;
+  RuleStore& rules = engine_->Rules();
+  if (Ask(window_, "提示", RemoveRuleQuestion(rules.Rules()[static_cast<std::size_t>(row)])))
+    rules.Remove(static_cast<std::size_t>(row));
 }
 
 // Messages.
@@ -403,8 +443,9 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       ApplyLayout();
       return 0;
     case WM_GETMINMAXINFO: {
-      // The design size is the smallest the controls fit in.
-      RECT frame{0, 0, Scaled(kDesignWidth, dpi_), Scaled(kDesignHeight, dpi_)};
+      // Below the design size the lists give up room; below this, nothing
+      // would stay readable.
+      RECT frame{0, 0, Scaled(kReadableWidth, dpi_), Scaled(kReadableHeight, dpi_)};
       ::AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
       auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
       limits->ptMinTrackSize = {frame.right - frame.left, frame.bottom - frame.top};
@@ -480,10 +521,44 @@ LRESULT MainWindow::OnNotify(NMHDR* header) {
     }
     return 0;
   }
-  // A double click on a rule opens it in the editor.
-  if (header->idFrom == k超级列表框2 && header->code == NM_DBLCLK && SelectedRow(k超级列表框2) >= 0) {
-    OpenRuleEditorForModify();
-    return 0;
+  if (header->idFrom == k超级列表框2) {
+    const bool empty = engine_->Rules().Rules().empty();
+    HWND list = header->hwndFrom;
+    // The focused rule, selected: a lone rule is focused by nobody until
+    // then, and Space, Delete and Enter act on the selected one.
+    auto selectFocused = [&] {
+      if (empty) return false;
+      int row = ListView_GetNextItem(list, -1, LVNI_FOCUSED);
+      if (row < 0) row = std::max(SelectedRow(k超级列表框2), 0);
+      ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+      return true;
+    };
+    switch (header->code) {
+      case NM_SETFOCUS:
+        if (SelectedRow(k超级列表框2) < 0 && ::GetKeyState(VK_LBUTTON) >= 0) selectFocused();
+        return 0;
+      case NM_RETURN:
+        if (empty) {
+          OpenRuleEditorForAdd();
+        } else if (selectFocused()) {
+          OpenRuleEditorForModify();
+        }
+        return 0;
+      case LVN_KEYDOWN:
+        if (reinterpret_cast<NMLVKEYDOWN*>(header)->wVKey == VK_DELETE && selectFocused()) RemoveRuleAsked();
+        return 0;
+      case NM_DBLCLK:
+        // A double click on a rule opens it; on the empty list, the editor
+        // for the first one.
+        if (empty) {
+          OpenRuleEditorForAdd();
+        } else if (SelectedRow(k超级列表框2) >= 0) {
+          OpenRuleEditorForModify();
+        }
+        return 0;
+      case NM_CUSTOMDRAW:
+        return DrawRuleCell(reinterpret_cast<NMLVCUSTOMDRAW*>(header));
+    }
   }
   if (header->idFrom == k超级列表框2 && header->code == LVN_ITEMCHANGED && !fillingRules_) {
     const auto* change = reinterpret_cast<NMLISTVIEW*>(header);
@@ -509,6 +584,43 @@ LRESULT MainWindow::DrawEventCell(NMLVCUSTOMDRAW* draw) {
       draw->clrTextBk = colour ? colour->background : ::GetSysColor(COLOR_WINDOW);
       return CDRF_NEWFONT;
     }
+  }
+  return CDRF_DODEFAULT;
+}
+
+LRESULT MainWindow::DrawRuleCell(NMLVCUSTOMDRAW* draw) {
+  const RuleList& rules = engine_->Rules().Rules();
+  switch (draw->nmcd.dwDrawStage) {
+    case CDDS_PREPAINT:
+      return CDRF_NOTIFYITEMDRAW | CDRF_NOTIFYPOSTPAINT;
+    case CDDS_ITEMPREPAINT:
+      // A rule that can never act is kept as it was read, and drawn apart.
+      if (draw->nmcd.dwItemSpec < rules.size() && WhyRuleNeverActs(rules[draw->nmcd.dwItemSpec])) {
+        draw->clrText = RGB(0xB0, 0x30, 0x30);
+        return CDRF_NEWFONT;
+      }
+      return CDRF_DODEFAULT;
+    case CDDS_POSTPAINT:
+      if (rules.empty()) {
+        // The way to the first rule, in sight where the rules will be.
+        RECT area;
+        ::GetClientRect(draw->nmcd.hdr.hwndFrom, &area);
+        RECT header{};
+        ::GetWindowRect(ListView_GetHeader(draw->nmcd.hdr.hwndFrom), &header);
+        area.top += header.bottom - header.top;
+        ::InflateRect(&area, -Scaled(24, dpi_), -Scaled(8, dpi_));
+        const std::wstring hint = platform::WideFromUtf8(kEmptyRulesHint);
+        ::SetBkMode(draw->nmcd.hdc, TRANSPARENT);
+        ::SetTextColor(draw->nmcd.hdc, ::GetSysColor(COLOR_GRAYTEXT));
+        HGDIOBJ was = ::SelectObject(draw->nmcd.hdc, font_);
+        RECT measured = area;
+        ::DrawTextW(draw->nmcd.hdc, hint.c_str(), -1, &measured, DT_CENTER | DT_WORDBREAK | DT_CALCRECT);
+        const int height = measured.bottom - measured.top;
+        area.top += std::max(0L, (area.bottom - area.top - height) / 2);
+        ::DrawTextW(draw->nmcd.hdc, hint.c_str(), -1, &area, DT_CENTER | DT_WORDBREAK);
+        ::SelectObject(draw->nmcd.hdc, was);
+      }
+      return CDRF_DODEFAULT;
   }
   return CDRF_DODEFAULT;
 }
@@ -594,7 +706,7 @@ void MainWindow::RefillRules() {
   const RuleList& rules = engine_->Rules().Rules();
   for (std::size_t i = 0; i < rules.size(); ++i) {
     const int row = static_cast<int>(i);
-    std::wstring cells[3] = {platform::WideFromUtf8(rules[i].eventName), platform::WideFromUtf8(rules[i].monitoredPath),
+    std::wstring cells[3] = {platform::WideFromUtf8(rules[i].eventName), platform::WideFromUtf8(ShownRulePath(rules[i])),
                              platform::WideFromUtf8(ShownAction(rules[i].actionText))};
     LVITEMW item{};
     item.mask = LVIF_TEXT;
@@ -610,6 +722,7 @@ void MainWindow::RefillRules() {
   ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   ::InvalidateRect(list, nullptr, TRUE);
   fillingRules_ = false;
+  ShowWatched();
 }
 
 int MainWindow::SelectedRow(int listId) const {
@@ -621,6 +734,13 @@ int MainWindow::SelectedRow(int listId) const {
 void MainWindow::OnPrompt(const std::string& title, const std::string& text, PromptKind kind) {
   if (kind == PromptKind::Event) {
     tray_.ShowPrompt(title, text, TrayIcon::Info);
+  } else if (kind == PromptKind::ActionFailed) {
+    // A burst of failures: the line and the balloon show the latest, the
+    // balloon no more often than the tray coalesces it.
+    status_ = OneLineText(title + " " + text);
+    statusError_ = true;
+    statusDirty_ = true;
+    tray_.ShowPrompt(title, text, TrayIcon::Error);
   } else {
     TellUser(title, text, kind == PromptKind::Error);
   }
@@ -725,7 +845,7 @@ void MainWindow::ApplyLayout() {
   HDWP moves = ::BeginDeferWindowPos(20);
   LayoutRect group1, group2;
   for (const DesignChild& child : kDesignChildren) {
-    const LayoutRect at = ApplyRatio(RecordRatio(child.at, kDesignWidth, kDesignHeight), width, height);
+    const LayoutRect at = PlaceDesignChild(child.at, width, height, Scale());
     if (child.id == k分组框1) group1 = at;
     if (child.id == k分组框2) group2 = at;
     moves = ::DeferWindowPos(moves, Control(child.id), nullptr, at.left, at.top, at.width, at.height,
@@ -756,9 +876,12 @@ void MainWindow::ApplyLayout() {
 
 void MainWindow::PlaceMainWindow(const std::string& saved) {
   const std::vector<std::string> parts = SplitText(saved, "*");
-  if (parts.size() < 2) return;
   const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN), screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
-  const std::int64_t w = LeadingInteger(parts[0]), h = LeadingInteger(parts[1]);
+  std::int64_t w = parts.size() >= 2 ? LeadingInteger(parts[0]) : kDesignWidth;
+  std::int64_t h = parts.size() >= 2 ? LeadingInteger(parts[1]) : kDesignHeight;
+  // A size no window was ever saved with (text, or smaller than readable)
+  // gives the design size.
+  if (w < kReadableWidth || h < kReadableHeight) w = kDesignWidth, h = kDesignHeight;
   // The size key holds design pixels, as the other window writes them.
   if (static_cast<double>(w) * Scale() >= screenWidth) {
     ::ShowWindow(window_, SW_MAXIMIZE);
@@ -777,6 +900,7 @@ void MainWindow::PlaceMainWindow(const std::string& saved) {
   const int left = (screenWidth - (outer.right - outer.left)) / 2;
   const int top = (screenHeight - taskbar - (outer.bottom - outer.top)) / 2;
   ::SetWindowPos(window_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  FitOnScreen(window_);
 }
 
 void MainWindow::SaveWindowSize() {

@@ -39,6 +39,7 @@ enum ControlId : int {
   k超级列表框2 = 130,  // the rule list
   k超级列表框1,        // the event list
   k状态栏,
+  k监控状态,  // what is watched, and the event list's rows
 };
 
 // The menus' commands (WM_COMMAND).
@@ -139,6 +140,12 @@ class MainWindow {
   // The event list's item count follows the engine's rows; the view stays
   // at the bottom only where the user left it there.
   void SyncEventList();
+  // The line that says what is watched, again (rules or settings changed),
+  // and the rows' count with those waiting below.
+  void ShowWatched();
+  void ShowRows();
+  void RemoveRuleAsked();
+  LRESULT DrawRuleCell(NMLVCUSTOMDRAW* draw);
   void EngineTurn();
   void ApplyLayout();
   void PlaceMainWindow(const std::string& saved);
@@ -165,6 +172,10 @@ class MainWindow {
   Requests requests_;
   std::string status_;
   bool statusError_ = false;
+  // A failed action's word waits for the next frame of the list.
+  bool statusDirty_ = false;
+  std::string watched_;
+  std::string rowsShown_;
   bool more_ = false;
   bool inTurn_ = false;
   bool rowsDirty_ = false;

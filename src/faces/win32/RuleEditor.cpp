@@ -4,6 +4,7 @@
 #include "platform/StoredFile.h"
 #include "platform/ThisProcess.h"
 #include "platform/windows/Wide.h"
+#include "rules/RulePath.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -41,7 +42,7 @@ const Place kPlaces[] = {
     {k单选框_删除, WC_BUTTONW, "删除文件", BS_AUTORADIOBUTTON, 280, 116, 90, 24},
     {k单选框_执行, WC_BUTTONW, "执行程序", BS_AUTORADIOBUTTON, 370, 116, 90, 24},
     {k标签_路径, WC_STATICW, "复制文件∶", SS_LEFT, 20, 154, 80, 24},
-    {k编辑框2, WC_EDITW, "", ES_AUTOHSCROLL | ES_READONLY | WS_BORDER | WS_TABSTOP | WS_GROUP, 100, 150, 280, 26},
+    {k编辑框2, WC_EDITW, "", ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_GROUP, 100, 150, 280, 26},
     {k按钮2, WC_BUTTONW, "选择", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 390, 150, 60, 26},
     {k标签_路径1, WC_STATICW, "执行参数∶", SS_LEFT, 20, 190, 80, 24},
     {k编辑框3, WC_EDITW, "", ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_GROUP, 100, 186, 350, 26},
@@ -124,6 +125,8 @@ void RuleEditor::Show() {
     const int width = self.right - self.left, height = self.bottom - self.top;
     ::SetWindowPos(window_, nullptr, (owner.left + owner.right - width) / 2, (owner.top + owner.bottom - height) / 2, 0,
                    0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // Whole on the screen, however small the screen or large the scale.
+    FitOnScreen(window_);
   }
   ::ShowWindow(window_, SW_SHOW);
   ::SetForegroundWindow(window_);
@@ -242,8 +245,17 @@ void RuleEditor::Submit() {
     ShowStatus(text, true);
     Tell(window_, "提示:", text, MB_ICONERROR);
   };
-  const RuleForm form = Form();
+  RuleForm form = Form();
   if (std::optional<std::string> why = FormRefusal(form)) return refuse(*why);
+  const FormPathCheck paths = CheckFormPaths(form, platform::UserHome());
+  if (paths.refusal) return refuse(*paths.refusal);
+  // The boxes show what the rule will hold.
+  if (!form.global) SetText(Control(k编辑框1), form.path);
+  if (form.operation != RuleForm::Delete) SetText(Control(k编辑框2), form.target);
+  for (const std::string& folder : paths.missingFolders) {
+    if (!Ask(window_, "提示:", MakeFolderQuestion(folder))) return refuse("文件夹 " + folder + " 不存在, 监控未添加。");
+    if (std::optional<std::string> failed = MakeFolders(folder)) return refuse(*failed);
+  }
   if (Tell(window_, "添加提示:", FormConfirmation(form), MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return;
   const MonitorRule wanted = RuleOf(form);
   RuleStore& store = *host_.rules;

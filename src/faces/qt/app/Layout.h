@@ -17,6 +17,8 @@ inline QRect ApplyRatio(const ChildRatio& r, const QSize& window) {
   const LayoutRect at = ApplyRatio(r, window.width(), window.height());
   return QRect(at.left, at.top, at.width, at.height);
 }
+inline LayoutRect ToLayout(const QRect& r) { return {r.left(), r.top(), r.width(), r.height()}; }
+inline QRect ToQRect(const LayoutRect& r) { return QRect(r.left, r.top, r.width, r.height); }
 inline QPoint ToQPoint(const LayoutPoint& p) { return QPoint(p.x, p.y); }
 inline int TaskbarThickness(const QRect& screen, const QRect& available) {
   return TaskbarThickness(LayoutRect{screen.left(), screen.top(), screen.width(), screen.height()},

@@ -4,7 +4,9 @@
 #include "faces/qt/app/EngineDriver.h"
 #include "faces/qt/app/EventListModel.h"
 #include "faces/qt/app/ListMenus.h"
+#include "faces/qt/app/Layout.h"
 #include "faces/qt/app/RuleListModel.h"
+#include "faces/qt/app/RuleListView.h"
 #include "faces/qt/app/StatusLine.h"
 #include "faces/qt/app/ViewHelpers.h"
 #include "faces/shared/FaceTexts.h"
@@ -35,9 +37,10 @@
 namespace vantrel {
 namespace {
 
-constexpr int kMinWidth = 1010;
-constexpr int kMinHeight = 800;
 constexpr int kRowHeight = 26;
+// Frame margins beside the client area before the window manager has told
+// them: a title bar and thin borders.
+constexpr int kFrameWidthGuess = 8, kFrameHeightGuess = 38;
 
 }  // namespace
 
@@ -63,14 +66,19 @@ MainWindow::MainWindow(Options options, QWidget* parent)
   face.ask = [this](const std::string& caption, const std::string& question, bool) {
     return Dialogs::Ask(this, QString::fromStdString(caption), QString::fromStdString(question));
   };
-  face.settingsChanged = [this] { ShowSettings(); };
+  face.settingsChanged = [this] {
+    ShowSettings();
+    ShowWatched();
+  };
   engine_ = std::make_unique<Engine>(std::move(engine), std::move(face));
   setWindowTitle("Vantrel");
   BuildControls();
   BuildMenus();
   ConnectCheckBoxes();
-  setMinimumSize(kMinWidth, kMinHeight);
-  setGeometry(50, 50, kMinWidth, kMinHeight);
+  // Below the design size the lists give up room; below this, nothing would
+  // stay readable.
+  setMinimumSize(kReadableWidth, kReadableHeight);
+  setGeometry(50, 50, kDesignWidth, kDesignHeight);
 }
 
 MainWindow::~MainWindow() {
@@ -100,7 +108,7 @@ void MainWindow::BuildControls() {
   选择框_保存日志 = MakeBox(分组框2, "选择框_保存日志", "保存日志", 262, 34);
   选择框_托盘提示 = MakeBox(分组框2, "选择框_托盘提示", "托盘提示", 378, 34);
 
-  超级列表框2 = new QTreeView(this);
+  超级列表框2 = new RuleListView(this);
   超级列表框2->setRootIsDecorated(false);
   超级列表框2->setUniformRowHeights(true);
   // The last column fills what the view really has beside the others, with
@@ -131,8 +139,46 @@ void MainWindow::BuildControls() {
   connect(eventModel_, &EventListModel::Appended, this, [this] {
     if (followRows_) 超级列表框1->scrollToBottom();
   });
+  // Back at the bottom, it follows again.
+  connect(超级列表框1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+    if (value >= 超级列表框1->verticalScrollBar()->maximum()) followRows_ = true;
+  });
   状态栏 = new StatusLine(this, *options_.clock);
-  状态栏->setGeometry(8, 772, 994, 22);
+  状态栏->setGeometry(8, 772, 560, 22);
+  监控状态 = new QLabel(this);
+  监控状态->setObjectName("监控状态");
+  监控状态->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  监控状态->setGeometry(572, 772, 430, 22);
+  connect(eventModel_, &EventListModel::Appended, this, [this] { ShowRows(); });
+  connect(超级列表框1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { ShowRows(); });
+  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+    connect(ruleModel_, signal, this, [this] { ShowWatched(); });
+  connect(ruleModel_, &QAbstractItemModel::modelReset, this, [this] { ShowWatched(); });
+  connect(ruleModel_, &QAbstractItemModel::dataChanged, this, [this] { ShowWatched(); });
+  connect(超级列表框2, &RuleListView::AddRequested, this, [this] { OpenRuleEditorForAdd(); });
+  connect(超级列表框2, &RuleListView::ModifyRequested, this, [this] { OpenRuleEditorForModify(); });
+  connect(超级列表框2, &RuleListView::RemoveRequested, this, [this] { RemoveRuleAsked(); });
+}
+
+void MainWindow::ShowWatched() {
+  watched_ = QString::fromStdString(WatchedText(*engine_));
+  ShowRows();
+}
+
+void MainWindow::ShowRows() {
+  const std::size_t rows = EventRows().RowCount();
+  // What lies below the last row in view is what the user has not seen.
+  const QModelIndex last = 超级列表框1->indexAt(超级列表框1->viewport()->rect().bottomLeft());
+  const std::size_t seen = last.isValid() ? static_cast<std::size_t>(last.row()) + 1 : rows;
+  const std::size_t below = followRows_ || seen >= rows ? 0 : rows - seen;
+  监控状态->setText(watched_ + "  |  " + QString::fromStdString(RowsText(rows, below)));
+}
+
+void MainWindow::RemoveRuleAsked() {
+  const int row = SelectedRuleRow();
+  if (row < 0) return;
+  if (!Dialogs::Ask(this, "提示", QString::fromStdString(RemoveRuleQuestion(Rules()[static_cast<std::size_t>(row)])))) return;
+  engine_->Rules().Remove(static_cast<std::size_t>(row));
 }
 
 void MainWindow::BuildMenus() {
@@ -220,10 +266,12 @@ void MainWindow::ConnectCheckBoxes() {
   });
   follow(选择框_全盘, [this](bool on) {
     engine_->SetWholeDisk(on);
+    ShowWatched();
     if (ruleEditor_) ruleEditor_->SetWholeDiskMode(on);
   });
   follow(选择框_自定义, [this](bool on) {
     engine_->SetCustomPath(on);
+    ShowWatched();
     if (ruleEditor_) ruleEditor_->SetWholeDiskMode(!on);
   });
 }
@@ -265,6 +313,7 @@ bool MainWindow::OnMainWindowCreated() {
   });
   connect(tray_, &TrayIcon::Clicked, this, [this] { ShowMainWindow(); });
   engine_->Start();
+  ShowWatched();
   PlaceMainWindow(engine_->SettingsFile().WindowSize());
   Application::SetErrorHandler(&Application::ShowRuntimeError);
   if (options_.skin) ApplySkin(EmbeddedSkinResource());
@@ -276,6 +325,10 @@ bool MainWindow::OnMainWindowCreated() {
 void MainWindow::OnPrompt(const std::string& title, const std::string& text, PromptKind kind) {
   if (kind == PromptKind::Event) {
     tray_->ShowPrompt(title, text);
+  } else if (kind == PromptKind::ActionFailed) {
+    // A burst of failures: the line shows the latest a few times a second.
+    状态栏->ShowSoon(title + " " + text, true);
+    tray_->ShowPrompt(title, text, TrayIcon::Error);
   } else {
     TellUser(title, text, kind == PromptKind::Error);
   }
@@ -302,8 +355,15 @@ RuleEditorWindow& MainWindow::RuleEditor() {
 
 void MainWindow::ShowRuleEditor() {
   RuleEditorWindow& editor = RuleEditor();
-  // Over the window it belongs to, not wherever the desktop puts new windows.
-  if (!editor.isVisible()) editor.move(frameGeometry().center() - QPoint(editor.width() / 2, editor.height() / 2));
+  // Over the window it belongs to, not wherever the desktop puts new windows,
+  // and whole on the screen however small.
+  if (!editor.isVisible()) {
+    editor.move(frameGeometry().center() - QPoint(editor.width() / 2, editor.height() / 2));
+    if (QScreen* screen = this->screen()) {
+      const QRect outer(editor.pos(), editor.size() + FrameExtra());
+      editor.move(ToQRect(FitInto(ToLayout(outer), ToLayout(screen->availableGeometry()))).topLeft());
+    }
+  }
   editor.show();
   editor.raise();
   editor.activateWindow();
@@ -389,20 +449,50 @@ void MainWindow::ClearEventList() {
 
 void MainWindow::PlaceMainWindow(const std::string& saved) {
   std::vector<std::string> parts = SplitText(saved, "*");
-  if (parts.size() < 2) return;
   QScreen* screen = QGuiApplication::primaryScreen();
   if (!screen) return;
   QRect area = screen->geometry();
-  std::int64_t w = LeadingInteger(parts[0]);
-  if (w >= area.width()) {
-    setWindowState(windowState() | Qt::WindowMaximized);
-    return;
+  if (parts.size() >= 2) {
+    std::int64_t w = LeadingInteger(parts[0]);
+    if (w >= area.width()) {
+      setWindowState(windowState() | Qt::WindowMaximized);
+      return;
+    }
+    std::int64_t h = LeadingInteger(parts[1]);
+    // A size no window was ever saved with (text, or smaller than readable)
+    // gives the design size.
+    if (w < kReadableWidth || h < kReadableHeight) w = kDesignWidth, h = kDesignHeight;
+    resize(static_cast<int>(w), static_cast<int>(std::min<std::int64_t>(h, QWIDGETSIZE_MAX)));
   }
-  std::int64_t h = std::min<std::int64_t>(LeadingInteger(parts[1]), QWIDGETSIZE_MAX);
-  resize(static_cast<int>(w), static_cast<int>(h));
   int left = (area.width() - width()) / 2;
   int top = (area.height() - PrimaryTaskbarThickness() - height()) / 2;
   move(area.left() + left, area.top() + top);
+  EnsureOnScreen();
+}
+
+QSize MainWindow::FrameExtra() const {
+  const QSize extra = frameGeometry().size() - geometry().size();
+  return isVisible() && (extra.width() > 0 || extra.height() > 0) ? extra : QSize(kFrameWidthGuess, kFrameHeightGuess);
+}
+
+void MainWindow::EnsureOnScreen() {
+  if (isMaximized() || isFullScreen()) return;
+  QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  // The outer rectangle, title bar included, inside the usable area: a
+  // window saved larger than this screen, or placed off it, comes back.
+  const QSize extra = FrameExtra();
+  const QRect outer(pos(), size() + extra);
+  const QRect fitted = ToQRect(FitInto(ToLayout(outer), ToLayout(screen->availableGeometry())));
+  if (fitted == outer) return;
+  resize(fitted.size() - extra);
+  move(fitted.topLeft());
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // The frame is known only once the window manager has framed the window.
+  QTimer::singleShot(0, this, [this] { EnsureOnScreen(); });
 }
 
 void MainWindow::SaveWindowSize() {
@@ -412,13 +502,14 @@ void MainWindow::SaveWindowSize() {
 
 int MainWindow::RecordChildLayout() {
   childWindows_.clear();
-  childRatios_.clear();
+  childDesign_.clear();
+  // The children stand where BuildControls put them: the design's places.
   for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
     if (child->isWindow()) continue;
     childWindows_.push_back(child);
-    childRatios_.push_back(RecordRatio(child->geometry(), size()));
+    childDesign_.push_back(ToLayout(child->geometry()));
   }
-  return static_cast<int>(childRatios_.size());
+  return static_cast<int>(childDesign_.size());
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -426,21 +517,11 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
   OnSizeChanged();
 }
 
-void MainWindow::OnSizeChanged() {
-  if (width() < kMinWidth) {
-    resize(kMinWidth, height());
-    return;
-  }
-  if (height() < kMinHeight) {
-    resize(width(), kMinHeight);
-    return;
-  }
-  ApplyChildLayout();
-}
+void MainWindow::OnSizeChanged() { ApplyChildLayout(); }
 
 void MainWindow::ApplyChildLayout() {
   for (int i = 0; i < childCount_ && i < static_cast<int>(childWindows_.size()); ++i) {
-    childWindows_[i]->setGeometry(ApplyRatio(childRatios_[i], size()));
+    childWindows_[i]->setGeometry(ToQRect(PlaceDesignChild(childDesign_[i], width(), height())));
     childWindows_[i]->raise();
   }
   CheckBoxPlacement p = PlaceCheckBoxes(分组框1->width(), 分组框1->height(), 分组框2->height());

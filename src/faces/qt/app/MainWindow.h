@@ -105,6 +105,7 @@ class MainWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildControls();
@@ -114,6 +115,16 @@ class MainWindow : public QWidget {
   void ShowSettings();
   void OnPrompt(const std::string& title, const std::string& text, PromptKind kind);
   void ShowRuleEditor();
+  // The Delete key's removal: asked first, and told.
+  void RemoveRuleAsked();
+  void RemoveRule(int row);
+  // The summary of what is watched, again (rules or settings changed), and
+  // the rows' count with those waiting below.
+  void ShowWatched();
+  void ShowRows();
+  // Frame margins beside the client area: the real ones once shown.
+  QSize FrameExtra() const;
+  void EnsureOnScreen();
   int RecordChildLayout();
   void ApplyChildLayout();
   void OnSizeChanged();
@@ -139,9 +150,11 @@ class MainWindow : public QWidget {
   QCheckBox* 选择框_自定义;
   QCheckBox* 选择框_保存日志;
   QCheckBox* 选择框_托盘提示;
-  QTreeView* 超级列表框2;
+  class RuleListView* 超级列表框2;
   QTableView* 超级列表框1;
   class StatusLine* 状态栏;
+  // What is watched, and the list's rows: always in sight.
+  QLabel* 监控状态;
   RuleListModel* ruleModel_;
   EventListModel* eventModel_;
   RuleEditorWindow* ruleEditor_ = nullptr;
@@ -150,10 +163,11 @@ class MainWindow : public QWidget {
   class EngineDriver* driver_ = nullptr;
 
   std::vector<QWidget*> childWindows_;
-  std::vector<ChildRatio> childRatios_;
+  std::vector<LayoutRect> childDesign_;
   int childCount_ = 0;
   bool quitting_ = false;
   bool followRows_ = true;
+  QString watched_;
   bool programSetsBoxes_ = false;
   // Why no change source could start, for the message that says so.
   std::string sourceError_;

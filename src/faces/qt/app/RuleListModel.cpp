@@ -1,6 +1,8 @@
 #include "faces/qt/app/RuleListModel.h"
 
 
+#include <QColor>
+
 namespace vantrel {
 
 RuleListModel::RuleListModel(RuleStore& store, QObject* parent) : QAbstractTableModel(parent), store_(store) {
@@ -29,12 +31,19 @@ QVariant RuleListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
   const MonitorRule& rule = store_.Rules()[static_cast<std::size_t>(index.row())];
   if (role == Qt::CheckStateRole && index.column() == 0) return rule.enabled ? Qt::Checked : Qt::Unchecked;
+  // A rule that can never act is kept as it was read, and marked with why.
+  if (role == Qt::ToolTipRole || role == Qt::ForegroundRole) {
+    const std::optional<std::string> never = RuleNeverActsText(rule);
+    if (!never) return {};
+    if (role == Qt::ForegroundRole) return QColor(0xB0, 0x30, 0x30);
+    return QString::fromStdString(*never);
+  }
   if (role != Qt::DisplayRole) return {};
   switch (index.column()) {
     case 0:
       return QString::fromStdString(rule.eventName);
     case 1:
-      return QString::fromStdString(rule.monitoredPath);
+      return QString::fromStdString(ShownRulePath(rule));
     default:
       return QString::fromStdString(ShownAction(rule.actionText));
   }

@@ -2,6 +2,8 @@
 
 #include "faces/qt/support/Dialogs.h"
 #include "faces/qt/support/FileDialogs.h"
+#include "platform/ThisProcess.h"
+#include "rules/RulePath.h"
 #include "text/PathRoutines.h"
 #include "text/ShellLink.h"
 #include "text/TextRules.h"
@@ -104,9 +106,6 @@ void RuleEditorWindow::BuildControls() {
   标签_路径 = Make<QLabel>(this, "标签_路径", "复制文件∶", {20, 152, 80, 24});
   编辑框2 = MakeBox(this, "编辑框2", {100, 150, 280, 26});
   编辑框2->setPlaceholderText(kCueText);
-  // Filled by its picker or by dropping; read-only says so to the keyboard
-  // and to a screen reader, instead of refusing typing without a word.
-  编辑框2->setReadOnly(true);
   标签_路径->setBuddy(编辑框2);
   按钮2 = Make<QPushButton>(this, "按钮2", "选择", {390, 150, 60, 26});
   connect(按钮2, &QPushButton::clicked, this, &RuleEditorWindow::PickTargetPath);
@@ -299,8 +298,18 @@ void RuleEditorWindow::Submit() {
     ShowStatus(text, true);
     Dialogs::Tell(this, "提示:", text, Dialogs::Icon::Error);
   };
-  const RuleForm form = Form();
+  RuleForm form = Form();
   if (std::optional<std::string> why = FormRefusal(form)) return refuse(QString::fromStdString(*why));
+  const FormPathCheck paths = CheckFormPaths(form, platform::UserHome());
+  if (paths.refusal) return refuse(QString::fromStdString(*paths.refusal));
+  // The boxes show what the rule will hold.
+  if (!form.global) 编辑框1->setText(QString::fromStdString(form.path));
+  if (form.operation != RuleForm::Delete) 编辑框2->setText(QString::fromStdString(form.target));
+  for (const std::string& folder : paths.missingFolders) {
+    if (!Dialogs::Ask(this, "提示:", QString::fromStdString(MakeFolderQuestion(folder))))
+      return refuse(QString::fromStdString("文件夹 " + folder + " 不存在, 监控未添加。"));
+    if (std::optional<std::string> failed = MakeFolders(folder)) return refuse(QString::fromStdString(*failed));
+  }
   if (!Dialogs::Ask(this, "添加提示:", QString::fromStdString(FormConfirmation(form)))) return;
   const MonitorRule wanted = RuleOf(form);
   if (按钮3->text() == "保存修改") {
