@@ -5,9 +5,11 @@
 # file is checked with desktop-file-validate. setcap and getcap give the watch
 # helper its capabilities and check them; the test of watching as an ordinary
 # user makes that user (useradd) and runs as it (setpriv); the attacks on it
-# find and stop helpers by name (pgrep, pkill).
+# find and stop helpers by name (pgrep, pkill). The walk through the real
+# windows runs on a virtual X server with a window manager and a tray.
 VANTREL_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev git fonts-wqy-zenhei
-  qt6-translations-l10n desktop-file-utils clang libclang-rt-14-dev bindfs libcap2-bin passwd util-linux procps)
+  qt6-translations-l10n desktop-file-utils clang libclang-rt-14-dev bindfs libcap2-bin passwd util-linux procps
+  xvfb openbox trayer x11-utils)
 
 vantrel_missing_packages() {
   local p missing=()

@@ -131,17 +131,22 @@ void MainWindow::BuildControls() {
   SetUpList(超级列表框1, "超级列表框1", eventModel_, {180, 200, 100, 480}, QRect(8, 276, 994, 492),
             [this](int c, int w) { 超级列表框1->setColumnWidth(c, w); });
   // The list follows new rows only while its last row is in view: whoever
-  // scrolled up to read a row stays where they are.
-  connect(eventModel_, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
+  // scrolled up to read a row stays where they are. The scroll bar is
+  // judged whenever it moves and before rows come; a range the view has not
+  // laid out yet (0 while the rows do not fit) says nothing, and the last
+  // judgement stands.
+  auto judge = [this] {
     const QScrollBar* bar = 超级列表框1->verticalScrollBar();
-    followRows_ = bar->value() >= bar->maximum();
-  });
+    if (eventModel_->rowCount() * kRowHeight <= 超级列表框1->viewport()->height()) {
+      followRows_ = true;
+    } else if (bar->maximum() > 0) {
+      followRows_ = bar->value() >= bar->maximum();
+    }
+  };
+  connect(eventModel_, &QAbstractItemModel::rowsAboutToBeInserted, this, judge);
+  connect(超级列表框1->verticalScrollBar(), &QScrollBar::valueChanged, this, judge);
   connect(eventModel_, &EventListModel::Appended, this, [this] {
     if (followRows_) 超级列表框1->scrollToBottom();
-  });
-  // Back at the bottom, it follows again.
-  connect(超级列表框1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
-    if (value >= 超级列表框1->verticalScrollBar()->maximum()) followRows_ = true;
   });
   状态栏 = new StatusLine(this, *options_.clock);
   状态栏->setGeometry(8, 772, 560, 22);
@@ -167,9 +172,10 @@ void MainWindow::ShowWatched() {
 
 void MainWindow::ShowRows() {
   const std::size_t rows = EventRows().RowCount();
-  // What lies below the last row in view is what the user has not seen.
-  const QModelIndex last = 超级列表框1->indexAt(超级列表框1->viewport()->rect().bottomLeft());
-  const std::size_t seen = last.isValid() ? static_cast<std::size_t>(last.row()) + 1 : rows;
+  // What lies below the last row in view is what the user has not seen;
+  // the bar counts rows.
+  const std::size_t seen = static_cast<std::size_t>(超级列表框1->verticalScrollBar()->value()) +
+                           static_cast<std::size_t>(超级列表框1->viewport()->height() / kRowHeight);
   const std::size_t below = followRows_ || seen >= rows ? 0 : rows - seen;
   监控状态->setText(watched_ + "  |  " + QString::fromStdString(RowsText(rows, below)));
 }
@@ -483,7 +489,11 @@ void MainWindow::EnsureOnScreen() {
   // window saved larger than this screen, or placed off it, comes back.
   const QSize extra = FrameExtra();
   const QRect outer(pos(), size() + extra);
-  const QRect fitted = ToQRect(FitInto(ToLayout(outer), ToLayout(screen->availableGeometry())));
+  // At a scale other than 1 the frame's size is rounded to whole pixels of
+  // ours: a pixel is left for that.
+  const int rounding = screen->devicePixelRatio() == 1.0 ? 0 : 1;
+  const QRect usable = screen->availableGeometry().adjusted(0, 0, -rounding, -rounding);
+  const QRect fitted = ToQRect(FitInto(ToLayout(outer), ToLayout(usable)));
   if (fitted == outer) return;
   resize(fitted.size() - extra);
   move(fitted.topLeft());
