@@ -12,7 +12,7 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" --target screenshot_tour
+cmake --build --preset default -j "$(nproc)" --target screenshot_tour first_minutes_test
 
 display=:$((90 + RANDOM % 9))
 Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
@@ -25,3 +25,6 @@ trayer --edge top --align right --widthtype request --height 28 --transparent fa
 sleep 1.5
 QT_QPA_PLATFORM=xcb build/tests/screenshot_tour "$out"
 kill "$xvfb" 2>/dev/null || true
+# A newcomer's first minutes at 1920x1080, 1024x768 and twice the scale:
+# the first start, the editor with a name pattern, a failed copy's row.
+VANTREL_SHOTS_DIR="$out/first-minutes" tests/app/first_minutes_test.sh build/tests/first_minutes_test

@@ -13,7 +13,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QShortcut>
@@ -46,6 +48,7 @@ class RuleEditorTest : public ::testing::Test {
   }
   void TearDown() override {
     window_.reset();
+    FileDialogs::ForgetTestingResults();
     Dialogs::CaptureForTesting(false);
     Dialogs::TakeShown();
   }
@@ -373,6 +376,48 @@ TEST_F(RuleEditorTest, TheMonitoredPathsPickerChoosesAFolder) {
   });
   Get<QPushButton>("按钮1")->click();
   ASSERT_TRUE(dialogSeen);
+  EXPECT_EQ(Get<QLineEdit>("编辑框1")->text(), folder);
+}
+
+// Both pickers choose the folder they stand in, with nothing selected, and
+// speak Chinese in every column.
+TEST_F(RuleEditorTest, ThePickersChooseTheFolderTheyStandIn) {
+  const QString folder = QString::fromStdString(Backup());
+  ASSERT_TRUE(QDir().mkpath(folder + "/里面"));
+  Menu("添加监控");
+  Get<QLineEdit>("编辑框2")->setText(folder);
+  for (const char* button : {"按钮2", "按钮1"}) {
+    Get<QLineEdit>("编辑框1")->setText(folder);
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      seen = true;
+      QApplication::processEvents();
+      auto* buttons = dialog->findChild<QDialogButtonBox*>();
+      ASSERT_NE(buttons, nullptr);
+      QPushButton* choose = buttons->button(dialog->fileMode() == QFileDialog::Directory ? QDialogButtonBox::Open
+                                                                                           : QDialogButtonBox::Open);
+      if (!choose) choose = buttons->button(QDialogButtonBox::Save);
+      ASSERT_NE(choose, nullptr);
+      EXPECT_EQ(choose->text(), "选择");
+      EXPECT_TRUE(choose->isEnabled()) << button << ": the folder it stands in can be chosen";
+      auto* files = dialog->findChild<QAbstractItemView*>("treeView");
+      if (files && files->model()) {
+        // Wait for the folder's listing, then read the type of the one inside.
+        for (int i = 0; i < 200 && files->model()->rowCount(files->rootIndex()) == 0; ++i) {
+          QApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        const QModelIndex inner = files->model()->index(0, 2, files->rootIndex());
+        EXPECT_EQ(inner.data().toString(), "文件夹") << button;
+      }
+      choose->click();
+      QTimer::singleShot(500, dialog, [dialog] { dialog->reject(); });
+    });
+    Get<QPushButton>(button)->click();
+    ASSERT_TRUE(seen) << button;
+  }
+  EXPECT_EQ(Get<QLineEdit>("编辑框2")->text(), folder);
   EXPECT_EQ(Get<QLineEdit>("编辑框1")->text(), folder);
 }
 

@@ -17,6 +17,9 @@
 #include <QDir>
 #include <QCheckBox>
 #include <QMenu>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QKeyEvent>
 #include <QAbstractItemModel>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -373,6 +376,59 @@ TEST_F(RulesWindowTest, StartRemovesWhatAKilledCopyLeftInARuleTarget) {
   EXPECT_FALSE(fs::exists(out + "/.vantrel-Part1al9"));
   EXPECT_EQ(Read(out + "/report.pdf"), "mine");
   EXPECT_EQ(Read(out + "/.vantrel-notes"), "mine too");
+}
+
+// The rule list as a keyboard meets it, and rules read from data.jl that can
+// never act: kept as they were, marked with why.
+TEST_F(RulesWindowTest, TheRuleListFromTheKeyboardAndRulesThatCanNeverActMarked) {
+  const std::string plain = "新建文件｜√~/下载｜【复制文件】" + Files() + "/out\r\n新建文件｜√" + Files() +
+                            "/in/*.pdf｜【复制文件】" + Files() + "/out\r\n";
+  ASSERT_TRUE(WriteFileAtomically(Home() + "/data.jl", Rc4Transform(Utf8ToGb18030(plain), RuleFileKey)));
+  Start();
+  auto* view = window_->findChild<QTreeView*>("超级列表框2");
+  ASSERT_EQ(rules_->rowCount(), 2);
+  EXPECT_TRUE(rules_->index(0, 1).data().toString().startsWith("⚠")) << "a rule whose ~ no path holds";
+  EXPECT_TRUE(rules_->index(0, 1).data(Qt::ToolTipRole).toString().contains("~"));
+  EXPECT_EQ(rules_->index(1, 1).data().toString().toStdString(), Files() + "/in/*.pdf") << "a pattern is no fault";
+  EXPECT_FALSE(rules_->index(1, 1).data(Qt::ToolTipRole).isValid());
+
+  auto key = [&](int k) {
+    QKeyEvent down(QEvent::KeyPress, k, Qt::NoModifier, k == Qt::Key_Space ? " " : "");
+    QApplication::sendEvent(view, &down);
+    QApplication::processEvents();
+  };
+  view->setFocus(Qt::TabFocusReason);
+  QFocusEvent focus(QEvent::FocusIn, Qt::TabFocusReason);
+  QApplication::sendEvent(view, &focus);
+  EXPECT_TRUE(view->selectionModel()->isRowSelected(0, {})) << "the focus selects the current rule";
+  key(Qt::Key_Down);
+  EXPECT_TRUE(view->selectionModel()->isRowSelected(1, {}));
+  key(Qt::Key_Space);
+  EXPECT_FALSE(Saved()[1].enabled) << "Space unticks, and it is saved";
+  key(Qt::Key_Space);
+  EXPECT_TRUE(Saved()[1].enabled);
+  key(Qt::Key_Return);
+  auto* editor = window_->findChild<QWidget*>("RuleEditorWindow");
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(editor->windowTitle(), "修改事件类型-1") << "Enter opens the current rule";
+  editor->close();
+  // Delete asks; the menu's 删除选中 does not, and both say what went.
+  Dialogs::TakeShown();
+  key(Qt::Key_Delete);
+  ASSERT_EQ(rules_->rowCount(), 2) << "no answer is No";
+  EXPECT_TRUE(Dialogs::TakeShown().back().text.contains("/in/*.pdf"));
+  Dialogs::SetNextAnswer(true);
+  key(Qt::Key_Delete);
+  ASSERT_EQ(rules_->rowCount(), 1);
+  EXPECT_TRUE(window_->findChild<QLabel*>("状态栏")->text().contains("已删除监控:"));
+  view->setCurrentIndex(rules_->index(0, 0));
+  for (QAction* a : window_->findChild<QMenu*>("列表右键")->actions())
+    if (a->text() == "删除选中") a->trigger();
+  EXPECT_EQ(rules_->rowCount(), 0);
+  EXPECT_TRUE(window_->findChild<QLabel*>("状态栏")->text().contains("~/下载")) << "what went, by its path";
+  EXPECT_TRUE(Saved().empty());
+  key(Qt::Key_Return);
+  EXPECT_EQ(editor->windowTitle(), "添加监控") << "Enter on the empty list opens the editor for a first rule";
 }
 
 }  // namespace

@@ -188,6 +188,23 @@ TEST_F(EventLogTest, RecolouringReadsTheSettingsAgainAndTellsRowsByTheirMark) {
   EXPECT_EQ(host_.recoloured, 1);
 }
 
+// A failed action stands apart from a done one, in a colour of its own that
+// a config.ini written before has no key for; recolouring tells it by its
+// type, and its record and the file stay as they were.
+TEST_F(EventLogTest, AFailedActionHasAColourOfItsOwn) {
+  events_.LogAction("复制文件", "/out/a.txt");
+  events_.LogAction("复制文件失败", "/out/b.txt (只读文件系统)", true);
+  const CellColour done = *colours_.CellColourAt(0, 3), failed = *colours_.CellColourAt(1, 3);
+  EXPECT_EQ(done, (CellColour{16711680u, EventLog::kWhite}));
+  EXPECT_EQ(failed, (CellColour{160u, EventLog::kFailedBackground})) << "the default, with no key in config.ini";
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/config.ini")) << "a default is not written";
+  ASSERT_TRUE(host_.config.Write("日志颜色", "失败", "255"));
+  events_.RecolourRows();
+  EXPECT_EQ(*colours_.CellColourAt(1, 0), (CellColour{255u, EventLog::kFailedBackground}));
+  EXPECT_EQ(*colours_.CellColourAt(0, 0), done);
+  EXPECT_NE(LogBytes().find(Utf8ToGb18030("复制文件失败】/out/b.txt (只读文件系统)")), std::string::npos);
+}
+
 TEST(ExportText, RowsJoinedInCodePage936) {
   EventList list;
   list.Append("2021-08-01 13:05:10", "【执行操作】", "复制文件", "/backup/a.txt");

@@ -164,6 +164,9 @@ int main(int argc, char** argv) {
   options.sourceFactory = ScriptedSourceFactory(source);
   MainWindow window(std::move(options));
   if (!window.Create(SW_SHOWNORMAL)) return 1;
+  Settle(window);
+  // What a newcomer meets: no rules yet, and the way to the first.
+  Shoot("0-first-start");
   RuleStore& rules = window.Core().Rules();
   rules.Add("新建文件", in, "【复制文件】" + backup);
   rules.Add("删除文件", in, "【执行程序】C:\\windows\\system32\\cmd.exe§/c echo #文件名§1");

@@ -9,6 +9,7 @@
 #include "monitor/windows/DirectoryChangesSource.h"
 #include "faces/shared/RuntimeError.h"
 #include "faces/FaceParity.h"
+#include "log/EventLog.h"
 #include "platform/InstanceGuard.h"
 #include "platform/windows/Wide.h"
 #include "text/AtomicFile.h"
@@ -630,6 +631,74 @@ TEST_F(Win32WindowTest, ABurstOfPromptsAsksTheShellAFewTimesAndEndsOnTheLast) {
 // system queues them. Shift+F10 and the Menu key open the lists' menus,
 // Tab walks the controls in their order, and in the editor Enter presses
 // its button and Escape closes it.
+// The rule list from the keyboard, the line that says what is watched, and a
+// failed action that stands apart and is told.
+TEST_F(Win32WindowTest, TheRuleListFromTheKeyboardAndAFailedCopyToldApart) {
+  Open();
+  HWND rules = Control(k超级列表框2);
+  auto key = [&](WPARAM code) {
+    ::PostMessageW(::GetFocus(), WM_KEYDOWN, code, 0);
+    ::PostMessageW(::GetFocus(), WM_KEYUP, code, 0);
+    window_->Turn(0);
+    window_->Turn(0);
+  };
+  EXPECT_EQ(TextOf(Control(k监控状态)).rfind("未在监控", 0), 0u) << TextOf(Control(k监控状态));
+  ::SetFocus(rules);
+  key(VK_RETURN);
+  ASSERT_TRUE(TurnUntil([&] { return ::IsWindowVisible(window_->Editor().Window()); }, 10s))
+      << "Enter on the empty list opens the editor";
+  EXPECT_EQ(TextOf(window_->Editor().Window()), "添加监控");
+  ::ShowWindow(window_->Editor().Window(), SW_HIDE);
+
+  AddRule("新建文件", in_, "【复制文件】" + out_);
+  EXPECT_NE(TextOf(Control(k监控状态)).find("规则中的 1 个文件夹"), std::string::npos) << TextOf(Control(k监控状态));
+  ::SetFocus(Control(k超级列表框1));
+  ::SetFocus(rules);
+  window_->Turn(0);
+  EXPECT_TRUE(ListView_GetItemState(rules, 0, LVIS_SELECTED)) << "the lone rule is selected from the keyboard";
+  key(VK_SPACE);
+  EXPECT_TRUE(TurnUntil([&] { return !window_->Core().Rules().Rules()[0].enabled; }, 5s)) << "Space unticks";
+  key(VK_SPACE);
+  EXPECT_TRUE(TurnUntil([&] { return window_->Core().Rules().Rules()[0].enabled; }, 5s));
+  key(VK_RETURN);
+  EXPECT_TRUE(TurnUntil([&] { return TextOf(window_->Editor().Window()) == "修改事件类型-0"; }, 10s));
+  ::ShowWindow(window_->Editor().Window(), SW_HIDE);
+
+  // The target is a file now: the copy fails, its row stands apart, and the
+  // reason reaches the status line.
+  std::filesystem::remove_all(PathFromUtf8(out_));
+  std::ofstream(PathFromUtf8(out_), std::ios::binary) << "not a folder";
+  std::ofstream(PathFromUtf8(JoinPath(in_, "坏.txt")), std::ios::binary) << "x";
+  int failed = -1;
+  ASSERT_TRUE(TurnUntil([&] {
+    for (int row = 0; row < Rows(k超级列表框1); ++row)
+      if (Cell(k超级列表框1, row, 2) == "复制文件失败") failed = row;
+    return failed >= 0;
+  }));
+  const auto colour = window_->Core().Colours().CellColourAt(static_cast<std::size_t>(failed), 3);
+  ASSERT_TRUE(colour.has_value());
+  EXPECT_EQ(colour->background, EventLog::kFailedBackground);
+  EXPECT_TRUE(TurnUntil([&] { return TextOf(Control(k状态栏)).find("复制文件失败") != std::string::npos; }, 5s))
+      << TextOf(Control(k状态栏));
+
+  ::SetFocus(rules);
+  {
+    BoxAnswerer no("提示", IDNO);
+    key(VK_DELETE);
+    EXPECT_TRUE(no.Answered());
+  }
+  EXPECT_EQ(Rows(k超级列表框2), 1) << "answered No";
+  // The closed box handed the focus back to the window.
+  ::SetFocus(rules);
+  {
+    BoxAnswerer yes("提示", IDYES);
+    key(VK_DELETE);
+    EXPECT_TRUE(yes.Answered());
+  }
+  EXPECT_EQ(Rows(k超级列表框2), 0);
+  EXPECT_NE(TextOf(Control(k状态栏)).find("已删除监控:"), std::string::npos) << TextOf(Control(k状态栏));
+}
+
 TEST_F(Win32WindowTest, MenusTabOrderAndTheEditorFromTheKeyboard) {
   Open();
   AddRule("新建文件", in_, "【复制文件】" + out_);

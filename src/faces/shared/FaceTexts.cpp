@@ -30,12 +30,12 @@ std::string WatchedText(const Engine& engine) {
   // With both boxes ticked, or neither, the rules' folders are what is watched.
   if (settings.wholeDisk && !settings.customPath) {
     return "监控: 全盘" + through +
-           (rules ? ", " + std::to_string(rules) + " 条规则启用" : std::string(", 还没有启用的规则, 变动只列出"));
+           (rules ? ", " + std::to_string(rules) + " 条规则启用" : std::string(", 没有启用的规则"));
   }
   std::size_t custom = 0;
   for (const MonitorRule& rule : engine.Rules().Rules())
     if (rule.enabled && rule.monitoredPath != GlobalPathMarker && !WhyRuleNeverActs(rule)) ++custom;
-  if (custom == 0) return "未在监控: 自定义路径下没有能生效的规则, 请用“添加监控”添加";
+  if (custom == 0) return "未在监控: 没有能生效的规则";
   return "监控: 规则中的 " + std::to_string(engine.WatchRoots().size()) + " 个文件夹" + through + ", " +
          std::to_string(acting) + " 条规则启用";
 }

@@ -523,26 +523,13 @@ LRESULT MainWindow::OnNotify(NMHDR* header) {
   }
   if (header->idFrom == k超级列表框2) {
     const bool empty = engine_->Rules().Rules().empty();
-    HWND list = header->hwndFrom;
-    // The focused rule, selected: a lone rule is focused by nobody until
-    // then, and Space, Delete and Enter act on the selected one.
-    auto selectFocused = [&] {
-      if (empty) return false;
-      int row = ListView_GetNextItem(list, -1, LVNI_FOCUSED);
-      if (row < 0) row = std::max(SelectedRow(k超级列表框2), 0);
-      ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-      return true;
-    };
+    auto selectFocused = [this] { return SelectFocusedRule(); };
     switch (header->code) {
       case NM_SETFOCUS:
         if (SelectedRow(k超级列表框2) < 0 && ::GetKeyState(VK_LBUTTON) >= 0) selectFocused();
         return 0;
       case NM_RETURN:
-        if (empty) {
-          OpenRuleEditorForAdd();
-        } else if (selectFocused()) {
-          OpenRuleEditorForModify();
-        }
+        OnRuleListEnter();
         return 0;
       case LVN_KEYDOWN:
         if (reinterpret_cast<NMLVKEYDOWN*>(header)->wVKey == VK_DELETE && selectFocused()) RemoveRuleAsked();
@@ -586,6 +573,22 @@ LRESULT MainWindow::DrawEventCell(NMLVCUSTOMDRAW* draw) {
     }
   }
   return CDRF_DODEFAULT;
+}
+
+bool MainWindow::SelectFocusedRule() {
+  // The focused rule, selected: a lone rule is focused by nobody until then,
+  // and Space, Delete and Enter act on the selected one.
+  HWND list = Control(k超级列表框2);
+  if (engine_->Rules().Rules().empty()) return false;
+  int row = ListView_GetNextItem(list, -1, LVNI_FOCUSED);
+  if (row < 0) row = std::max(SelectedRow(k超级列表框2), 0);
+  ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  return true;
+}
+
+void MainWindow::OnRuleListEnter() {
+  if (engine_->Rules().Rules().empty()) return OpenRuleEditorForAdd();
+  if (SelectFocusedRule()) OpenRuleEditorForModify();
 }
 
 LRESULT MainWindow::DrawRuleCell(NMLVCUSTOMDRAW* draw) {
@@ -661,6 +664,10 @@ void MainWindow::OnCommand(int id) {
     return;
   }
   switch (id) {
+    case IDOK:
+      // Enter, which the dialog manager takes from the list for itself.
+      if (::GetFocus() == Control(k超级列表框2)) OnRuleListEnter();
+      return;
     case k导出列表:
       return ExportEventList();
     case k定位目录:

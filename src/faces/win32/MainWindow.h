@@ -145,6 +145,9 @@ class MainWindow {
   void ShowWatched();
   void ShowRows();
   void RemoveRuleAsked();
+  bool SelectFocusedRule();
+  // Enter on the rule list: the editor, for the current rule or a first one.
+  void OnRuleListEnter();
   LRESULT DrawRuleCell(NMLVCUSTOMDRAW* draw);
   void EngineTurn();
   void ApplyLayout();

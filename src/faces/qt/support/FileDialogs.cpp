@@ -1,6 +1,9 @@
 #include "faces/qt/support/FileDialogs.h"
 
+#include <QAbstractButton>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QIdentityProxyModel>
@@ -29,9 +32,14 @@ class ChineseColumns : public QIdentityProxyModel {
   using QIdentityProxyModel::QIdentityProxyModel;
   QVariant data(const QModelIndex& index, int role) const override {
     auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
-    if (role != Qt::DisplayRole || !files || (index.column() != 1 && index.column() != 3))
+    if (role != Qt::DisplayRole || !files || index.column() < 1 || index.column() > 3)
       return QIdentityProxyModel::data(index, role);
     const QModelIndex source = mapToSource(index);
+    if (index.column() == 2) {
+      if (files->isDir(source)) return QString("文件夹");
+      const QString suffix = QFileInfo(files->fileName(source)).suffix();
+      return suffix.isEmpty() ? QString("文件") : suffix.toUpper() + " 文件";
+    }
     const QLocale chinese(QLocale::Chinese, QLocale::China);
     if (index.column() == 3) return chinese.toString(files->lastModified(source), "yyyy/M/d HH:mm");
     if (files->isDir(source)) return QString();
@@ -61,6 +69,24 @@ class PathDialog : public QFileDialog {
     QFileDialog::accept();
   }
 };
+
+// Where files are shown too, the dialog offers its button only once a name
+// is selected or typed; the folder it stands in is a choice all the same.
+void KeepFolderChoosable(QFileDialog& dialog) {
+  auto* buttons = dialog.findChild<QDialogButtonBox*>("buttonBox");
+  auto* name = dialog.findChild<QLineEdit*>("fileNameEdit");
+  if (!buttons || !name) return;
+  auto enable = [buttons, name] {
+    if (!name->text().isEmpty()) return;
+    for (QAbstractButton* button : buttons->buttons())
+      if (buttons->buttonRole(button) == QDialogButtonBox::AcceptRole) button->setEnabled(true);
+  };
+  // Connected after the dialog's own, so these run after it decides.
+  QObject::connect(name, &QLineEdit::textChanged, &dialog, enable);
+  QObject::connect(&dialog, &QFileDialog::directoryEntered, &dialog, enable);
+  QObject::connect(&dialog, &QFileDialog::currentChanged, &dialog, enable);
+  enable();
+}
 
 }  // namespace
 
@@ -122,11 +148,17 @@ QString FileDialogs::BrowseForPath(QWidget* parent, const BrowseRequest& request
     dialog.setDirectory(start.absolutePath());
     if (start.exists()) dialog.selectFile(start.fileName());
   }
+  if (request.includeFiles) KeepFolderChoosable(dialog);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
 }
 
 void FileDialogs::SetNextBrowseResultForTesting(const QString& path) { S().nextBrowse = path; }
+
+void FileDialogs::ForgetTestingResults() {
+  S().nextBrowse.reset();
+  S().nextPath.reset();
+}
 
 std::optional<FileDialogs::BrowseRequest> FileDialogs::LastBrowse() { return S().lastBrowse; }
 

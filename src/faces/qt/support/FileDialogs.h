@@ -40,6 +40,8 @@ class FileDialogs {
   };
   static QString BrowseForPath(QWidget* parent, const BrowseRequest& request);
   static void SetNextBrowseResultForTesting(const QString& path);
+  // What a test set up and never used is not left for the next one.
+  static void ForgetTestingResults();
   static std::optional<BrowseRequest> LastBrowse();
 };
 
