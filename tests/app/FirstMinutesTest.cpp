@@ -52,6 +52,8 @@ bool RunUntil(const std::function<bool()>& done, int ms = 20000) {
 
 // The keys a person presses, to whatever has the focus now.
 void Press(int key, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}) {
+  // A closed box hands the focus back in the window manager's own time.
+  RunUntil([] { return QApplication::focusWidget() != nullptr; }, 5000);
   QWidget* target = QApplication::focusWidget();
   if (!target) target = QApplication::activeWindow();
   ASSERT_NE(target, nullptr) << "nothing has the keyboard";
@@ -226,6 +228,8 @@ TEST_F(FirstMinutesTest, ANewcomerAddsAWorkingRuleWithTheKeyboardAlone) {
   EXPECT_EQ(window_->Rules()[0].actionText, "【复制文件】" + target);
   EXPECT_EQ(editor.findChild<QLineEdit*>("编辑框1")->text().toStdString(), Home() + "/下载/*.pdf");
   EXPECT_TRUE(Watched().startsWith("监控: 规则中的 1 个文件夹")) << Watched().toStdString();
+  editor.activateWindow();
+  ASSERT_TRUE(RunUntil([&] { return editor.isActiveWindow() && QApplication::focusWidget(); }, 10000));
   Press(Qt::Key_Escape);
   ASSERT_TRUE(RunUntil([&] { return !editor.isVisible(); }));
 

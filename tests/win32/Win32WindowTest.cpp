@@ -296,6 +296,29 @@ TEST_F(Win32WindowTest, ARuleShowsActsAndItsChangesAreListed) {
   EXPECT_EQ(Read(JoinPath(home_, "data.jl")), "");
 }
 
+// A size saved larger than the screen, and a window pushed off it, still give
+// windows that are whole on the screen: the editor too, with its 添加.
+TEST_F(Win32WindowTest, TheWindowAndTheEditorStayInsideTheScreen) {
+  config_ += "[程序尺寸]\r\nXY=1200*5000\r\n";
+  Open();
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ASSERT_TRUE(::GetMonitorInfoW(::MonitorFromWindow(window_->Window(), MONITOR_DEFAULTTONEAREST), &monitor));
+  const RECT work = monitor.rcWork;
+  auto inside = [&](HWND window) {
+    RECT r;
+    ::GetWindowRect(window, &r);
+    return r.left >= work.left && r.top >= work.top && r.right <= work.right && r.bottom <= work.bottom;
+  };
+  EXPECT_TRUE(inside(window_->Window())) << "a saved size taller than the screen";
+  ::SetWindowPos(window_->Window(), nullptr, work.right - 120, work.bottom - 80, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  Command(k添加监控);
+  ASSERT_TRUE(TurnUntil([&] { return ::IsWindowVisible(window_->Editor().Window()); }, 10s));
+  EXPECT_TRUE(inside(window_->Editor().Window())) << "centred on a window at the corner, the editor is pulled in";
+  EXPECT_TRUE(inside(window_->Editor().Control(k按钮3)));
+}
+
 TEST_F(Win32WindowTest, TheEditorAddsAndModifiesRules) {
   Open();
   Command(k添加监控);
