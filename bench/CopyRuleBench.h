@@ -59,10 +59,11 @@ struct CopyRuleSetup {
   }
   // The engine on the rule, without any window, once its change source has
   // settled on the folders.
-  std::unique_ptr<Engine> StartEngine(WatchBackend backend) {
+  std::unique_ptr<Engine> StartEngine(WatchBackend backend, bool journal = true) {
     Engine::Options options;
     options.home = home;
     options.backend = backend;
+    options.journal = journal;
     auto engine = std::make_unique<Engine>(std::move(options), EngineFace{});
     std::string error;
     if (!engine->StartSource(error)) {

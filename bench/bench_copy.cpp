@@ -5,7 +5,7 @@
 // compared with making the same burst and copying it with "cp -n", in the
 // same run.
 //
-//   bench_copy [--files N] [--backend auto|inotify|fanotify]
+//   bench_copy [--files N] [--backend auto|inotify|fanotify] [--no-journal]
 //   copy files=N copied=C identical=I seconds=S cp_ratio=R
 #include "CopyRuleBench.h"
 #include "text/Codec.h"
@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
   }
   int files = 10000;
   WatchBackend backend = WatchBackend::Auto;
+  bool journal = true;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string next = i + 1 < argc ? argv[i + 1] : "";
@@ -50,8 +51,11 @@ int main(int argc, char** argv) {
       files = std::atoi(argv[++i]);
     } else if (arg == "--backend" && ParseBackend(next, backend)) {
       ++i;
+    } else if (arg == "--no-journal") {
+      // What the action journal costs: the same burst without it.
+      journal = false;
     } else {
-      std::fprintf(stderr, "usage: bench_copy [--files N] [--backend auto|inotify|fanotify]\n");
+      std::fprintf(stderr, "usage: bench_copy [--files N] [--backend auto|inotify|fanotify] [--no-journal]\n");
       return 2;
     }
   }
@@ -61,7 +65,7 @@ int main(int argc, char** argv) {
   }
   CopyRuleSetup setup("copy");
   const std::string base = setup.base, src = setup.src, dst = setup.dst;
-  std::unique_ptr<Engine> started = setup.StartEngine(backend);
+  std::unique_ptr<Engine> started = setup.StartEngine(backend, journal);
   if (!started) return 1;
   Engine& engine = *started;
 

@@ -18,6 +18,7 @@ add_executable(core_tests
   monitor/WatchRootsTest.cpp
   rules/RuleFileTest.cpp
   rules/RulePathTest.cpp
+  rules/ActionJournalTest.cpp
   rules/WholeFileTest.cpp
   platform/StoredFileTest.cpp
   platform/WindowsFileTest.cpp

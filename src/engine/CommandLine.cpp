@@ -18,6 +18,10 @@ const char* const kUsage =
     "                        and removable media, or the rules' folders; auto\n"
     "                        (default): fanotify where it starts, else inotify\n"
     "  --console             every event, action and error also to the terminal\n"
+    "  --undo[=N]            take back the last action (or the last N) that a rule\n"
+    "                        took, from the journal of the home, and end: a copy\n"
+    "                        is removed, a moved file goes back, while each is as\n"
+    "                        the action left it and nothing would be replaced\n"
     "  -h, --help            this text\n"
     "\n"
     "Without a display it runs on the offscreen platform. SIGINT and SIGTERM end it\n"
@@ -52,6 +56,17 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       line.quit = true;
     } else if (requests && name == "--reload") {
       line.reload = true;
+    } else if (name == "--undo") {
+      line.undo = 1;
+      if (hasValue) {
+        const bool digits = !value.empty() && value.size() <= 6 &&
+                            value.find_first_not_of("0123456789") == std::string::npos;
+        if (!digits || std::stoi(value) < 1) {
+          error = "vantrel: --undo takes a count of actions, as --undo=3, not '" + value + "'";
+          return std::nullopt;
+        }
+        line.undo = std::stoi(value);
+      }
     } else if (name == "--home") {
       if (!take()) return std::nullopt;
       if (value.empty()) {

@@ -16,6 +16,8 @@ struct CommandLine {
   // system without signals to carry them (--quit, --reload).
   bool quit = false;
   bool reload = false;
+  // --undo[=N]: take back the last N actions the journal holds, and end.
+  std::optional<int> undo;
 };
 
 // What the window's --help prints.

@@ -45,6 +45,8 @@ Engine::Engine(Options options, EngineFace face)
       [this](const std::string& title, const std::string& text) { PostActionReport({ActionReport::Error, title, text}); },
       [this](const std::string& type, const std::string& text) { PostActionReport({ActionReport::Notice, type, text}); }},
       *options_.clock);
+  journal_ = std::make_unique<ActionJournal>(JoinPath(options_.home, "journal.txt"));
+  if (options_.journal) actions_->SetJournal(journal_.get());
 }
 
 Engine::~Engine() {
@@ -71,6 +73,18 @@ void Engine::Start() {
   actions_->SetLastActionTarget(options_.home);
   LoadSettings();
   TellActionsNotDoneLastTime();
+  TellUnfinishedActions();
+}
+
+void Engine::TellUnfinishedActions() {
+  const std::vector<JournalEntry> unfinished = journal_->Recover();
+  if (unfinished.empty()) return;
+  // One notice, however many: the journal keeps each.
+  const JournalEntry& last = unfinished.back();
+  std::string text = "上次运行时有 " + std::to_string(unfinished.size()) + " 个操作被中断, 未完成, 如 " +
+                     std::string(OperationWord(last.operation)) + " " + last.source;
+  if (!last.target.empty()) text += " → " + last.target;
+  eventLog_->LogNotice("未完成", text);
 }
 
 void Engine::LoadSettings() {

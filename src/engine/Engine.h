@@ -74,6 +74,9 @@ class Engine : private DispatchHost, private EventLogHost {
     const vantrel::Clock* clock = &vantrel::Clock::System();
     // Told once the log is open (where the program's files went).
     std::string startNotice = {};
+    // Every action recorded in the home's journal.txt, to be taken back
+    // (off only for measuring what the journal costs).
+    bool journal = true;
   };
   // How long one turn of Work may take before the face's loop gets a say.
   static constexpr std::chrono::milliseconds kSlice = timing::kTurn;
@@ -186,6 +189,8 @@ class Engine : private DispatchHost, private EventLogHost {
   void UpdateWatchRoots();
   void LoadSettings();
   void TellActionsNotDoneLastTime();
+  // Actions a kill or a crash cut short, from the journal.
+  void TellUnfinishedActions();
   void Prompt(const std::string& title, const std::string& text, PromptKind kind);
   void Tell(bool written);
 
@@ -202,6 +207,8 @@ class Engine : private DispatchHost, private EventLogHost {
   std::size_t next_ = 0;
   // Rules fire here, in the order of their events; their actions run on the
   // queue's own thread.
+  // Before the queue, which writes to it until it ends.
+  std::unique_ptr<ActionJournal> journal_;
   std::unique_ptr<ActionQueue> actions_;
   platform::Waker reportsWaker_;
   std::mutex reportsMutex_;

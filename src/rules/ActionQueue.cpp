@@ -226,7 +226,14 @@ void ActionQueue::Act(const ActionJob& job) {
     const MonitorRule& rule = job.rules[row];
     // Before the action: the filter reads it while the action's echoes come.
     SetLastActionTarget(Operand(rule.actionText));
+    const Operation operation = OperationOf(rule.actionText);
+    std::optional<std::uint64_t> recorded;
+    if (journal_ && (operation == Operation::Copy || operation == Operation::Move || operation == Operation::Delete))
+      recorded = journal_->Begin(operation, IsFolderKind(job.kind),
+                                 EffectivePath(job.path, job.kind, job.itemName, job.newPath),
+                                 operation == Operation::Delete ? std::string() : Operand(rule.actionText));
     RuleActionResult r = RunRuleAction(rule, job.path, job.kind, job.itemName, job.newPath, job.judgedWhole);
+    if (recorded) Record(*recorded, r);
     // Remembered once the action is done, so that none of them runs out
     // while a long action is still making the rest.
     const Clock::time_point now = clock_.Now();
@@ -239,6 +246,25 @@ void ActionQueue::Act(const ActionJob& job) {
     if (r.outcome) Report(std::move(*r.outcome));
     if (r.endsWalk) return;
   }
+}
+
+void ActionQueue::Record(std::uint64_t seq, const RuleActionResult& r) {
+  // What the action made at its target, as it left it.
+  std::string target;
+  std::optional<platform::FileStamp> made;
+  for (const ActionChange& c : r.changes) {
+    if (!target.empty()) break;
+    if (c.kind == ActionChange::FileAppeared || c.kind == ActionChange::FolderAppeared) {
+      target = c.path;
+      made = c.made;
+    } else if (c.kind == ActionChange::Renamed) {
+      target = c.to;
+      made = platform::StampOf(c.to);
+    }
+  }
+  const bool done = r.outcome && r.outcome->kind == ActionOutcome::Kind::Done;
+  if (target.empty() && r.outcome) target = r.outcome->detail;
+  journal_->End(seq, done, target, made);
 }
 
 void ActionQueue::PutOff(const ActionJob& job, std::size_t row) {

@@ -7,6 +7,7 @@
 //
 // A file still being written is acted on once it is whole: its job waits
 // aside while later jobs go on, and runs once when the writer is done.
+#include "rules/ActionJournal.h"
 #include "rules/RuleFile.h"
 #include "rules/RuleMatcher.h"
 #include "rules/WholeFile.h"
@@ -103,6 +104,10 @@ class ActionQueue {
   std::size_t WaitingCount() const;
   std::uint64_t LooksAtWaiting() const;
 
+  // Every copy, move and deletion is recorded there before it begins and
+  // once it ends (set before the first job).
+  void SetJournal(ActionJournal* journal) { journal_ = journal; }
+
   // The target of the action most recently begun.
   std::string LastActionTarget() const;
   bool InLastActionTarget(std::string_view path) const;
@@ -130,6 +135,8 @@ class ActionQueue {
   // Whether the job's event is the echo of one of our own actions.
   bool CausedByUs(const ActionJob& job);
   void Act(const ActionJob& job);
+  // The end of a journalled action: what it made, and whether it was done.
+  void Record(std::uint64_t seq, const RuleActionResult& r);
   // The file of the rule at row is still written: the walk goes on from
   // there once it is whole.
   void PutOff(const ActionJob& job, std::size_t row);
@@ -155,6 +162,7 @@ class ActionQueue {
   // Set by Stop: the copy in hand gives up at its next chunk.
   std::atomic<bool> stopCopies_{false};
   std::string lastActionTarget_;
+  ActionJournal* journal_ = nullptr;
   // The thread's own.
   OwnChanges own_;
   std::list<Waiting> waiting_;

@@ -2,7 +2,8 @@
 # The program without a window on real folders, with each change source:
 # a copy rule and a program rule act, SIGHUP picks up a rule added to
 # data.jl meanwhile, SIGTERM during a large copy leaves nothing half-made and
-# ends with 0, the window and this program share one guard, and no Qt
+# ends with 0, a kill -9 is told at the next start and --undo takes back
+# what finished, the window and this program share one guard, and no Qt
 # library is linked.
 set -u
 exe=$1
@@ -108,6 +109,57 @@ for backend in inotify fanotify; do
   rm -f "$in/big.bin"
 done
 
+# The journal of actions: a kill -9 in the middle of a large copy is told at
+# the next start, and --undo takes back the copy and the move that finished,
+# newest first, and then says there is nothing more.
+home="$work/home-journal" in="$work/j-in" out="$work/j-out" mvin="$work/j-mvin" moved="$work/j-moved"
+mkdir -p "$home" "$in" "$out" "$mvin" "$moved"
+"$write_rules" "$home/data.jl" 新建文件 "$in" "【复制文件】$out" 新建文件 "$mvin" "【移动文件】$moved" ||
+  fail "cannot write data.jl"
+start_journal_run() {
+  : >"$work/err"
+  "$exe" --home "$home" --watch-backend inotify --console 2>"$work/err" &
+  pid=$!
+  for i in $(seq 40); do
+    kill -0 "$pid" 2>/dev/null || fail "journal: the program did not stay up"
+    mkdir "$in/.probe-$1-$i"
+    wait_for ".probe-$1-$i" 20 && return 0
+  done
+  fail "journal: changes never reached the program"
+}
+start_journal_run 1
+echo copied >"$in/a.txt"
+echo moved >"$mvin/m.txt"
+for _ in $(seq 200); do [ -f "$out/a.txt" ] && [ -f "$moved/m.txt" ] && break; sleep 0.05; done
+[ -f "$out/a.txt" ] && [ -f "$moved/m.txt" ] || fail "journal: the rules did not act"
+head -c 1500000000 /dev/zero >"$in/big.bin"
+wait_for "big.bin" || fail "journal: the large file was not listed"
+for _ in $(seq 400); do copying && break; sleep 0.05; done
+copying || fail "journal: the large copy never began"
+kill -9 "$pid"
+wait "$pid" 2>/dev/null
+# On a disk fast enough the copy may be whole before the kill lands: then
+# it is one more action to take back, not one cut short.
+undo=2
+if [ "$(stat -c %s "$out/big.bin" 2>/dev/null)" = 1500000000 ]; then
+  echo "note: journal: the large copy was done before the kill came"
+  undo=3
+fi
+start_journal_run 2
+if [ "$undo" = 2 ]; then
+  wait_for "个操作被中断" || fail "journal: the next start did not tell the action a kill cut short"
+  grep -q "big.bin" "$work/err" || fail "journal: the notice does not name the action: $(grep 中断 "$work/err")"
+fi
+kill -TERM "$pid"
+wait "$pid"
+"$exe" --home "$home" --undo=$undo >"$work/undo" 2>&1 || fail "journal: --undo=$undo failed: $(cat "$work/undo")"
+rm -f "$in/big.bin"
+[ ! -e "$out/a.txt" ] || fail "journal: the copy was not taken back: $(cat "$work/undo")"
+[ "$(cat "$mvin/m.txt" 2>/dev/null)" = moved ] && [ ! -e "$moved/m.txt" ] || fail "journal: the move was not taken back"
+[ "$(cat "$in/a.txt")" = copied ] || fail "journal: the copy's source was touched"
+"$exe" --home "$home" --undo >"$work/undo" 2>&1 && fail "journal: a second --undo found something to take back"
+grep -q "没有可以撤销的操作" "$work/undo" || fail "journal: a second --undo did not say why: $(cat "$work/undo")"
+
 # And the other way round: the headless program refuses a home the window has.
 home="$work/home-window"
 mkdir -p "$home"
@@ -126,4 +178,4 @@ rc=$?
 kill -TERM "$wpid"; wait "$wpid"
 [ "$rc" -eq 0 ] || fail "the second start on the window's home ended with $rc"
 grep -q "程序已运行,无需重复运行! (vantrel 正在使用" "$work/second" || fail "no notice naming the window: $(cat "$work/second")"
-echo "headless: both change sources, SIGHUP, SIGTERM, one guard, no Qt"
+echo "headless: both change sources, SIGHUP, SIGTERM, the journal after kill -9 and --undo, one guard, no Qt"

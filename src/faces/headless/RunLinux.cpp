@@ -88,6 +88,7 @@ const char* const kHeadlessUsage =
     "  --home DIR            where config.ini, data.jl and log/ live\n"
     "  --watch-backend B     as for vantrel\n"
     "  --console             every event, action and error also to standard error\n"
+    "  --undo[=N]            take back the last action (or N) a rule took, and end\n"
     "  -h, --help            this text\n"
     "\n"
     "Prompts go to standard error and the system log; questions take their\n"

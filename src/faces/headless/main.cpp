@@ -5,6 +5,8 @@
 #include "platform/InstanceGuard.h"
 #include "platform/LogFile.h"
 #include "platform/ThisProcess.h"
+#include "rules/ActionJournal.h"
+#include "text/PathRoutines.h"
 
 #include <cstdio>
 
@@ -38,6 +40,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string& home = *chosen;
+  if (line->undo) {
+    // The journal is only appended to: a running copy on the same home may
+    // go on writing beside this.
+    ActionJournal journal(JoinPath(home, "journal.txt"));
+    bool all = true;
+    for (const TakeBackResult& r : TakeBackLast(journal, static_cast<std::size_t>(*line->undo))) {
+      Say("vantrel-headless: " + r.text, !r.done);
+      all = all && r.done;
+    }
+    return all ? 0 : 1;
+  }
   // The window and this program share one guard: on one home one of them runs.
   InstanceGuard guard(home, "vantrel-headless");
   const InstanceGuard::Result held = guard.Acquire(error);

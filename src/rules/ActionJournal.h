@@ -1,0 +1,81 @@
+#pragma once
+// Every action a rule takes, recorded before the first byte changes and
+// completed once it is done, with what taking it back needs: where the item
+// was and went, and the identity, size and time of what the action left.
+// A kill in the middle leaves a begun record without its end: the next start
+// marks it unfinished and tells it. The journal is a text file of the home,
+// one record a line, appended to (a torn last line is skipped) and rotated
+// once it grows past its bound, the previous one kept beside it.
+#include "platform/LogFile.h"
+#include "platform/StoredFile.h"
+#include "rules/ActionOutcome.h"
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+struct JournalEntry {
+  enum class State { Begun, Done, NotDone, Unfinished, TakenBack };
+  std::uint64_t seq = 0;
+  std::int64_t beganMs = 0;  // since the Unix epoch
+  Operation operation = Operation::None;
+  bool folder = false;
+  std::string source;
+  // The target folder at the start; the item the action made once done.
+  std::string target;
+  State state = State::Begun;
+  // What the action left at target (a copy, the moved item).
+  std::optional<platform::FileStamp> result;
+};
+
+class ActionJournal {
+ public:
+  static constexpr std::size_t kDefaultLimit = 4u << 20;
+  explicit ActionJournal(std::string path, std::size_t limitBytes = kDefaultLimit);
+
+  // At start: actions begun and never ended (a kill, a crash) are marked
+  // unfinished and returned, to be told.
+  std::vector<JournalEntry> Recover();
+
+  // Before the action changes anything; the number its end is told with.
+  std::uint64_t Begin(Operation operation, bool folder, const std::string& source, const std::string& targetFolder);
+  // done: the action made what it meant to; target: the item it made.
+  void End(std::uint64_t seq, bool done, const std::string& target, const std::optional<platform::FileStamp>& result);
+  void TakenBack(std::uint64_t seq);
+
+
+  // Every action the journal (and the one rotated before it) holds, oldest
+  // first, each in its last state.
+  std::vector<JournalEntry> Entries() const;
+  const std::string& Path() const { return path_; }
+
+ private:
+  void Append(const std::string& line);
+
+  std::string path_;
+  std::size_t limit_;
+  mutable std::mutex mutex_;
+  std::uint64_t nextSeq_ = 0;
+  platform::AppendFile file_;
+  std::uint64_t size_ = 0;
+};
+
+// What taking an action back did, item by item, in the user's words.
+struct TakeBackResult {
+  bool done = false;
+  std::string text;
+};
+// Takes back a finished copy or move of a file: a copy is removed while it
+// is as the action left it; a moved file goes back while it is unchanged and
+// its old place is free. Nothing is ever replaced; anything else is left
+// alone and told.
+TakeBackResult TakeBack(const JournalEntry& entry);
+// Takes back the newest count actions that can be taken back and were not
+// yet, newest first, each recorded as taken back when it was.
+std::vector<TakeBackResult> TakeBackLast(ActionJournal& journal, std::size_t count);
+
+}  // namespace vantrel

@@ -1,0 +1,130 @@
+#include "rules/ActionJournal.h"
+#include "rules/ActionQueue.h"
+#include "text/PathRoutines.h"
+#include "FileHelpers.h"
+#include "TestDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ActionJournalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* d : {"in", "out", "moved"}) fs::create_directories(PathFromUtf8(Path(d)));
+    queue_.SetJournal(&journal_);
+  }
+  std::string Path(const std::string& name) const { return CleanPath(JoinPath(temp_.Path(), name)); }
+  void Put(const std::string& path, const std::string& bytes) {
+    std::ofstream(PathFromUtf8(path), std::ios::binary) << bytes;
+  }
+  // A file made in "in", and the rule's action on it, done.
+  void Act(const std::string& name, const std::string& action) {
+    const std::string path = JoinPath(Path("in"), name);
+    Put(path, "bytes of " + name);
+    ActionJob job{path, EventKind::FileCreated, name, {}, false, {{"新建文件", Path("in"), action}}};
+    job.judgedWhole = true;
+    queue_.Submit(std::move(job));
+    queue_.WaitIdle();
+  }
+  bool Exists(const std::string& path) { return fs::exists(PathFromUtf8(path)); }
+
+  TestDir temp_;
+  ActionJournal journal_{Path("journal.txt")};
+  ActionQueue queue_{ActionOutputs{}};
+};
+
+// Copies and moves are recorded with what they made; the newest are taken
+// back first; what changed since, or whose place is taken, is left alone.
+TEST_F(ActionJournalTest, CopiesAndMovesAreTakenBackOnlyWhileAsTheyWereLeft) {
+  Act("a.txt", "【复制文件】" + Path("out"));
+  Act("b.txt", "【移动文件】" + Path("moved"));
+  Act("c.txt", "【复制文件】" + Path("out"));
+  Act("d.txt", "【移动文件】" + Path("moved"));
+  const std::vector<JournalEntry> entries = journal_.Entries();
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[0].operation, Operation::Copy);
+  EXPECT_EQ(entries[0].source, JoinPath(Path("in"), "a.txt"));
+  EXPECT_EQ(entries[0].target, JoinPath(Path("out"), "a.txt")) << "the copy made, not the folder";
+  EXPECT_EQ(entries[1].target, JoinPath(Path("moved"), "b.txt"));
+  for (const JournalEntry& e : entries) {
+    EXPECT_EQ(e.state, JournalEntry::State::Done);
+    EXPECT_TRUE(e.result.has_value());
+    EXPECT_LT(entries[0].seq, e.seq + 1);
+  }
+
+  // The move of d: its old place is taken meanwhile, so it stays; the copy
+  // of c was written to since, so it stays too.
+  Put(JoinPath(Path("in"), "d.txt"), "somebody else's");
+  Put(JoinPath(Path("out"), "c.txt"), "changed by the user");
+  std::vector<TakeBackResult> results = TakeBackLast(journal_, 2);
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_FALSE(results[0].done);
+  EXPECT_NE(results[0].text.find("已被占用"), std::string::npos) << results[0].text;
+  EXPECT_FALSE(results[1].done);
+  EXPECT_NE(results[1].text.find("已被改变"), std::string::npos) << results[1].text;
+  EXPECT_EQ(Read(JoinPath(Path("in"), "d.txt")), "somebody else's") << "nothing replaced";
+  EXPECT_EQ(Read(JoinPath(Path("moved"), "d.txt")), "bytes of d.txt");
+  EXPECT_EQ(Read(JoinPath(Path("out"), "c.txt")), "changed by the user");
+
+  // Once the place is free again, the move goes back; then b's, then a's copy.
+  fs::remove(PathFromUtf8(JoinPath(Path("in"), "d.txt")));
+  results = TakeBackLast(journal_, 1);
+  ASSERT_TRUE(results[0].done) << results[0].text;
+  EXPECT_EQ(Read(JoinPath(Path("in"), "d.txt")), "bytes of d.txt");
+  EXPECT_FALSE(Exists(JoinPath(Path("moved"), "d.txt")));
+  results = TakeBackLast(journal_, 3);
+  ASSERT_EQ(results.size(), 3u) << "c's copy is asked again, and refused again";
+  EXPECT_FALSE(results[0].done);
+  EXPECT_TRUE(results[1].done) << results[1].text;
+  EXPECT_TRUE(results[2].done) << results[2].text;
+  EXPECT_EQ(Read(JoinPath(Path("in"), "b.txt")), "bytes of b.txt");
+  EXPECT_FALSE(Exists(JoinPath(Path("out"), "a.txt")));
+  EXPECT_TRUE(Exists(JoinPath(Path("in"), "a.txt"))) << "a copy's source is never touched";
+  EXPECT_EQ(ActionJournal(Path("journal.txt")).Entries()[0].state, JournalEntry::State::TakenBack)
+      << "recorded, and so never taken back twice";
+  EXPECT_FALSE(TakeBackLast(journal_, 1)[0].done);
+}
+
+// A kill between the start of an action and its end leaves a begun record:
+// the next start tells it once; a line the kill cut short is skipped; the
+// journal turns over at its bound and still holds what came before.
+TEST_F(ActionJournalTest, UnfinishedActionsAreToldOnceAndTheJournalIsBounded) {
+  Act("a.txt", "【复制文件】" + Path("out"));
+  const std::uint64_t cut = journal_.Begin(Operation::Move, false, JoinPath(Path("in"), "big.iso"), Path("moved"));
+  {
+    std::ofstream torn(PathFromUtf8(Path("journal.txt")), std::ios::binary | std::ios::app);
+    torn << "E\t" << cut << "\t1\t/half";
+  }
+  ActionJournal next(Path("journal.txt"));
+  const std::vector<JournalEntry> unfinished = next.Recover();
+  ASSERT_EQ(unfinished.size(), 1u);
+  EXPECT_EQ(unfinished[0].seq, cut);
+  EXPECT_EQ(unfinished[0].source, JoinPath(Path("in"), "big.iso"));
+  EXPECT_TRUE(ActionJournal(Path("journal.txt")).Recover().empty()) << "told once";
+  EXPECT_EQ(next.Entries()[0].state, JournalEntry::State::Done) << "the finished one can still be taken back";
+
+  ActionJournal small(Path("small.txt"), 400);
+  std::uint64_t last = 0;
+  for (int i = 0; i < 20; ++i) {
+    last = small.Begin(Operation::Copy, false, "/in/" + std::to_string(i) + "\tname\n", "/out");
+    small.End(last, true, "/out/" + std::to_string(i), std::nullopt);
+  }
+  EXPECT_TRUE(Exists(Path("small.txt.1"))) << "turned over";
+  EXPECT_LE(fs::file_size(PathFromUtf8(Path("small.txt"))), 400u);
+  const std::vector<JournalEntry> kept = small.Entries();
+  ASSERT_FALSE(kept.empty());
+  EXPECT_EQ(kept.back().seq, last);
+  EXPECT_EQ(kept.back().source, "/in/19\tname\n") << "tabs and line ends survive";
+  EXPECT_EQ(ActionJournal(Path("small.txt"), 400).Begin(Operation::Copy, false, "/x", "/y"), last + 1)
+      << "numbers go on across the turn";
+}
+
+}  // namespace
+}  // namespace vantrel
