@@ -76,6 +76,35 @@ void Engine::Start() {
   TellUnfinishedActions();
 }
 
+namespace {
+
+// The journal's entry for the action an event list row tells: the newest
+// finished copy or move that made the row's target.
+std::optional<JournalEntry> EntryOfRow(const EventList& events, const ActionJournal& journal, std::size_t row) {
+  if (row >= events.RowCount() || events.Cell(row, 1) != EventLog::kActionMark) return std::nullopt;
+  const Operation operation = OperationOfWord(events.Cell(row, 2));
+  if (operation != Operation::Copy && operation != Operation::Move) return std::nullopt;
+  const std::string target = PathKey(events.Cell(row, 3));
+  std::vector<JournalEntry> entries = journal.Entries();
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+    if (it->operation == operation && !it->folder && PathKey(it->target) == target)
+      return it->state == JournalEntry::State::Done ? std::optional(std::move(*it)) : std::nullopt;
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool Engine::CanTakeBack(std::size_t row) const { return EntryOfRow(events_, *journal_, row).has_value(); }
+
+TakeBackResult Engine::TakeBackRow(std::size_t row) {
+  const std::optional<JournalEntry> entry = EntryOfRow(events_, *journal_, row);
+  if (!entry) return {false, "此行的操作无法撤销: 只有完成的文件复制和移动可以撤销, 且只撤销一次"};
+  TakeBackResult result = TakeBack(*entry);
+  if (result.done) journal_->TakenBack(entry->seq);
+  eventLog_->LogAction(result.done ? "撤销" : "撤销失败", result.text, !result.done);
+  return result;
+}
+
 void Engine::TellUnfinishedActions() {
   const std::vector<JournalEntry> unfinished = journal_->Recover();
   if (unfinished.empty()) return;

@@ -143,6 +143,11 @@ class Engine : private DispatchHost, private EventLogHost {
   void SaveWindowSize(int width, int height);
   // False with the reason when the file could not be written.
   bool ExportList(const std::string& path, std::string& error);
+  // Whether a row of the event list tells a finished copy or move of a file
+  // that the journal can take back, and taking it back: the take-back gets
+  // a row and a record of its own, and says what it did or why not.
+  bool CanTakeBack(std::size_t row) const;
+  TakeBackResult TakeBackRow(std::size_t row);
   void ClearEvents();
   // config.ini changed under the program.
   void SettingsFilesChanged();

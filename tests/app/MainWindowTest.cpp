@@ -99,7 +99,7 @@ TEST_F(MainWindowTest, HasEveryControlAndMenuItemByItsFormName) {
     for (QAction* a : m->actions()) list << a->text();
     return list.join(",");
   };
-  EXPECT_EQ(captions(window_->右键菜单), "导出列表,定位目录,复制路径,修改颜色,清空列表");
+  EXPECT_EQ(captions(window_->右键菜单), "导出列表,定位目录,复制路径,撤销,修改颜色,清空列表");
   EXPECT_EQ(captions(window_->findChild<QMenu*>("修改颜色")), "时间,名称,类型,路径,执行,失败");
   EXPECT_EQ(captions(window_->列表右键), "添加监控,修改选中,删除选中,全部开启,全部关闭,反向选中,清空监控");
   EXPECT_EQ(captions(window_->托盘右键), "关闭提示,显示窗口,退出程序");

@@ -3,6 +3,7 @@
 #include "faces/qt/app/EventListModel.h"
 #include "faces/qt/app/MainWindow.h"
 #include "log/AutomationDate.h"
+#include "log/EventLog.h"
 #include "monitor/ScriptedSource.h"
 #include "FileHelpers.h"
 #include "WindowTestSupport.h"
@@ -23,6 +24,7 @@
 #include <QAbstractItemModel>
 #include <QTemporaryDir>
 #include <QTreeView>
+#include <QTableView>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/fsuid.h>
@@ -151,6 +153,54 @@ TEST_F(RulesWindowTest, ACopyRuleFiresOnceAndItsOwnCopyFiresNothing) {
   EXPECT_EQ(rows.Cell(2, 3), copy);
   EXPECT_FALSE(fs::exists(Files() + "/in/bak/a(1).txt"));
   EXPECT_EQ(window_->LastActionTarget(), Files() + "/in/bak");
+}
+
+// 撤销 on an action row takes back that action, once, and lists and logs
+// it; a copy changed since stays, and the refusal is a failed row.
+TEST_F(RulesWindowTest, AnActionRowIsTakenBackFromItsMenu) {
+  Start();
+  window_->Core().SetSaveLog(true);
+  const std::string in = Files() + "/in", out = Files() + "/out";
+  window_->AddRule("新建文件", in, "【复制文件】" + out);
+  for (const char* name : {"a.txt", "b.txt"}) {
+    ASSERT_TRUE(WriteFileAtomically(in + "/" + name, name));
+    Feed({{SHCNE_CREATE, in + "/" + name, std::nullopt, 0}});
+    clock_.SetLocal(LocalDateTime{2021, 8, 1, 13, 5, name[0] == 'a' ? 10 : 11, 0});
+  }
+  EventList& rows = window_->EventRows();
+  ASSERT_EQ(rows.RowCount(), 4u);
+  ASSERT_EQ(rows.Cell(1, 2), "复制文件");
+  auto* events = window_->findChild<QTableView*>("超级列表框1");
+  auto* menu = window_->findChild<QMenu*>("右键菜单");
+  QAction* undo = menu->findChild<QAction*>("撤销");
+  ASSERT_NE(undo, nullptr);
+  auto choose = [&](int row) {
+    events->setCurrentIndex(events->model()->index(row, 0));
+    emit menu->aboutToShow();
+  };
+  choose(0);
+  EXPECT_FALSE(undo->isEnabled()) << "an event row is no action";
+  ASSERT_TRUE(WriteFileAtomically(out + "/b.txt", "changed by the user"));
+  choose(3);
+  ASSERT_TRUE(undo->isEnabled());
+  undo->trigger();
+  EXPECT_EQ(Read(out + "/b.txt"), "changed by the user") << "changed since: left alone";
+  choose(1);
+  undo->trigger();
+  EXPECT_FALSE(fs::exists(out + "/a.txt"));
+  EXPECT_EQ(Read(in + "/a.txt"), "a.txt");
+  ASSERT_EQ(rows.RowCount(), 6u) << "each take-back listed";
+  EXPECT_EQ(rows.Cell(4, 2), "撤销失败");
+  EXPECT_EQ(window_->Core().Colours().CellColourAt(4, 0)->background, EventLog::kFailedBackground);
+  EXPECT_EQ(rows.Cell(5, 2), "撤销");
+  EXPECT_NE(std::string(rows.Cell(5, 3)).find(out + "/a.txt"), std::string::npos);
+  EXPECT_TRUE(window_->findChild<QLabel*>("状态栏")->text().contains("已撤销复制"));
+  choose(1);
+  EXPECT_FALSE(undo->isEnabled()) << "taken back once only";
+  choose(5);
+  EXPECT_FALSE(undo->isEnabled()) << "a take-back is not taken back";
+  const std::string log = Gb18030ToUtf8(Read(Home() + "/log/20210801/log.txt"));
+  EXPECT_NE(log.find("撤销】已撤销复制: 删除了 " + out + "/a.txt"), std::string::npos) << log;
 }
 
 // A name made on Windows (GB18030 bytes) renamed: the row shows the path

@@ -358,6 +358,27 @@ TEST_F(Win32WindowTest, TheEditorAddsAndModifiesRules) {
   EXPECT_EQ(window_->Core().Rules().Rules()[0].actionText, std::string("【删除文件】") + out_) << "saved";
 }
 
+// 撤销 on an action row takes the copy back and lists it.
+TEST_F(Win32WindowTest, AnActionRowIsTakenBackFromItsMenu) {
+  Open();
+  AddRule("新建文件", in_, "【复制文件】" + out_);
+  std::ofstream(PathFromUtf8(JoinPath(in_, "报告.txt")), std::ios::binary) << "a";
+  const std::string copy = JoinPath(out_, "报告.txt");
+  int row = -1;
+  ASSERT_TRUE(TurnUntil([&] { return (row = EventRow("复制文件", copy)) >= 0; }));
+  ListView_SetItemState(Control(k超级列表框1), row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  Command(k撤销);
+  EXPECT_FALSE(std::filesystem::exists(PathFromUtf8(copy)));
+  EXPECT_TRUE(std::filesystem::exists(PathFromUtf8(JoinPath(in_, "报告.txt"))));
+  EXPECT_TRUE(TurnUntil([&] {
+    for (int r = 0; r < Rows(k超级列表框1); ++r)
+      if (Cell(k超级列表框1, r, 2) == "撤销") return true;
+    return false;
+  }, 5s)) << "the take-back is listed";
+  EXPECT_NE(TextOf(Control(k状态栏)).find("已撤销复制"), std::string::npos) << TextOf(Control(k状态栏));
+  EXPECT_FALSE(window_->Core().CanTakeBack(static_cast<std::size_t>(row))) << "once only";
+}
+
 TEST_F(Win32WindowTest, ClearingTheListAsksFirst) {
   Open();
   AddRule("新建文件", in_, "【复制文件】" + out_);
@@ -748,7 +769,7 @@ TEST_F(Win32WindowTest, MenusTabOrderAndTheEditorFromTheKeyboard) {
     key(WM_KEYDOWN, VK_APPS);
     key(WM_KEYUP, VK_APPS);
     EXPECT_TRUE(TurnUntil([&] { return !menu.Items().empty(); }, 10s));
-    EXPECT_EQ(menu.Items(), "导出列表,定位目录,复制路径,修改颜色,清空列表");
+    EXPECT_EQ(menu.Items(), "导出列表,定位目录,复制路径,撤销,修改颜色,清空列表");
   }
 
   ::SetFocus(Control(k选择框_创建文件));

@@ -216,6 +216,7 @@ void MainWindow::BuildMenus() {
   AppendItem(右键菜单, k导出列表, "导出列表");
   AppendItem(右键菜单, k定位目录, "定位目录");
   AppendItem(右键菜单, k复制路径, "复制路径");
+  AppendItem(右键菜单, k撤销, "撤销");
   HMENU colours = ::CreatePopupMenu();
   for (int i = 0; i < static_cast<int>(std::size(kColourKeys)); ++i) AppendItem(colours, k修改颜色 + i, kColourKeys[i]);
   ::AppendMenuW(右键菜单, MF_POPUP, reinterpret_cast<UINT_PTR>(colours), L"修改颜色");
@@ -402,6 +403,13 @@ void MainWindow::ShowRows() {
   ::InvalidateRect(line, nullptr, TRUE);
 }
 
+void MainWindow::TakeBackSelectedRow() {
+  const int row = SelectedRow(k超级列表框1);
+  if (row < 0) return TellUser("提示:", "未选中需要撤销的操作!", false);
+  const TakeBackResult result = engine_->TakeBackRow(static_cast<std::size_t>(row));
+  TellUser(result.done ? "撤销:" : "提示:", result.text, !result.done);
+}
+
 void MainWindow::RemoveRuleAsked() {
   const int row = SelectedRow(k超级列表框2);
   if (row < 0) return;
@@ -505,6 +513,10 @@ LRESULT MainWindow::OnNotify(NMHDR* header) {
   }
   if (header->idFrom == k超级列表框1) {
     switch (header->code) {
+      case LVN_KEYDOWN:
+        if (reinterpret_cast<NMLVKEYDOWN*>(header)->wVKey == 'Z' && ::GetKeyState(VK_CONTROL) < 0)
+          TakeBackSelectedRow();
+        return 0;
       case LVN_GETDISPINFOW: {
         LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(header)->item;
         const EventList& rows = engine_->Events();
@@ -650,6 +662,8 @@ void MainWindow::OnContextMenu(HWND control, LPARAM at) {
   if (id == k超级列表框1) {
     ::EnableMenuItem(menu, k定位目录, needsRow);
     ::EnableMenuItem(menu, k复制路径, needsRow);
+    const bool undoable = selected >= 0 && engine_->CanTakeBack(static_cast<std::size_t>(selected));
+    ::EnableMenuItem(menu, k撤销, MF_BYCOMMAND | (undoable ? MF_ENABLED : MF_GRAYED));
   } else {
     ::EnableMenuItem(menu, k修改选中, needsRow);
     ::EnableMenuItem(menu, k删除选中, needsRow);
@@ -676,6 +690,8 @@ void MainWindow::OnCommand(int id) {
       return CopyEventPath();
     case k清空列表:
       return ClearEventList();
+    case k撤销:
+      return TakeBackSelectedRow();
     case k添加监控:
       return OpenRuleEditorForAdd();
     case k修改选中:

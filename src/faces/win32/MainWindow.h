@@ -48,6 +48,7 @@ enum Command : int {
   k定位目录,
   k复制路径,
   k清空列表,
+  k撤销,
   k修改颜色 = 1010,  // + the index of the column's key in kColourKeys
   k添加监控 = 1020,
   k修改选中,
@@ -145,6 +146,8 @@ class MainWindow {
   void ShowWatched();
   void ShowRows();
   void RemoveRuleAsked();
+  // 撤销 on the selected action row (its menu, Ctrl+Z).
+  void TakeBackSelectedRow();
   bool SelectFocusedRule();
   // Enter on the rule list: the editor, for the current rule or a first one.
   void OnRuleListEnter();

@@ -30,6 +30,7 @@
 #include <QPersistentModelIndex>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTreeView>
@@ -200,10 +201,14 @@ void MainWindow::BuildMenus() {
   auto on = [this](QMenu* m, const char* item, std::function<void()> command) {
     connect(m->findChild<QAction*>(QString::fromUtf8(item)), &QAction::triggered, this, command);
   };
-  右键菜单 = menu("右键菜单", {"导出列表", "定位目录", "复制路径"});
+  右键菜单 = menu("右键菜单", {"导出列表", "定位目录", "复制路径", "撤销"});
   on(右键菜单, "导出列表", [this] { ExportEventList(); });
   on(右键菜单, "定位目录", [this] { OpenEventFolder(); });
   on(右键菜单, "复制路径", [this] { CopyEventPath(); });
+  on(右键菜单, "撤销", [this] { TakeBackSelectedRow(); });
+  // Ctrl+Z on the event list takes back the selected action.
+  auto* undo = new QShortcut(QKeySequence::Undo, 超级列表框1, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+  connect(undo, &QShortcut::activated, this, [this] { TakeBackSelectedRow(); });
   QMenu* colours = 右键菜单->addMenu("修改颜色");
   colours->setObjectName("修改颜色");
   for (const char* item : kColourKeys) {
@@ -240,6 +245,7 @@ void MainWindow::BuildMenus() {
   connect(右键菜单, &QMenu::aboutToShow, this, [this] {
     const bool selected = SelectedEventRow() >= 0;
     for (const char* item : {"定位目录", "复制路径"}) 右键菜单->findChild<QAction*>(item)->setEnabled(selected);
+    右键菜单->findChild<QAction*>("撤销")->setEnabled(selected && engine_->CanTakeBack(static_cast<std::size_t>(SelectedEventRow())));
   });
   connect(列表右键, &QMenu::aboutToShow, this, [this] {
     const bool selected = SelectedRuleRow() >= 0;
@@ -443,6 +449,16 @@ void MainWindow::CopyEventPath() {
   }
   QGuiApplication::clipboard()->setText(QString::fromStdString(ReadableText(EventRows().Cell(static_cast<std::size_t>(row), 3))));
   Dialogs::Tell(this, "提示:", "路径已复制到剪辑板!", Dialogs::Icon::Information);
+}
+
+void MainWindow::TakeBackSelectedRow() {
+  const int row = SelectedEventRow();
+  if (row < 0) {
+    TellUser("提示:", "未选中需要撤销的操作!", false);
+    return;
+  }
+  const TakeBackResult result = engine_->TakeBackRow(static_cast<std::size_t>(row));
+  TellUser(result.done ? "撤销:" : "提示:", result.text, !result.done);
 }
 
 void MainWindow::ClearEventList() {

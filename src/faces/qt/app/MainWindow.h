@@ -117,6 +117,8 @@ class MainWindow : public QWidget {
   void ShowRuleEditor();
   // The Delete key's removal: asked first, and told.
   void RemoveRuleAsked();
+  // 撤销 on the selected action row (its menu, Ctrl+Z).
+  void TakeBackSelectedRow();
   void RemoveRule(int row);
   // The summary of what is watched, again (rules or settings changed), and
   // the rows' count with those waiting below.
