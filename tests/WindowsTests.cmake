@@ -19,6 +19,7 @@ add_executable(core_tests
   rules/RuleFileTest.cpp
   rules/RulePathTest.cpp
   rules/ActionJournalTest.cpp
+  rules/RulePreviewTest.cpp
   rules/WholeFileTest.cpp
   platform/StoredFileTest.cpp
   platform/WindowsFileTest.cpp

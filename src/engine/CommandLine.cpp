@@ -1,5 +1,9 @@
 #include "engine/CommandLine.h"
 
+#include "rules/ActionJournal.h"
+#include "rules/RulePreview.h"
+#include "text/PathRoutines.h"
+
 namespace vantrel {
 
 const char* const kUsage =
@@ -22,6 +26,8 @@ const char* const kUsage =
     "                        took, from the journal of the home, and end: a copy\n"
     "                        is removed, a moved file goes back, while each is as\n"
     "                        the action left it and nothing would be replaced\n"
+    "  --preview=N           what rule N of the rule list (from 1) would do now to\n"
+    "                        the files already in its folder, without acting\n"
     "  -h, --help            this text\n"
     "\n"
     "Without a display it runs on the offscreen platform. SIGINT and SIGTERM end it\n"
@@ -67,6 +73,14 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         }
         line.undo = std::stoi(value);
       }
+    } else if (name == "--preview") {
+      if (!take()) return std::nullopt;
+      const bool digits = !value.empty() && value.size() <= 6 && value.find_first_not_of("0123456789") == std::string::npos;
+      if (!digits || std::stoi(value) < 1) {
+        error = "vantrel: --preview takes the number of a rule, from 1, not '" + value + "'";
+        return std::nullopt;
+      }
+      line.preview = std::stoi(value);
     } else if (name == "--home") {
       if (!take()) return std::nullopt;
       if (value.empty()) {
@@ -92,6 +106,35 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
     }
   }
   return line;
+}
+
+std::string UndoFromCommandLine(const std::string& home, int count, bool& ok) {
+  // The journal is only appended to: a running copy on the same home may go
+  // on writing beside this.
+  ActionJournal journal(JoinPath(home, "journal.txt"));
+  std::string text;
+  ok = true;
+  for (const TakeBackResult& r : TakeBackLast(journal, static_cast<std::size_t>(count))) {
+    text += r.text + "\n";
+    ok = ok && r.done;
+  }
+  return text;
+}
+
+std::string PreviewFromCommandLine(const std::string& home, int row, bool& ok) {
+  const RuleList rules = LoadRuleFile(JoinPath(home, "data.jl"));
+  ok = row >= 1 && static_cast<std::size_t>(row) <= rules.size();
+  if (!ok) return "规则列表中没有第 " + std::to_string(row) + " 条规则 (共 " + std::to_string(rules.size()) + " 条)\n";
+  const MonitorRule& rule = rules[static_cast<std::size_t>(row) - 1];
+  std::string text = "第 " + std::to_string(row) + " 条规则: " + rule.eventName + " " + rule.monitoredPath + " " +
+                     rule.actionText + (rule.enabled ? "" : " (未启用)") + "\n";
+  const RulePreview preview = PreviewRuleOnFolder(rule);
+  if (!preview.note.empty()) return text + preview.note + "\n";
+  for (const PreviewLine& line : preview.lines) text += line.path + "  →  " + line.what + "\n";
+  text += preview.lines.empty() ? std::string("文件夹中现在没有此规则会处理的项目\n")
+                                : "共 " + std::to_string(preview.lines.size()) + " 项" +
+                                      (preview.more ? " (只列出前这些)" : "") + ", 均未执行\n";
+  return text;
 }
 
 }  // namespace vantrel

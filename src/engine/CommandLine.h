@@ -18,7 +18,14 @@ struct CommandLine {
   bool reload = false;
   // --undo[=N]: take back the last N actions the journal holds, and end.
   std::optional<int> undo;
+  // --preview=N: what rule N (from 1) would do now, without acting, and end.
+  std::optional<int> preview;
 };
+
+// The answers of --undo and --preview, which read the home's files and end:
+// the text to show, one line per item, and whether everything went well.
+std::string UndoFromCommandLine(const std::string& home, int count, bool& ok);
+std::string PreviewFromCommandLine(const std::string& home, int row, bool& ok);
 
 // What the window's --help prints.
 extern const char* const kUsage;

@@ -11,6 +11,7 @@
 #include "WindowTestSupport.h"
 
 #include <QApplication>
+#include <filesystem>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -314,12 +315,12 @@ TEST_F(RuleEditorTest, AKeyboardAloneAddsARuleFromTheFirstControlToEnter) {
   EXPECT_EQ(events->currentText(), "删除文件");
 
   std::vector<QString> order{focused()};
-  for (int i = 0; i < 12; ++i) {
+  for (int i = 0; i < 13; ++i) {
     press(Qt::Key_Tab);
     order.push_back(focused());
   }
-  const std::vector<QString> expected{"组合框1", "编辑框1", "按钮1", "单选框_复制", "编辑框2", "按钮2", "按钮3",
-                                      "组合框1", "编辑框1", "按钮1", "单选框_复制", "编辑框2", "按钮2"};
+  const std::vector<QString> expected{"组合框1", "编辑框1", "按钮1", "单选框_复制", "编辑框2", "按钮2", "按钮_试一试",
+                                      "按钮3", "组合框1", "编辑框1", "按钮1", "单选框_复制", "编辑框2", "按钮2"};
   EXPECT_EQ(order, expected) << "in copy mode the parameters and the mode are out of the way";
   press(Qt::Key_Backtab, Qt::ShiftModifier);
   EXPECT_EQ(focused(), "编辑框2") << "and Shift+Tab goes back without bouncing";
@@ -377,6 +378,31 @@ TEST_F(RuleEditorTest, TheMonitoredPathsPickerChoosesAFolder) {
   Get<QPushButton>("按钮1")->click();
   ASSERT_TRUE(dialogSeen);
   EXPECT_EQ(Get<QLineEdit>("编辑框1")->text(), folder);
+}
+
+// 试一试 lists what the rule in the form would do to the files already in
+// its folder and to the listed changes, and does nothing.
+TEST_F(RuleEditorTest, TryingARuleListsWhatItWouldDoAndDoesNothing) {
+  for (const char* name : {"a.pdf", "b.txt"}) Put(In() + "/" + name, name);
+  Put(Backup() + "/a.pdf", "taken");
+  Menu("添加监控");
+  Get<QLineEdit>("编辑框1")->setText(QString::fromStdString(In() + "/*.pdf"));
+  Get<QLineEdit>("编辑框2")->setText(QString::fromStdString(Backup()));
+  Dialogs::TakeShown();
+  Get<QPushButton>("按钮_试一试")->click();
+  const auto shown = Dialogs::TakeShown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].caption, "试一试");
+  const std::string text = shown[0].text.toStdString();
+  EXPECT_NE(text.find(In() + "/a.pdf  →  复制到 " + Backup() + "/a("), std::string::npos) << text;
+  EXPECT_EQ(text.find("b.txt"), std::string::npos) << "not a PDF";
+  EXPECT_EQ(Read(Backup() + "/a.pdf"), "taken");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Backup()), std::filesystem::directory_iterator()), 1)
+      << "nothing copied";
+  EXPECT_TRUE(Saved().empty()) << "nor any rule added";
+  Get<QLineEdit>("编辑框1")->setText("下载");
+  Get<QPushButton>("按钮_试一试")->click();
+  EXPECT_TRUE(Dialogs::TakeShown().back().text.contains("不是完整路径")) << "a path no rule could use is told";
 }
 
 // Both pickers choose the folder they stand in, with nothing selected, and

@@ -159,6 +159,12 @@ rm -f "$in/big.bin"
 [ "$(cat "$in/a.txt")" = copied ] || fail "journal: the copy's source was touched"
 "$exe" --home "$home" --undo >"$work/undo" 2>&1 && fail "journal: a second --undo found something to take back"
 grep -q "没有可以撤销的操作" "$work/undo" || fail "journal: a second --undo did not say why: $(cat "$work/undo")"
+# --preview says what a rule would do to what is there, and does nothing.
+echo preview >"$in/p.txt"
+"$exe" --home "$home" --preview=1 >"$work/preview" 2>&1 || fail "journal: --preview=1 failed: $(cat "$work/preview")"
+grep -qF "$in/p.txt  →  复制到 $out/p.txt" "$work/preview" || fail "journal: --preview did not list the file: $(cat "$work/preview")"
+[ ! -e "$out/p.txt" ] || fail "journal: --preview acted"
+"$exe" --home "$home" --preview=9 >"$work/preview" 2>&1 && fail "journal: --preview of a rule that is not there succeeded"
 
 # And the other way round: the headless program refuses a home the window has.
 home="$work/home-window"

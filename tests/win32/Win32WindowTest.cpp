@@ -379,6 +379,25 @@ TEST_F(Win32WindowTest, AnActionRowIsTakenBackFromItsMenu) {
   EXPECT_FALSE(window_->Core().CanTakeBack(static_cast<std::size_t>(row))) << "once only";
 }
 
+// 试一试 in the editor lists what the rule would do, and does nothing.
+TEST_F(Win32WindowTest, TryingARuleInTheEditorListsWhatItWouldDo) {
+  Open();
+  std::ofstream(PathFromUtf8(JoinPath(in_, "a.pdf")), std::ios::binary) << "a";
+  Command(k添加监控);
+  RuleEditor& editor = window_->Editor();
+  SetText(editor.Control(k编辑框1), JoinPath(in_, "*.pdf"));
+  SetText(editor.Control(k编辑框2), out_);
+  std::string shown;
+  {
+    BoxAnswerer box("试一试", IDOK, [&](HWND dialog) { shown = TextOf(::GetDlgItem(dialog, 0xFFFF)); });
+    ::SendMessageW(editor.Control(k按钮_试一试), BM_CLICK, 0, 0);
+    EXPECT_TRUE(box.Answered());
+  }
+  EXPECT_NE(shown.find(JoinPath(in_, "a.pdf") + "  →  复制到 " + JoinPath(out_, "a.pdf")), std::string::npos) << shown;
+  EXPECT_FALSE(std::filesystem::exists(PathFromUtf8(JoinPath(out_, "a.pdf")))) << "nothing copied";
+  EXPECT_EQ(Rows(k超级列表框2), 0) << "nor any rule added";
+}
+
 TEST_F(Win32WindowTest, ClearingTheListAsksFirst) {
   Open();
   AddRule("新建文件", in_, "【复制文件】" + out_);

@@ -89,6 +89,7 @@ const char* const kHeadlessUsage =
     "  --watch-backend B     as for vantrel\n"
     "  --console             every event, action and error also to standard error\n"
     "  --undo[=N]            take back the last action (or N) a rule took, and end\n"
+    "  --preview=N           what rule N (from 1) would do now, without acting\n"
     "  -h, --help            this text\n"
     "\n"
     "Prompts go to standard error and the system log; questions take their\n"

@@ -5,8 +5,7 @@
 #include "platform/InstanceGuard.h"
 #include "platform/LogFile.h"
 #include "platform/ThisProcess.h"
-#include "rules/ActionJournal.h"
-#include "text/PathRoutines.h"
+#include "platform/LogFile.h"
 
 #include <cstdio>
 
@@ -40,16 +39,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string& home = *chosen;
-  if (line->undo) {
-    // The journal is only appended to: a running copy on the same home may
-    // go on writing beside this.
-    ActionJournal journal(JoinPath(home, "journal.txt"));
-    bool all = true;
-    for (const TakeBackResult& r : TakeBackLast(journal, static_cast<std::size_t>(*line->undo))) {
-      Say("vantrel-headless: " + r.text, !r.done);
-      all = all && r.done;
-    }
-    return all ? 0 : 1;
+  if (line->undo || line->preview) {
+    bool ok = false;
+    const std::string text = line->undo ? UndoFromCommandLine(home, *line->undo, ok)
+                                        : PreviewFromCommandLine(home, *line->preview, ok);
+    platform::WriteConsoleRecord(ok ? 1 : 2, text, ok ? 0 : 2);
+    return ok ? 0 : 1;
   }
   // The window and this program share one guard: on one home one of them runs.
   InstanceGuard guard(home, "vantrel-headless");

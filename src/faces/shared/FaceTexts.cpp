@@ -2,6 +2,8 @@
 
 #include "engine/Engine.h"
 #include "rules/RuleMatcher.h"
+#include "rules/RulePreview.h"
+#include "text/PathRoutines.h"
 #include "text/Codec.h"
 #include "text/TextRules.h"
 
@@ -44,6 +46,16 @@ std::string RowsText(std::size_t rows, std::size_t below) {
   std::string text = "列表 " + std::to_string(rows) + " 行";
   if (below) text += ", 下方有 " + std::to_string(below) + " 条新记录";
   return text;
+}
+
+std::vector<ListedChange> ListedChanges(const EventList& list) {
+  std::vector<ListedChange> changes;
+  for (std::size_t row = 0; row < list.RowCount(); ++row) {
+    if (list.Cell(row, 1).rfind("【", 0) == 0) continue;
+    const std::string path(list.Cell(row, 3));
+    changes.push_back({path, std::string(list.Cell(row, 2)), PathFileName(path)});
+  }
+  return changes;
 }
 
 std::string ShownRulePath(const MonitorRule& rule) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantrel {
 
@@ -33,6 +34,12 @@ std::string RowsText(std::size_t rows, std::size_t below);
 inline constexpr const char* kEmptyRulesHint =
     "还没有监控规则。按 Enter 或双击这里添加第一条规则 (也可在列表上按右键, 选“添加监控”)。";
 struct MonitorRule;
+struct ListedChange;
+class EventList;
+// The changes the event list holds (its event rows, not its action rows),
+// for trying a rule on them.
+std::vector<ListedChange> ListedChanges(const EventList& list);
+
 // A rule's path as the list shows it: marked when the rule can never act
 // (the reason is RuleNeverActsText's).
 std::string ShownRulePath(const MonitorRule& rule);

@@ -1,5 +1,7 @@
 #include "faces/shared/RuleForm.h"
 
+#include "faces/shared/FaceTexts.h"
+
 #include "rules/RuleMatcher.h"
 #include "rules/RulePath.h"
 #include "text/PathRoutines.h"
@@ -66,6 +68,27 @@ FormPathCheck CheckFormPaths(RuleForm& form, const std::string& home) {
     form.target = home + form.target.substr(1);
   }
   return check;
+}
+
+std::string TryForm(RuleForm form, const std::string& home, const std::vector<ListedChange>& listed, bool& ok) {
+  ok = false;
+  if (std::optional<std::string> why = FormRefusal(form)) return *why;
+  const FormPathCheck paths = CheckFormPaths(form, home);
+  if (paths.refusal) return *paths.refusal;
+  ok = true;
+  const MonitorRule rule = RuleOf(form);
+  const RulePreview preview = PreviewRuleOnFolder(rule);
+  std::string text = "监控事件∶" + rule.eventName + "  监控路径∶" + rule.monitoredPath + "\n执行操作∶" +
+                     ShownAction(rule.actionText) + "\n\n现在文件夹中已有的项目, 此规则会这样处理 (均未执行):\n";
+  if (!preview.note.empty()) text += "  " + preview.note + "\n";
+  for (const PreviewLine& line : preview.lines) text += "  " + line.path + "  →  " + line.what + "\n";
+  if (preview.note.empty() && preview.lines.empty()) text += "  (没有)\n";
+  if (preview.more) text += "  …… (只列出前 " + std::to_string(preview.lines.size()) + " 项)\n";
+  const std::vector<PreviewLine> rows = PreviewRuleOnChanges(rule, listed);
+  text += "\n事件列表中的变动, 此规则会这样处理:\n";
+  for (const PreviewLine& line : rows) text += "  " + line.path + "  →  " + line.what + "\n";
+  if (rows.empty()) text += "  (没有)\n";
+  return text;
 }
 
 std::string MakeFolderQuestion(const std::string& folder) {

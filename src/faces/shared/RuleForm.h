@@ -3,6 +3,7 @@
 // into the form's fields, the checks before it is added, its action text and
 // the question that confirms it. Every window's editor is a view of this.
 #include "engine/RuleStore.h"
+#include "rules/RulePreview.h"
 
 #include <optional>
 #include <string>
@@ -45,6 +46,11 @@ struct FormPathCheck {
 };
 FormPathCheck CheckFormPaths(RuleForm& form, const std::string& home);
 std::string MakeFolderQuestion(const std::string& folder);
+
+// 试一试: what the rule the form makes would do now to the items already in
+// its folder and to the changes listed, without acting, as text to read; or
+// why the form makes no rule (ok false). No folder is made for it.
+std::string TryForm(RuleForm form, const std::string& home, const std::vector<ListedChange>& listed, bool& ok);
 
 // The rule the form makes (after FormRefusal said nothing).
 MonitorRule RuleOf(const RuleForm& form);

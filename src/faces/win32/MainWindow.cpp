@@ -788,6 +788,7 @@ RuleEditor& MainWindow::Editor() {
     RuleEditor::Host host;
     host.prompt = [this](const std::string& title, const std::string& text) { TellUser(title, text, false); };
     host.rules = &engine_->Rules();
+    host.listed = [this] { return ListedChanges(engine_->Events()); };
     editor_ = std::make_unique<RuleEditor>(std::move(host), window_, font_, engine_->CurrentSettings().wholeDisk);
   }
   return *editor_;

@@ -49,7 +49,8 @@ const Place kPlaces[] = {
     {k标签_方式, WC_STATICW, "执行方式∶", SS_LEFT, 20, 226, 80, 24},
     {k组合框2, WC_COMBOBOXW, "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | WS_GROUP, 100, 222, 150, 200},
     {k标签5, WC_STATICW, "", SS_LEFT, 20, 258, 430, 40},
-    {k标签_状态, WC_STATICW, "", SS_LEFT | SS_NOPREFIX, 20, 302, 340, 30},
+    {k标签_状态, WC_STATICW, "", SS_LEFT | SS_NOPREFIX, 20, 302, 250, 30},
+    {k按钮_试一试, WC_BUTTONW, "试一试", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 280, 302, 80, 30},
     {k按钮3, WC_BUTTONW, "添加", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 370, 302, 80, 30},
 };
 
@@ -240,6 +241,28 @@ void RuleEditor::DropPath(const std::string& path, int controlId) {
   if (::IsWindowEnabled(Control(k编辑框1))) SetText(Control(k编辑框1), path);
 }
 
+void RuleEditor::TryRule() {
+  bool ok = false;
+  std::string text =
+      TryForm(Form(), platform::UserHome(), host_.listed ? host_.listed() : std::vector<ListedChange>{}, ok);
+  if (!ok) {
+    ShowStatus(text, true);
+    Tell(window_, "提示:", text, MB_ICONERROR);
+    return;
+  }
+  // A box holds what a screen shows; the rest is counted.
+  std::size_t lines = 0, at = 0;
+  while (at < text.size() && lines < kTryLines) {
+    at = text.find('\n', at);
+    if (at == std::string::npos) break;
+    ++at;
+    ++lines;
+  }
+  if (at != std::string::npos && at < text.size())
+    text = text.substr(0, at) + "…… 另有 " + std::to_string(std::count(text.begin() + static_cast<std::ptrdiff_t>(at), text.end(), '\n')) + " 行未列出";
+  Tell(window_, "试一试", text, MB_ICONINFORMATION);
+}
+
 void RuleEditor::Submit() {
   auto refuse = [this](const std::string& text) {
     ShowStatus(text, true);
@@ -293,6 +316,9 @@ LRESULT RuleEditor::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case IDOK:  // Enter where no button has the focus
         case k按钮3:
           if (code == BN_CLICKED) Submit();
+          return 0;
+        case k按钮_试一试:
+          if (code == BN_CLICKED) TryRule();
           return 0;
         case IDCANCEL:  // Escape
           ::ShowWindow(window_, SW_HIDE);

@@ -36,6 +36,7 @@ enum EditorControl : int {
   k组合框2,
   k标签5,
   k标签_状态,
+  k按钮_试一试,
   k按钮3,
 };
 
@@ -45,6 +46,8 @@ class RuleEditor {
     // A prompt that follows the user's command in the editor.
     std::function<void(const std::string& title, const std::string& text)> prompt;
     RuleStore* rules = nullptr;
+    // The changes the event list holds, for trying a rule on them.
+    std::function<std::vector<ListedChange>()> listed;
   };
 
   RuleEditor(Host host, HWND owner, HFONT font, bool wholeDiskMode);
@@ -65,6 +68,9 @@ class RuleEditor {
   void DropPath(const std::string& path, int controlId);
   // 按钮3: add, or in modify mode save.
   void Submit();
+  // 试一试: what the rule in the form would do now, without acting.
+  void TryRule();
+  static constexpr std::size_t kTryLines = 40;
   void ShowStatus(const std::string& text, bool error);
   const std::string& Status() const { return status_; }
   RuleForm Form() const;

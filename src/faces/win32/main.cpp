@@ -5,8 +5,6 @@
 #include "faces/win32/MainWindow.h"
 #include "platform/InstanceGuard.h"
 #include "platform/LogFile.h"
-#include "rules/ActionJournal.h"
-#include "text/PathRoutines.h"
 #include "platform/ThisProcess.h"
 #include "platform/windows/Wide.h"
 
@@ -77,21 +75,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     win32::Tell(nullptr, "提示:", error, MB_ICONERROR);
     return 1;
   }
-  if (line->undo) {
-    ActionJournal journal(JoinPath(*home, "journal.txt"));
-    bool all = true;
-    std::string told;
-    for (const TakeBackResult& r : TakeBackLast(journal, static_cast<std::size_t>(*line->undo))) {
-      told += r.text + "\n";
-      all = all && r.done;
-    }
+  if (line->undo || line->preview) {
+    bool ok = false;
+    const std::string text = line->undo ? UndoFromCommandLine(*home, *line->undo, ok)
+                                        : PreviewFromCommandLine(*home, *line->preview, ok);
     // Where it was started from a console, there; else in a box.
     if (line->console) {
-      platform::WriteConsoleRecord(2, told, all ? 0 : 2);
+      platform::WriteConsoleRecord(2, text, ok ? 0 : 2);
     } else {
-      win32::Tell(nullptr, "撤销", told, all ? MB_ICONINFORMATION : MB_ICONWARNING);
+      win32::Tell(nullptr, line->undo ? "撤销" : "试一试", text, ok ? MB_ICONINFORMATION : MB_ICONWARNING);
     }
-    return all ? 0 : 1;
+    return ok ? 0 : 1;
   }
   // The window and the program without one share one guard: on one home
   // one of them runs. Under a debugger a second copy may start.

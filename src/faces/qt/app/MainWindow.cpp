@@ -360,6 +360,7 @@ RuleEditorWindow& MainWindow::RuleEditor() {
     RuleEditorWindow::Host host;
     host.prompt = [this](const std::string& title, const std::string& text) { TellUser(title, text, false); };
     host.rules = &engine_->Rules();
+    host.listed = [this] { return ListedChanges(engine_->Events()); };
     ruleEditor_ = new RuleEditorWindow(std::move(host), engine_->CurrentSettings().wholeDisk, this);
   }
   return *ruleEditor_;

@@ -1,7 +1,5 @@
 #include "faces/qt/app/Application.h"
 #include "engine/CommandLine.h"
-#include "rules/ActionJournal.h"
-#include "text/PathRoutines.h"
 #include "faces/qt/app/MainWindow.h"
 #include "engine/ProgramDir.h"
 #include "faces/qt/app/SingleInstance.h"
@@ -62,16 +60,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  if (line->undo) {
-    // The journal is only appended to: a running copy on the same home may
-    // go on writing beside this.
-    ActionJournal journal(JoinPath(*home, "journal.txt"));
-    bool all = true;
-    for (const TakeBackResult& r : TakeBackLast(journal, static_cast<std::size_t>(*line->undo))) {
-      std::fprintf(r.done ? stdout : stderr, "vantrel: %s\n", r.text.c_str());
-      all = all && r.done;
-    }
-    return all ? 0 : 1;
+  if (line->undo || line->preview) {
+    bool ok = false;
+    const std::string text = line->undo ? UndoFromCommandLine(*home, *line->undo, ok)
+                                        : PreviewFromCommandLine(*home, *line->preview, ok);
+    std::fputs(text.c_str(), ok ? stdout : stderr);
+    return ok ? 0 : 1;
   }
 
   SingleInstance instance(*home);

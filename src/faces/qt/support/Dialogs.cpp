@@ -3,7 +3,11 @@
 #include <QColorDialog>
 #include <QGuiApplication>
 #include <cstdio>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
 
 namespace vantrel {
 namespace {
@@ -74,6 +78,27 @@ void Dialogs::Tell(QWidget* parent, const QString& caption, const QString& text,
                   QMessageBox::Ok, parent);
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
+}
+
+void Dialogs::ShowText(QWidget* parent, const QString& caption, const QString& text) {
+  if (!Capturing() && Unseen(caption, text)) return;
+  if (Capturing()) {
+    S().shown.push_back({caption, text, Icon::Information});
+    return;
+  }
+  QDialog dialog(parent);
+  dialog.setWindowTitle(caption);
+  auto* lines = new QPlainTextEdit(text, &dialog);
+  lines->setObjectName("试一试结果");
+  lines->setReadOnly(true);
+  lines->setLineWrapMode(QPlainTextEdit::NoWrap);
+  auto* close = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+  QObject::connect(close, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(lines);
+  layout->addWidget(close);
+  dialog.resize(720, 420);
+  dialog.exec();
 }
 
 void Dialogs::SetNextAnswer(bool yes) { S().answers.push_back(yes); }

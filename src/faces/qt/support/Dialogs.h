@@ -23,6 +23,8 @@ class Dialogs {
   // A Yes/No question; true for Yes.
   static bool Ask(QWidget* parent, const QString& caption, const QString& text);
   static void Tell(QWidget* parent, const QString& caption, const QString& text, Icon icon);
+  // A long text to read (a list of what a rule would do), scrollable.
+  static void ShowText(QWidget* parent, const QString& caption, const QString& text);
 
   // The colour dialog: the chosen colour as a COLORREF (0x00BBGGRR), or -1
   // when it was cancelled. Nothing is preselected.

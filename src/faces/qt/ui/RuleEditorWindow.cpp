@@ -122,17 +122,20 @@ void RuleEditorWindow::BuildControls() {
 
   标签5 = Make<QLabel>(this, "标签5", "", {20, 258, 430, 40});
   标签5->setWordWrap(true);
-  标签_状态 = Make<QLabel>(this, "标签_状态", "", {20, 302, 340, 30});
+  标签_状态 = Make<QLabel>(this, "标签_状态", "", {20, 302, 250, 30});
+  按钮_试一试 = Make<QPushButton>(this, "按钮_试一试", "试一试", {280, 302, 80, 30});
+  按钮_试一试->setToolTip("列出此规则现在会怎样处理已有的文件和列表中的变动, 不执行");
+  connect(按钮_试一试, &QPushButton::clicked, this, &RuleEditorWindow::TryRule);
   标签_状态->setWordWrap(true);
   按钮3 = Make<QPushButton>(this, "按钮3", "添加", {370, 302, 80, 30});
   connect(按钮3, &QPushButton::clicked, this, &RuleEditorWindow::Submit);
   // Enter on a focused button presses it; elsewhere in the window it adds.
-  for (QPushButton* button : {按钮1, 按钮2, 按钮3}) button->setAutoDefault(true);
+  for (QPushButton* button : {按钮1, 按钮2, 按钮_试一试, 按钮3}) button->setAutoDefault(true);
   按钮3->setDefault(true);
 
   // In the order the controls are read, top to bottom, left to right.
   QWidget* order[] = {组合框1, 编辑框1, 按钮1, 选择框1, 单选框_复制, 单选框_移动, 单选框_删除,
-                      单选框_执行, 编辑框2, 按钮2, 编辑框3, 组合框2, 按钮3};
+                      单选框_执行, 编辑框2, 按钮2, 编辑框3, 组合框2, 按钮_试一试, 按钮3};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
   OnOperationChosen();
 }
@@ -291,6 +294,18 @@ RuleForm RuleEditorWindow::Form() const {
   form.parameters = 编辑框3->text().toStdString();
   form.mode = std::max(组合框2->currentIndex(), 0);
   return form;
+}
+
+void RuleEditorWindow::TryRule() {
+  bool ok = false;
+  const std::string text =
+      TryForm(Form(), platform::UserHome(), host_.listed ? host_.listed() : std::vector<ListedChange>{}, ok);
+  if (!ok) {
+    ShowStatus(QString::fromStdString(text), true);
+    Dialogs::Tell(this, "提示:", QString::fromStdString(text), Dialogs::Icon::Error);
+    return;
+  }
+  Dialogs::ShowText(this, "试一试", QString::fromStdString(text));
 }
 
 void RuleEditorWindow::Submit() {

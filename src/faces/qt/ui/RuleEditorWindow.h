@@ -31,6 +31,8 @@ class RuleEditorWindow : public QWidget {
     std::function<void(const std::string& title, const std::string& text)> prompt;
     // The rules the editor adds to and modifies.
     RuleStore* rules = nullptr;
+    // The changes the event list holds, for trying a rule on them.
+    std::function<std::vector<ListedChange>()> listed;
   };
   // Shown in an empty path box; a deletion rule with no target stores it as
   // its operand, as earlier versions did.
@@ -50,6 +52,8 @@ class RuleEditorWindow : public QWidget {
   void DropPath(const QString& path, QWidget* under);
   // 按钮3: add, or in modify mode save.
   void Submit();
+  // 试一试.
+  void TryRule();
   // A line under the controls where the outcome of the user's last command
   // stays readable.
   void ShowStatus(const QString& text, bool error);
@@ -94,6 +98,8 @@ class RuleEditorWindow : public QWidget {
   QLabel* 标签_方式;
   QComboBox* 组合框2;
   QPushButton* 按钮3;
+  // 试一试: what the rule in the form would do now, without acting.
+  QPushButton* 按钮_试一试;
   QLabel* 标签_状态;
 };
 
