@@ -83,12 +83,16 @@ namespace {
 std::optional<JournalEntry> EntryOfRow(const EventList& events, const ActionJournal& journal, std::size_t row) {
   if (row >= events.RowCount() || events.Cell(row, 1) != EventLog::kActionMark) return std::nullopt;
   const Operation operation = OperationOfWord(events.Cell(row, 2));
-  if (operation != Operation::Copy && operation != Operation::Move) return std::nullopt;
-  const std::string target = PathKey(events.Cell(row, 3));
+  if (operation != Operation::Copy && operation != Operation::Move && operation != Operation::Delete)
+    return std::nullopt;
+  // A copy's or move's row names what it made; a deletion's what it deleted.
+  const std::string shown = PathKey(events.Cell(row, 3));
   std::vector<JournalEntry> entries = journal.Entries();
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it)
-    if (it->operation == operation && !it->folder && PathKey(it->target) == target)
-      return it->state == JournalEntry::State::Done ? std::optional(std::move(*it)) : std::nullopt;
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    const std::string& named = operation == Operation::Delete ? it->source : it->target;
+    if (it->operation == operation && PathKey(named) == shown)
+      return CanBeTakenBack(*it) ? std::optional(std::move(*it)) : std::nullopt;
+  }
   return std::nullopt;
 }
 
@@ -98,7 +102,7 @@ bool Engine::CanTakeBack(std::size_t row) const { return EntryOfRow(events_, *jo
 
 TakeBackResult Engine::TakeBackRow(std::size_t row) {
   const std::optional<JournalEntry> entry = EntryOfRow(events_, *journal_, row);
-  if (!entry) return {false, "此行的操作无法撤销: 只有完成的文件复制和移动可以撤销, 且只撤销一次"};
+  if (!entry) return {false, "此行的操作无法撤销: 只有完成的文件复制、移动和删除到回收站的项目可以撤销, 且只撤销一次"};
   TakeBackResult result = TakeBack(*entry);
   if (result.done) journal_->TakenBack(entry->seq);
   eventLog_->LogAction(result.done ? "撤销" : "撤销失败", result.text, !result.done);
@@ -384,6 +388,7 @@ void Engine::MatchRules(const std::string& path, EventKind kind, const std::stri
   for (const MonitorRule& rule : rules_.Rules())
     if (RuleFires(rule, path, kind, name)) job.rules.push_back(rule);
   job.ours = currentEventPid_ != 0 && currentEventPid_ == platform::ThisProcessId();
+  job.toTrash = settings_.Get().trashDeletions;
   // A job waiting for a file follows it when it is renamed (a download
   // given its name when done).
   if (IsRenameKind(kind)) actions_->Follow(path, EffectivePath(path, kind, name, newPath));

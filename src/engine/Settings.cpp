@@ -22,6 +22,7 @@ int SettingsStore::Load() {
   settings_.wholeDisk = read(kMonitor, "全盘监控", "");
   settings_.prompts = read(kMonitor, "托盘提示", "真");
   settings_.saveLog = read(kMonitor, "保存日志", "");
+  settings_.trashDeletions = read(kMonitor, "删除到回收站", "");
   return error;
 }
 

@@ -18,6 +18,9 @@ struct Settings {
   bool customPath = false;
   bool prompts = false;
   bool saveLog = false;
+  // Rules' deletions go to the trash (the Recycle Bin) instead of for good:
+  // [监控设置] 删除到回收站=真, written by hand; absent, as before, for good.
+  bool trashDeletions = false;
   // With both mode boxes ticked the custom-path box decides.
   bool CustomPathMode() const { return customPath; }
 };

@@ -3,6 +3,7 @@
 #include "platform/LogFile.h"
 #include "platform/Utf8Path.h"
 #include "rules/Files.h"
+#include "rules/Trash.h"
 #include "text/AtomicFile.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
@@ -204,7 +205,36 @@ void ActionJournal::Append(const std::string& line) {
   if (!file_.Append(line)) size_ += line.size();
 }
 
+namespace {
+
+// A deletion that went to the trash goes back from there.
+TakeBackResult TakeBackDeletion(const JournalEntry& entry) {
+  if (!entry.result || entry.target.empty() || entry.target == entry.source)
+    return {false, "无法撤销删除: " + entry.source + " (已永久删除, 或在回收站中, 请从回收站还原)"};
+  files::Item item;
+  if (files::Error e = files::OpenItem(entry.target, item))
+    return {false, "未撤销删除: " + entry.source + " (回收站中的 " + entry.target + ": " + e.Text() + ")"};
+  const bool same = entry.folder ? item.info.kind == files::Kind::Folder && item.info.stamp.SameFile(*entry.result)
+                                 : item.info.kind == files::Kind::File && item.info.stamp.SameContent(*entry.result);
+  if (!same) return {false, "未撤销删除: " + entry.source + " (回收站中的项目已不是删除时的那个)"};
+  item = {};
+  if (files::Error e = RestoreFromTrash(entry.target, entry.source)) {
+    if (e.code == EEXIST) return {false, "未撤销删除: 原位置 " + entry.source + " 已被占用"};
+    return {false, "未撤销删除: " + entry.source + " (" + e.Text() + ")"};
+  }
+  return {true, "已撤销删除: " + entry.source + " 已从回收站还原"};
+}
+
+}  // namespace
+
+bool CanBeTakenBack(const JournalEntry& entry) {
+  if (entry.state != JournalEntry::State::Done) return false;
+  if (entry.operation == Operation::Delete) return entry.result.has_value() && entry.target != entry.source;
+  return !entry.folder && (entry.operation == Operation::Copy || entry.operation == Operation::Move);
+}
+
 TakeBackResult TakeBack(const JournalEntry& entry) {
+  if (entry.operation == Operation::Delete && entry.state == JournalEntry::State::Done) return TakeBackDeletion(entry);
   const std::string what = entry.operation == Operation::Copy ? "复制" : "移动";
   if (entry.state != JournalEntry::State::Done || entry.folder || !entry.result ||
       (entry.operation != Operation::Copy && entry.operation != Operation::Move))
@@ -243,9 +273,7 @@ std::vector<TakeBackResult> TakeBackLast(ActionJournal& journal, std::size_t cou
   const std::vector<JournalEntry> entries = journal.Entries();
   for (auto it = entries.rbegin(); it != entries.rend() && results.size() < count; ++it) {
     const JournalEntry& e = *it;
-    if (e.state != JournalEntry::State::Done || e.folder ||
-        (e.operation != Operation::Copy && e.operation != Operation::Move))
-      continue;
+    if (!CanBeTakenBack(e)) continue;
     results.push_back(TakeBack(e));
     if (results.back().done) journal.TakenBack(e.seq);
   }

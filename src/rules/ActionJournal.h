@@ -71,9 +71,11 @@ struct TakeBackResult {
 };
 // Takes back a finished copy or move of a file: a copy is removed while it
 // is as the action left it; a moved file goes back while it is unchanged and
-// its old place is free. Nothing is ever replaced; anything else is left
+// its old place is free; a trashed item comes back from the trash. Nothing is ever replaced; anything else is left
 // alone and told.
 TakeBackResult TakeBack(const JournalEntry& entry);
+// A finished file copy or move, or a deletion that went to the trash.
+bool CanBeTakenBack(const JournalEntry& entry);
 // Takes back the newest count actions that can be taken back and were not
 // yet, newest first, each recorded as taken back when it was.
 std::vector<TakeBackResult> TakeBackLast(ActionJournal& journal, std::size_t count);

@@ -232,7 +232,8 @@ void ActionQueue::Act(const ActionJob& job) {
       recorded = journal_->Begin(operation, IsFolderKind(job.kind),
                                  EffectivePath(job.path, job.kind, job.itemName, job.newPath),
                                  operation == Operation::Delete ? std::string() : Operand(rule.actionText));
-    RuleActionResult r = RunRuleAction(rule, job.path, job.kind, job.itemName, job.newPath, job.judgedWhole);
+    RuleActionResult r =
+        RunRuleAction(rule, job.path, job.kind, job.itemName, job.newPath, job.judgedWhole, job.toTrash);
     if (recorded) Record(*recorded, r);
     // Remembered once the action is done, so that none of them runs out
     // while a long action is still making the rest.

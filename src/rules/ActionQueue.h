@@ -44,6 +44,8 @@ struct ActionJob {
   std::size_t firstRule = 0;
   // Its file was seen whole by the queue's wait.
   bool judgedWhole = false;
+  // Deletions go to the trash, as the settings said when the event came.
+  bool toTrash = false;
 };
 
 struct ActionOutputs {

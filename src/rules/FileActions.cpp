@@ -3,6 +3,7 @@
 
 #include "rules/ActionNames.h"
 #include "rules/Files.h"
+#include "rules/Trash.h"
 #include "text/PathRoutines.h"
 #include "text/TextRules.h"
 
@@ -526,6 +527,24 @@ ActionResult DeleteFileAction(const std::string& path, const ActionChanges& chan
   if (item.info.kind != Kind::Link && item.info.readOnly) return Failed(path, Own(EACCES));
   if (Error e = files::RemoveItem(item)) return Failed(path, e);
   Tell(changes, ActionChange::FileVanished, path);
+  return Done(path);
+}
+
+ActionResult TrashAction(const std::string& path, bool folder, const ActionChanges& changes) {
+  {
+    // Looked at as a deletion looks, and let go before the system moves it.
+    files::Item item;
+    if (Error e = files::OpenItem(path, item)) return Failed(path, e);
+    if ((item.info.kind == Kind::Folder) != folder) return Failed(path, Own(folder ? ENOTDIR : EISDIR));
+    if (!folder && item.info.kind != Kind::Link && item.info.readOnly) return Failed(path, Own(EACCES));
+  }
+  std::string trashed;
+  if (Error e = MoveToTrash(path, trashed)) return Failed(path, e);
+  if (trashed.empty()) {
+    Tell(changes, folder ? ActionChange::FolderVanished : ActionChange::FileVanished, path);
+  } else {
+    Tell(changes, ActionChange::Renamed, path, trashed);
+  }
   return Done(path);
 }
 

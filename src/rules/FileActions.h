@@ -92,6 +92,9 @@ ActionResult MoveFileAction(const std::string& path, const std::string& targetDi
 // A file without any write permission bit (Linux) or with the read-only
 // attribute (Windows) is read-only and stays.
 ActionResult DeleteFileAction(const std::string& path, const ActionChanges& changes = {});
+// The file, or the folder with everything in it, to the trash of its file
+// system (the Recycle Bin), from where it can be put back.
+ActionResult TrashAction(const std::string& path, bool folder, const ActionChanges& changes = {});
 
 // The name a directory copy takes: the folder's name without its last
 // dot-suffix, or the whole name where that would leave nothing (".cache").

@@ -55,7 +55,8 @@ std::optional<std::string> WhyRuleNeverActs(const MonitorRule& rule) {
 }
 
 RuleActionResult RunRuleAction(const MonitorRule& rule, const std::string& eventPath, EventKind kind,
-                               const std::string& itemName, const std::string& newPath, bool judgedWhole) {
+                               const std::string& itemName, const std::string& newPath, bool judgedWhole,
+                               bool toTrash) {
   const Operation operation = OperationOf(rule.actionText);
   const std::string operand = Operand(rule.actionText);
   const std::string path = EffectivePath(eventPath, kind, itemName, newPath);
@@ -81,7 +82,9 @@ RuleActionResult RunRuleAction(const MonitorRule& rule, const std::string& event
     result.unfinished = !r.ok && unfinished && result.changes.empty();
     if (!result.unfinished) result.outcome = Outcome(operation, r, r.target);
   } else if (operation == Operation::Delete) {
-    ActionResult r = IsFolderKind(kind) ? DeleteDirectoryTree(path, changes) : DeleteFileAction(path, changes);
+    ActionResult r = toTrash               ? TrashAction(path, IsFolderKind(kind), changes)
+                     : IsFolderKind(kind) ? DeleteDirectoryTree(path, changes)
+                                          : DeleteFileAction(path, changes);
     result.outcome = Outcome(operation, r, path);
   } else if (operation == Operation::RunProgram) {
     ProgramLaunch launch = RunProgramAction(operand, itemName, path);

@@ -61,7 +61,7 @@ struct RuleActionResult {
 // where nobody can tell).
 RuleActionResult RunRuleAction(const MonitorRule& rule, const std::string& eventPath, EventKind kind,
                                const std::string& itemName, const std::string& newPath = {},
-                               bool judgedWhole = false);
+                               bool judgedWhole = false, bool toTrash = false);
 
 // The changes our actions made, each used up by the one event it causes
 // (counted per path and kind), so that anyone's later change at the same

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
 
 namespace vantrel {
@@ -25,11 +26,12 @@ class ActionJournalTest : public ::testing::Test {
     std::ofstream(PathFromUtf8(path), std::ios::binary) << bytes;
   }
   // A file made in "in", and the rule's action on it, done.
-  void Act(const std::string& name, const std::string& action) {
+  void Act(const std::string& name, const std::string& action, bool toTrash = false) {
     const std::string path = JoinPath(Path("in"), name);
     Put(path, "bytes of " + name);
     ActionJob job{path, EventKind::FileCreated, name, {}, false, {{"新建文件", Path("in"), action}}};
     job.judgedWhole = true;
+    job.toTrash = toTrash;
     queue_.Submit(std::move(job));
     queue_.WaitIdle();
   }
@@ -90,6 +92,43 @@ TEST_F(ActionJournalTest, CopiesAndMovesAreTakenBackOnlyWhileAsTheyWereLeft) {
   EXPECT_EQ(ActionJournal(Path("journal.txt")).Entries()[0].state, JournalEntry::State::TakenBack)
       << "recorded, and so never taken back twice";
   EXPECT_FALSE(TakeBackLast(journal_, 1)[0].done);
+}
+
+// With deletions set to go to the trash, a deleted file can be put back: on
+// Linux from the freedesktop.org trash of its file system, with its info
+// file; the Recycle Bin keeps where it went to itself, and says so.
+TEST_F(ActionJournalTest, ADeletionToTheTrashIsPutBack) {
+#ifndef _WIN32
+  const char* was = std::getenv("XDG_DATA_HOME");
+  const std::string before = was ? was : "";
+  fs::create_directories(PathFromUtf8(Path("data")));
+  ::setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
+#endif
+  Act("gone.txt", "【删除文件】", true);
+  const std::string gone = JoinPath(Path("in"), "gone.txt");
+  EXPECT_FALSE(Exists(gone));
+  const JournalEntry entry = journal_.Entries().back();
+  EXPECT_EQ(entry.operation, Operation::Delete);
+  EXPECT_EQ(entry.source, gone);
+#ifndef _WIN32
+  EXPECT_EQ(entry.target, Path("data") + "/Trash/files/gone.txt");
+  const std::string info = Read(Path("data") + "/Trash/info/gone.txt.trashinfo");
+#endif
+  const std::vector<TakeBackResult> results = TakeBackLast(journal_, 1);
+#ifndef _WIN32
+  ::setenv("XDG_DATA_HOME", before.c_str(), 1);
+  if (!was) ::unsetenv("XDG_DATA_HOME");
+  EXPECT_NE(info.find("Path=" + gone + "\n"), std::string::npos) << info;
+  ASSERT_TRUE(results[0].done) << results[0].text;
+  EXPECT_EQ(Read(gone), "bytes of gone.txt");
+  EXPECT_FALSE(Exists(Path("data") + "/Trash/info/gone.txt.trashinfo"));
+#else
+  EXPECT_FALSE(results[0].done) << "from the Recycle Bin it is put back by the Recycle Bin";
+#endif
+  // For good, as by default: nothing to take back.
+  Act("for-good.txt", "【删除文件】");
+  EXPECT_FALSE(Exists(JoinPath(Path("in"), "for-good.txt")));
+  EXPECT_FALSE(CanBeTakenBack(journal_.Entries().back()));
 }
 
 // A kill between the start of an action and its end leaves a begun record:
