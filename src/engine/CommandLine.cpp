@@ -4,6 +4,8 @@
 #include "rules/RulePreview.h"
 #include "text/PathRoutines.h"
 
+#include <chrono>
+
 namespace vantrel {
 
 const char* const kUsage =
@@ -22,7 +24,8 @@ const char* const kUsage =
     "                        and removable media, or the rules' folders; auto\n"
     "                        (default): fanotify where it starts, else inotify\n"
     "  --console             every event, action and error also to the terminal\n"
-    "  --undo[=N]            take back the last action (or the last N) that a rule\n"
+    "  --undo[=N|=30m|=2h|=1d]  take back the last action (or the last N, or those\n"
+    "                        of the last 30 minutes, 2 hours, a day) that rules\n"
     "                        took, from the journal of the home, and end: a copy\n"
     "                        is removed, a moved file goes back, while each is as\n"
     "                        the action left it and nothing would be replaced\n"
@@ -65,13 +68,23 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
     } else if (name == "--undo") {
       line.undo = 1;
       if (hasValue) {
-        const bool digits = !value.empty() && value.size() <= 6 &&
-                            value.find_first_not_of("0123456789") == std::string::npos;
-        if (!digits || std::stoi(value) < 1) {
-          error = "vantrel: --undo takes a count of actions, as --undo=3, not '" + value + "'";
+        // A count, or a span with its unit.
+        const char unit = value.empty() ? '\0' : value.back();
+        const bool span = unit == 'm' || unit == 'h' || unit == 'd';
+        const std::string number = span ? value.substr(0, value.size() - 1) : value;
+        const bool digits = !number.empty() && number.size() <= 6 &&
+                            number.find_first_not_of("0123456789") == std::string::npos;
+        if (!digits || std::stoi(number) < 1) {
+          error = "vantrel: --undo takes a count of actions or a span, as --undo=3 or --undo=30m, not '" + value + "'";
           return std::nullopt;
         }
-        line.undo = std::stoi(value);
+        if (span) {
+          const std::int64_t minutes = unit == 'm' ? 1 : unit == 'h' ? 60 : 24 * 60;
+          line.undoWithinMs = std::stoi(number) * minutes * 60 * 1000;
+          line.undo = 1000000;
+        } else {
+          line.undo = std::stoi(number);
+        }
       }
     } else if (name == "--preview") {
       if (!take()) return std::nullopt;
@@ -108,13 +121,18 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
   return line;
 }
 
-std::string UndoFromCommandLine(const std::string& home, int count, bool& ok) {
+std::string UndoFromCommandLine(const std::string& home, const CommandLine& line, bool& ok) {
   // The journal is only appended to: a running copy on the same home may go
   // on writing beside this.
   ActionJournal journal(JoinPath(home, "journal.txt"));
   std::string text;
   ok = true;
-  for (const TakeBackResult& r : TakeBackLast(journal, static_cast<std::size_t>(count))) {
+  std::int64_t since = 0;
+  if (line.undoWithinMs > 0)
+    since = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count() -
+            line.undoWithinMs;
+  for (const TakeBackResult& r : TakeBackLast(journal, static_cast<std::size_t>(line.undo.value_or(1)), since)) {
     text += r.text + "\n";
     ok = ok && r.done;
   }

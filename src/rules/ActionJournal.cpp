@@ -268,11 +268,12 @@ TakeBackResult TakeBack(const JournalEntry& entry) {
   return {true, "已撤销移动: " + entry.target + " 移回 " + entry.source};
 }
 
-std::vector<TakeBackResult> TakeBackLast(ActionJournal& journal, std::size_t count) {
+std::vector<TakeBackResult> TakeBackLast(ActionJournal& journal, std::size_t count, std::int64_t sinceMs) {
   std::vector<TakeBackResult> results;
   const std::vector<JournalEntry> entries = journal.Entries();
   for (auto it = entries.rbegin(); it != entries.rend() && results.size() < count; ++it) {
     const JournalEntry& e = *it;
+    if (e.beganMs < sinceMs) break;
     if (!CanBeTakenBack(e)) continue;
     results.push_back(TakeBack(e));
     if (results.back().done) journal.TakenBack(e.seq);

@@ -77,7 +77,8 @@ TakeBackResult TakeBack(const JournalEntry& entry);
 // A finished file copy or move, or a deletion that went to the trash.
 bool CanBeTakenBack(const JournalEntry& entry);
 // Takes back the newest count actions that can be taken back and were not
-// yet, newest first, each recorded as taken back when it was.
-std::vector<TakeBackResult> TakeBackLast(ActionJournal& journal, std::size_t count);
+// yet (begun at sinceMs or later, when given), newest first, each recorded
+// as taken back when it was.
+std::vector<TakeBackResult> TakeBackLast(ActionJournal& journal, std::size_t count, std::int64_t sinceMs = 0);
 
 }  // namespace vantrel

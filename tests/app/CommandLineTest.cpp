@@ -27,5 +27,40 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
   EXPECT_NE(error.find("dnotify"), std::string::npos);
 }
 
+// --undo takes nothing, a count or a span; --preview the number of a rule.
+TEST(CommandLine, UndoAndPreviewTakeACountOrASpan) {
+  struct Case {
+    std::vector<std::string> args;
+    bool ok;
+    int undo, preview;
+    std::int64_t withinMs;
+  };
+  const Case cases[] = {
+      {{"--undo"}, true, 1, 0, 0},
+      {{"--undo=3"}, true, 3, 0, 0},
+      {{"--undo=30m"}, true, 1000000, 0, 30 * 60 * 1000},
+      {{"--undo=2h"}, true, 1000000, 0, 2 * 3600 * 1000},
+      {{"--undo=1d"}, true, 1000000, 0, 24 * 3600 * 1000},
+      {{"--preview", "2"}, true, 0, 2, 0},
+      {{"--undo=0"}, false, 0, 0, 0},
+      {{"--undo=5x"}, false, 0, 0, 0},
+      {{"--undo=m"}, false, 0, 0, 0},
+      {{"--preview=0"}, false, 0, 0, 0},
+      {{"--preview"}, false, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const std::optional<CommandLine> line = ParseCommandLine(c.args, error);
+    ASSERT_EQ(line.has_value(), c.ok) << c.args[0] << ": " << error;
+    if (!line) {
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    EXPECT_EQ(line->undo.value_or(0), c.undo) << c.args[0];
+    EXPECT_EQ(line->preview.value_or(0), c.preview) << c.args[0];
+    EXPECT_EQ(line->undoWithinMs, c.withinMs) << c.args[0];
+  }
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
   const std::string& home = *chosen;
   if (line->undo || line->preview) {
     bool ok = false;
-    const std::string text = line->undo ? UndoFromCommandLine(home, *line->undo, ok)
+    const std::string text = line->undo ? UndoFromCommandLine(home, *line, ok)
                                         : PreviewFromCommandLine(home, *line->preview, ok);
     platform::WriteConsoleRecord(ok ? 1 : 2, text, ok ? 0 : 2);
     return ok ? 0 : 1;

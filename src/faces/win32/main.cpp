@@ -77,7 +77,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   }
   if (line->undo || line->preview) {
     bool ok = false;
-    const std::string text = line->undo ? UndoFromCommandLine(*home, *line->undo, ok)
+    const std::string text = line->undo ? UndoFromCommandLine(*home, *line, ok)
                                         : PreviewFromCommandLine(*home, *line->preview, ok);
     // Where it was started from a console, there; else in a box.
     if (line->console) {

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   }
   if (line->undo || line->preview) {
     bool ok = false;
-    const std::string text = line->undo ? UndoFromCommandLine(*home, *line->undo, ok)
+    const std::string text = line->undo ? UndoFromCommandLine(*home, *line, ok)
                                         : PreviewFromCommandLine(*home, *line->preview, ok);
     std::fputs(text.c_str(), ok ? stdout : stderr);
     return ok ? 0 : 1;
