@@ -1,5 +1,9 @@
 #include "engine/Engine.h"
 
+#include "engine/CatchUp.h"
+#include "monitor/WatchRoots.h"
+#include "rules/RulePath.h"
+
 #include "engine/ProgramDir.h"
 #include "platform/ThisProcess.h"
 #include "log/FormatTime.h"
@@ -74,6 +78,70 @@ void Engine::Start() {
   LoadSettings();
   TellActionsNotDoneLastTime();
   TellUnfinishedActions();
+  CatchUp();
+}
+
+namespace {
+
+// How many items of the rules' folders the record keeps: beyond it the rest
+// goes unseen, and the record says it is not whole.
+constexpr std::size_t kSeenLimit = 1000000;
+constexpr const char* kSeenFile = "seen.txt";
+
+}  // namespace
+
+std::vector<std::string> Engine::CatchUpFolders() const {
+  // The whole disk is not walked at every start: only the rules' own folders.
+  const Settings& s = settings_.Get();
+  if (s.wholeDisk && !s.customPath) return {};
+  std::vector<std::string> folders;
+  for (const MonitorRule& rule : rules_.Rules()) {
+    if (!rule.enabled || WhyRuleNeverActs(rule)) continue;
+    const std::string folder(SplitRulePath(rule.monitoredPath).folder);
+    if (IsAbsolutePath(folder) && IsDirectoryPath(folder)) folders.push_back(folder);
+  }
+  return NormaliseRoots(std::move(folders));
+}
+
+void Engine::SaveSeenFolders() {
+  const std::vector<std::string> folders = CatchUpFolders();
+  if (!folders.empty()) SaveSeen(JoinPath(options_.home, kSeenFile), LookAt(folders, kSeenLimit));
+}
+
+void Engine::CatchUp() {
+  const std::vector<std::string> folders = CatchUpFolders();
+  if (folders.empty()) return;
+  const std::string file = JoinPath(options_.home, kSeenFile);
+  std::optional<SeenRecord> before = LoadSeen(file);
+  const SeenRecord now = LookAt(folders, kSeenLimit);
+  // At once: what a crash later cuts short is not told again.
+  SaveSeen(file, now);
+  if (!before) return;
+  // Only what lies in today's folders: a folder a rule took up since has no
+  // past to compare.
+  std::erase_if(before->items, [&](const SeenItem& item) {
+    return std::none_of(folders.begin(), folders.end(), [&](const std::string& f) { return PathWithin(item.path, f); });
+  });
+  const std::vector<MissedChange> changes = Compare(*before, now);
+  if (changes.empty()) return;
+  const std::string mode = settings_.Config().Read("监控设置", "启动时补做", "询问");
+  bool act = mode == "总是";
+  if (mode != "总是" && mode != "从不" && face_.ask)
+    act = face_.ask("提示", "程序未运行时, 规则的文件夹中有 " + std::to_string(changes.size()) +
+                               " 个变动。是否按规则处理? (否: 只列出)", false);
+  // Nothing twice: what an action of the journal took since the last look
+  // was handled already.
+  std::set<std::string> handled;
+  for (const JournalEntry& e : journal_->Entries())
+    if (e.beganMs >= before->savedMs) handled.insert(PathKey(e.source));
+  for (const MissedChange& change : changes) {
+    const std::string name = PathFileName(change.newPath.empty() ? change.path : change.newPath);
+    eventLog_->AddEventRow(name + " 【启动时发现】", change.kind, change.path, change.newPath);
+    if (act && !handled.count(PathKey(change.path))) MatchRules(change.path, change.kind, name, change.newPath);
+  }
+  eventLog_->LogNotice("启动时发现", "程序未运行时规则的文件夹中有 " + std::to_string(changes.size()) + " 个变动, " +
+                                         (act ? "已按规则处理" : "只列出, 规则未执行") +
+                                         (before->complete && now.complete ? "" : " (文件夹过大, 只比较了一部分)"));
 }
 
 namespace {
@@ -162,6 +230,8 @@ void Engine::Stop() {
   while (TakeActionReports(Clock::time_point::max())) {
   }
   std::vector<ActionJob> notDone = actions_->TakeNotDone();
+  // What is there now, for the next start to compare with.
+  SaveSeenFolders();
   for (const ActionJob& job : notDone)
     eventLog_->RecordNotice("未执行", std::string(EventKindName(job.kind)) + " " + EffectivePath(job.path, job.kind, job.itemName, job.newPath) +
                                           " (程序退出时规则尚未执行)");

@@ -196,6 +196,11 @@ class Engine : private DispatchHost, private EventLogHost {
   void TellActionsNotDoneLastTime();
   // Actions a kill or a crash cut short, from the journal.
   void TellUnfinishedActions();
+  // What changed in the rules' folders while the program was not running:
+  // listed as found at start, and acted on as the settings say.
+  void CatchUp();
+  std::vector<std::string> CatchUpFolders() const;
+  void SaveSeenFolders();
   void Prompt(const std::string& title, const std::string& text, PromptKind kind);
   void Tell(bool written);
 
