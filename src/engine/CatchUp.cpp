@@ -3,6 +3,7 @@
 #include "platform/Utf8Path.h"
 #include "text/AtomicFile.h"
 #include "text/PathRoutines.h"
+#include "text/RecordFields.h"
 
 #include <algorithm>
 #include <chrono>
@@ -20,32 +21,6 @@ std::int64_t NowMs() {
 
 using Identity = std::pair<std::uint64_t, std::uint64_t>;
 Identity IdOf(const SeenItem& item) { return {item.stamp.volume, item.stamp.id}; }
-
-// Tabs and line ends in names are escaped, as in the journal.
-std::string Escape(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\t') out += "\\t";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else out += c;
-  }
-  return out;
-}
-
-std::string Unescape(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      out += text[i];
-      continue;
-    }
-    const char next = text[++i];
-    out += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -78,7 +53,7 @@ SeenRecord LookAt(const std::vector<std::string>& folders, std::size_t limit) {
 bool SaveSeen(const std::string& file, const SeenRecord& record) {
   std::string text = "seen\t" + std::to_string(record.savedMs) + "\t" + (record.complete ? "1" : "0") + "\n";
   for (const SeenItem& item : record.items)
-    text += Escape(item.path) + "\t" + (item.folder ? "d" : "f") + "\t" + std::to_string(item.stamp.volume) + "\t" +
+    text += EscapeField(item.path) + "\t" + (item.folder ? "d" : "f") + "\t" + std::to_string(item.stamp.volume) + "\t" +
             std::to_string(item.stamp.id) + "\t" + std::to_string(item.stamp.size) + "\t" +
             std::to_string(item.stamp.writtenNs) + "\n";
   return WriteFileAtomically(file, text);
@@ -95,33 +70,23 @@ std::optional<SeenRecord> LoadSeen(const std::string& file) {
     if (end == std::string::npos) end = bytes.size();
     const std::string_view line = std::string_view(bytes).substr(at, end - at);
     at = end + 1;
-    std::vector<std::string_view> f;
-    for (std::size_t from = 0;;) {
-      const std::size_t tab = line.find('\t', from);
-      f.push_back(line.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from));
-      if (tab == std::string_view::npos) break;
-      from = tab + 1;
+    const std::vector<std::string_view> f = SplitFields(line);
+    if (first) {
+      first = false;
+      const std::optional<std::int64_t> saved = f.size() == 3 ? FieldNumber(f[1]) : std::nullopt;
+      if (!saved || f[0] != "seen") return std::nullopt;
+      record.savedMs = *saved;
+      record.complete = f[2] == "1";
+      continue;
     }
-    try {
-      if (first) {
-        first = false;
-        if (f.size() != 3 || f[0] != "seen") return std::nullopt;
-        record.savedMs = std::stoll(std::string(f[1]));
-        record.complete = f[2] == "1";
-        continue;
-      }
-      if (f.size() != 6) continue;
-      SeenItem item;
-      item.path = Unescape(f[0]);
-      item.folder = f[1] == "d";
-      item.stamp.volume = std::stoull(std::string(f[2]));
-      item.stamp.id = std::stoull(std::string(f[3]));
-      item.stamp.size = std::stoull(std::string(f[4]));
-      item.stamp.writtenNs = std::stoll(std::string(f[5]));
-      record.items.push_back(std::move(item));
-    } catch (const std::exception&) {
-      // A damaged line tells nothing.
-    }
+    if (f.size() != 6) continue;
+    const auto volume = FieldNumber(f[2]), id = FieldNumber(f[3]), size = FieldNumber(f[4]),
+               written = FieldNumber(f[5]);
+    // A damaged line tells nothing.
+    if (!volume || !id || !size || !written) continue;
+    record.items.push_back({UnescapeField(f[0]), f[1] == "d",
+                            {static_cast<std::uint64_t>(*volume), static_cast<std::uint64_t>(*id),
+                             static_cast<std::uint64_t>(*size), *written, 0}});
   }
   if (first) return std::nullopt;
   return record;

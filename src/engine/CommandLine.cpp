@@ -36,6 +36,17 @@ const char* const kUsage =
     "Without a display it runs on the offscreen platform. SIGINT and SIGTERM end it\n"
     "the way the tray's \"退出程序\" does.\n";
 
+namespace {
+
+// A count of one or more, in at most six digits.
+std::optional<int> PositiveCount(const std::string& text) {
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  const int n = std::stoi(text);
+  return n >= 1 ? std::optional<int>(n) : std::nullopt;
+}
+
+}  // namespace
+
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error, bool requests) {
   CommandLine line;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -71,29 +82,26 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         // A count, or a span with its unit.
         const char unit = value.empty() ? '\0' : value.back();
         const bool span = unit == 'm' || unit == 'h' || unit == 'd';
-        const std::string number = span ? value.substr(0, value.size() - 1) : value;
-        const bool digits = !number.empty() && number.size() <= 6 &&
-                            number.find_first_not_of("0123456789") == std::string::npos;
-        if (!digits || std::stoi(number) < 1) {
+        const std::optional<int> number = PositiveCount(span ? value.substr(0, value.size() - 1) : value);
+        if (!number) {
           error = "vantrel: --undo takes a count of actions or a span, as --undo=3 or --undo=30m, not '" + value + "'";
           return std::nullopt;
         }
         if (span) {
           const std::int64_t minutes = unit == 'm' ? 1 : unit == 'h' ? 60 : 24 * 60;
-          line.undoWithinMs = std::stoi(number) * minutes * 60 * 1000;
+          line.undoWithinMs = *number * minutes * 60 * 1000;
           line.undo = 1000000;
         } else {
-          line.undo = std::stoi(number);
+          line.undo = *number;
         }
       }
     } else if (name == "--preview") {
       if (!take()) return std::nullopt;
-      const bool digits = !value.empty() && value.size() <= 6 && value.find_first_not_of("0123456789") == std::string::npos;
-      if (!digits || std::stoi(value) < 1) {
+      line.preview = PositiveCount(value);
+      if (!line.preview) {
         error = "vantrel: --preview takes the number of a rule, from 1, not '" + value + "'";
         return std::nullopt;
       }
-      line.preview = std::stoi(value);
     } else if (name == "--home") {
       if (!take()) return std::nullopt;
       if (value.empty()) {

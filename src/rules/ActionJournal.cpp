@@ -6,6 +6,7 @@
 #include "rules/Trash.h"
 #include "text/AtomicFile.h"
 #include "text/PathRoutines.h"
+#include "text/RecordFields.h"
 #include "text/TextRules.h"
 
 #include <chrono>
@@ -19,57 +20,6 @@ namespace {
 
 constexpr const char* kOperationKeys[] = {"none", "copy", "move", "delete", "run"};
 
-std::string Escape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-std::string Unescape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      out += text[i];
-      continue;
-    }
-    const char next = text[++i];
-    out += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-  }
-  return out;
-}
-
-std::vector<std::string_view> Fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  std::size_t at = 0;
-  for (;;) {
-    const std::size_t tab = line.find('\t', at);
-    fields.push_back(line.substr(at, tab == std::string_view::npos ? std::string_view::npos : tab - at));
-    if (tab == std::string_view::npos) return fields;
-    at = tab + 1;
-  }
-}
-
-std::optional<std::int64_t> Number(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  std::int64_t value = 0;
-  bool negative = text.front() == '-';
-  for (std::size_t i = negative; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    value = value * 10 + (text[i] - '0');
-  }
-  return negative ? -value : value;
-}
-
 std::string RotatedPath(const std::string& path) { return path + ".1"; }
 
 // The records of one file, applied in order to the entries by number.
@@ -81,21 +31,21 @@ void Read(const std::string& path, std::map<std::uint64_t, JournalEntry>& entrie
     const std::size_t end = bytes.find('\n', at);
     // A line without its end is one a kill cut short.
     if (end == std::string::npos) break;
-    const std::vector<std::string_view> f = Fields(std::string_view(bytes).substr(at, end - at));
+    const std::vector<std::string_view> f = SplitFields(std::string_view(bytes).substr(at, end - at));
     at = end + 1;
     if (f.size() < 2) continue;
-    const std::optional<std::int64_t> seq = Number(f[1]);
+    const std::optional<std::int64_t> seq = FieldNumber(f[1]);
     if (!seq || *seq < 0) continue;
     const auto key = static_cast<std::uint64_t>(*seq);
     if (f[0] == "B" && f.size() == 7) {
       JournalEntry e;
       e.seq = key;
-      e.beganMs = Number(f[2]).value_or(0);
+      e.beganMs = FieldNumber(f[2]).value_or(0);
       for (int op = 0; op < 5; ++op)
         if (f[3] == kOperationKeys[op]) e.operation = static_cast<Operation>(op);
       e.folder = f[4] == "1";
-      e.source = Unescape(f[5]);
-      e.target = Unescape(f[6]);
+      e.source = UnescapeField(f[5]);
+      e.target = UnescapeField(f[6]);
       entries[key] = std::move(e);
       continue;
     }
@@ -104,9 +54,9 @@ void Read(const std::string& path, std::map<std::uint64_t, JournalEntry>& entrie
     JournalEntry& e = it->second;
     if (f[0] == "E" && f.size() == 9) {
       e.state = f[2] == "1" ? JournalEntry::State::Done : JournalEntry::State::NotDone;
-      if (!f[3].empty()) e.target = Unescape(f[3]);
-      const auto volume = Number(f[4]), id = Number(f[5]), size = Number(f[6]), written = Number(f[7]),
-                 changed = Number(f[8]);
+      if (!f[3].empty()) e.target = UnescapeField(f[3]);
+      const auto volume = FieldNumber(f[4]), id = FieldNumber(f[5]), size = FieldNumber(f[6]), written = FieldNumber(f[7]),
+                 changed = FieldNumber(f[8]);
       if (volume && id && size && written && changed)
         e.result = platform::FileStamp{static_cast<std::uint64_t>(*volume), static_cast<std::uint64_t>(*id),
                                        static_cast<std::uint64_t>(*size), *written, *changed};
@@ -120,8 +70,13 @@ void Read(const std::string& path, std::map<std::uint64_t, JournalEntry>& entrie
 
 }  // namespace
 
-ActionJournal::ActionJournal(std::string path, std::size_t limitBytes) : path_(std::move(path)), limit_(limitBytes) {
-  for (const JournalEntry& e : Entries()) nextSeq_ = std::max(nextSeq_, e.seq + 1);
+ActionJournal::ActionJournal(std::string path, std::size_t limitBytes) : path_(std::move(path)), limit_(limitBytes) {}
+
+void ActionJournal::KnowNextSeq(const std::vector<JournalEntry>& entries) {
+  std::lock_guard lock(mutex_);
+  if (seqKnown_) return;
+  for (const JournalEntry& e : entries) nextSeq_ = std::max(nextSeq_, e.seq + 1);
+  seqKnown_ = true;
 }
 
 std::vector<JournalEntry> ActionJournal::Entries() const {
@@ -136,8 +91,10 @@ std::vector<JournalEntry> ActionJournal::Entries() const {
 }
 
 std::vector<JournalEntry> ActionJournal::Recover() {
-  std::vector<JournalEntry> unfinished;
-  for (JournalEntry& e : Entries()) {
+  std::vector<JournalEntry> unfinished, entries = Entries();
+  // The start reads the journal once, for both.
+  KnowNextSeq(entries);
+  for (JournalEntry& e : entries) {
     if (e.state != JournalEntry::State::Begun) continue;
     Append("U\t" + std::to_string(e.seq) + "\n");
     e.state = JournalEntry::State::Unfinished;
@@ -151,20 +108,26 @@ std::uint64_t ActionJournal::Begin(Operation operation, bool folder, const std::
   const std::int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                               std::chrono::system_clock::now().time_since_epoch())
                               .count();
+  bool known;
+  {
+    std::lock_guard lock(mutex_);
+    known = seqKnown_;
+  }
+  if (!known) KnowNextSeq(Entries());
   std::uint64_t seq;
   {
     std::lock_guard lock(mutex_);
     seq = nextSeq_++;
   }
   Append("B\t" + std::to_string(seq) + "\t" + std::to_string(ms) + "\t" +
-         kOperationKeys[static_cast<int>(operation)] + "\t" + (folder ? "1" : "0") + "\t" + Escape(source) + "\t" +
-         Escape(targetFolder) + "\n");
+         kOperationKeys[static_cast<int>(operation)] + "\t" + (folder ? "1" : "0") + "\t" + EscapeField(source) + "\t" +
+         EscapeField(targetFolder) + "\n");
   return seq;
 }
 
 void ActionJournal::End(std::uint64_t seq, bool done, const std::string& target,
                         const std::optional<platform::FileStamp>& result) {
-  std::string line = "E\t" + std::to_string(seq) + "\t" + (done ? "1" : "0") + "\t" + Escape(target);
+  std::string line = "E\t" + std::to_string(seq) + "\t" + (done ? "1" : "0") + "\t" + EscapeField(target);
   if (result) {
     line += "\t" + std::to_string(result->volume) + "\t" + std::to_string(result->id) + "\t" +
             std::to_string(result->size) + "\t" + std::to_string(result->writtenNs) + "\t" +
@@ -252,10 +215,8 @@ TakeBackResult TakeBack(const JournalEntry& entry) {
   }
   const std::size_t slash = LastSeparator(entry.source);
   if (slash == std::string::npos) return {false, "未撤销移动: " + entry.target + " (原位置无效)"};
-  // A root keeps its separator: "/" and "C:\" are folders.
-  const std::string parent = entry.source.substr(0, slash < RootLength(entry.source) ? slash + 1 : slash);
   files::Folder back;
-  if (files::Error e = files::OpenTarget(parent, back))
+  if (files::Error e = files::OpenTarget(std::string(FolderPart(entry.source)), back))
     return {false, "未撤销移动: " + entry.target + " (原文件夹: " + e.Text() + ")"};
   bool linked = false;
   if (files::Error e = files::RenameInto(item, back, entry.source.substr(slash + 1), linked)) {

@@ -55,11 +55,15 @@ class ActionJournal {
 
  private:
   void Append(const std::string& line);
+  // Numbers go on from the highest the journal holds, read once: at the
+  // start's recovery, or at the first action of a journal nobody recovered.
+  void KnowNextSeq(const std::vector<JournalEntry>& entries);
 
   std::string path_;
   std::size_t limit_;
   mutable std::mutex mutex_;
   std::uint64_t nextSeq_ = 0;
+  bool seqKnown_ = false;
   platform::AppendFile file_;
   std::uint64_t size_ = 0;
 };

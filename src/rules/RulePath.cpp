@@ -83,13 +83,9 @@ const char* kAbsoluteExample =
 
 RulePath SplitRulePath(std::string_view monitoredPath) {
   const std::size_t sep = LastSeparator(monitoredPath);
-  const std::size_t nameAt = sep == std::string_view::npos ? 0 : sep + 1;
-  const std::string_view last = monitoredPath.substr(nameAt);
+  const std::string_view last = monitoredPath.substr(sep == std::string_view::npos ? 0 : sep + 1);
   if (!HasWildcard(last)) return {monitoredPath, {}};
-  if (sep == std::string_view::npos) return {{}, last};
-  // A root keeps its separator: "/" and "D:\" are folders, "" and "D:" are not.
-  const std::size_t keep = sep < RootLength(monitoredPath) || sep == 0 ? sep + 1 : sep;
-  return {monitoredPath.substr(0, keep), last};
+  return {FolderPart(monitoredPath), last};
 }
 
 bool NameMatches(std::string_view name, std::string_view patterns) {
@@ -97,8 +93,12 @@ bool NameMatches(std::string_view name, std::string_view patterns) {
   const std::string nameKey = PathKey(name);
   name = nameKey;
 #endif
-  for (const std::string& piece : SplitText(std::string(patterns), ";")) {
-    const std::string_view trimmed = TrimBlanks(piece);
+  // Asked for every change a patterned rule sees: the patterns are read in
+  // place.
+  for (std::size_t at = 0; at <= patterns.size();) {
+    const std::size_t end = std::min(patterns.find(';', at), patterns.size());
+    const std::string_view trimmed = TrimBlanks(patterns.substr(at, end - at));
+    at = end + 1;
     if (trimmed.empty()) continue;
 #ifdef _WIN32
     if (GlobMatches(name, PathKey(trimmed))) return true;
@@ -109,9 +109,10 @@ bool NameMatches(std::string_view name, std::string_view patterns) {
   return false;
 }
 
-bool RuleScopeHolds(std::string_view monitoredPath, std::string_view path) {
+namespace {
+
+bool ScopeHolds(const RulePath& parts, std::string_view monitoredPath, std::string_view path) {
   if (monitoredPath == GlobalPathMarker) return true;
-  const RulePath parts = SplitRulePath(monitoredPath);
   if (parts.patterns.empty()) return PathContains(path, monitoredPath);
   if (parts.folder.empty() || parts.folder == GlobalPathMarker) return true;
 #ifdef _WIN32
@@ -128,9 +129,15 @@ bool RuleScopeHolds(std::string_view monitoredPath, std::string_view path) {
   return false;
 }
 
+}  // namespace
+
+bool RuleScopeHolds(std::string_view monitoredPath, std::string_view path) {
+  return ScopeHolds(SplitRulePath(monitoredPath), monitoredPath, path);
+}
+
 bool RulePathTakes(std::string_view monitoredPath, std::string_view path, std::string_view itemName) {
-  if (!RuleScopeHolds(monitoredPath, path)) return false;
   const RulePath parts = SplitRulePath(monitoredPath);
+  if (!ScopeHolds(parts, monitoredPath, path)) return false;
   if (parts.patterns.empty()) return true;
   const std::string fromPath = itemName.empty() ? PathFileName(path) : std::string();
   return NameMatches(itemName.empty() ? std::string_view(fromPath) : itemName, parts.patterns);

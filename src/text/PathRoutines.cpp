@@ -22,6 +22,12 @@ bool IsAbsolutePath(std::string_view path) {
 #endif
 }
 
+std::string_view FolderPart(std::string_view path) {
+  const std::size_t sep = LastSeparator(path);
+  if (sep == std::string_view::npos) return {};
+  return path.substr(0, sep == 0 || sep < RootLength(path) ? sep + 1 : sep);
+}
+
 std::string PathFileName(std::string_view path, bool withExtension) {
   std::size_t slash = LastSeparator(path);
   std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);

@@ -47,6 +47,10 @@ inline bool PathContains(std::string_view text, std::string_view part) { return 
 // or "\\server\share" on Windows; 0 for a path that is not absolute.
 std::size_t RootLength(std::string_view path);
 
+// The folder part of a path: up to its last separator, a root keeping its
+// own ("/", "C:\\"); empty when there is no separator.
+std::string_view FolderPart(std::string_view path);
+
 // True only for an existing directory (symbolic links to one included).
 bool IsDirectoryPath(const std::string& path);
 

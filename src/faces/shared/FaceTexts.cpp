@@ -23,20 +23,20 @@ std::string WatchedText(const Engine& engine) {
   const Settings& settings = engine.CurrentSettings();
   const ChangeSource* source = engine.Source();
   const std::string through = source ? std::string(" (") + source->Name() + ")" : std::string();
-  std::size_t rules = 0, acting = 0;
+  // Enabled; of those, able to act; of those, on a path of their own.
+  std::size_t rules = 0, acting = 0, custom = 0;
   for (const MonitorRule& rule : engine.Rules().Rules()) {
     if (!rule.enabled) continue;
     ++rules;
-    if (!WhyRuleNeverActs(rule)) ++acting;
+    if (WhyRuleNeverActs(rule)) continue;
+    ++acting;
+    if (rule.monitoredPath != GlobalPathMarker) ++custom;
   }
   // With both boxes ticked, or neither, the rules' folders are what is watched.
   if (settings.wholeDisk && !settings.customPath) {
     return "监控: 全盘" + through +
            (rules ? ", " + std::to_string(rules) + " 条规则启用" : std::string(", 没有启用的规则"));
   }
-  std::size_t custom = 0;
-  for (const MonitorRule& rule : engine.Rules().Rules())
-    if (rule.enabled && rule.monitoredPath != GlobalPathMarker && !WhyRuleNeverActs(rule)) ++custom;
   if (custom == 0) return "未在监控: 没有能生效的规则";
   return "监控: 规则中的 " + std::to_string(engine.WatchRoots().size()) + " 个文件夹" + through + ", " +
          std::to_string(acting) + " 条规则启用";

@@ -81,7 +81,7 @@ Error MoveToTrash(const std::string& path, std::string& trashed) {
   const std::string clean = CleanPath(path);
   const std::size_t slash = clean.rfind('/');
   if (slash == std::string::npos || slash + 1 == clean.size()) return platform::OwnError(EINVAL);
-  const std::string parent = slash == 0 ? "/" : clean.substr(0, slash), name = clean.substr(slash + 1);
+  const std::string parent(FolderPart(clean)), name = clean.substr(slash + 1);
   struct stat st {};
   if (::lstat(clean.c_str(), &st) != 0) return Sys();
   std::string trash, relativeTo;

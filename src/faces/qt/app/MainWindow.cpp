@@ -243,9 +243,9 @@ void MainWindow::BuildMenus() {
   menus->Attach(超级列表框2, 列表右键);
   // Commands that need a selected row are offered only with one.
   connect(右键菜单, &QMenu::aboutToShow, this, [this] {
-    const bool selected = SelectedEventRow() >= 0;
-    for (const char* item : {"定位目录", "复制路径"}) 右键菜单->findChild<QAction*>(item)->setEnabled(selected);
-    右键菜单->findChild<QAction*>("撤销")->setEnabled(selected && engine_->CanTakeBack(static_cast<std::size_t>(SelectedEventRow())));
+    const int row = SelectedEventRow();
+    for (const char* item : {"定位目录", "复制路径"}) 右键菜单->findChild<QAction*>(item)->setEnabled(row >= 0);
+    右键菜单->findChild<QAction*>("撤销")->setEnabled(row >= 0 && engine_->CanTakeBack(static_cast<std::size_t>(row)));
   });
   connect(列表右键, &QMenu::aboutToShow, this, [this] {
     const bool selected = SelectedRuleRow() >= 0;
