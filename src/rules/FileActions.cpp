@@ -450,8 +450,9 @@ bool CopyStop::Requested() { return copyStop && copyStop->load(std::memory_order
 
 namespace files {
 
-void Teller::operator()(ActionChange::Kind kind, const std::string& name, std::string to) const {
-  if (changes_) changes_({kind, Path(name), std::move(to)});
+void Teller::operator()(ActionChange::Kind kind, const std::string& name, std::string to,
+                        std::optional<platform::FileStamp> made) const {
+  if (changes_) changes_({kind, Path(name), std::move(to), made});
 }
 
 std::string Teller::Path(const std::string& name) const { return name.empty() ? folder_ : JoinPath(folder_, name); }

@@ -74,7 +74,8 @@ struct Folder {
 class Teller {
  public:
   Teller(const ActionChanges& changes, std::string folder) : changes_(changes), folder_(std::move(folder)) {}
-  void operator()(ActionChange::Kind kind, const std::string& name, std::string to = {}) const;
+  void operator()(ActionChange::Kind kind, const std::string& name, std::string to = {},
+                  std::optional<platform::FileStamp> made = {}) const;
   std::string Path(const std::string& name) const;
 
  private:

@@ -61,10 +61,12 @@ RuleActionResult RunRuleAction(const MonitorRule& rule, const std::string& event
   const std::string operand = Operand(rule.actionText);
   const std::string path = EffectivePath(eventPath, kind, itemName, newPath);
   RuleActionResult result;
-  // A file made is known by its content at the moment it was placed.
+  // A file made is known by its content at the moment it was placed; read
+  // by its name only where the action could not tell it, since by then a
+  // user may have written to it.
   const ActionChanges changes = [&result](const ActionChange& c) {
     result.changes.push_back(c);
-    if (c.kind == ActionChange::FileAppeared) result.changes.back().made = platform::StampOf(c.path);
+    if (c.kind == ActionChange::FileAppeared && !c.made) result.changes.back().made = platform::StampOf(c.path);
   };
   if (operation == Operation::Copy || operation == Operation::Move) {
     const bool copy = operation == Operation::Copy;

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <vector>
 
 namespace vantrel {
@@ -113,6 +115,32 @@ TEST_F(FileActionsTest, CopiesAndMovesAreNumberedAndNeverReplace) {
   EXPECT_EQ(Read(r.target), "r");
   EXPECT_FALSE(HasOwnTemporary(other));
   EXPECT_FALSE(HasOwnTemporary(out_));
+}
+
+// A copy is known by its state as the action left it, not as it stands
+// when looked at by name: a user's write right after it appears (an editor
+// saving into the target) is theirs, and must not pass for the copy's echo.
+TEST_F(FileActionsTest, ACopyTellsItselfAsItLeftItNotAsAWriterMadeIt) {
+  const std::string src = Put(At("in/note.txt"), "made");
+  std::optional<platform::FileStamp> made;
+  bool written = false;
+  ActionResult r = CopyFileAction(src, out_, in_, [&](const ActionChange& c) {
+    if (c.kind != ActionChange::FileAppeared) return;
+    made = c.made;
+    // Windows keeps the copy's handle unshared until it lets go.
+    std::ofstream add(PathFromUtf8(c.path), std::ios::binary | std::ios::app);
+    written = add && (add << " and added to") && add.flush();
+  });
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_TRUE(made.has_value()) << "the copy was told without its state";
+  EXPECT_EQ(made->size, 4u);
+  const std::optional<platform::FileStamp> now = platform::StampOf(r.target);
+  ASSERT_TRUE(now.has_value());
+  EXPECT_TRUE(now->SameFile(*made));
+#ifndef _WIN32
+  EXPECT_TRUE(written) << "nothing stops a user's write once the copy has its name";
+#endif
+  EXPECT_EQ(!now->SameContent(*made), written) << Read(r.target);
 }
 
 TEST_F(FileActionsTest, FailuresCarryTheSystemsReason) {

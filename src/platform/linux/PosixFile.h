@@ -6,7 +6,13 @@
 #include <string_view>
 #include <sys/stat.h>
 
+#include "platform/StoredFile.h"
+
 namespace vantrel {
+
+// The stamp of what a status describes: of an open file, taken before a
+// name is given to it, it is the file as we left it, whoever writes later.
+platform::FileStamp StampOfStatus(const struct stat& st);
 
 // Opens a regular file for reading without ever opening anything else, not
 // even for a moment (a FIFO would block, a device could act on the open).

@@ -107,9 +107,7 @@ Error ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
 std::optional<FileStamp> StampOf(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  auto ns = [](const timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; };
-  return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                   static_cast<std::uint64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
+  return StampOfStatus(st);
 }
 
 bool IsDirectory(const std::string& path) {
@@ -147,3 +145,13 @@ std::size_t RemoveStaleTemporaries(const std::string& dir) {
 }
 
 }  // namespace vantrel::platform
+
+namespace vantrel {
+
+platform::FileStamp StampOfStatus(const struct stat& st) {
+  auto ns = [](const timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; };
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+          static_cast<std::uint64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
+}
+
+}  // namespace vantrel

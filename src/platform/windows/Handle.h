@@ -1,10 +1,13 @@
 #pragma once
 // A kernel handle that closes itself, and the names Windows opens as
 // devices, for the Windows halves that open files.
+#include "platform/StoredFile.h"
+
 #include <windows.h>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -55,5 +58,9 @@ Handle OpenFolderToList(std::string_view path);
 // with any extension, and the device namespace itself: opening one could
 // block or act (a serial line raises its control lines).
 bool NamesDevice(std::string_view path);
+
+// The stamp of an open file: taken while we alone hold it, it is the file as
+// we left it, whoever writes once we let go.
+std::optional<FileStamp> StampOfHandle(HANDLE file);
 
 }  // namespace vantrel::platform

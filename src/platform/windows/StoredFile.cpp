@@ -125,10 +125,15 @@ std::optional<FileStamp> StampOf(const std::string& path) {
   if (NamesDevice(path)) return std::nullopt;
   Handle file(::CreateFileW(NativePath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.Valid()) return std::nullopt;
+  return StampOfHandle(file.Get());
+}
+
+std::optional<FileStamp> StampOfHandle(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info{};
   FILE_BASIC_INFO times{};
-  if (!file.Valid() || !::GetFileInformationByHandle(file.Get(), &info) ||
-      !::GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &times, sizeof times))
+  if (!::GetFileInformationByHandle(file, &info) ||
+      !::GetFileInformationByHandleEx(file, FileBasicInfo, &times, sizeof times))
     return std::nullopt;
   // Ticks of 100 ns: the unit is the same for every stamp, which is all
   // that equality needs.

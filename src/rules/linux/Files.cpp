@@ -298,10 +298,19 @@ struct NewFile::State {
     return CreateNamed();
   }
 
+  // The file as we leave it, taken while nobody else can reach it: once it
+  // has a name, a user's write may come before we could look.
+  std::optional<platform::FileStamp> Made(int out) const {
+    struct stat st {};
+    if (::fstat(out, &st) != 0) return std::nullopt;
+    return StampOfStatus(st);
+  }
+
   int LinkNoReplace(const char* name) {
     if (linksRefused) return PlaceByCopy(name);
+    const std::optional<platform::FileStamp> made = Made(Fd(fd));
     int error = temp.empty() ? LinkUnnamed(name) : NameTemporary(name);
-    if (!error) tell(ActionChange::FileAppeared, name);
+    if (!error) tell(ActionChange::FileAppeared, name, {}, made);
     if (!LinksRefused(error)) return error;
     linksRefused = true;
     return PlaceByCopy(name);
@@ -317,9 +326,10 @@ struct NewFile::State {
         if ((error = CopyIntoNamed())) return error;
       }
     }
+    const std::optional<platform::FileStamp> made = Made(Fd(fd));
     if (::renameat(dir, temp.c_str(), dir, name) != 0) return errno;
     temp.clear();
-    tell(ActionChange::FileAppeared, name);
+    tell(ActionChange::FileAppeared, name, {}, made);
     return 0;
   }
 
@@ -373,15 +383,16 @@ struct NewFile::State {
   int PlaceByCopy(const char* name) {
     const int out = ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (out < 0) return errno;
-    Entry made;
-    StatOf(out, made);
+    Entry entry;
+    StatOf(out, entry);
     int error = CopyFinished(Fd(fd), out);
+    // Told once filled: its echo is known by the content it was left with.
+    const std::optional<platform::FileStamp> made = Made(out);
     // Closed now, for the error some file systems tell only here.
     if (::close(out) != 0 && !error) error = errno;
-    // Told once filled: its echo is known by the content it was left with.
-    tell(ActionChange::FileAppeared, name);
+    tell(ActionChange::FileAppeared, name, {}, made);
     if (!error) return 0;
-    if (!RemoveIn(dir, name, made)) tell(ActionChange::FileVanished, name);
+    if (!RemoveIn(dir, name, entry)) tell(ActionChange::FileVanished, name);
     return error;
   }
 

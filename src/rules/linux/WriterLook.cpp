@@ -16,11 +16,6 @@ namespace {
 
 std::int64_t Ns(const timespec& t) { return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; }
 
-platform::FileStamp StampOf(const struct stat& st) {
-  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-          static_cast<std::uint64_t>(st.st_size), Ns(st.st_mtim), Ns(st.st_ctim)};
-}
-
 // How long ago the file last changed, by its own times.
 std::chrono::nanoseconds Age(const struct stat& st) {
   timespec now{};
@@ -90,7 +85,7 @@ WriterLook LookForWriters(const std::string& path) {
     // it is writing. Any other refusal leaves only the steadiness look.
     look.answer = error == EWOULDBLOCK ? WriterLook::Writer : WriterLook::Unknown;
   }
-  look.stamp = StampOf(st);
+  look.stamp = StampOfStatus(st);
   look.age = Age(st);
   return look;
 }

@@ -422,7 +422,7 @@ Error NewFile::Place(const std::string& name, bool replace) {
     ::SetFileInformationByHandle(H(s_->file), FileBasicInfo, &basic, sizeof basic);
   }
   // Told as it now stands: its echo is known by this very state.
-  s_->tell(ActionChange::FileAppeared, name);
+  s_->tell(ActionChange::FileAppeared, name, {}, platform::StampOfHandle(H(s_->file)));
   return {};
 }
 
