@@ -142,6 +142,7 @@ std::string UndoFromCommandLine(const std::string& home, const CommandLine& line
             line.undoWithinMs;
   for (const TakeBackResult& r : TakeBackLast(journal, static_cast<std::size_t>(line.undo.value_or(1)), since)) {
     text += r.text + "\n";
+    for (const std::string& item : r.left) text += "  未动: " + item + "\n";
     ok = ok && r.done;
   }
   return text;

@@ -171,9 +171,13 @@ bool Engine::CanTakeBack(std::size_t row) const { return EntryOfRow(events_, *jo
 TakeBackResult Engine::TakeBackRow(std::size_t row) {
   const std::optional<JournalEntry> entry = EntryOfRow(events_, *journal_, row);
   if (!entry) return {false, "此行的操作无法撤销: 只有完成的文件复制、移动和删除到回收站的项目可以撤销, 且只撤销一次"};
-  TakeBackResult result = TakeBack(*entry);
+  std::vector<ActionChange> changes;
+  TakeBackResult result = TakeBack(*entry, [&changes](const ActionChange& c) { changes.push_back(c); });
+  // What comes back into a rule's folder must not set the rule off again.
+  if (actions_) actions_->RememberOwn(changes);
   if (result.done) journal_->TakenBack(entry->seq);
   eventLog_->LogAction(result.done ? "撤销" : "撤销失败", result.text, !result.done);
+  for (const std::string& item : result.left) eventLog_->LogAction("撤销失败", item, true);
   return result;
 }
 

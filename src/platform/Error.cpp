@@ -31,6 +31,8 @@ std::string FileErrorText(int error) {
       return "是一个链接(重解析点),不复制";
     case kWritersUnknown:
       return "无法确定源文件是否仍在被写入";
+    case kChangedSince:
+      return "此后已被改变";
     default:
       break;
   }

@@ -21,6 +21,7 @@ enum FileError : int {
   kOtherSystemError,    // a system error with no portable name: its native number tells
   kLinkNotCopied,       // a link where a file was to be copied: what it points to is not the rule's to hand out
   kWritersUnknown,      // nobody can say whether the source is still written: it must be seen steady first
+  kChangedSince,        // taking an action back: the item is no longer as the action left it
 };
 // The text of an errno value or of a FileError.
 std::string FileErrorText(int error);

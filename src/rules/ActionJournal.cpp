@@ -22,6 +22,26 @@ constexpr const char* kOperationKeys[] = {"none", "copy", "move", "delete", "run
 
 std::string RotatedPath(const std::string& path) { return path + ".1"; }
 
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string StampFields(const platform::FileStamp& s) {
+  return std::to_string(s.volume) + "\t" + std::to_string(s.id) + "\t" + std::to_string(s.size) + "\t" +
+         std::to_string(s.writtenNs) + "\t" + std::to_string(s.changedNs);
+}
+
+// Five fields from f[at] on.
+std::optional<platform::FileStamp> ParseStamp(const std::vector<std::string_view>& f, std::size_t at) {
+  if (f.size() < at + 5) return std::nullopt;
+  const auto volume = FieldNumber(f[at]), id = FieldNumber(f[at + 1]), size = FieldNumber(f[at + 2]),
+             written = FieldNumber(f[at + 3]), changed = FieldNumber(f[at + 4]);
+  if (!volume || !id || !size || !written || !changed) return std::nullopt;
+  return platform::FileStamp{static_cast<std::uint64_t>(*volume), static_cast<std::uint64_t>(*id),
+                             static_cast<std::uint64_t>(*size), *written, *changed};
+}
+
 // The records of one file, applied in order to the entries by number.
 void Read(const std::string& path, std::map<std::uint64_t, JournalEntry>& entries) {
   std::string bytes;
@@ -55,15 +75,15 @@ void Read(const std::string& path, std::map<std::uint64_t, JournalEntry>& entrie
     if (f[0] == "E" && f.size() == 9) {
       e.state = f[2] == "1" ? JournalEntry::State::Done : JournalEntry::State::NotDone;
       if (!f[3].empty()) e.target = UnescapeField(f[3]);
-      const auto volume = FieldNumber(f[4]), id = FieldNumber(f[5]), size = FieldNumber(f[6]), written = FieldNumber(f[7]),
-                 changed = FieldNumber(f[8]);
-      if (volume && id && size && written && changed)
-        e.result = platform::FileStamp{static_cast<std::uint64_t>(*volume), static_cast<std::uint64_t>(*id),
-                                       static_cast<std::uint64_t>(*size), *written, *changed};
+      e.result = ParseStamp(f, 4);
+    } else if (f[0] == "I" && f.size() == 9) {
+      // An item comes before its action's end, which it belongs to.
+      if (auto stamp = ParseStamp(f, 4)) e.items.push_back({UnescapeField(f[3]), f[2] == "1", *stamp});
     } else if (f[0] == "U") {
       if (e.state == JournalEntry::State::Begun) e.state = JournalEntry::State::Unfinished;
     } else if (f[0] == "T") {
       e.state = JournalEntry::State::TakenBack;
+      if (f.size() > 2) e.takenBackMs = FieldNumber(f[2]).value_or(0);
     }
   }
 }
@@ -105,9 +125,7 @@ std::vector<JournalEntry> ActionJournal::Recover() {
 
 std::uint64_t ActionJournal::Begin(Operation operation, bool folder, const std::string& source,
                                    const std::string& targetFolder) {
-  const std::int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              std::chrono::system_clock::now().time_since_epoch())
-                              .count();
+  const std::int64_t ms = NowMs();
   bool known;
   {
     std::lock_guard lock(mutex_);
@@ -126,19 +144,23 @@ std::uint64_t ActionJournal::Begin(Operation operation, bool folder, const std::
 }
 
 void ActionJournal::End(std::uint64_t seq, bool done, const std::string& target,
-                        const std::optional<platform::FileStamp>& result) {
-  std::string line = "E\t" + std::to_string(seq) + "\t" + (done ? "1" : "0") + "\t" + EscapeField(target);
-  if (result) {
-    line += "\t" + std::to_string(result->volume) + "\t" + std::to_string(result->id) + "\t" +
-            std::to_string(result->size) + "\t" + std::to_string(result->writtenNs) + "\t" +
-            std::to_string(result->changedNs);
-  } else {
-    line += "\t-\t-\t-\t-\t-";
-  }
-  Append(line + "\n");
+                        const std::optional<platform::FileStamp>& result, const std::vector<JournalItem>& items) {
+  const std::string number = std::to_string(seq);
+  // Items first, in one write with the end: the end stands for them all.
+  std::string lines;
+  for (const JournalItem& item : items)
+    lines += "I\t" + number + "\t" + (item.folder ? "1" : "0") + "\t" + EscapeField(item.path) + "\t" +
+             StampFields(item.stamp) + "\n";
+  lines += "E\t" + number + "\t" + (done ? "1" : "0") + "\t" + EscapeField(target) + "\t" +
+           (result ? StampFields(*result) : std::string("-\t-\t-\t-\t-")) + "\n";
+  Append(lines);
 }
 
-void ActionJournal::TakenBack(std::uint64_t seq) { Append("T\t" + std::to_string(seq) + "\n"); }
+// When, so that catching up at the next start leaves alone what the user
+// took back meanwhile.
+void ActionJournal::TakenBack(std::uint64_t seq) {
+  Append("T\t" + std::to_string(seq) + "\t" + std::to_string(NowMs()) + "\n");
+}
 
 void ActionJournal::Append(const std::string& line) {
   std::lock_guard lock(mutex_);
@@ -171,7 +193,7 @@ void ActionJournal::Append(const std::string& line) {
 namespace {
 
 // A deletion that went to the trash goes back from there.
-TakeBackResult TakeBackDeletion(const JournalEntry& entry) {
+TakeBackResult TakeBackDeletion(const JournalEntry& entry, const ActionChanges& changes) {
   if (!entry.result || entry.target.empty() || entry.target == entry.source)
     return {false, "无法撤销删除: " + entry.source + " (已永久删除, 或在回收站中, 请从回收站还原)"};
   files::Item item;
@@ -185,47 +207,87 @@ TakeBackResult TakeBackDeletion(const JournalEntry& entry) {
     if (e.code == EEXIST) return {false, "未撤销删除: 原位置 " + entry.source + " 已被占用"};
     return {false, "未撤销删除: " + entry.source + " (" + e.Text() + ")"};
   }
+  if (changes) changes({ActionChange::Renamed, entry.target, entry.source, entry.result});
   return {true, "已撤销删除: " + entry.source + " 已从回收站还原"};
+}
+
+// Why an item stays: its place taken, or changed since.
+std::string WhyLeft(const std::string& path, const files::Error& e, const std::string& place) {
+  if (e.code == EEXIST) return path + " (原位置 " + place + " 已被占用)";
+  if (e.code == ENOTEMPTY) return path + " (文件夹中有新的内容)";
+  return path + " (" + e.Text() + ")";
+}
+
+// A folder's copy or its move across file systems, item by item: a copy's
+// files and folders go while as left; a move's go back to their places,
+// folders first, and the folders it made at the target go once empty.
+TakeBackResult TakeBackItems(const JournalEntry& entry, const ActionChanges& changes) {
+  const bool copy = entry.operation == Operation::Copy;
+  const std::string what = copy ? "复制" : "移动";
+  TakeBackResult result;
+  std::size_t done = 0;
+  auto left = [&](const std::string& text) { result.left.push_back(text); };
+  auto placeOf = [&](const std::string& item) {
+    return entry.source + item.substr(std::min(item.size(), entry.target.size()));
+  };
+  if (!copy) {
+    for (const JournalItem& item : entry.items) {
+      if (!PathWithin(item.path, entry.target) && PathKey(item.path) != PathKey(entry.target)) continue;
+      const std::string place = placeOf(item.path);
+      files::Error e = item.folder ? MakeFolderAt(place, changes) : PutBack(item.path, false, item.stamp, place, changes);
+      // Gone already: taken back before, or by the user.
+      if (!e || (!item.folder && e.code == ENOENT)) {
+        done += item.folder ? 0 : 1;
+        continue;
+      }
+      left(WhyLeft(item.path, e, place));
+    }
+  }
+  // Bottom up: what is in a folder before the folder.
+  for (auto it = entry.items.rbegin(); it != entry.items.rend(); ++it) {
+    if (!copy && !it->folder) continue;
+    files::Error e = RemoveAsLeft(it->path, it->folder, it->stamp, changes);
+    if (!e) {
+      done += copy && !it->folder ? 1 : 0;
+    } else if (e.code != ENOENT && !(e.code == ENOTEMPTY && !result.left.empty())) {
+      left(WhyLeft(it->path, e, it->path));
+    }
+  }
+  result.done = result.left.empty();
+  result.text = (result.done ? "已撤销" : "部分撤销") + what + ": " + entry.target + " (" + std::to_string(done) +
+                " 个文件" + (copy ? "已删除" : "已移回 " + entry.source) +
+                (result.left.empty() ? "" : ", " + std::to_string(result.left.size()) + " 项未动") + ")";
+  return result;
 }
 
 }  // namespace
 
 bool CanBeTakenBack(const JournalEntry& entry) {
   if (entry.state != JournalEntry::State::Done) return false;
-  if (entry.operation == Operation::Delete) return entry.result.has_value() && entry.target != entry.source;
-  return !entry.folder && (entry.operation == Operation::Copy || entry.operation == Operation::Move);
+  switch (entry.operation) {
+    case Operation::Delete:
+      return entry.result.has_value() && entry.target != entry.source;
+    case Operation::Copy:
+      return entry.folder ? !entry.items.empty() : entry.result.has_value();
+    case Operation::Move:
+      return !entry.items.empty() || entry.result.has_value();
+    default:
+      return false;
+  }
 }
 
-TakeBackResult TakeBack(const JournalEntry& entry) {
-  if (entry.operation == Operation::Delete && entry.state == JournalEntry::State::Done) return TakeBackDeletion(entry);
-  const std::string what = entry.operation == Operation::Copy ? "复制" : "移动";
-  if (entry.state != JournalEntry::State::Done || entry.folder || !entry.result ||
-      (entry.operation != Operation::Copy && entry.operation != Operation::Move))
-    return {false, "无法撤销: " + entry.target + " (只有完成的文件复制和移动可以撤销)"};
-  files::Item item;
-  if (files::Error e = files::OpenItem(entry.target, item))
-    return {false, "未撤销" + what + ": " + entry.target + " (" + e.Text() + ")"};
-  // As the action left it: same file, same bytes.
-  if (item.info.kind != files::Kind::File || !item.info.stamp.SameContent(*entry.result))
-    return {false, "未撤销" + what + ": " + entry.target + " (此后已被改变)"};
-  if (entry.operation == Operation::Copy) {
-    if (files::Error e = files::RemoveItem(item))
-      return {false, "未撤销复制: " + entry.target + " (" + e.Text() + ")"};
-    return {true, "已撤销复制: 删除了 " + entry.target};
-  }
-  const std::size_t slash = LastSeparator(entry.source);
-  if (slash == std::string::npos) return {false, "未撤销移动: " + entry.target + " (原位置无效)"};
-  files::Folder back;
-  if (files::Error e = files::OpenTarget(std::string(FolderPart(entry.source)), back))
-    return {false, "未撤销移动: " + entry.target + " (原文件夹: " + e.Text() + ")"};
-  bool linked = false;
-  if (files::Error e = files::RenameInto(item, back, entry.source.substr(slash + 1), linked)) {
-    if (e.code == EEXIST) return {false, "未撤销移动: " + entry.target + " (原位置 " + entry.source + " 已被占用)"};
-    return {false, "未撤销移动: " + entry.target + " (" + e.Text() + ")"};
-  }
-  // Where a rename cannot refuse to replace, the file was linked back: its
-  // name at the target goes now.
-  if (linked) files::RemoveItem(item);
+TakeBackResult TakeBack(const JournalEntry& entry, const ActionChanges& changes) {
+  if (!CanBeTakenBack(entry))
+    return {false, "无法撤销: " + entry.target + " (只有完成的复制、移动和删除到回收站的项目可以撤销)"};
+  if (entry.operation == Operation::Delete) return TakeBackDeletion(entry, changes);
+  if (!entry.items.empty()) return TakeBackItems(entry, changes);
+  const bool copy = entry.operation == Operation::Copy;
+  const std::string what = copy ? "复制" : "移动";
+  files::Error e = copy ? RemoveAsLeft(entry.target, false, *entry.result, changes)
+                        : PutBack(entry.target, entry.folder, *entry.result, entry.source, changes);
+  if (e.code == EEXIST) return {false, "未撤销移动: " + entry.target + " (原位置 " + entry.source + " 已被占用)"};
+  if (e) return {false, "未撤销" + what + ": " + entry.target + " (" + e.Text() + ")"};
+  if (copy) return {true, "已撤销复制: 删除了 " + entry.target};
   return {true, "已撤销移动: " + entry.target + " 移回 " + entry.source};
 }
 

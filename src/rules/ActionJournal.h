@@ -9,6 +9,7 @@
 #include "platform/LogFile.h"
 #include "platform/StoredFile.h"
 #include "rules/ActionOutcome.h"
+#include "rules/FileActions.h"
 
 #include <cstdint>
 #include <mutex>
@@ -17,6 +18,13 @@
 #include <vector>
 
 namespace vantrel {
+
+// One item a folder's copy or move made at its target, as it left it.
+struct JournalItem {
+  std::string path;
+  bool folder = false;
+  platform::FileStamp stamp;
+};
 
 struct JournalEntry {
   enum class State { Begun, Done, NotDone, Unfinished, TakenBack };
@@ -30,6 +38,10 @@ struct JournalEntry {
   State state = State::Begun;
   // What the action left at target (a copy, the moved item).
   std::optional<platform::FileStamp> result;
+  // A folder's copy, or its move across file systems: every item it made,
+  // in the order made (a folder before what is in it).
+  std::vector<JournalItem> items;
+  std::int64_t takenBackMs = 0;
 };
 
 class ActionJournal {
@@ -44,7 +56,8 @@ class ActionJournal {
   // Before the action changes anything; the number its end is told with.
   std::uint64_t Begin(Operation operation, bool folder, const std::string& source, const std::string& targetFolder);
   // done: the action made what it meant to; target: the item it made.
-  void End(std::uint64_t seq, bool done, const std::string& target, const std::optional<platform::FileStamp>& result);
+  void End(std::uint64_t seq, bool done, const std::string& target, const std::optional<platform::FileStamp>& result,
+           const std::vector<JournalItem>& items = {});
   void TakenBack(std::uint64_t seq);
 
 
@@ -68,17 +81,21 @@ class ActionJournal {
   std::uint64_t size_ = 0;
 };
 
-// What taking an action back did, item by item, in the user's words.
+// What taking an action back did, in the user's words: text sums it up,
+// left names each item left alone and why.
 struct TakeBackResult {
   bool done = false;
   std::string text;
+  std::vector<std::string> left = {};
 };
-// Takes back a finished copy or move of a file: a copy is removed while it
-// is as the action left it; a moved file goes back while it is unchanged and
-// its old place is free; a trashed item comes back from the trash. Nothing is ever replaced; anything else is left
-// alone and told.
-TakeBackResult TakeBack(const JournalEntry& entry);
-// A finished file copy or move, or a deletion that went to the trash.
+// Takes back a finished copy or move: a copy is removed while it is as the
+// action left it; a moved item goes back while it is unchanged and its old
+// place is free; a folder's copy or move the same, item by item; a trashed
+// item comes back from the trash. Nothing is ever replaced; anything else is
+// left alone and told. changes hears what was done, so that its echoes act
+// on nothing.
+TakeBackResult TakeBack(const JournalEntry& entry, const ActionChanges& changes = {});
+// A finished copy or move, or a deletion that went to the trash.
 bool CanBeTakenBack(const JournalEntry& entry);
 // Takes back the newest count actions that can be taken back and were not
 // yet (begun at sinceMs or later, when given), newest first, each recorded

@@ -159,7 +159,7 @@ void ActionQueue::Run() {
     }
     const Clock::time_point submitted = job.submitted;
     Process(std::move(job));
-    remembering_ = !own_.Empty(submitted);
+    ForgetOwnBefore(submitted);
     {
       std::lock_guard lock(mutex_);
       --unfinished_;
@@ -178,9 +178,23 @@ bool ActionQueue::ActedOnAlready(const ActionJob& job, const std::string& path, 
   return false;
 }
 
+void ActionQueue::RememberOwn(const std::vector<ActionChange>& changes, Clock::time_point now) {
+  std::lock_guard lock(ownMutex_);
+  for (const ActionChange& change : changes) own_.Remember(change, now);
+  if (!changes.empty()) remembering_ = true;
+}
+
+void ActionQueue::RememberOwn(const std::vector<ActionChange>& changes) { RememberOwn(changes, clock_.Now()); }
+
+void ActionQueue::ForgetOwnBefore(Clock::time_point submitted) {
+  std::lock_guard lock(ownMutex_);
+  remembering_ = !own_.Empty(submitted);
+}
+
 bool ActionQueue::CausedByUs(const ActionJob& job) {
   // Used up in either case, so that nothing of it lingers to silence a later
   // change by someone else at the same path.
+  std::lock_guard lock(ownMutex_);
   const bool remembered = own_.Consume(job.path, job.kind, job.submitted);
   return remembered || job.ours;
 }
@@ -234,11 +248,11 @@ void ActionQueue::Act(const ActionJob& job) {
                                  operation == Operation::Delete ? std::string() : Operand(rule.actionText));
     RuleActionResult r =
         RunRuleAction(rule, job.path, job.kind, job.itemName, job.newPath, job.judgedWhole, job.toTrash);
-    if (recorded) Record(*recorded, r);
+    if (recorded) Record(*recorded, IsFolderKind(job.kind), r);
     // Remembered once the action is done, so that none of them runs out
     // while a long action is still making the rest.
     const Clock::time_point now = clock_.Now();
-    for (const ActionChange& change : r.changes) own_.Remember(change, now);
+    RememberOwn(r.changes, now);
     if (r.unfinished) return PutOff(job, row);
     if (r.error) {
       if (outputs_.errorPrompt) outputs_.errorPrompt(r.error->first, r.error->second);
@@ -249,23 +263,38 @@ void ActionQueue::Act(const ActionJob& job) {
   }
 }
 
-void ActionQueue::Record(std::uint64_t seq, const RuleActionResult& r) {
-  // What the action made at its target, as it left it.
+void ActionQueue::Record(std::uint64_t seq, bool folder, const RuleActionResult& r) {
+  // What the action made at its target, as it left it: a file, a folder
+  // renamed whole, or every item a folder's copy made, up to a bound past
+  // which the journal would outgrow what a start reads (then it cannot be
+  // taken back).
+  constexpr std::size_t kItemsRecorded = 100000;
   std::string target;
   std::optional<platform::FileStamp> made;
+  std::vector<JournalItem> items;
   for (const ActionChange& c : r.changes) {
-    if (!target.empty()) break;
-    if (c.kind == ActionChange::FileAppeared || c.kind == ActionChange::FolderAppeared) {
+    const bool appeared = c.kind == ActionChange::FileAppeared || c.kind == ActionChange::FolderAppeared;
+    if (folder && appeared && items.size() <= kItemsRecorded) {
+      const bool isFolder = c.kind == ActionChange::FolderAppeared;
+      // A folder is known by its identity alone: what goes into it changes its time.
+      if (std::optional<platform::FileStamp> stamp = isFolder ? platform::StampOf(c.path) : c.made)
+        items.push_back({c.path, isFolder, *stamp});
+      continue;
+    }
+    if (!target.empty()) continue;
+    if (appeared) {
       target = c.path;
       made = c.made;
     } else if (c.kind == ActionChange::Renamed) {
       target = c.to;
-      made = platform::StampOf(c.to);
+      made = c.made ? c.made : platform::StampOf(c.to);
     }
   }
+  if (items.size() > kItemsRecorded) items.clear();
   const bool done = r.outcome && r.outcome->kind == ActionOutcome::Kind::Done;
-  if (target.empty() && r.outcome) target = r.outcome->detail;
-  journal_->End(seq, done, target, made);
+  // A folder's row names its target folder, whatever was made inside.
+  if (r.outcome && (folder || target.empty())) target = r.outcome->detail;
+  journal_->End(seq, done, target, made, items);
 }
 
 void ActionQueue::PutOff(const ActionJob& job, std::size_t row) {
@@ -331,7 +360,7 @@ void ActionQueue::LookAtWaiting(Clock::time_point now) {
   }
   for (const ActionJob& job : whole) {
     Act(job);
-    remembering_ = !own_.Empty(job.submitted);
+    ForgetOwnBefore(job.submitted);
     std::lock_guard lock(mutex_);
     --unfinished_;
   }

@@ -110,6 +110,10 @@ class ActionQueue {
   // once it ends (set before the first job).
   void SetJournal(ActionJournal* journal) { journal_ = journal; }
 
+  // Changes made beside the queue (an action taken back): their echoes act
+  // on nothing, as those of the queue's own actions.
+  void RememberOwn(const std::vector<ActionChange>& changes);
+
   // The target of the action most recently begun.
   std::string LastActionTarget() const;
   bool InLastActionTarget(std::string_view path) const;
@@ -136,9 +140,11 @@ class ActionQueue {
   void Process(ActionJob job);
   // Whether the job's event is the echo of one of our own actions.
   bool CausedByUs(const ActionJob& job);
+  void RememberOwn(const std::vector<ActionChange>& changes, Clock::time_point now);
+  void ForgetOwnBefore(Clock::time_point submitted);
   void Act(const ActionJob& job);
   // The end of a journalled action: what it made, and whether it was done.
-  void Record(std::uint64_t seq, const RuleActionResult& r);
+  void Record(std::uint64_t seq, bool folder, const RuleActionResult& r);
   // The file of the rule at row is still written: the walk goes on from
   // there once it is whole.
   void PutOff(const ActionJob& job, std::size_t row);
@@ -165,7 +171,9 @@ class ActionQueue {
   std::atomic<bool> stopCopies_{false};
   std::string lastActionTarget_;
   ActionJournal* journal_ = nullptr;
-  // The thread's own.
+  // Mostly the thread's own; a change taken back is remembered from the
+  // engine's thread.
+  std::mutex ownMutex_;
   OwnChanges own_;
   std::list<Waiting> waiting_;
   std::deque<Acted> acted_;

@@ -31,8 +31,9 @@ ActionResult Failed(std::string target, const Error& error) {
 }
 ActionResult Done(std::string target) { return {std::move(target), true, {}}; }
 
-void Tell(const ActionChanges& changes, ActionChange::Kind kind, std::string path, std::string to = {}) {
-  if (changes) changes({kind, std::move(path), std::move(to)});
+void Tell(const ActionChanges& changes, ActionChange::Kind kind, std::string path, std::string to = {},
+          std::optional<platform::FileStamp> made = {}) {
+  if (changes) changes({kind, std::move(path), std::move(to), made});
 }
 
 // last: the error of the last attempt, with its native number.
@@ -513,7 +514,8 @@ ActionResult MoveFileAction(const std::string& path, const std::string& targetDi
   const PlacedName placed = PlaceNumberedIn(dir, folder, names, monitoredPath, last, [&](const std::string& name) {
     Error e = files::RenameInto(item, dir, name, linked);
     if (!e && linked) tell(ActionChange::FileAppeared, name);
-    if (!e && !linked) Tell(changes, ActionChange::Renamed, path, tell.Path(name));
+    // A rename keeps the file's time: as it was opened is as it arrives.
+    if (!e && !linked) Tell(changes, ActionChange::Renamed, path, tell.Path(name), item.info.stamp);
     return e;
   });
   if (placed.error == EXDEV) return MoveAcross(item, dir, tell, names, monitoredPath, changes);
@@ -590,7 +592,7 @@ ActionResult MoveDirectoryAction(const std::string& path, const std::string& tar
     return DropLinkedSource(item, dst, tell, {name, 0}, changes);
   }
   if (!e) {
-    Tell(changes, ActionChange::Renamed, path, target);
+    Tell(changes, ActionChange::Renamed, path, target, item.info.stamp);
     return Done(target);
   }
   if (e.code != EXDEV || item.info.kind != Kind::Folder) return Failed(target, e);
@@ -634,6 +636,80 @@ ActionResult DeleteDirectoryTree(const std::string& path, const ActionChanges& c
   if (top.kind != Kind::Folder) return Failed(path, Own(ENOTDIR));
   const Error e = RemoveTree(parent, name, path, changes);
   return e ? Failed(path, e) : Done(path);
+}
+
+namespace {
+
+bool AsLeft(const Entry& now, bool folder, const platform::FileStamp& asLeft) {
+  return folder ? now.kind == Kind::Folder && now.stamp.SameFile(asLeft)
+                : now.kind == Kind::File && now.stamp.SameContent(asLeft);
+}
+
+}  // namespace
+
+Error RemoveAsLeft(const std::string& path, bool folder, const platform::FileStamp& asLeft,
+                   const ActionChanges& changes) {
+  Folder parent;
+  std::string name;
+  if (Error e = OpenParent(path, parent, name)) return e;
+  Entry now;
+  if (Error e = files::Look(parent, name, now)) return e;
+  if (!AsLeft(now, folder, asLeft)) return Own(kChangedSince);
+  if (Error e = files::Remove(parent, name, now, !folder)) return e;
+  Tell(changes, folder ? ActionChange::FolderVanished : ActionChange::FileVanished, path);
+  return {};
+}
+
+Error PutBack(const std::string& path, bool folder, const platform::FileStamp& asLeft, const std::string& to,
+              const ActionChanges& changes) {
+  files::Item item;
+  if (Error e = files::OpenItem(path, item)) return e;
+  if (!AsLeft(item.info, folder, asLeft)) return Own(kChangedSince);
+  const std::string back(FolderPart(to));
+  Folder dir;
+  if (Error e = files::OpenTarget(back, dir)) return e;
+  const std::string name = PathFileName(to, true);
+  const files::Teller tell(changes, back);
+  bool linked = false;
+  const Error e = files::RenameInto(item, dir, name, linked);
+  if (!e && !linked) {
+    Tell(changes, ActionChange::Renamed, path, to, asLeft);
+    return {};
+  }
+  if (!e) {
+    tell(ActionChange::FileAppeared, name, {}, asLeft);
+    if (!files::RemoveItem(item)) Tell(changes, ActionChange::FileVanished, path);
+    return {};
+  }
+  if (e.code != EXDEV || folder) return e;
+  item.handle.Reset();
+  files::Source source;
+  if (Error opened = source.Open(path, true, true)) return opened;
+  if (!AsLeft(source.Info(), false, asLeft)) return Own(kChangedSince);
+  files::NewFile copy(dir, tell);
+  if (Error filled = copy.Fill(source, true)) return filled;
+  if (Error placed = copy.Place(name, false)) return placed;
+  bool keepCopy = false;
+  if (Error removed = source.RemoveAfterCopy(dir, keepCopy)) {
+    if (!keepCopy) copy.Unplace();
+    return removed;
+  }
+  Tell(changes, ActionChange::FileVanished, path);
+  return {};
+}
+
+Error MakeFolderAt(const std::string& path, const ActionChanges& changes) {
+  Folder parent;
+  std::string name;
+  if (Error e = OpenParent(path, parent, name)) return e;
+  Error made = files::MakeFolder(parent, name);
+  if (!made) {
+    Tell(changes, ActionChange::FolderAppeared, path);
+    return {};
+  }
+  Entry there;
+  if (made.code == EEXIST && !files::Look(parent, name, there) && there.kind == Kind::Folder) return {};
+  return made;
 }
 
 }  // namespace vantrel

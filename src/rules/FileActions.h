@@ -114,4 +114,18 @@ ActionResult MoveDirectoryAction(const std::string& path, const std::string& tar
 // without changing any permission: a file goes when its folder allows it.
 ActionResult DeleteDirectoryTree(const std::string& path, const ActionChanges& changes = {});
 
+// Taking an action back, one item at a time. Each acts only on what is still
+// as the action left it (kChangedSince otherwise: the same file with the same
+// bytes, or the same folder) and never replaces anything (EEXIST).
+// Removes a file, or an empty folder (ENOTEMPTY while it holds anything).
+platform::Error RemoveAsLeft(const std::string& path, bool folder, const platform::FileStamp& asLeft,
+                             const ActionChanges& changes = {});
+// Gives the file or folder at path back the very name to, never numbered:
+// renamed where it can be, a file copied and then removed across file
+// systems.
+platform::Error PutBack(const std::string& path, bool folder, const platform::FileStamp& asLeft,
+                        const std::string& to, const ActionChanges& changes = {});
+// A folder at path, made unless one is there already.
+platform::Error MakeFolderAt(const std::string& path, const ActionChanges& changes = {});
+
 }  // namespace vantrel

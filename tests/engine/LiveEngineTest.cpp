@@ -100,6 +100,39 @@ TEST_F(LiveEngineTest, AUsersChangeToAFreshCopyIsHeardByTheRules) {
   engine_->Stop();
 }
 
+// A move taken back from its row brings the file back into the rule's
+// folder: that is the user's wish, not a new file for the rule to move.
+TEST_F(LiveEngineTest, AMoveTakenBackStaysWhereItCameBack) {
+  Start();
+  engine_->Rules().Add("新建文件", in_, "【移动文件】" + out_);
+  std::string name;
+  for (int i = 0; i < 10 && name.empty(); ++i) {
+    const std::string probe = "m" + std::to_string(i) + ".txt";
+    ASSERT_TRUE(WriteFileAtomically(JoinPath(in_, probe), probe));
+    if (Until([&] { return Read(JoinPath(out_, probe)) == probe; }, 3s)) name = probe;
+  }
+  ASSERT_FALSE(name.empty()) << Rows();
+  auto rowsOf = [&](const std::string& text) {
+    std::size_t n = 0;
+    for (std::size_t at = Rows().find(text); at != std::string::npos; at = Rows().find(text, at + 1)) ++n;
+    return n;
+  };
+  const std::string moveRow = "【执行操作】 | 移动文件 | " + JoinPath(out_, name);
+  ASSERT_TRUE(Until([&] { return rowsOf(moveRow) == 1; })) << Rows();
+  std::size_t row = 0;
+  while (row < engine_->Events().RowCount() && engine_->Events().Cell(row, 3) != JoinPath(out_, name)) ++row;
+  ASSERT_TRUE(engine_->CanTakeBack(row)) << Rows();
+  const TakeBackResult back = engine_->TakeBackRow(row);
+  ASSERT_TRUE(back.done) << back.text;
+  // Its return is heard and listed; then whatever it set off has run.
+  const std::string cameBack = name + " | 新建文件 | " + JoinPath(in_, name);
+  ASSERT_TRUE(Until([&] { return rowsOf(cameBack) >= 2; })) << Rows();
+  engine_->FinishPendingActions();
+  EXPECT_EQ(Read(JoinPath(in_, name)), name) << Rows();
+  EXPECT_EQ(rowsOf("| 移动文件 |"), 1u) << "moved again:\n" << Rows();
+  engine_->Stop();
+}
+
 // Two engines in one process, each on its own home, rules and folders, as
 // two faces would run them: each acts on its own folder alone, and one
 // ending stops nothing of the other's.

@@ -94,6 +94,90 @@ TEST_F(ActionJournalTest, CopiesAndMovesAreTakenBackOnlyWhileAsTheyWereLeft) {
   EXPECT_FALSE(TakeBackLast(journal_, 1)[0].done);
 }
 
+// A folder's copy and move are taken back item by item: what changed since
+// stays and is named; a move goes back whole by its name, or item by item
+// when it crossed file systems; a taken place refuses it.
+TEST_F(ActionJournalTest, FoldersAreTakenBackItemByItem) {
+  auto tree = [&](const std::string& top) {
+    fs::create_directories(PathFromUtf8(JoinPath(top, "sub")));
+    Put(JoinPath(top, "a.txt"), "a");
+    Put(JoinPath(JoinPath(top, "sub"), "b.txt"), "b");
+    Put(JoinPath(JoinPath(top, "sub"), "c.txt"), "c");
+  };
+  auto actOnFolder = [&](const std::string& folder, const std::string& watched, const std::string& action) {
+    ActionJob job{folder, EventKind::FolderCreated, PathFileName(folder), {}, false, {{"新建目录", watched, action}}};
+    queue_.Submit(std::move(job));
+    queue_.WaitIdle();
+    return journal_.Entries().back();
+  };
+  const std::string out = Path("out"), moved = Path("moved");
+
+  // The copy: b changed by the user stays, with its folder; the rest goes.
+  tree(JoinPath(Path("in"), "D"));
+  const JournalEntry copied = actOnFolder(JoinPath(Path("in"), "D"), Path("in"), "【复制文件】" + out);
+  EXPECT_EQ(copied.target, JoinPath(out, "D"));
+  EXPECT_EQ(copied.items.size(), 5u) << "the folder, sub and three files";
+  ASSERT_TRUE(CanBeTakenBack(copied));
+  Put(JoinPath(out, "D/sub/b.txt"), "the user's b");
+  TakeBackResult r = TakeBack(copied);
+  EXPECT_FALSE(r.done);
+  ASSERT_EQ(r.left.size(), 1u) << r.text;
+  EXPECT_NE(r.left[0].find("b.txt (此后已被改变)"), std::string::npos) << r.left[0];
+  EXPECT_EQ(Read(JoinPath(out, "D/sub/b.txt")), "the user's b");
+  EXPECT_FALSE(Exists(JoinPath(out, "D/a.txt")));
+  EXPECT_FALSE(Exists(JoinPath(out, "D/sub/c.txt")));
+  EXPECT_EQ(Read(JoinPath(Path("in"), "D/sub/b.txt")), "b") << "a copy's source is never touched";
+
+  // The move by its name: refused while the old place is taken.
+  tree(JoinPath(Path("in"), "M"));
+  const JournalEntry move = actOnFolder(JoinPath(Path("in"), "M"), Path("in"), "【移动文件】" + moved);
+  ASSERT_TRUE(CanBeTakenBack(move));
+  fs::create_directories(PathFromUtf8(JoinPath(Path("in"), "M")));
+  r = TakeBack(move);
+  EXPECT_FALSE(r.done);
+  EXPECT_NE(r.text.find("已被占用"), std::string::npos) << r.text;
+  fs::remove(PathFromUtf8(JoinPath(Path("in"), "M")));
+  r = TakeBack(move);
+  EXPECT_TRUE(r.done) << r.text;
+  EXPECT_EQ(Read(JoinPath(Path("in"), "M/sub/c.txt")), "c");
+  EXPECT_FALSE(Exists(JoinPath(moved, "M")));
+
+#ifndef _WIN32
+  // Across file systems: each file back to its place, the folders made at
+  // the target gone once empty; one whose place is taken stays.
+  TestDir shm("/dev/shm");
+  if (!shm.Made()) GTEST_SKIP() << "no tmpfs at /dev/shm to move from";
+  const std::string far = JoinPath(shm.Path(), "X");
+  tree(far);
+  const JournalEntry across = actOnFolder(far, shm.Path(), "【移动文件】" + moved);
+  ASSERT_FALSE(Exists(far)) << "moved across";
+  EXPECT_EQ(across.items.size(), 5u);
+  fs::create_directories(PathFromUtf8(JoinPath(far, "sub")));
+  Put(JoinPath(far, "sub/c.txt"), "somebody's c");
+  r = TakeBack(across);
+  EXPECT_FALSE(r.done);
+  ASSERT_EQ(r.left.size(), 1u) << r.text;
+  EXPECT_NE(r.left[0].find("已被占用"), std::string::npos) << r.left[0];
+  EXPECT_EQ(Read(JoinPath(far, "a.txt")), "a");
+  EXPECT_EQ(Read(JoinPath(far, "sub/b.txt")), "b");
+  EXPECT_EQ(Read(JoinPath(far, "sub/c.txt")), "somebody's c") << "nothing replaced";
+  EXPECT_EQ(Read(JoinPath(moved, "X/sub/c.txt")), "c");
+  EXPECT_FALSE(Exists(JoinPath(moved, "X/a.txt")));
+
+  // A single file moved across comes back the same way.
+  Put(JoinPath(shm.Path(), "f.txt"), "f");
+  ActionJob job{JoinPath(shm.Path(), "f.txt"), EventKind::FileCreated, "f.txt", {}, false,
+                {{"新建文件", shm.Path(), "【移动文件】" + moved}}};
+  job.judgedWhole = true;
+  queue_.Submit(std::move(job));
+  queue_.WaitIdle();
+  r = TakeBack(journal_.Entries().back());
+  EXPECT_TRUE(r.done) << r.text;
+  EXPECT_EQ(Read(JoinPath(shm.Path(), "f.txt")), "f");
+  EXPECT_FALSE(Exists(JoinPath(moved, "f.txt")));
+#endif
+}
+
 // With deletions set to go to the trash, a deleted file can be put back: on
 // Linux from the freedesktop.org trash of its file system, with its info
 // file; the Recycle Bin keeps where it went to itself, and says so.
