@@ -91,9 +91,7 @@ constexpr const char* kSeenFile = "seen.txt";
 }  // namespace
 
 std::vector<std::string> Engine::CatchUpFolders() const {
-  // The whole disk is not walked at every start: only the rules' own folders.
-  const Settings& s = settings_.Get();
-  if (s.wholeDisk && !s.customPath) return {};
+  // The whole disk is not walked: only the rules' own folders, in either mode.
   std::vector<std::string> folders;
   for (const MonitorRule& rule : rules_.Rules()) {
     if (!rule.enabled || WhyRuleNeverActs(rule)) continue;
@@ -108,40 +106,118 @@ void Engine::SaveSeenFolders() {
   if (!folders.empty()) SaveSeen(JoinPath(options_.home, kSeenFile), LookAt(folders, kSeenLimit));
 }
 
+void Engine::KeepSeen(const SeenRecord& record, std::vector<std::string> folders) {
+  seen_.clear();
+  for (const SeenItem& item : record.items) seen_.emplace(item.path, item);
+  seenFolders_ = std::move(folders);
+  seenSinceMs_ = record.savedMs;
+}
+
 void Engine::CatchUp() {
   const std::vector<std::string> folders = CatchUpFolders();
   if (folders.empty()) return;
   const std::string file = JoinPath(options_.home, kSeenFile);
   std::optional<SeenRecord> before = LoadSeen(file);
-  const SeenRecord now = LookAt(folders, kSeenLimit);
+  SeenRecord now = LookAt(folders, kSeenLimit);
   // At once: what a crash later cuts short is not told again.
   SaveSeen(file, now);
+  KeepSeen(now, folders);
   if (!before) return;
   // Only what lies in today's folders: a folder a rule took up since has no
   // past to compare.
   std::erase_if(before->items, [&](const SeenItem& item) {
     return std::none_of(folders.begin(), folders.end(), [&](const std::string& f) { return PathWithin(item.path, f); });
   });
-  const std::vector<MissedChange> changes = Compare(*before, now);
+  ActOnMissed(*before, now, false);
+}
+
+void Engine::CatchUpAfterLoss() {
+  catchUpDue_ = false;
+  if (seenFolders_.empty()) return;
+  // What was last seen, kept as the changes came: what differs now is what
+  // the lost changes would have told.
+  SeenRecord before;
+  before.savedMs = seenSinceMs_;
+  before.items.reserve(seen_.size());
+  for (const auto& [path, item] : seen_) before.items.push_back(item);
+  std::sort(before.items.begin(), before.items.end(), [](const SeenItem& a, const SeenItem& b) { return a.path < b.path; });
+  SeenRecord now = LookAt(seenFolders_, kSeenLimit);
+  KeepSeen(now, seenFolders_);
+  ActOnMissed(before, now, true);
+}
+
+void Engine::NoteSeen(const ChangeEvent& event) {
+  if (seenFolders_.empty()) return;
+  auto inFolders = [&](const std::string& path) {
+    return std::any_of(seenFolders_.begin(), seenFolders_.end(), [&](const std::string& f) { return PathWithin(path, f); });
+  };
+  auto forgetBelow = [&](const std::string& folder) {
+    std::erase_if(seen_, [&](const auto& entry) { return PathWithin(entry.first, folder); });
+  };
+  auto look = [&](const std::string& path) {
+    if (!inFolders(path)) return;
+    if (std::optional<platform::FileStamp> stamp = platform::StampOf(path)) {
+      seen_[path] = SeenItem{path, IsFolderKind(event.kind) || platform::IsDirectory(path), *stamp};
+    } else {
+      seen_.erase(path);
+    }
+  };
+  if (IsRemovalKind(event.kind)) {
+    seen_.erase(event.path);
+    if (IsFolderKind(event.kind)) forgetBelow(event.path);
+  } else if (IsRenameKind(event.kind) && !event.newPath.empty()) {
+    // What was below a folder is below its new name now.
+    std::vector<SeenItem> moved;
+    for (auto it = seen_.begin(); it != seen_.end();) {
+      if (PathWithin(it->first, event.path) && it->first != event.path) {
+        moved.push_back(std::move(it->second));
+        it = seen_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    seen_.erase(event.path);
+    for (SeenItem& item : moved) {
+      item.path = event.newPath + item.path.substr(event.path.size());
+      if (inFolders(item.path)) seen_[item.path] = std::move(item);
+    }
+    look(event.newPath);
+  } else {
+    look(event.path);
+  }
+}
+
+void Engine::ActOnMissed(const SeenRecord& before, const SeenRecord& now, bool afterLoss) {
+  const std::vector<MissedChange> changes = Compare(before, now);
   if (changes.empty()) return;
   const std::string mode = settings_.Config().Read("监控设置", "启动时补做", "询问");
   bool act = mode == "总是";
+  const std::string when = afterLoss ? "变动丢失后重新查看时" : "程序未运行时";
   if (mode != "总是" && mode != "从不" && face_.ask)
-    act = face_.ask("提示", "程序未运行时, 规则的文件夹中有 " + std::to_string(changes.size()) +
+    act = face_.ask("提示", when + ", 规则的文件夹中有 " + std::to_string(changes.size()) +
                                " 个变动。是否按规则处理? (否: 只列出)", false);
   // Nothing twice: what an action of the journal took since the last look
-  // was handled already.
+  // was handled already, and what the user took back stays as it is.
   std::set<std::string> handled;
-  for (const JournalEntry& e : journal_->Entries())
-    if (e.beganMs >= before->savedMs) handled.insert(PathKey(e.source));
+  for (const JournalEntry& e : journal_->Entries()) {
+    if (e.beganMs >= before.savedMs) handled.insert(PathKey(e.source));
+    if (e.takenBackMs >= before.savedMs) {
+      handled.insert(PathKey(e.source));
+      handled.insert(PathKey(e.target));
+      for (const JournalItem& item : e.items) handled.insert(PathKey(item.path));
+    }
+  }
+  const std::string mark = afterLoss ? " 【重新查看发现】" : " 【启动时发现】";
   for (const MissedChange& change : changes) {
     const std::string name = PathFileName(change.newPath.empty() ? change.path : change.newPath);
-    eventLog_->AddEventRow(name + " 【启动时发现】", change.kind, change.path, change.newPath);
-    if (act && !handled.count(PathKey(change.path))) MatchRules(change.path, change.kind, name, change.newPath);
+    eventLog_->AddEventRow(name + mark, change.kind, change.path, change.newPath);
+    if (act && !handled.count(PathKey(change.path)) && !handled.count(PathKey(change.newPath)))
+      MatchRules(change.path, change.kind, name, change.newPath);
   }
-  eventLog_->LogNotice("启动时发现", "程序未运行时规则的文件夹中有 " + std::to_string(changes.size()) + " 个变动, " +
-                                         (act ? "已按规则处理" : "只列出, 规则未执行") +
-                                         (before->complete && now.complete ? "" : " (文件夹过大, 只比较了一部分)"));
+  const std::string title = afterLoss ? "重新查看发现" : "启动时发现";
+  eventLog_->LogNotice(title, when + "规则的文件夹中有 " + std::to_string(changes.size()) + " 个变动, " +
+                                  (act ? "已按规则处理" : "只列出, 规则未执行") +
+                                  (before.complete && now.complete ? "" : " (文件夹过大, 只比较了一部分)"));
 }
 
 namespace {
@@ -304,12 +380,16 @@ bool Engine::TakeChanges(Clock::time_point deadline) {
   }
   source_->Queue().TakeAll(taken_);
   for (const SourceReport& report : source_->Queue().TakeReports()) OnSourceReport(report);
-  if (next_ == taken_.size()) return false;
+  if (next_ == taken_.size()) {
+    if (catchUpDue_) CatchUpAfterLoss();
+    return false;
+  }
   while (next_ < taken_.size()) {
     ChangeNotification n = std::move(taken_[next_++]);
     OnChangeNotification(n);
     if (options_.clock->Now() >= deadline) break;
   }
+  if (catchUpDue_ && next_ == taken_.size()) CatchUpAfterLoss();
   return true;
 }
 
@@ -366,6 +446,9 @@ void Engine::LogAction(const ActionOutcome& outcome) {
 
 void Engine::OnSourceReport(const SourceReport& report) {
   if (face_.sourceReported) face_.sourceReported(SourceReportText(report));
+  // Changes the kernel dropped, or a helper that went and came back: the
+  // rules' folders are looked at again once what came before is listed.
+  if (report.kind == SourceReport::QueueOverflow || report.kind == SourceReport::WatchChanged) catchUpDue_ = true;
   if (report.kind == SourceReport::SourceEnded) sourceEnded_ = true;
   // A turn in how changes are watched is news, not a loss to gather.
   if (report.kind == SourceReport::WatchChanged) {
@@ -395,6 +478,7 @@ void Engine::OnChangeNotification(const ChangeNotification& n) {
   std::int32_t outer = currentEventPid_;
   currentEventPid_ = n.pid;
   if (const std::optional<ChangeEvent> listed = DispatchChangeEvent(std::move(*event), *this, *options_.clock)) {
+    NoteSeen(*listed);
     AddEventRow(listed->name, listed->kind, listed->path, listed->newPath);
     MatchRules(listed->path, listed->kind, listed->name, listed->newPath);
   }

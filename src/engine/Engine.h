@@ -6,6 +6,7 @@
 // headless program) shows it and drives it: it calls Work on its own thread
 // whenever one of WakeFds is readable or NextDeadline has come, and hears of
 // what happened through EngineFace, on that same thread, in order.
+#include "engine/CatchUp.h"
 #include "engine/RuleStore.h"
 #include "engine/Settings.h"
 #include "log/EventList.h"
@@ -27,6 +28,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vantrel {
@@ -201,6 +203,13 @@ class Engine : private DispatchHost, private EventLogHost {
   void CatchUp();
   std::vector<std::string> CatchUpFolders() const;
   void SaveSeenFolders();
+  // After changes were lost: the folders compared with what was last seen.
+  void CatchUpAfterLoss();
+  void KeepSeen(const SeenRecord& record, std::vector<std::string> folders);
+  // What was last seen, kept as listed changes come.
+  void NoteSeen(const ChangeEvent& event);
+  // Lists what differs, and acts on it as 启动时补做 says.
+  void ActOnMissed(const SeenRecord& before, const SeenRecord& now, bool afterLoss);
   void Prompt(const std::string& title, const std::string& text, PromptKind kind);
   void Tell(bool written);
 
@@ -228,6 +237,11 @@ class Engine : private DispatchHost, private EventLogHost {
   LossNotices losses_;
   std::function<void(const ChangeEvent&)> observer_;
   bool stopped_ = false;
+  // The rules' folders as last looked at, kept as changes are listed.
+  std::unordered_map<std::string, SeenItem> seen_;
+  std::vector<std::string> seenFolders_;
+  std::int64_t seenSinceMs_ = 0;
+  bool catchUpDue_ = false;
   bool sourceEnded_ = false;
   // The rules' paths told to wait for their drive.
   std::set<std::string> toldWaiting_;

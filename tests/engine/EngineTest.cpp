@@ -245,18 +245,18 @@ TEST_F(EngineTest, WhatChangedWhileStoppedIsFoundAtStartOnceAndActedOn) {
   }
   fs::rename(in_ + "/c.txt", in_ + "/c2.txt");
   fs::remove(in_ + "/d.txt");
-  auto found = [&] {
+  auto found = [&](const char* mark = "【启动时发现】") {
     std::vector<std::string> rows;
     const EventList& list = engine_->Events();
     for (std::size_t r = 0; r < list.RowCount(); ++r)
-      if (std::string(list.Cell(r, 1)).find("【启动时发现】") != std::string::npos)
+      if (std::string(list.Cell(r, 1)).find(mark) != std::string::npos)
         rows.push_back(std::string(list.Cell(r, 2)) + " " + std::string(list.Cell(r, 3)));
+    std::sort(rows.begin(), rows.end());
     return rows;
   };
   Start();
   engine_->FinishPendingActions();
   std::vector<std::string> rows = found();
-  std::sort(rows.begin(), rows.end());
   const std::vector<std::string> expected = {"删除文件 " + in_ + "/d.txt", "新建文件 " + in_ + "/a.txt",
                                              "更新文件 " + in_ + "/b.txt", "重命名文件 " + in_ + "/c2.txt"};
   EXPECT_EQ(rows, expected);
@@ -269,6 +269,23 @@ TEST_F(EngineTest, WhatChangedWhileStoppedIsFoundAtStartOnceAndActedOn) {
   EXPECT_TRUE(found().empty()) << "found once";
   EXPECT_FALSE(fs::exists(out_ + "/a(1).txt")) << "never acted on twice";
   EXPECT_EQ(std::distance(fs::directory_iterator(out_), fs::directory_iterator()), 1);
+
+  // Running: what was heard is kept as seen; what the kernel dropped is
+  // found once the folders are looked at again after the loss, and only it.
+  clock_.Advance(std::chrono::seconds(2));
+  Put(in_ + "/heard.txt", "heard");
+  Feed({{SHCNE_CREATE, in_ + "/heard.txt", std::nullopt, 0}});
+  Put(in_ + "/lost.txt", "lost");
+  fs::remove(in_ + "/b.txt");
+  source_->Tell({SourceReport::QueueOverflow, 1, {}});
+  Feed({});
+  EXPECT_EQ(found("【重新查看发现】"), (std::vector<std::string>{"删除文件 " + in_ + "/b.txt", "新建文件 " + in_ + "/lost.txt"}));
+  EXPECT_EQ(Read(out_ + "/lost.txt"), "lost");
+  EXPECT_EQ(Read(out_ + "/heard.txt"), "heard");
+  EXPECT_FALSE(fs::exists(out_ + "/heard(1).txt")) << "what was heard is not found again";
+  source_->Tell({SourceReport::QueueOverflow, 1, {}});
+  Feed({});
+  EXPECT_EQ(found("【重新查看发现】").size(), 2u) << "found once";
 }
 
 }  // namespace
