@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <map>
+#include <unordered_map>
 #include <system_error>
 
 namespace vantrel {
@@ -28,20 +28,14 @@ SeenRecord LookAt(const std::vector<std::string>& folders, std::size_t limit) {
   SeenRecord record;
   record.savedMs = NowMs();
   for (const std::string& folder : folders) {
-    std::error_code error;
-    for (auto it = std::filesystem::recursive_directory_iterator(
-             PathFromUtf8(folder), std::filesystem::directory_options::skip_permission_denied, error);
-         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    platform::WalkStamps(folder, [&](const std::string& path, bool isFolder, const platform::FileStamp& stamp) {
       if (record.items.size() >= limit) {
         record.complete = false;
-        break;
+        return false;
       }
-      const std::string path = Utf8FromPath(it->path());
-      std::optional<platform::FileStamp> stamp = platform::StampOf(path);
-      if (!stamp) continue;
-      const bool folderItem = it->is_directory(error) && !it->is_symlink(error);
-      record.items.push_back({path, folderItem, *stamp});
-    }
+      record.items.push_back({path, isFolder, stamp});
+      return true;
+    });
   }
   std::sort(record.items.begin(), record.items.end(), [](const SeenItem& a, const SeenItem& b) { return a.path < b.path; });
   record.items.erase(std::unique(record.items.begin(), record.items.end(),
@@ -92,45 +86,69 @@ std::optional<SeenRecord> LoadSeen(const std::string& file) {
   return record;
 }
 
-std::vector<MissedChange> Compare(const SeenRecord& before, const SeenRecord& now) {
-  std::map<std::string, const SeenItem*> beforeByPath, nowByPath;
-  std::map<Identity, const SeenItem*> beforeById, nowById;
-  for (const SeenItem& i : before.items) {
-    beforeByPath[i.path] = &i;
-    beforeById[IdOf(i)] = &i;
-  }
-  for (const SeenItem& i : now.items) {
-    nowByPath[i.path] = &i;
-    nowById[IdOf(i)] = &i;
-  }
-  std::vector<MissedChange> changes;
-  auto kindOf = [](bool folder, EventKind file, EventKind dir) { return folder ? dir : file; };
-  for (const SeenItem& old : before.items) {
-    if (nowByPath.count(old.path)) continue;
-    const auto moved = nowById.find(IdOf(old));
-    if (moved != nowById.end() && !beforeByPath.count(moved->second->path)) {
-      changes.push_back({kindOf(old.folder, EventKind::FileRenamed, EventKind::FolderRenamed), old.path,
-                         moved->second->path});
+std::vector<MissedChange> Compare(const SeenRecord& beforeRecord, const SeenRecord& nowRecord) {
+  // Both in path order, walked side by side; a record read from a file is
+  // put in order should it not be.
+  auto inOrder = [](const SeenRecord& r, std::vector<SeenItem>& copy) -> const std::vector<SeenItem>& {
+    auto byPath = [](const SeenItem& a, const SeenItem& b) { return a.path < b.path; };
+    if (std::is_sorted(r.items.begin(), r.items.end(), byPath)) return r.items;
+    copy = r.items;
+    std::stable_sort(copy.begin(), copy.end(), byPath);
+    return copy;
+  };
+  std::vector<SeenItem> beforeCopy, nowCopy;
+  const std::vector<SeenItem>& before = inOrder(beforeRecord, beforeCopy);
+  const std::vector<SeenItem>& now = inOrder(nowRecord, nowCopy);
+  // Each item of now with its namesake before, if any; what went, in order.
+  std::vector<std::pair<const SeenItem*, const SeenItem*>> nowWithBefore;
+  std::vector<const SeenItem*> gone;
+  nowWithBefore.reserve(now.size());
+  std::size_t b = 0;
+  for (const SeenItem& item : now) {
+    while (b < before.size() && before[b].path < item.path) gone.push_back(&before[b++]);
+    if (b < before.size() && before[b].path == item.path) {
+      nowWithBefore.emplace_back(&item, &before[b++]);
     } else {
-      changes.push_back({kindOf(old.folder, EventKind::FileDeleted, EventKind::FolderDeleted), old.path, {}});
+      nowWithBefore.emplace_back(&item, nullptr);
     }
   }
-  for (const SeenItem& item : now.items) {
-    const auto was = beforeByPath.find(item.path);
-    if (was == beforeByPath.end()) {
-      const auto moved = beforeById.find(IdOf(item));
+  while (b < before.size()) gone.push_back(&before[b++]);
+  // Renames pair what went with what came by identity: only those two
+  // lists are looked through.
+  struct IdHash {
+    std::size_t operator()(const Identity& id) const { return std::hash<std::uint64_t>{}(id.first * 0x9E3779B97F4A7C15ull ^ id.second); }
+  };
+  std::unordered_map<Identity, const SeenItem*, IdHash> goneById, cameById;
+  for (const SeenItem* item : gone) goneById[IdOf(*item)] = item;
+  for (const auto& [item, was] : nowWithBefore)
+    if (!was) cameById[IdOf(*item)] = item;
+
+  std::vector<MissedChange> changes;
+  auto kindOf = [](bool folder, EventKind file, EventKind dir) { return folder ? dir : file; };
+  for (const SeenItem* old : gone) {
+    const auto moved = cameById.find(IdOf(*old));
+    if (moved != cameById.end()) {
+      changes.push_back({kindOf(old->folder, EventKind::FileRenamed, EventKind::FolderRenamed), old->path,
+                         moved->second->path});
+    } else {
+      changes.push_back({kindOf(old->folder, EventKind::FileDeleted, EventKind::FolderDeleted), old->path, {}});
+    }
+  }
+  for (const auto& [item, was] : nowWithBefore) {
+    if (!was) {
+      const auto moved = goneById.find(IdOf(*item));
       // The other end of a rename told above.
-      if (moved != beforeById.end() && !nowByPath.count(moved->second->path)) {
-        if (!item.folder && !moved->second->stamp.SameContent(item.stamp))
-          changes.push_back({EventKind::FileUpdated, item.path, {}});
+      if (moved != goneById.end()) {
+        if (!item->folder && !moved->second->stamp.SameContent(item->stamp))
+          changes.push_back({EventKind::FileUpdated, item->path, {}});
         continue;
       }
-      changes.push_back({kindOf(item.folder, EventKind::FileCreated, EventKind::FolderCreated), item.path, {}});
-    } else if (!item.folder && !was->second->folder) {
-      if (!was->second->stamp.SameFile(item.stamp)) {
-        changes.push_back({EventKind::FileCreated, item.path, {}});
-      } else if (!was->second->stamp.SameContent(item.stamp)) {
-        changes.push_back({EventKind::FileUpdated, item.path, {}});
+      changes.push_back({kindOf(item->folder, EventKind::FileCreated, EventKind::FolderCreated), item->path, {}});
+    } else if (!item->folder && !was->folder) {
+      if (!was->stamp.SameFile(item->stamp)) {
+        changes.push_back({EventKind::FileCreated, item->path, {}});
+      } else if (!was->stamp.SameContent(item->stamp)) {
+        changes.push_back({EventKind::FileUpdated, item->path, {}});
       }
     }
   }

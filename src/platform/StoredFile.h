@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,12 @@ struct FileStamp {
   bool SameContent(const FileStamp& o) const { return SameFile(o) && size == o.size && writtenNs == o.writtenNs; }
 };
 std::optional<FileStamp> StampOf(const std::string& path);
+
+// Every item below folder, never through a link, each with its stamp (a
+// link's own), until visit says stop (false). Folders it may not read are
+// passed over.
+void WalkStamps(const std::string& folder,
+                const std::function<bool(const std::string& path, bool isFolder, const FileStamp& stamp)>& visit);
 
 // True only for an existing folder (links to one included).
 bool IsDirectory(const std::string& path);

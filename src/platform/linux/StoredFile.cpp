@@ -10,6 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string_view>
+#include <vector>
+
 namespace vantrel::platform {
 namespace {
 
@@ -108,6 +111,45 @@ std::optional<FileStamp> StampOf(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
   return StampOfStatus(st);
+}
+
+void WalkStamps(const std::string& folder,
+                const std::function<bool(const std::string& path, bool isFolder, const FileStamp& stamp)>& visit) {
+  // By descriptor, one look at each name in the folder that holds it: what
+  // a walk by whole paths would resolve again and again.
+  struct Open {
+    DIR* dir;
+    std::string path;
+  };
+  std::vector<Open> stack;
+  auto enter = [&](int at, const char* name, std::string path) {
+    const int fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    if (DIR* dir = ::fdopendir(fd)) {
+      stack.push_back({dir, std::move(path)});
+    } else {
+      ::close(fd);
+    }
+  };
+  enter(AT_FDCWD, folder.c_str(), folder);
+  bool going = true;
+  while (!stack.empty()) {
+    Open& top = stack.back();
+    const dirent* e = going ? ::readdir(top.dir) : nullptr;
+    if (!e) {
+      ::closedir(top.dir);
+      stack.pop_back();
+      continue;
+    }
+    const std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(top.dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    std::string path = top.path + (top.path.size() > 1 ? "/" : "") + std::string(name);
+    const bool isFolder = S_ISDIR(st.st_mode);
+    going = visit(path, isFolder, StampOfStatus(st));
+    if (going && isFolder) enter(::dirfd(top.dir), e->d_name, std::move(path));
+  }
 }
 
 bool IsDirectory(const std::string& path) {

@@ -6,7 +6,10 @@
 
 #include <windows.h>
 
+#include "platform/Utf8Path.h"
+
 #include <algorithm>
+#include <filesystem>
 #include <cerrno>
 #include <vector>
 
@@ -140,6 +143,23 @@ std::optional<FileStamp> StampOfHandle(HANDLE file) {
   return FileStamp{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
                    (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow, Ticks(times.LastWriteTime),
                    Ticks(times.ChangeTime)};
+}
+
+void WalkStamps(const std::string& folder,
+                const std::function<bool(const std::string& path, bool isFolder, const FileStamp& stamp)>& visit) {
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           PathFromUtf8(folder), std::filesystem::directory_options::skip_permission_denied, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    const std::string path = Utf8FromPath(it->path());
+    // A reparse point is its own item: never walked into.
+    const bool link = it->is_symlink(error);
+    const bool isFolder = !link && it->is_directory(error);
+    if (!isFolder) it.disable_recursion_pending();
+    std::optional<FileStamp> stamp = StampOf(path);
+    if (!stamp) continue;
+    if (!visit(path, isFolder, *stamp)) return;
+  }
 }
 
 bool IsDirectory(const std::string& path) {
