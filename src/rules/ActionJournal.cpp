@@ -99,8 +99,17 @@ void ActionJournal::KnowNextSeq(const std::vector<JournalEntry>& entries) {
   seqKnown_ = true;
 }
 
+ActionJournal::~ActionJournal() { Flush(); }
+
+void ActionJournal::Flush() const {
+  std::lock_guard lock(mutex_);
+  if (!pending_.empty()) AppendLocked({});
+}
+
 std::vector<JournalEntry> ActionJournal::Entries() const {
   std::lock_guard lock(mutex_);
+  // Read as it stands, ends still held back included.
+  if (!pending_.empty()) AppendLocked({});
   std::map<std::uint64_t, JournalEntry> entries;
   Read(RotatedPath(path_), entries);
   Read(path_, entries);
@@ -153,7 +162,11 @@ void ActionJournal::End(std::uint64_t seq, bool done, const std::string& target,
              StampFields(item.stamp) + "\n";
   lines += "E\t" + number + "\t" + (done ? "1" : "0") + "\t" + EscapeField(target) + "\t" +
            (result ? StampFields(*result) : std::string("-\t-\t-\t-\t-")) + "\n";
-  Append(lines);
+  // Written with the next record, or once the actions pause: a burst costs
+  // one write an action. A kill in between shows the action unfinished,
+  // never done when it was not.
+  std::lock_guard lock(mutex_);
+  pending_ += lines;
 }
 
 // When, so that catching up at the next start leaves alone what the user
@@ -164,6 +177,13 @@ void ActionJournal::TakenBack(std::uint64_t seq) {
 
 void ActionJournal::Append(const std::string& line) {
   std::lock_guard lock(mutex_);
+  AppendLocked(line);
+}
+
+void ActionJournal::AppendLocked(const std::string& more) const {
+  std::string taken;
+  taken.swap(pending_);
+  const std::string& line = taken.empty() ? more : (taken += more);
   // Kept open: a record costs one write. Another process on the same home
   // (an --undo run) only ever appends whole lines beside it.
   if (!file_.IsOpen()) {

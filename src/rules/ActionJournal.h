@@ -48,6 +48,9 @@ class ActionJournal {
  public:
   static constexpr std::size_t kDefaultLimit = 4u << 20;
   explicit ActionJournal(std::string path, std::size_t limitBytes = kDefaultLimit);
+  ~ActionJournal();
+  ActionJournal(const ActionJournal&) = delete;
+  ActionJournal& operator=(const ActionJournal&) = delete;
 
   // At start: actions begun and never ended (a kill, a crash) are marked
   // unfinished and returned, to be told.
@@ -59,6 +62,8 @@ class ActionJournal {
   void End(std::uint64_t seq, bool done, const std::string& target, const std::optional<platform::FileStamp>& result,
            const std::vector<JournalItem>& items = {});
   void TakenBack(std::uint64_t seq);
+  // Writes the ends held back (the queue calls it when it pauses).
+  void Flush() const;
 
 
   // Every action the journal (and the one rotated before it) holds, oldest
@@ -68,6 +73,8 @@ class ActionJournal {
 
  private:
   void Append(const std::string& line);
+  // With mutex_ held: what is held back, then line, in one write.
+  void AppendLocked(const std::string& line) const;
   // Numbers go on from the highest the journal holds, read once: at the
   // start's recovery, or at the first action of a journal nobody recovered.
   void KnowNextSeq(const std::vector<JournalEntry>& entries);
@@ -77,8 +84,11 @@ class ActionJournal {
   mutable std::mutex mutex_;
   std::uint64_t nextSeq_ = 0;
   bool seqKnown_ = false;
-  platform::AppendFile file_;
-  std::uint64_t size_ = 0;
+  // The file and the ends not yet written: a write-behind that reads see
+  // through (Entries writes them first).
+  mutable platform::AppendFile file_;
+  mutable std::uint64_t size_ = 0;
+  mutable std::string pending_;
 };
 
 // What taking an action back did, in the user's words: text sums it up,

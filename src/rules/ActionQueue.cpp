@@ -151,6 +151,7 @@ void ActionQueue::Run() {
       if (!waiting_.empty() && clock_.Now() >= nextLook_) {
         lock.unlock();
         LookAtWaiting(clock_.Now());
+        if (journal_) journal_->Flush();
         continue;
       }
       if (jobs_.empty()) continue;
@@ -160,6 +161,13 @@ void ActionQueue::Run() {
     const Clock::time_point submitted = job.submitted;
     Process(std::move(job));
     ForgetOwnBefore(submitted);
+    bool pause;
+    {
+      std::lock_guard lock(mutex_);
+      pause = jobs_.empty();
+    }
+    // The journal's last ends go out before anyone is told the queue is idle.
+    if (pause && journal_) journal_->Flush();
     {
       std::lock_guard lock(mutex_);
       --unfinished_;
