@@ -10,7 +10,9 @@ exe=$1
 write_rules=$2
 window=$3
 work=$(mktemp -d)
-trap 'kill -9 $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+# Moves across file systems start from a tmpfs of their own.
+shm=$(mktemp -d /dev/shm/vantrel-headless.XXXXXX 2>/dev/null || mktemp -d)
+trap 'kill -9 $(jobs -p) 2>/dev/null; rm -rf "$work" "$shm"' EXIT
 export XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 fail() { echo "FAIL: $*"; [ -f "$work/err" ] && tail -20 "$work/err"; exit 1; }
@@ -113,9 +115,27 @@ done
 # the next start, and --undo takes back the copy and the move that finished,
 # newest first, and then says there is nothing more.
 home="$work/home-journal" in="$work/j-in" out="$work/j-out" mvin="$work/j-mvin" moved="$work/j-moved"
-mkdir -p "$home" "$in" "$out" "$mvin" "$moved"
-"$write_rules" "$home/data.jl" 新建文件 "$in" "【复制文件】$out" 新建文件 "$mvin" "【移动文件】$moved" ||
-  fail "cannot write data.jl"
+far_in="$shm/in" stage="$shm/stage" far="$work/j-far"
+mkdir -p "$home" "$in" "$out" "$mvin" "$moved" "$far_in" "$stage" "$far"
+"$write_rules" "$home/data.jl" 新建文件 "$in" "【复制文件】$out" 新建文件 "$mvin" "【移动文件】$moved" \
+  新建文件 "$far_in" "【移动文件】$far" 新建目录 "$far_in" "【移动文件】$far" || fail "cannot write data.jl"
+# The program holds an unnamed file open in the folder, or its temporary is there.
+writing_into() {
+  local fd target
+  for fd in /proc/"$pid"/fd/*; do
+    target=$(readlink "$fd" 2>/dev/null) || continue
+    case $target in "$1/#"*" (deleted)") return 0 ;; esac
+  done
+  [ -n "$(find "$1" -maxdepth 1 -name '.vantrel-????????' -print -quit 2>/dev/null)" ]
+}
+# Kills the program once it writes into the folder; says whether it was in
+# time (on a disk fast enough the action may be whole first).
+kill_while_writing_into() {
+  for _ in $(seq 400); do writing_into "$1" && break; sleep 0.02; done
+  writing_into "$1" || fail "journal: nothing was ever written into $1"
+  kill -9 "$pid"
+  wait "$pid" 2>/dev/null
+}
 start_journal_run() {
   : >"$work/err"
   "$exe" --home "$home" --watch-backend inotify --console 2>"$work/err" &
@@ -151,6 +171,38 @@ start_journal_run 2
 if [ "$undo" = 2 ]; then
   wait_for "个操作被中断" || fail "journal: the next start did not tell the action a kill cut short"
   grep -q "big.bin" "$work/err" || fail "journal: the notice does not name the action: $(grep 中断 "$work/err")"
+fi
+# A move across file systems and a folder's move across them, each cut
+# short: their sources stay whole, and the next start tells both.
+head -c 300000000 /dev/zero >"$stage/big-move.bin"
+mv "$stage/big-move.bin" "$far_in/"
+kill_while_writing_into "$far"
+told_cut() {
+  wait_for "有 1 个操作被中断, 未完成, 如 移动文件 $1" ||
+    fail "journal: the next start did not tell the cut move of $1: $(grep 中断 "$work/err")"
+}
+if [ -e "$far/big-move.bin" ] && [ ! -e "$far_in/big-move.bin" ]; then
+  echo "note: journal: the move was done before the kill came"
+  undo=$((undo + 1))
+  start_journal_run 3
+else
+  [ "$(stat -c %s "$far_in/big-move.bin")" = 300000000 ] || fail "journal: the cut move's source is not whole"
+  start_journal_run 3
+  told_cut "$far_in/big-move.bin"
+fi
+mkdir -p "$stage/F/sub"
+for i in $(seq 20); do echo "$i" >"$stage/F/sub/$i.txt"; done
+head -c 300000000 /dev/zero >"$stage/F/zz-big.bin"
+mv "$stage/F" "$far_in/"
+kill_while_writing_into "$far/F"
+start_journal_run 4
+if [ -d "$far_in/F" ]; then
+  [ "$(ls "$far_in/F/sub" | wc -l)" = 20 ] && [ "$(stat -c %s "$far_in/F/zz-big.bin")" = 300000000 ] ||
+    fail "journal: the cut folder move's source is not whole"
+  told_cut "$far_in/F"
+else
+  echo "note: journal: the folder move was done before the kill came"
+  undo=$((undo + 1))
 fi
 kill -TERM "$pid"
 wait "$pid"
