@@ -125,7 +125,52 @@ done
 wait_for "变动丢失" 400 || fail "no overflow was told"
 grep -qF "已重新扫描 $(win "$in")" "$work/err" || fail "the overflow notice does not name the folder"
 logged | grep -q "变动丢失" || fail "the overflow is not in the log"
+# What the overflow dropped is found when the folder is looked at again:
+# every one of the files is listed, as heard or as found.
+over_rows() { logged | grep -o '┃ \(新建文件\|更新文件\) ┃ .*over[0-9]\{5\}$' | grep -o 'over[0-9]\{5\}$' | sort -u | wc -l; }
+for _ in $(seq 200); do [ "$(over_rows)" -ge 2000 ] && break; sleep 0.1; done
+[ "$(over_rows)" -eq 2000 ] || fail "of 2,000 files made during the overflow $(over_rows) were listed"
+logged | grep -q "重新查看发现" || echo "note: the overflow dropped no creation this time"
 wine "$exe" --home "$(win "$home")" --quit 2>/dev/null || fail "--quit failed after the overflow"
 wait "$pid"
 pid=
-echo "windows headless: Linux and Wine files copied and passed on, 20,000 listed, one guard, --quit, an overflow told"
+
+# The journal: a kill in the middle of a large copy is told at the next
+# start; --undo then takes back the newest copy that finished.
+start_and_probe() {
+  : >"$work/err"
+  wine "$exe" --home "$(win "$home")" --console >/dev/null 2>"$work/err" &
+  pid=$!
+  for i in $(seq 40); do
+    mkdir "$in/.$1$i"
+    wait_for ".$1$i" 20 && return 0
+  done
+  fail "journal: changes never reached the program"
+}
+start_and_probe journal
+head -c 300000000 /dev/zero >"$work/big.bin"
+mv "$work/big.bin" "$in/"
+for _ in $(seq 400); do [ -n "$(find "$out" -maxdepth 1 -name '.vantrel-*' -print -quit)" ] && break; sleep 0.02; done
+kill -9 "$pid"
+wait "$pid" 2>/dev/null
+cut=1
+if [ "$(stat -c %s "$out/big.bin" 2>/dev/null)" = 300000000 ]; then
+  echo "note: journal: the large copy was done before the kill came"
+  cut=0
+fi
+start_and_probe again
+if [ "$cut" = 1 ]; then
+  wait_for "个操作被中断" || fail "journal: the next start did not tell the copy a kill cut short"
+  grep -q "big.bin" "$work/err" || fail "journal: the notice does not name the copy: $(grep 中断 "$work/err")"
+fi
+wine "$exe" --home "$(win "$home")" --quit 2>/dev/null || fail "--quit failed after the kill"
+wait "$pid"
+pid=
+rm -f "$in/big.bin"
+wine "$exe" --home "$(win "$home")" --undo >"$work/undo" 2>&1 || fail "journal: --undo failed: $(cat "$work/undo")"
+undone=$(grep -o '已撤销复制: 删除了 Z:.*' "$work/undo" | sed 's/^已撤销复制: 删除了 Z://; s|\\|/|g' | tr -d '\r')
+[ -n "$undone" ] || fail "journal: --undo did not say what it took back: $(cat "$work/undo")"
+case $undone in "$out"/*) ;; *) fail "journal: --undo named $undone, not a copy in $out" ;; esac
+[ ! -e "$undone" ] || fail "journal: the copy $undone is still there after --undo"
+[ -e "$in/${undone##*/}" ] || fail "journal: --undo touched the copy's source ${undone##*/}"
+echo "windows headless: Linux and Wine files copied and passed on, 20,000 listed, one guard, --quit, an overflow told and caught up, a cut copy told and --undo"
