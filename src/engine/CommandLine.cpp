@@ -1,5 +1,6 @@
 #include "engine/CommandLine.h"
 
+#include "platform/InstanceGuard.h"
 #include "rules/ActionJournal.h"
 #include "rules/RulePreview.h"
 #include "text/PathRoutines.h"
@@ -130,8 +131,16 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
 }
 
 std::string UndoFromCommandLine(const std::string& home, const CommandLine& line, bool& ok) {
-  // The journal is only appended to: a running copy on the same home may go
-  // on writing beside this.
+  // A copy running on the home would take what comes back into a rule's
+  // folder for a new file, and act on it again: it takes back from its own
+  // list. Held meanwhile, so that none starts in the middle.
+  InstanceGuard guard(home, "vantrel-undo");
+  std::string error;
+  if (guard.Acquire(error) == InstanceGuard::Result::Running) {
+    ok = false;
+    return (guard.RunningKind().empty() ? std::string("vantrel") : guard.RunningKind()) + " 正在使用 " + home +
+           ": 请在它的事件列表中撤销 (撤销, Ctrl+Z), 或先退出它再用 --undo\n";
+  }
   ActionJournal journal(JoinPath(home, "journal.txt"));
   std::string text;
   ok = true;

@@ -204,6 +204,10 @@ else
   echo "note: journal: the folder move was done before the kill came"
   undo=$((undo + 1))
 fi
+# While it runs, what an --undo brings back would set its rules off again.
+"$exe" --home "$home" --undo >"$work/undo" 2>&1 && fail "journal: --undo went ahead beside the running program"
+grep -q "vantrel-headless 正在使用" "$work/undo" || fail "journal: --undo did not say why: $(cat "$work/undo")"
+[ -e "$out/a.txt" ] || fail "journal: the refused --undo took something back"
 kill -TERM "$pid"
 wait "$pid"
 "$exe" --home "$home" --undo=$undo >"$work/undo" 2>&1 || fail "journal: --undo=$undo failed: $(cat "$work/undo")"
