@@ -185,7 +185,7 @@ class FirstMinutesTest : public ::testing::Test {
 TEST_F(FirstMinutesTest, ANewcomerAddsAWorkingRuleWithTheKeyboardAlone) {
   // Whatever the screen and its scale, the whole window is there to use
   // once the window manager has placed it.
-  EXPECT_TRUE(RunUntil([&] { return Inside(window_->frameGeometry(), Usable()); }, 5000))
+  EXPECT_TRUE(RunUntil([&] { return Inside(window_->frameGeometry(), Usable()); }))
       << "window " << window_->frameGeometry().width() << "x" << window_->frameGeometry().height() << " at "
       << window_->frameGeometry().x() << "," << window_->frameGeometry().y() << " on " << Usable().width() << "x"
       << Usable().height() << ", inside " << window_->geometry().width() << "x" << window_->geometry().height() << " at "
@@ -203,7 +203,7 @@ TEST_F(FirstMinutesTest, ANewcomerAddsAWorkingRuleWithTheKeyboardAlone) {
   Press(Qt::Key_Return);
   RuleEditorWindow& editor = window_->RuleEditor();
   ASSERT_TRUE(RunUntil([&] { return editor.isVisible() && editor.isActiveWindow(); }, 10000));
-  EXPECT_TRUE(RunUntil([&] { return Inside(editor.frameGeometry(), Usable()); }, 5000))
+  EXPECT_TRUE(RunUntil([&] { return Inside(editor.frameGeometry(), Usable()); }))
       << "the editor and its 添加 are on the screen";
   for (int i = 0; i < 10 && QApplication::focusWidget() != editor.findChild<QLineEdit*>("编辑框1"); ++i)
     Press(Qt::Key_Tab);

@@ -4,6 +4,7 @@
 #include "engine/Engine.h"
 #include "log/AutomationDate.h"
 #include "monitor/ScriptedSource.h"
+#include "EngineTurns.h"
 #include "rules/RuleFile.h"
 #include "text/Codec.h"
 #include "text/IniFile.h"
@@ -237,15 +238,7 @@ TEST_F(EngineTest, WhatALossDroppedIsFoundOnceTheFoldersAreLookedAtAgain) {
   ASSERT_TRUE(SaveRuleFile(home_ + "/data.jl", {{"新建文件", in_, "【复制文件】" + out_, true}}));
   Put(in_ + "/b.txt", "b");
   Start();
-  auto found = [&] {
-    std::vector<std::string> rows;
-    const EventList& list = engine_->Events();
-    for (std::size_t r = 0; r < list.RowCount(); ++r)
-      if (std::string(list.Cell(r, 1)).find("【重新查看发现】") != std::string::npos)
-        rows.push_back(std::string(list.Cell(r, 2)) + " " + std::string(list.Cell(r, 3)));
-    std::sort(rows.begin(), rows.end());
-    return rows;
-  };
+  auto found = [&] { return MarkedRows(engine_->Events(), "【重新查看发现】"); };
   Put(in_ + "/heard.txt", "heard");
   Feed({{SHCNE_CREATE, in_ + "/heard.txt", std::nullopt, 0}});
   Put(in_ + "/lost.txt", "lost");

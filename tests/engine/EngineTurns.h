@@ -4,9 +4,11 @@
 #include "engine/Engine.h"
 #include "text/AtomicFile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace vantrel {
 
@@ -20,6 +22,17 @@ bool GiveTurnsUntil(Engine& engine, F done, std::chrono::milliseconds limit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
+}
+
+// The rows whose name carries mark (what catching up found), as "type
+// path", sorted.
+inline std::vector<std::string> MarkedRows(const EventList& list, const std::string& mark) {
+  std::vector<std::string> rows;
+  for (std::size_t r = 0; r < list.RowCount(); ++r)
+    if (std::string(list.Cell(r, 1)).find(mark) != std::string::npos)
+      rows.push_back(std::string(list.Cell(r, 2)) + " " + std::string(list.Cell(r, 3)));
+  std::sort(rows.begin(), rows.end());
+  return rows;
 }
 
 inline std::string ReadAll(const std::string& path) {

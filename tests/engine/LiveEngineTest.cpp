@@ -154,15 +154,7 @@ TEST_F(LiveEngineTest, WhatChangedWhileStoppedIsFoundAtStartOnceAndActedOn) {
   }
   std::filesystem::rename(PathFromUtf8(JoinPath(in_, "c.txt")), PathFromUtf8(JoinPath(in_, "c2.txt")));
   std::filesystem::remove(PathFromUtf8(JoinPath(in_, "d.txt")));
-  auto found = [&] {
-    std::vector<std::string> rows;
-    const EventList& list = engine_->Events();
-    for (std::size_t r = 0; r < list.RowCount(); ++r)
-      if (std::string(list.Cell(r, 1)).find("【启动时发现】") != std::string::npos)
-        rows.push_back(std::string(list.Cell(r, 2)) + " " + std::string(list.Cell(r, 3)));
-    std::sort(rows.begin(), rows.end());
-    return rows;
-  };
+  auto found = [&] { return MarkedRows(engine_->Events(), "【启动时发现】"); };
   Start(always);
   engine_->FinishPendingActions();
   EXPECT_EQ(found(), (std::vector<std::string>{"删除文件 " + JoinPath(in_, "d.txt"), "新建文件 " + JoinPath(in_, "a.txt"),
