@@ -297,9 +297,11 @@ bool CanBeTakenBack(const JournalEntry& entry) {
 }
 
 TakeBackResult TakeBack(const JournalEntry& entry, const ActionChanges& changes) {
+  // A deletion says itself why it cannot come back.
+  if (entry.operation == Operation::Delete && entry.state == JournalEntry::State::Done)
+    return TakeBackDeletion(entry, changes);
   if (!CanBeTakenBack(entry))
     return {false, "无法撤销: " + entry.target + " (只有完成的复制、移动和删除到回收站的项目可以撤销)"};
-  if (entry.operation == Operation::Delete) return TakeBackDeletion(entry, changes);
   if (!entry.items.empty()) return TakeBackItems(entry, changes);
   const bool copy = entry.operation == Operation::Copy;
   const std::string what = copy ? "复制" : "移动";

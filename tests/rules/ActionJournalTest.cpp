@@ -9,11 +9,50 @@
 #include <filesystem>
 #include <cstdlib>
 #include <fstream>
+#include <vector>
+
+#ifdef _WIN32
+#include "platform/windows/Wide.h"
+
+#include <windows.h>
+#include <sddl.h>
+#endif
 
 namespace vantrel {
 namespace {
 
 namespace fs = std::filesystem;
+
+#ifdef _WIN32
+// The user's part of the Recycle Bin of the volume path is on, whether the
+// shell made it yet or not.
+std::string RecycleBinOf(const std::string& path) {
+  wchar_t root[MAX_PATH + 1];
+  if (!::GetVolumePathNameW(platform::WideFromUtf8(path).c_str(), root, MAX_PATH)) return {};
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> user(size);
+  wchar_t* sid = nullptr;
+  const bool known = size && ::GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+                     ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid);
+  ::CloseHandle(token);
+  if (!known) return {};
+  const std::string bin = platform::Utf8FromWide(std::wstring(root) + L"$Recycle.Bin\\" + sid);
+  ::LocalFree(sid);
+  return bin;
+}
+
+// Removes, at the end, the Recycle Bin a test made.
+struct MadeBin {
+  std::string folder;
+  ~MadeBin() {
+    std::error_code ec;
+    if (!folder.empty()) fs::remove_all(PathFromUtf8(folder), ec);
+  }
+};
+#endif
 
 class ActionJournalTest : public ::testing::Test {
  protected:
@@ -180,13 +219,33 @@ TEST_F(ActionJournalTest, FoldersAreTakenBackItemByItem) {
 
 // With deletions set to go to the trash, a deleted file can be put back: on
 // Linux from the freedesktop.org trash of its file system, with its info
-// file; the Recycle Bin keeps where it went to itself, and says so.
+// file; on Windows from the user's part of the volume's Recycle Bin, as an
+// item and its information the Recycle Bin lists itself. Where the volume
+// has none yet, the shell's own deletion keeps where it went to itself, and
+// the Recycle Bin puts it back.
 TEST_F(ActionJournalTest, ADeletionToTheTrashIsPutBack) {
 #ifndef _WIN32
   const char* was = std::getenv("XDG_DATA_HOME");
   const std::string before = was ? was : "";
   fs::create_directories(PathFromUtf8(Path("data")));
   ::setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
+  const std::string bin = Path("data") + "/Trash/files";
+#else
+  const std::string bin = RecycleBinOf(Path("in"));
+  ASSERT_FALSE(bin.empty());
+  std::error_code ec;
+  const bool made = !fs::exists(PathFromUtf8(bin), ec);
+  if (made) {
+    Act("shell.txt", "【删除文件】", true);
+    EXPECT_FALSE(Exists(JoinPath(Path("in"), "shell.txt")));
+    const JournalEntry byShell = journal_.Entries().back();
+    EXPECT_FALSE(CanBeTakenBack(byShell));
+    const TakeBackResult refused = TakeBack(byShell);
+    EXPECT_FALSE(refused.done);
+    EXPECT_NE(refused.text.find("请从回收站还原"), std::string::npos) << refused.text;
+    fs::create_directories(PathFromUtf8(bin));
+  }
+  const MadeBin cleanup{made ? std::string(FolderPart(bin)) : std::string()};
 #endif
   Act("gone.txt", "【删除文件】", true);
   const std::string gone = JoinPath(Path("in"), "gone.txt");
@@ -194,21 +253,33 @@ TEST_F(ActionJournalTest, ADeletionToTheTrashIsPutBack) {
   const JournalEntry entry = journal_.Entries().back();
   EXPECT_EQ(entry.operation, Operation::Delete);
   EXPECT_EQ(entry.source, gone);
+  EXPECT_EQ(std::string(FolderPart(entry.target)), bin) << entry.target;
 #ifndef _WIN32
-  EXPECT_EQ(entry.target, Path("data") + "/Trash/files/gone.txt");
+  EXPECT_EQ(entry.target, bin + "/gone.txt");
   const std::string info = Read(Path("data") + "/Trash/info/gone.txt.trashinfo");
+  const std::string infoPath = Path("data") + "/Trash/info/gone.txt.trashinfo";
+#else
+  const std::string name = PathFileName(entry.target);
+  EXPECT_EQ(name.substr(0, 2), "$R") << name;
+  EXPECT_EQ(name.substr(name.size() - 4), ".txt") << name;
+  const std::string infoPath = JoinPath(bin, "$I" + name.substr(2));
+  const std::string info = Read(infoPath);
+  // The shell's own form: version 2, the size, the time, the path's length
+  // in characters and the path.
+  ASSERT_GT(info.size(), 28u);
+  EXPECT_EQ(info[0], 2);
+  const std::wstring wide = platform::WideFromUtf8(gone);
+  EXPECT_EQ(info.substr(28, wide.size() * 2), std::string(reinterpret_cast<const char*>(wide.c_str()), wide.size() * 2));
 #endif
   const std::vector<TakeBackResult> results = TakeBackLast(journal_, 1);
 #ifndef _WIN32
   ::setenv("XDG_DATA_HOME", before.c_str(), 1);
   if (!was) ::unsetenv("XDG_DATA_HOME");
   EXPECT_NE(info.find("Path=" + gone + "\n"), std::string::npos) << info;
+#endif
   ASSERT_TRUE(results[0].done) << results[0].text;
   EXPECT_EQ(Read(gone), "bytes of gone.txt");
-  EXPECT_FALSE(Exists(Path("data") + "/Trash/info/gone.txt.trashinfo"));
-#else
-  EXPECT_FALSE(results[0].done) << "from the Recycle Bin it is put back by the Recycle Bin";
-#endif
+  EXPECT_FALSE(Exists(infoPath));
   // For good, as by default: nothing to take back.
   Act("for-good.txt", "【删除文件】");
   EXPECT_FALSE(Exists(JoinPath(Path("in"), "for-good.txt")));
