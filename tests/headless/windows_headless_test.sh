@@ -9,10 +9,12 @@ set -u
 export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 exe=$2 write_rules=$3 recorder=$4
 work=$(mktemp -d)
+# Moves across file systems start from a tmpfs of their own.
+shm=$(mktemp -d /dev/shm/vantrel-wine.XXXXXX 2>/dev/null || mktemp -d)
 pid=
 cleanup() {
   [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
-  rm -rf "$work"
+  rm -rf "$work" "$shm"
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; [ -f "$work/err" ] && tail -30 "$work/err"; exit 1; }
@@ -29,7 +31,8 @@ wait_for() {
 }
 
 home=$work/home in=$work/in out=$work/out ran=$work/ran burst=$work/burst
-mkdir -p "$home" "$in" "$out" "$ran" "$burst"
+far_in=$shm/in stage=$shm/stage far=$work/far
+mkdir -p "$home" "$in" "$out" "$ran" "$burst" "$far_in" "$stage" "$far"
 # Only the rules' folders are watched (Z: is the whole Linux tree), and the
 # log is kept.
 printf '[\xbc\xe0\xbf\xd8\xc9\xe8\xd6\xc3]\r\n\xc8\xab\xc5\xcc\xbc\xe0\xbf\xd8=\xbc\xd9\r\n\xd7\xd4\xb6\xa8\xd2\xe5\xc2\xb7\xbe\xb6=\xd5\xe6\r\n\xb1\xa3\xb4\xe6\xc8\xd5\xd6\xbe=\xd5\xe6\r\n' >"$home/config.ini"
@@ -38,7 +41,9 @@ printf '[\xbc\xe0\xbf\xd8\xc9\xe8\xd6\xc3]\r\n\xc8\xab\xc5\xcc\xbc\xe0\xbf\xd8=\
 wine "$write_rules" "$(win "$home")\\data.jl" \
   新建文件 "$(win "$in")" "【复制文件】$(win "$out")" \
   新建文件 "$(win "$in")" "【执行程序】$(win "$recorder")§#路径 #文件名§1" \
-  新建目录 "$(win "$burst")" "【复制文件】$(win "$out")" >/dev/null 2>"$work/err" || fail "cannot write data.jl"
+  新建目录 "$(win "$burst")" "【复制文件】$(win "$out")" \
+  新建文件 "$(win "$far_in")" "【移动文件】$(win "$far")" \
+  新建目录 "$(win "$far_in")" "【移动文件】$(win "$far")" >/dev/null 2>"$work/err" || fail "cannot write data.jl"
 
 # The recorder writes what it was given here, for each start anew.
 VANTREL_ARGV_FILE=$(win "$ran/argv") wine "$exe" --home "$(win "$home")" --console >"$work/out.txt" 2>"$work/err" &
@@ -163,6 +168,37 @@ if [ "$cut" = 1 ]; then
   wait_for "个操作被中断" || fail "journal: the next start did not tell the copy a kill cut short"
   grep -q "big.bin" "$work/err" || fail "journal: the notice does not name the copy: $(grep 中断 "$work/err")"
 fi
+# A move across file systems and a folder's move across them, each cut
+# short: their sources stay whole, and the next start tells each.
+kill_while_writing_into() {
+  for _ in $(seq 600); do [ -n "$(find "$1" -maxdepth 1 -name '.vantrel-*' -print -quit 2>/dev/null)" ] && break; sleep 0.02; done
+  kill -9 "$pid"
+  wait "$pid" 2>/dev/null
+}
+head -c 300000000 /dev/zero >"$stage/big-move.bin"
+mv "$stage/big-move.bin" "$far_in/"
+kill_while_writing_into "$far"
+start_and_probe moved
+if [ -e "$far_in/big-move.bin" ]; then
+  [ "$(stat -c %s "$far_in/big-move.bin")" = 300000000 ] || fail "journal: the cut move's source is not whole"
+  wait_for "个操作被中断, 未完成, 如 移动文件 .*big-move.bin" || fail "journal: the cut move was not told: $(grep 中断 "$work/err")"
+else
+  echo "note: journal: the move was done before the kill came"
+fi
+mkdir -p "$stage/F/sub"
+for i in $(seq 20); do echo "$i" >"$stage/F/sub/$i.txt"; done
+head -c 300000000 /dev/zero >"$stage/F/zz-big.bin"
+mv "$stage/F" "$far_in/"
+for _ in $(seq 600); do [ -d "$far/F" ] && break; sleep 0.02; done
+kill_while_writing_into "$far/F"
+start_and_probe folder
+if [ -d "$far_in/F" ]; then
+  [ "$(ls "$far_in/F/sub" | wc -l)" = 20 ] && [ "$(stat -c %s "$far_in/F/zz-big.bin")" = 300000000 ] ||
+    fail "journal: the cut folder move's source is not whole"
+  wait_for "个操作被中断, 未完成, 如 移动文件 .*F" || fail "journal: the cut folder move was not told: $(grep 中断 "$work/err")"
+else
+  echo "note: journal: the folder move was done before the kill came"
+fi
 wine "$exe" --home "$(win "$home")" --quit 2>/dev/null || fail "--quit failed after the kill"
 wait "$pid"
 pid=
@@ -173,4 +209,4 @@ undone=$(grep -o '已撤销复制: 删除了 Z:.*' "$work/undo" | sed 's/^已撤
 case $undone in "$out"/*) ;; *) fail "journal: --undo named $undone, not a copy in $out" ;; esac
 [ ! -e "$undone" ] || fail "journal: the copy $undone is still there after --undo"
 [ -e "$in/${undone##*/}" ] || fail "journal: --undo touched the copy's source ${undone##*/}"
-echo "windows headless: Linux and Wine files copied and passed on, 20,000 listed, one guard, --quit, an overflow told and caught up, a cut copy told and --undo"
+echo "windows headless: Linux and Wine files copied and passed on, 20,000 listed, one guard, --quit, an overflow told and caught up, a cut copy, move and folder move told, and --undo"
