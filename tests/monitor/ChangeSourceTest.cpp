@@ -342,6 +342,24 @@ TEST_P(ChangeSourceTest, MovesIntoAndOutOfTheWatchedFolder) {
   } else {
     Expect(SHCNE_DELETE, in);
   }
+  // Out and straight back in: its going is told before its coming, so that
+  // the last word on the place is that the file is there.
+  const std::string brief = dir_ + "/brief.txt";
+  WriteFile(brief, "b");
+  Expect(SHCNE_CREATE, brief);
+  ASSERT_EQ(::rename(brief.c_str(), (outside_ + "/brief.txt").c_str()), 0);
+  ASSERT_EQ(::rename((outside_ + "/brief.txt").c_str(), brief.c_str()), 0);
+  Settled();
+  if (!Fanotify()) {
+    std::optional<std::size_t> lastDelete, lastCreate;
+    for (std::size_t i = 0; i < got_.size(); ++i) {
+      if (got_[i].item1 != brief) continue;
+      if (got_[i].code == SHCNE_DELETE) lastDelete = i;
+      if (got_[i].code == SHCNE_CREATE) lastCreate = i;
+    }
+    ASSERT_TRUE(lastDelete && lastCreate) << Describe();
+    EXPECT_GT(*lastCreate, *lastDelete) << "the file back in its place was last told gone" << Describe();
+  }
   // A folder moved out is no longer watched; moved back in, it is again.
   fs::create_directory(dir_ + "/wanderer");
   Expect(SHCNE_MKDIR, dir_ + "/wanderer");

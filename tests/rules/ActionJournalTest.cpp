@@ -13,9 +13,7 @@
 
 #ifdef _WIN32
 #include "platform/windows/Wide.h"
-
-#include <windows.h>
-#include <sddl.h>
+#include "rules/windows/RecycleBin.h"
 #endif
 
 namespace vantrel {
@@ -24,26 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 
 #ifdef _WIN32
-// The user's part of the Recycle Bin of the volume path is on, whether the
-// shell made it yet or not.
-std::string RecycleBinOf(const std::string& path) {
-  wchar_t root[MAX_PATH + 1];
-  if (!::GetVolumePathNameW(platform::WideFromUtf8(path).c_str(), root, MAX_PATH)) return {};
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  DWORD size = 0;
-  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::vector<unsigned char> user(size);
-  wchar_t* sid = nullptr;
-  const bool known = size && ::GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
-                     ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid);
-  ::CloseHandle(token);
-  if (!known) return {};
-  const std::string bin = platform::Utf8FromWide(std::wstring(root) + L"$Recycle.Bin\\" + sid);
-  ::LocalFree(sid);
-  return bin;
-}
-
 // Removes, at the end, the Recycle Bin a test made.
 struct MadeBin {
   std::string folder;
@@ -231,7 +209,7 @@ TEST_F(ActionJournalTest, ADeletionToTheTrashIsPutBack) {
   ::setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
   const std::string bin = Path("data") + "/Trash/files";
 #else
-  const std::string bin = RecycleBinOf(Path("in"));
+  const std::string bin = RecycleBinFor(Path("in"));
   ASSERT_FALSE(bin.empty());
   std::error_code ec;
   const bool made = !fs::exists(PathFromUtf8(bin), ec);

@@ -154,7 +154,18 @@ void InotifySource::Handle(std::uint32_t wdBits, std::uint32_t mask, std::uint32
     auto move = std::find_if(moves_.begin(), moves_.end(), [&](const Move& m) { return m.cookie == cookie; });
     std::string path = full;
     if (move == moves_.end()) {
-      // Moved in from outside the watched folders.
+      // Moved in from outside the watched folders. Whatever went away from
+      // this very place before (out of the watched folders, its pairing
+      // still awaited) is told gone first: told after, it would have the
+      // item gone while it is there.
+      if (std::any_of(moves_.begin(), moves_.end(), [&](const Move& m) { return m.path == path; })) {
+        for (bool last = false; !last && !moves_.empty();) {
+          Move gone = std::move(moves_.front());
+          moves_.pop_front();
+          last = gone.path == path;
+          MovedOut(gone, now);
+        }
+      }
       Consume(Raw(RawChange::Appear, isDir, path), now);
       if (isDir) WatchTree(path, false, now);
       return;

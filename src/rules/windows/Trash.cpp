@@ -1,4 +1,5 @@
 #include "rules/Trash.h"
+#include "rules/windows/RecycleBin.h"
 
 #include "platform/windows/Handle.h"
 #include "platform/windows/Wide.h"
@@ -18,28 +19,12 @@ using platform::Error;
 
 Error Sys() { return platform::LastSystemError(); }
 
-// The user's own part of the volume's Recycle Bin ("X:\$Recycle.Bin\SID"),
-// where the shell keeps each item as $R… beside the $I… that says where it
-// came from. Only when the shell has made it already, and never through a
-// reparse point: a folder somebody planted there would take our files
-// elsewhere.
+// Only when the shell has made it already, and never through a reparse
+// point: a folder somebody planted there would take our files elsewhere.
 std::wstring UsersBin(const std::wstring& path) {
-  wchar_t root[MAX_PATH + 1];
-  if (!::GetVolumePathNameW(path.c_str(), root, MAX_PATH)) return {};
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  DWORD size = 0;
-  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::vector<unsigned char> user(size);
-  wchar_t* sid = nullptr;
-  const bool known = size && ::GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
-                     ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid);
-  ::CloseHandle(token);
-  if (!known) return {};
-  std::wstring bin = std::wstring(root) + L"$Recycle.Bin";
-  const std::wstring own = bin + L"\\" + sid;
-  ::LocalFree(sid);
-  for (const std::wstring& folder : {bin, own}) {
+  const std::wstring own = platform::WideFromUtf8(RecycleBinFor(platform::Utf8FromWide(path)));
+  if (own.empty()) return {};
+  for (const std::wstring& folder : {own.substr(0, own.find_last_of(L'\\')), own}) {
     const DWORD attributes = ::GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
@@ -95,6 +80,24 @@ std::wstring Sibling(const std::wstring& path, wchar_t kind) {
 }
 
 }  // namespace
+
+std::string RecycleBinFor(const std::string& path) {
+  wchar_t root[MAX_PATH + 1];
+  if (!::GetVolumePathNameW(platform::WideFromUtf8(path).c_str(), root, MAX_PATH)) return {};
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> user(size);
+  wchar_t* sid = nullptr;
+  const bool known = size && ::GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+                     ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid);
+  ::CloseHandle(token);
+  if (!known) return {};
+  const std::string bin = platform::Utf8FromWide(std::wstring(root) + L"$Recycle.Bin\\" + sid);
+  ::LocalFree(sid);
+  return bin;
+}
 
 platform::Error MoveToTrash(const std::string& path, std::string& trashed) {
   trashed.clear();
