@@ -34,7 +34,8 @@ std::string FreeName(const std::string& folder, const std::string& path, const s
 
 std::string Described(const MonitorRule& rule, const std::string& path, const std::string& name) {
   const std::string operand = Operand(rule.actionText);
-  switch (OperationOf(rule.actionText)) {
+  const Operation operation = OperationOf(rule.actionText);
+  switch (operation) {
     case Operation::Copy:
       return "复制到 " + FreeName(operand, path, rule.monitoredPath);
     case Operation::Move:
@@ -43,7 +44,7 @@ std::string Described(const MonitorRule& rule, const std::string& path, const st
       return "删除";
     case Operation::RunProgram: {
       const std::vector<std::string> fields = SplitText(operand, "§");
-      if (fields.size() < 3) return "执行程序: 参数不符合, 不会执行";
+      if (fields.size() < 3) return std::string(OperationWord(operation)) + ": 参数不符合, 不会执行";
       std::string parameters = ReplaceAll(fields[1], "#文件名", name);
       parameters = ReplaceAll(parameters, "#路径", path);
       return "执行 " + ReplaceAll(fields[0], "#文件名", name) + " " + parameters;

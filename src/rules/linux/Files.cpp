@@ -19,10 +19,7 @@
 namespace vantrel::files {
 namespace {
 
-Error Sys(int error) {
-  if (!error) return {};
-  return error >= kNotRegularFile ? Own(error) : Error{error, error};
-}
+Error Sys(int error) { return !error ? Error{} : error >= kNotRegularFile ? Own(error) : Error{error, error}; }
 Error Last() { return Sys(errno); }
 int Fd(const Handle& h) { return static_cast<int>(h.Get()); }
 int Fd(const Folder& f) { return Fd(f.handle); }
@@ -33,9 +30,7 @@ Entry EntryOf(const struct stat& st) {
            : S_ISDIR(st.st_mode) ? Kind::Folder
            : S_ISLNK(st.st_mode) ? Kind::Link
                                  : Kind::Other;
-  e.stamp = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-             static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
-             st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec};
+  e.stamp = StampOfStatus(st);
   e.mode = st.st_mode & 07777;
   e.readOnly = !S_ISDIR(st.st_mode) && !(st.st_mode & 0222);
   return e;
@@ -205,10 +200,7 @@ Error CheckTargetOutside(const Folder& dir, const std::string& name, const Handl
 
 Error OpenItem(const std::string& path, Item& out) {
   out.path = path;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return Last();
-  out.info = EntryOf(st);
-  return {};
+  return StatAt(AT_FDCWD, path.c_str(), out.info);
 }
 
 Error RenameInto(Item& item, const Folder& dir, const std::string& name, bool& linked) {
@@ -298,12 +290,10 @@ struct NewFile::State {
     return CreateNamed();
   }
 
-  // The file as we leave it, taken while nobody else can reach it: once it
-  // has a name, a user's write may come before we could look.
+  // As we leave it, while nobody else can reach it: named, a user may write first.
   std::optional<platform::FileStamp> Made(int out) const {
-    struct stat st {};
-    if (::fstat(out, &st) != 0) return std::nullopt;
-    return StampOfStatus(st);
+    Entry e;
+    return StatOf(out, e) ? std::nullopt : std::optional(e.stamp);
   }
 
   int LinkNoReplace(const char* name) {
@@ -447,19 +437,16 @@ void NewFile::Unplace() {
 // made at name directly when replace is false (EEXIST when taken).
 Error PlaceLink(const Source& link, const Folder& dir, const std::string& name, bool replace, const Teller& tell) {
   const std::string& target = link.s_->link;
-  if (!replace) {
-    if (::symlinkat(target.c_str(), Fd(dir), name.c_str()) != 0) return Last();
+  auto told = [&] {
     tell(ActionChange::FileAppeared, name);
-    return {};
-  }
+    return Error{};
+  };
+  if (!replace) return ::symlinkat(target.c_str(), Fd(dir), name.c_str()) == 0 ? told() : Last();
   std::string temp;
   int error = WithOwnTemporaryName(
       temp, [&](const char* t) { return ::symlinkat(target.c_str(), Fd(dir), t) == 0 ? 0 : errno; });
   if (error) return Sys(error);
-  if (::renameat(Fd(dir), temp.c_str(), Fd(dir), name.c_str()) == 0) {
-    tell(ActionChange::FileAppeared, name);
-    return {};
-  }
+  if (::renameat(Fd(dir), temp.c_str(), Fd(dir), name.c_str()) == 0) return told();
   error = errno;
   ::unlinkat(Fd(dir), temp.c_str(), 0);
   return Sys(error);
