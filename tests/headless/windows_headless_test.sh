@@ -145,7 +145,7 @@ logged | grep -q "变动丢失" || fail "the overflow is not in the log"
 # What the overflow dropped is found when the folder is looked at again:
 # every one of the files is listed, as heard or as found.
 over_rows() { logged | grep -o '┃ \(新建文件\|更新文件\) ┃ .*over[0-9]\{5\}$' | grep -o 'over[0-9]\{5\}$' | sort -u | wc -l; }
-for _ in $(seq 200); do [ "$(over_rows)" -ge 2000 ] && break; sleep 0.1; done
+for _ in $(seq 600); do [ "$(over_rows)" -ge 2000 ] && break; sleep 0.1; done
 [ "$(over_rows)" -eq 2000 ] || fail "of 2,000 files made during the overflow $(over_rows) were listed"
 logged | grep -q "重新查看发现" || echo "note: the overflow dropped no creation this time"
 wine "$exe" --home "$(win "$home")" --quit 2>/dev/null || fail "--quit failed after the overflow"

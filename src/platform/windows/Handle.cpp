@@ -34,7 +34,9 @@ DWORD ListFolder(HANDLE dir, const std::function<void(const FolderEntry&)>& each
       const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + at);
       const std::wstring_view name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
       if (name != L"." && name != L"..")
-        each({name, entry->FileAttributes, static_cast<std::uint64_t>(entry->FileId.QuadPart)});
+        each({name, entry->FileAttributes, static_cast<std::uint64_t>(entry->FileId.QuadPart),
+              static_cast<std::uint64_t>(entry->EndOfFile.QuadPart), entry->LastWriteTime.QuadPart,
+              entry->ChangeTime.QuadPart});
       if (!entry->NextEntryOffset) break;
       at += entry->NextEntryOffset;
     }

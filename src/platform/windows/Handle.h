@@ -44,6 +44,8 @@ struct FolderEntry {
   std::wstring_view name;
   DWORD attributes = 0;
   std::uint64_t id = 0;
+  std::uint64_t size = 0;
+  std::int64_t written = 0, changed = 0;  // in the 100 ns ticks of FILETIME
 };
 
 // Every entry of the folder open as dir (with FILE_LIST_DIRECTORY) but "."

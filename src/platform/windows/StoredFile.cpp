@@ -6,10 +6,7 @@
 
 #include <windows.h>
 
-#include "platform/Utf8Path.h"
-
 #include <algorithm>
-#include <filesystem>
 #include <cerrno>
 #include <vector>
 
@@ -147,18 +144,26 @@ std::optional<FileStamp> StampOfHandle(HANDLE file) {
 
 void WalkStamps(const std::string& folder,
                 const std::function<bool(const std::string& path, bool isFolder, const FileStamp& stamp)>& visit) {
-  std::error_code error;
-  for (auto it = std::filesystem::recursive_directory_iterator(
-           PathFromUtf8(folder), std::filesystem::directory_options::skip_permission_denied, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    const std::string path = Utf8FromPath(it->path());
-    // A reparse point is its own item: never walked into.
-    const bool link = it->is_symlink(error);
-    const bool isFolder = !link && it->is_directory(error);
-    if (!isFolder) it.disable_recursion_pending();
-    std::optional<FileStamp> stamp = StampOf(path);
-    if (!stamp) continue;
-    if (!visit(path, isFolder, *stamp)) return;
+  // A listing carries each item's identity, size and times: one call a
+  // batch of names, where opening every item would cost one each.
+  std::vector<std::string> pending{folder};
+  while (!pending.empty()) {
+    const std::string at = std::move(pending.back());
+    pending.pop_back();
+    Handle dir = OpenFolderToList(at);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!dir.Valid() || !::GetFileInformationByHandle(dir.Get(), &info)) continue;
+    bool going = true;
+    ListFolder(dir.Get(), [&](const FolderEntry& entry) {
+      if (!going) return;
+      const std::string path = at + (at.empty() || at.back() == '\\' || at.back() == '/' ? "" : "\\") +
+                               Utf8FromWide(entry.name);
+      // A reparse point is its own item: never walked into.
+      const bool isFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+      going = visit(path, isFolder, {info.dwVolumeSerialNumber, entry.id, entry.size, entry.written, entry.changed});
+      if (going && isFolder) pending.push_back(path);
+    });
+    if (!going) return;
   }
 }
 
