@@ -498,18 +498,29 @@ QSize MainWindow::FrameExtra() const {
   return isVisible() && (extra.width() > 0 || extra.height() > 0) ? extra : QSize(kFrameWidthGuess, kFrameHeightGuess);
 }
 
-void MainWindow::EnsureOnScreen() {
-  if (isMaximized() || isFullScreen()) return;
+void MainWindow::EnsureOnScreen(int maximizedLooks) {
+  if (isFullScreen()) return;
   QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
   if (!screen) return;
-  // The outer rectangle, title bar included, inside the usable area: a
-  // window saved larger than this screen, or placed off it, comes back.
-  const QSize extra = FrameExtra();
-  const QRect outer(pos(), size() + extra);
   // At a scale other than 1 the frame's size is rounded to whole pixels of
   // ours: a pixel is left for that.
   const int rounding = screen->devicePixelRatio() == 1.0 ? 0 : 1;
   const QRect usable = screen->availableGeometry().adjusted(0, 0, -rounding, -rounding);
+  if (isMaximized()) {
+    // The window manager makes a maximized window the usable area's size,
+    // or is meant to: one that has not within two seconds leaves it as
+    // large as it was, over the screen's edges, and it is fitted instead.
+    if (usable.adjusted(0, 0, rounding, rounding).contains(frameGeometry())) return;
+    if (maximizedLooks < 20) {
+      QTimer::singleShot(100, this, [this, maximizedLooks] { EnsureOnScreen(maximizedLooks + 1); });
+      return;
+    }
+    setWindowState(windowState() & ~Qt::WindowMaximized);
+  }
+  // The outer rectangle, title bar included, inside the usable area: a
+  // window saved larger than this screen, or placed off it, comes back.
+  const QSize extra = FrameExtra();
+  const QRect outer(pos(), size() + extra);
   const QRect fitted = ToQRect(FitInto(ToLayout(outer), ToLayout(usable)));
   if (fitted == outer) return;
   resize(fitted.size() - extra);

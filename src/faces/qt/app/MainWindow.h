@@ -126,7 +126,8 @@ class MainWindow : public QWidget {
   void ShowRows();
   // Frame margins beside the client area: the real ones once shown.
   QSize FrameExtra() const;
-  void EnsureOnScreen();
+  // maximizedLooks: how often a maximized window was found not yet fitted.
+  void EnsureOnScreen(int maximizedLooks = 0);
   int RecordChildLayout();
   void ApplyChildLayout();
   void OnSizeChanged();
