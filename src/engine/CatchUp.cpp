@@ -4,6 +4,7 @@
 #include "text/AtomicFile.h"
 #include "text/PathRoutines.h"
 #include "text/RecordFields.h"
+#include "time/Clock.h"
 
 #include <algorithm>
 #include <chrono>
@@ -14,11 +15,6 @@
 namespace vantrel {
 namespace {
 
-std::int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 using Identity = std::pair<std::uint64_t, std::uint64_t>;
 Identity IdOf(const SeenItem& item) { return {item.stamp.volume, item.stamp.id}; }
 
@@ -26,7 +22,7 @@ Identity IdOf(const SeenItem& item) { return {item.stamp.volume, item.stamp.id};
 
 SeenRecord LookAt(const std::vector<std::string>& folders, std::size_t limit) {
   SeenRecord record;
-  record.savedMs = NowMs();
+  record.savedMs = UnixMilliseconds();
   for (const std::string& folder : folders) {
     platform::WalkStamps(folder, [&](const std::string& path, bool isFolder, const platform::FileStamp& stamp) {
       if (record.items.size() >= limit) {

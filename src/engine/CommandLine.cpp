@@ -4,6 +4,7 @@
 #include "rules/ActionJournal.h"
 #include "rules/RulePreview.h"
 #include "text/PathRoutines.h"
+#include "time/Clock.h"
 
 #include <chrono>
 
@@ -146,9 +147,7 @@ std::string UndoFromCommandLine(const std::string& home, const CommandLine& line
   ok = true;
   std::int64_t since = 0;
   if (line.undoWithinMs > 0)
-    since = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-                .count() -
-            line.undoWithinMs;
+    since = UnixMilliseconds() - line.undoWithinMs;
   for (const TakeBackResult& r : TakeBackLast(journal, static_cast<std::size_t>(line.undo.value_or(1)), since)) {
     text += r.text + "\n";
     for (const std::string& item : r.left) text += "  未动: " + item + "\n";

@@ -139,8 +139,8 @@ void Engine::CatchUpAfterLoss() {
   SeenRecord before;
   before.savedMs = seenSinceMs_;
   before.items.reserve(seen_.size());
+  // In no order: Compare puts it in path order.
   for (const auto& [path, item] : seen_) before.items.push_back(item);
-  std::sort(before.items.begin(), before.items.end(), [](const SeenItem& a, const SeenItem& b) { return a.path < b.path; });
   SeenRecord now = LookAt(seenFolders_, kSeenLimit);
   KeepSeen(now, seenFolders_);
   ActOnMissed(before, now, true);
@@ -154,10 +154,12 @@ void Engine::NoteSeen(const ChangeEvent& event) {
   auto forgetBelow = [&](const std::string& folder) {
     std::erase_if(seen_, [&](const auto& entry) { return PathWithin(entry.first, folder); });
   };
+  // One look at the item itself, as the walk looks at each.
   auto look = [&](const std::string& path) {
     if (!inFolders(path)) return;
-    if (std::optional<platform::FileStamp> stamp = platform::StampOf(path)) {
-      seen_[path] = SeenItem{path, IsFolderKind(event.kind) || platform::IsDirectory(path), *stamp};
+    bool isFolder = false;
+    if (std::optional<platform::FileStamp> stamp = platform::StampOfItem(path, isFolder)) {
+      seen_[path] = SeenItem{path, isFolder, *stamp};
     } else {
       seen_.erase(path);
     }
@@ -166,9 +168,10 @@ void Engine::NoteSeen(const ChangeEvent& event) {
     seen_.erase(event.path);
     if (IsFolderKind(event.kind)) forgetBelow(event.path);
   } else if (IsRenameKind(event.kind) && !event.newPath.empty()) {
-    // What was below a folder is below its new name now.
+    // What was below a folder is below its new name now; a file has
+    // nothing below it, and the whole record is not gone through for it.
     std::vector<SeenItem> moved;
-    for (auto it = seen_.begin(); it != seen_.end();) {
+    for (auto it = seen_.begin(); IsFolderKind(event.kind) && it != seen_.end();) {
       if (PathWithin(it->first, event.path) && it->first != event.path) {
         moved.push_back(std::move(it->second));
         it = seen_.erase(it);

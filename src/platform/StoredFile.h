@@ -42,6 +42,9 @@ struct FileStamp {
   bool SameContent(const FileStamp& o) const { return SameFile(o) && size == o.size && writtenNs == o.writtenNs; }
 };
 std::optional<FileStamp> StampOf(const std::string& path);
+// The item at path itself, a link's own stamp rather than its target's, as
+// WalkStamps tells each item; isFolder: a folder, not a link to one.
+std::optional<FileStamp> StampOfItem(const std::string& path, bool& isFolder);
 
 // Every item below folder, never through a link, each with its stamp (a
 // link's own), until visit says stop (false). Folders it may not read are

@@ -7,6 +7,7 @@
 #include "text/AtomicFile.h"
 #include "text/PathRoutines.h"
 #include "text/RecordFields.h"
+#include "time/Clock.h"
 #include "text/TextRules.h"
 
 #include <chrono>
@@ -21,11 +22,6 @@ namespace {
 constexpr const char* kOperationKeys[] = {"none", "copy", "move", "delete", "run"};
 
 std::string RotatedPath(const std::string& path) { return path + ".1"; }
-
-std::int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
 
 std::string StampFields(const platform::FileStamp& s) {
   return std::to_string(s.volume) + "\t" + std::to_string(s.id) + "\t" + std::to_string(s.size) + "\t" +
@@ -134,7 +130,7 @@ std::vector<JournalEntry> ActionJournal::Recover() {
 
 std::uint64_t ActionJournal::Begin(Operation operation, bool folder, const std::string& source,
                                    const std::string& targetFolder) {
-  const std::int64_t ms = NowMs();
+  const std::int64_t ms = UnixMilliseconds();
   bool known;
   {
     std::lock_guard lock(mutex_);
@@ -172,7 +168,7 @@ void ActionJournal::End(std::uint64_t seq, bool done, const std::string& target,
 // When, so that catching up at the next start leaves alone what the user
 // took back meanwhile.
 void ActionJournal::TakenBack(std::uint64_t seq) {
-  Append("T\t" + std::to_string(seq) + "\t" + std::to_string(NowMs()) + "\n");
+  Append("T\t" + std::to_string(seq) + "\t" + std::to_string(UnixMilliseconds()) + "\n");
 }
 
 void ActionJournal::Append(const std::string& line) {

@@ -24,6 +24,11 @@ class SystemClock final : public Clock {
 
 }  // namespace
 
+std::int64_t UnixMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 const Clock& Clock::System() {
   static const SystemClock clock;
   return clock;

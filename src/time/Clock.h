@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 
@@ -36,6 +37,10 @@ class Clock {
   // The system's steady clock. It holds no state, so one serves everybody.
   static const Clock& System();
 };
+
+// Milliseconds since the Unix epoch by the system's wall clock: the time the
+// program's records (the journal, the folders' record) keep.
+std::int64_t UnixMilliseconds();
 
 // Stands still until moved. Its start is the system's time when it was
 // made, so that a time point of zero still means "never"; its local time is

@@ -2,6 +2,7 @@
 
 #include "platform/OwnTemporary.h"
 #include "platform/linux/PosixFile.h"
+#include "text/PathRoutines.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -145,11 +146,18 @@ void WalkStamps(const std::string& folder,
     if (name == "." || name == "..") continue;
     struct stat st {};
     if (::fstatat(::dirfd(top.dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    std::string path = top.path + (top.path.size() > 1 ? "/" : "") + std::string(name);
+    std::string path = JoinPath(top.path, name);
     const bool isFolder = S_ISDIR(st.st_mode);
     going = visit(path, isFolder, StampOfStatus(st));
     if (going && isFolder) enter(::dirfd(top.dir), e->d_name, std::move(path));
   }
+}
+
+std::optional<FileStamp> StampOfItem(const std::string& path, bool& isFolder) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  isFolder = S_ISDIR(st.st_mode);
+  return StampOfStatus(st);
 }
 
 bool IsDirectory(const std::string& path) {

@@ -3,6 +3,7 @@
 #include "platform/OwnTemporary.h"
 #include "platform/windows/Handle.h"
 #include "platform/windows/Wide.h"
+#include "text/PathRoutines.h"
 
 #include <windows.h>
 
@@ -129,6 +130,16 @@ std::optional<FileStamp> StampOf(const std::string& path) {
   return StampOfHandle(file.Get());
 }
 
+std::optional<FileStamp> StampOfItem(const std::string& path, bool& isFolder) {
+  if (NamesDevice(path)) return std::nullopt;
+  Handle file(::CreateFileW(NativePath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file.Valid() || !::GetFileInformationByHandle(file.Get(), &info)) return std::nullopt;
+  isFolder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  return StampOfHandle(file.Get());
+}
+
 std::optional<FileStamp> StampOfHandle(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info{};
   FILE_BASIC_INFO times{};
@@ -156,8 +167,7 @@ void WalkStamps(const std::string& folder,
     bool going = true;
     ListFolder(dir.Get(), [&](const FolderEntry& entry) {
       if (!going) return;
-      const std::string path = at + (at.empty() || at.back() == '\\' || at.back() == '/' ? "" : "\\") +
-                               Utf8FromWide(entry.name);
+      const std::string path = JoinPath(at, Utf8FromWide(entry.name));
       // A reparse point is its own item: never walked into.
       const bool isFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
       going = visit(path, isFolder, {info.dwVolumeSerialNumber, entry.id, entry.size, entry.written, entry.changed});
